@@ -1,0 +1,21 @@
+# qz_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# Builds one GoogleTest executable and registers it with CTest as one test.
+function(qz_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+endfunction()
+
+# qz_component_enabled(<folder> <out-var>): true when the folder is part of this build.
+function(qz_component_enabled comp out)
+  if(comp IN_LIST QZ_COMPONENTS)
+    set(${out} TRUE PARENT_SCOPE)
+  else()
+    set(${out} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
