@@ -10,7 +10,8 @@ const char* UnitName(const char* file) {
     const char* last = std::strrchr(file, '/');
     if (!last) return file;
     const char* prev = last;
-    while (prev > file && prev[-1] != '/') --prev;
+    while (prev > file && prev[-1] != '/')
+        --prev;
     return prev;
 }
 

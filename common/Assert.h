@@ -22,7 +22,7 @@ const char* UnitName(const char* file);
 
 } // namespace qz
 
-#define QZ_ASSERT(cond, message)                                                               \
-    do {                                                                                       \
-        if (!(cond)) ::qz::AssertionFailed((message), __FILE__, __LINE__);                     \
+#define QZ_ASSERT(cond, message)                                                                   \
+    do {                                                                                           \
+        if (!(cond)) ::qz::AssertionFailed((message), __FILE__, __LINE__);                         \
     } while (0)

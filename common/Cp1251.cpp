@@ -54,7 +54,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
 std::string Cp1251ToUtf8(const uint8_t* data, size_t size) {
     std::string out;
     out.reserve(size * 2);
-    for (size_t i = 0; i < size; ++i) AppendUtf8(out, Cp1251ToUnicode(data[i]));
+    for (size_t i = 0; i < size; ++i)
+        AppendUtf8(out, Cp1251ToUnicode(data[i]));
     return out;
 }
 

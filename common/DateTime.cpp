@@ -21,7 +21,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
         day > DaysInMonth(year, month))
         return false;
     long days = 0;
-    for (int m = 1; m < month; ++m) days += DaysInMonth(year, m);
+    for (int m = 1; m < month; ++m)
+        days += DaysInMonth(year, m);
     const long y = year - 1;
     days += day + y * 365 + y / 4 - y / 100 + y / 400;
     // 01.01.0001 is day 1 of this count and 30.12.1899 is day kDateDelta.
@@ -140,8 +141,12 @@ TDateTime NowDateTime() {
     return out;
 }
 
-bool IsValidBcd(uint8_t b) { return (b & 0x0F) <= 9 && (b >> 4) <= 9; }
-int BcdToInt(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
+bool IsValidBcd(uint8_t b) {
+    return (b & 0x0F) <= 9 && (b >> 4) <= 9;
+}
+int BcdToInt(uint8_t b) {
+    return (b >> 4) * 10 + (b & 0x0F);
+}
 uint8_t IntToBcd(int value) {
     value %= 100;
     if (value < 0) value += 100;

@@ -45,7 +45,7 @@ TDateTime NowDateTime();
 
 // Packed BCD: 0x59 <-> 59.
 bool IsValidBcd(uint8_t b);
-int BcdToInt(uint8_t b);       // digits are taken as they stand, even when not valid BCD
-uint8_t IntToBcd(int value);   // value 0..99; others are reduced modulo 100
+int BcdToInt(uint8_t b);     // digits are taken as they stand, even when not valid BCD
+uint8_t IntToBcd(int value); // value 0..99; others are reduced modulo 100
 
 } // namespace qz

@@ -30,10 +30,10 @@ TEST(Cp1251, CharactersOutsideTheCodePageBecomeQuestionMarks) {
 }
 
 TEST(Cp1251, MalformedUtf8NeverReadsPastTheEnd) {
-    EXPECT_EQ(Utf8ToCp1251("\xD0"), "?");                  // cut after the lead byte
-    EXPECT_EQ(Utf8ToCp1251("\xE2\x80"), "??");             // cut three-byte form
-    EXPECT_EQ(Utf8ToCp1251("\xC0\xAF"), "??");             // overlong '/'
-    EXPECT_EQ(Utf8ToCp1251("\xED\xA0\x80"), "???");        // surrogate half
-    EXPECT_EQ(Utf8ToCp1251("\x80z"), "?z");                // stray continuation byte
+    EXPECT_EQ(Utf8ToCp1251("\xD0"), "?");           // cut after the lead byte
+    EXPECT_EQ(Utf8ToCp1251("\xE2\x80"), "??");      // cut three-byte form
+    EXPECT_EQ(Utf8ToCp1251("\xC0\xAF"), "??");      // overlong '/'
+    EXPECT_EQ(Utf8ToCp1251("\xED\xA0\x80"), "???"); // surrogate half
+    EXPECT_EQ(Utf8ToCp1251("\x80z"), "?z");         // stray continuation byte
     EXPECT_EQ(Utf8ToCp1251(std::string("a\0b", 3)), std::string("a\0b", 3));
 }

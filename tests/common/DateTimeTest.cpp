@@ -68,5 +68,6 @@ TEST(DateTime, BcdHelpers) {
     EXPECT_TRUE(IsValidBcd(0x99));
     EXPECT_FALSE(IsValidBcd(0x5A));
     EXPECT_FALSE(IsValidBcd(0xA0));
-    for (int v = 0; v < 100; ++v) EXPECT_EQ(BcdToInt(IntToBcd(v)), v);
+    for (int v = 0; v < 100; ++v)
+        EXPECT_EQ(BcdToInt(IntToBcd(v)), v);
 }
