@@ -1,0 +1,110 @@
+#include "settings/AtomicFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace qz {
+namespace {
+
+std::string ErrnoText(int err) {
+    return std::system_category().message(err);
+}
+
+void SetError(std::string* error, const char* what, const std::string& path, int err) {
+    if (error) *error = std::string(what) + " \"" + path + "\": " + ErrnoText(err);
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// After the rename the folder entry itself must reach the disk, or a crash may bring the old
+// file back. A folder that cannot be synced (some file systems refuse) is not an error.
+void SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+bool WriteFileAtomically(const std::string& path, const std::string& data, std::string* error) {
+    static const char kCannotWrite[] = "Не удалось записать файл";
+    if (path.empty() || path.back() == '/') {
+        SetError(error, kCannotWrite, path, EINVAL);
+        return false;
+    }
+    std::vector<char> tmp(path.begin(), path.end());
+    const char suffix[] = ".XXXXXX";
+    tmp.insert(tmp.end(), suffix, suffix + sizeof suffix); // with the terminating zero
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        SetError(error, kCannotWrite, path, errno);
+        return false;
+    }
+    const std::string tmpPath(tmp.data());
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+
+    int err = 0;
+    if (!WriteAll(fd, data.data(), data.size()) || ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && ::rename(tmpPath.c_str(), path.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlink(tmpPath.c_str());
+        SetError(error, kCannotWrite, path, err);
+        return false;
+    }
+    SyncFolder(FolderOf(path));
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& data, bool& absent, std::string* error) {
+    data.clear();
+    absent = false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        absent = errno == ENOENT;
+        SetError(error, "Не удалось открыть файл", path, errno);
+        return false;
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            data.clear();
+            SetError(error, "Не удалось прочитать файл", path, err);
+            return false;
+        }
+        data.append(buf, size_t(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+} // namespace qz

@@ -1,0 +1,83 @@
+// The monitor's per-user settings file.
+//
+// It keeps the connection list (its binary stream form as hex text), the connection selected
+// last, and the spectrum's full-scale level and scroll offset for each spectrum selection.
+// The window creates it at start-up, reads it at once, changes it in memory while it runs
+// and writes it back with UpdateFile when it is destroyed.
+//
+// Location: <local application data>/VQ/<product>/<executable name>.ini, e.g.
+// ~/.local/share/VQ/Монитор Каврен-QZ2/qzmonitor.ini.
+#pragma once
+
+#include "settings/InMemoryIni.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+// The product folder is named after the window title.
+inline constexpr char kMonitorProductName[] = "Монитор Каврен-QZ2";
+
+inline constexpr char kConnectionsSection[] = "ПОДКЛЮЧЕНИЯ";
+inline constexpr char kConnectionListKey[] = "Список";
+inline constexpr char kSelectedIDKey[] = "Выбрано";
+inline constexpr char kScaleSection[] = "SCALE";
+inline constexpr char kLevelsPrefix[] = "Levels";
+inline constexpr char kPosPrefix[] = "Pos";
+
+inline constexpr int32_t kNoSelectedID = -1;
+// What the window keeps: a level (full scale of the spectrum) in 1..299 and a scroll-bar
+// position in 0..300, stored as (position - 300), i.e. -300..0.
+inline constexpr int32_t kMinLevel = 1;
+inline constexpr int32_t kMaxLevel = 299;
+inline constexpr int32_t kScrollRange = 300;
+
+// "<prefix>_<index>", e.g. Levels_0, Pos_2.
+std::string IndexedKey(const std::string& prefix, int index);
+// The level of a spectrum selection that has none stored: 100 for 6..8, else 1.
+int32_t DefaultLevel(int index);
+// The settings object stores any integer; a hand-edited or damaged file may hold anything,
+// so the window passes what it reads through these before using it.
+int32_t ClampLevel(int32_t level);
+int32_t ClampPos(int32_t storedPos);
+
+// The executable's own file name, without its folder: the target of /proc/self/exe.
+std::string ExecutableName();
+// The file name in the text of the /proc/self/exe link. A program file replaced while it
+// runs reads as "<path> (deleted)"; that suffix is not part of the name.
+std::string ExecutableNameFromLink(const std::string& link);
+// The file name with its extension replaced by ".ini" (added when it has none; a leading
+// dot does not start an extension). An empty name gives "qzmonitor.ini".
+std::string IniFileNameFor(const std::string& exeName);
+// The full name of the settings file; "" when there is no local application data folder.
+std::string SettingsFilePath(const std::string& product, const std::string& exeName);
+
+class TmonIniFile : public TInMemoryIni {
+public:
+    // The monitor's own file: kMonitorProductName, ExecutableName().
+    TmonIniFile();
+    // Creates the folder with all missing parents (a failure shows later in UpdateFile) and
+    // reads the file.
+    TmonIniFile(const std::string& product, const std::string& exeName);
+
+    // The connection list's binary stream. A missing key, an empty value or a value that is
+    // not hex text gives an empty stream, which the list loads as an empty list.
+    std::vector<uint8_t> ReadConnectionStream() const;
+    void WriteConnectionStream(const std::vector<uint8_t>& stream);
+
+    int32_t ReadSelectedID() const;
+    void WriteSelectedID(int32_t id);
+
+    // Raw stored values with their defaults; see ClampLevel and ClampPos.
+    int32_t ReadLevel(int index) const;
+    void WriteLevel(int index, int32_t value);
+    int32_t ReadPos(int index) const;
+    void WritePos(int index, int32_t value);
+
+    // Creates the folder again if it went away while the program ran, then writes.
+    bool UpdateFile(std::string* error = nullptr) override;
+};
+
+} // namespace qz

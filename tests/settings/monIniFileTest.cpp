@@ -1,0 +1,188 @@
+#include "settings/monIniFile.h"
+
+#include "TestEnv.h"
+#include "settings/HexText.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace qz;
+using qz::test::EnvGuard;
+using qz::test::ReadFileBytes;
+using qz::test::TempDir;
+using qz::test::WriteFileBytes;
+namespace fs = std::filesystem;
+
+// Every test gets a home of its own: nothing reaches the real one.
+class MonIniFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_.Set("HOME", home_.Path().c_str());
+        env_.Set("XDG_DATA_HOME", (home_ / "data").c_str());
+        folder_ = home_ / "data/VQ/Монитор Каврен-QZ2/";
+        path_ = folder_ + "qzmonitor.ini";
+    }
+    TempDir home_;
+    EnvGuard env_;
+    std::string folder_, path_;
+};
+
+TEST(MonIniFileNames, KeysDefaultsAndClamps) {
+    EXPECT_EQ(IndexedKey(kLevelsPrefix, 0), "Levels_0");
+    EXPECT_EQ(IndexedKey(kPosPrefix, 2), "Pos_2");
+    EXPECT_EQ(IndexedKey(kPosPrefix, 12), "Pos_12");
+    EXPECT_EQ(IndexedKey(kPosPrefix, -1), "Pos_-1");
+    const int32_t want[] = {1, 1, 1, 1, 1, 1, 100, 100, 100, 1, 1};
+    for (int i = 0; i <= 10; ++i)
+        EXPECT_EQ(DefaultLevel(i), want[i]) << i;
+    EXPECT_EQ(DefaultLevel(-1), 1);
+
+    EXPECT_EQ(ClampLevel(0), 1);
+    EXPECT_EQ(ClampLevel(-2147483647 - 1), 1);
+    EXPECT_EQ(ClampLevel(1), 1);
+    EXPECT_EQ(ClampLevel(150), 150);
+    EXPECT_EQ(ClampLevel(299), 299);
+    EXPECT_EQ(ClampLevel(300), 299);
+    EXPECT_EQ(ClampPos(1), 0);
+    EXPECT_EQ(ClampPos(0), 0);
+    EXPECT_EQ(ClampPos(-20), -20);
+    EXPECT_EQ(ClampPos(-300), -300);
+    EXPECT_EQ(ClampPos(-301), -300);
+    EXPECT_EQ(ClampPos(2147483647), 0);
+}
+
+TEST(MonIniFileNames, FileNameFollowsTheExecutable) {
+    EXPECT_EQ(IniFileNameFor("qzmonitor"), "qzmonitor.ini");
+    EXPECT_EQ(IniFileNameFor("monitor.exe"), "monitor.ini");
+    EXPECT_EQ(IniFileNameFor("a.b.c"), "a.b.ini");
+    EXPECT_EQ(IniFileNameFor(".hidden"), ".hidden.ini");
+    EXPECT_EQ(IniFileNameFor(""), "qzmonitor.ini");
+
+    EXPECT_EQ(ExecutableNameFromLink("/usr/bin/qzmonitor"), "qzmonitor");
+    EXPECT_EQ(ExecutableNameFromLink("/usr/bin/qzmonitor (deleted)"), "qzmonitor");
+    EXPECT_EQ(ExecutableNameFromLink("/opt/my dir/qz.bin"), "qz.bin");
+    EXPECT_EQ(ExecutableNameFromLink("qzmonitor"), "qzmonitor");
+    EXPECT_EQ(ExecutableName(), "test_settings"); // this very test program
+}
+
+TEST_F(MonIniFile, FirstStartCreatesTheFolderAndWritesOnlyAtTheEnd) {
+    EXPECT_EQ(SettingsFilePath(kMonitorProductName, "qzmonitor"), path_);
+    ASSERT_FALSE(fs::exists(folder_));
+    {
+        TmonIniFile ini(kMonitorProductName, "qzmonitor");
+        EXPECT_EQ(ini.FileName(), path_);
+        EXPECT_TRUE(fs::is_directory(folder_));
+        EXPECT_TRUE(ini.LoadError().empty());
+        EXPECT_TRUE(ini.ReadConnectionStream().empty());
+        EXPECT_EQ(ini.ReadSelectedID(), -1);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(ini.ReadLevel(i), 1) << i;
+            EXPECT_EQ(ini.ReadPos(i), 0) << i;
+        }
+        EXPECT_EQ(ini.ReadLevel(7), 100);
+        ini.WriteSelectedID(3);
+        ini.WriteLevel(0, 5);
+        EXPECT_FALSE(fs::exists(path_)); // nothing on disk before UpdateFile
+        std::string error;
+        ASSERT_TRUE(ini.UpdateFile(&error)) << error;
+    }
+    EXPECT_TRUE(fs::exists(path_));
+    TmonIniFile again(kMonitorProductName, "qzmonitor");
+    EXPECT_EQ(again.ReadSelectedID(), 3);
+    EXPECT_EQ(again.ReadLevel(0), 5);
+
+    // The default constructor finds the same place under this program's own name.
+    TmonIniFile own;
+    EXPECT_EQ(own.FileName(), folder_ + "test_settings.ini");
+}
+
+TEST_F(MonIniFile, EverythingRoundTripsThroughTheFile) {
+    std::vector<uint8_t> stream;
+    for (int i = 0; i < 256; ++i)
+        stream.push_back(uint8_t(255 - i));
+    {
+        TmonIniFile ini(kMonitorProductName, "qzmonitor");
+        ini.WriteConnectionStream(stream);
+        ini.WriteSelectedID(2147483647);
+        for (int i = 0; i < 3; ++i) {
+            ini.WriteLevel(i, 10 + i);
+            ini.WritePos(i, -100 - i);
+        }
+        ini.WriteLevel(7, 299);
+        ASSERT_TRUE(ini.UpdateFile());
+    }
+    TmonIniFile ini(kMonitorProductName, "qzmonitor");
+    EXPECT_EQ(ini.ReadConnectionStream(), stream);
+    EXPECT_EQ(ini.ReadSelectedID(), 2147483647);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ini.ReadLevel(i), 10 + i);
+        EXPECT_EQ(ini.ReadPos(i), -100 - i);
+    }
+    EXPECT_EQ(ini.ReadLevel(7), 299);
+    EXPECT_EQ(ini.ReadLevel(6), 100);
+
+    // On disk: Cyrillic names in code page 1251 and the stream as upper-case hex text.
+    const std::string disk = ReadFileBytes(path_);
+    EXPECT_NE(disk.find("[\xCF\xCE\xC4\xCA\xCB\xDE\xD7\xC5\xCD\xC8\xDF]\n"), std::string::npos);
+    EXPECT_NE(disk.find("\xD1\xEF\xE8\xF1\xEE\xEA=FFFEFDFC"), std::string::npos);
+    EXPECT_NE(disk.find("[SCALE]\n"), std::string::npos);
+    EXPECT_NE(disk.find("Pos_2=-102\n"), std::string::npos);
+
+    // An empty list is stored as an empty value.
+    ini.WriteConnectionStream({});
+    EXPECT_EQ(ini.ReadString(kConnectionsSection, kConnectionListKey, "-"), "");
+}
+
+TEST_F(MonIniFile, HandEditedAndDamagedValues) {
+    fs::create_directories(folder_);
+    WriteFileBytes(path_, "[\xEF\xEE\xE4\xEA\xEB\xFE\xF7\xE5\xED\xE8\xFF]\r\n" // lower case
+                          "\xD1\xCF\xC8\xD1\xCE\xCA=0A1B2\r\n"                 // СПИСОК
+                          "\xC2\xDB\xC1\xD0\xC0\xCD\xCE=none\r\n"              // ВЫБРАНО
+                          "[scale]\r\n"
+                          "levels_7=\r\n"
+                          "LEVELS_1=5000\r\n"
+                          "pos_0=17\r\n"
+                          "Pos_1=-1x\r\n");
+    TmonIniFile ini(kMonitorProductName, "qzmonitor");
+    // An odd trailing digit is dropped: the whole bytes before it load.
+    EXPECT_EQ(ini.ReadConnectionStream(), (std::vector<uint8_t>{0x0A, 0x1B}));
+    EXPECT_EQ(ini.ReadSelectedID(), -1); // not a number: the default
+    EXPECT_EQ(ini.ReadLevel(7), 100);
+    EXPECT_EQ(ini.ReadLevel(1), 5000); // stored as it stands; the window clamps
+    EXPECT_EQ(ClampLevel(ini.ReadLevel(1)), 299);
+    EXPECT_EQ(ini.ReadPos(0), 17);
+    EXPECT_EQ(ClampPos(ini.ReadPos(0)), 0);
+    EXPECT_EQ(ini.ReadPos(1), 0);
+
+    ini.WriteString(kConnectionsSection, kConnectionListKey, "0A1B#C");
+    EXPECT_TRUE(ini.ReadConnectionStream().empty()); // damaged hex: an empty list
+}
+
+TEST_F(MonIniFile, WriteFailuresAreReportedNotThrown) {
+    TmonIniFile ini(kMonitorProductName, "qzmonitor");
+    ini.WriteSelectedID(1);
+    fs::create_directory(path_); // something in the way of the file
+    std::string error;
+    EXPECT_FALSE(ini.UpdateFile(&error));
+    EXPECT_NE(error.find("qzmonitor.ini"), std::string::npos) << error;
+    fs::remove(path_);
+
+    // The folder went away while the program ran: it is made again.
+    fs::remove_all(home_ / "data/VQ");
+    ASSERT_TRUE(ini.UpdateFile(&error)) << error;
+    EXPECT_EQ(TmonIniFile(kMonitorProductName, "qzmonitor").ReadSelectedID(), 1);
+
+    // A plain file where the maker folder belongs: the folder cannot be made.
+    fs::remove_all(home_ / "data/VQ");
+    WriteFileBytes(home_ / "data/VQ", "x");
+    TmonIniFile blocked(kMonitorProductName, "qzmonitor");
+    EXPECT_TRUE(blocked.ReadSections().empty());
+    blocked.WriteSelectedID(2);
+    error.clear();
+    EXPECT_FALSE(blocked.UpdateFile(&error));
+    EXPECT_FALSE(error.empty());
+}
+
+} // namespace
