@@ -1,6 +1,10 @@
 #include "tests/chanparam/ChanParamLibrary.h"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 namespace qz::test {
 
@@ -23,16 +27,6 @@ const ChanParamApi& ChanParam() {
     return api;
 }
 
-} // namespace qz::test
-
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdint>
-
-namespace qz::test {
-
 bool IsMapped(const void* address) {
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     auto* base = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(address) & ~(page - 1));
@@ -47,24 +41,14 @@ void ChanParamTest::SetUp() {
 }
 
 void ChanParamTest::TearDown() {
-    for (TParamRecord* head : lists_)
+    for (TParamRecord* head : lists_) {
         EXPECT_EQ(cp.DeleteParamArray(head), 0);
+    }
 }
 
-TParamRecord* ChanParamTest::NewList() {
-    TParamRecord* head = cp.CreateParamArray();
+TParamRecord* ChanParamTest::Kept(TParamRecord* head) {
     if (head != nullptr) lists_.push_back(head);
     return head;
-}
-
-TParamRecord* ChanParamTest::NewDeviceList() {
-    TParamRecord* head = cp.CreateDeviceParamArray();
-    if (head != nullptr) lists_.push_back(head);
-    return head;
-}
-
-void ChanParamTest::Forget(TParamRecord* head) {
-    lists_.erase(std::remove(lists_.begin(), lists_.end(), head), lists_.end());
 }
 
 uint8_t ChanParamTest::CountOf(TParamRecord* head) {

@@ -44,15 +44,15 @@ class ChanParamTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    TParamRecord* NewList();
-    TParamRecord* NewDeviceList();
-    // Forgets a list the test freed itself.
-    void Forget(TParamRecord* head);
+    // A list freed when the test ends.
+    TParamRecord* NewList() { return Kept(cp.CreateParamArray()); }
+    TParamRecord* NewDeviceList() { return Kept(cp.CreateDeviceParamArray()); }
     uint8_t CountOf(TParamRecord* head);
 
     const ChanParamApi& cp = ChanParam();
 
 private:
+    TParamRecord* Kept(TParamRecord* head);
     std::vector<TParamRecord*> lists_;
 };
 
