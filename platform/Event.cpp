@@ -5,10 +5,10 @@
 namespace qz {
 
 void TEvent::Set() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        set_ = true;
-    }
+    // Notify while holding the lock: a waiter that sees the event set may destroy it as soon
+    // as it returns (an event on the waiter's stack), so Set must be done with it by then.
+    std::lock_guard<std::mutex> lock(mutex_);
+    set_ = true;
     if (manualReset_)
         cv_.notify_all();
     else
