@@ -1,6 +1,7 @@
 #include "settings/AtomicFile.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -55,7 +56,17 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
         SetError(error, kCannotWrite, path, EINVAL);
         return false;
     }
-    std::vector<char> tmp(path.begin(), path.end());
+    // A settings file kept elsewhere behind a symbolic link stays there: the link's target is
+    // replaced, not the link.
+    std::string target = path;
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    std::vector<char> tmp(target.begin(), target.end());
     const char suffix[] = ".XXXXXX";
     tmp.insert(tmp.end(), suffix, suffix + sizeof suffix); // with the terminating zero
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
@@ -65,22 +76,24 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
     }
     const std::string tmpPath(tmp.data());
     struct stat old {};
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 07777);
 
     int err = 0;
     if (!WriteAll(fd, data.data(), data.size()) || ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(tmpPath.c_str(), path.c_str()) != 0) err = errno;
+    if (err == 0 && ::rename(tmpPath.c_str(), target.c_str()) != 0) err = errno;
     if (err != 0) {
         ::unlink(tmpPath.c_str());
         SetError(error, kCannotWrite, path, err);
         return false;
     }
-    SyncFolder(FolderOf(path));
+    SyncFolder(FolderOf(target));
     return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& data, bool& absent, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::string& data, bool& absent, std::string* error,
+                   size_t maxSize) {
     data.clear();
     absent = false;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -99,6 +112,12 @@ bool ReadWholeFile(const std::string& path, std::string& data, bool& absent, std
             ::close(fd);
             data.clear();
             SetError(error, "Не удалось прочитать файл", path, err);
+            return false;
+        }
+        if (size_t(n) > maxSize - data.size()) {
+            ::close(fd);
+            data.clear();
+            if (error) *error = "Файл \"" + path + "\" слишком велик";
             return false;
         }
         data.append(buf, size_t(n));

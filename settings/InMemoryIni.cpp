@@ -295,6 +295,12 @@ bool TInMemoryIni::UpdateFile(std::string* error) {
         if (error) *error = "Не задано имя файла настроек";
         return false;
     }
+    // A file that exists but could not be read holds settings this image never saw; writing
+    // the image over it would destroy them.
+    if (!loadError_.empty()) {
+        if (error) *error = "Файл настроек не был прочитан и не перезаписан. " + loadError_;
+        return false;
+    }
     return WriteFileAtomically(fileName_, GetText(), error);
 }
 

@@ -61,7 +61,8 @@ public:
     std::vector<std::string> ReadSection(const std::string& section) const;
 
     // Writes the image to the file (atomically). On failure returns false, leaves the old
-    // file as it was and puts the reason into `error` when given.
+    // file as it was and puts the reason into `error` when given. A file that exists but
+    // could not be read when the image was opened (see LoadError) is never overwritten.
     virtual bool UpdateFile(std::string* error = nullptr);
 
 private:

@@ -83,6 +83,18 @@ TEST(AtomicFile, FullDiskKeepsTheOldFile) {
     EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"a.ini"});
 }
 
+TEST(AtomicFile, SymbolicLinkKeepsPointingAtTheFile) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "kept");
+    WriteFileBytes(dir / "kept/real.ini", "old");
+    std::filesystem::create_symlink(dir / "kept/real.ini", dir / "link.ini");
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(dir / "link.ini", "new", &error)) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.ini"));
+    EXPECT_EQ(ReadFileBytes(dir / "kept/real.ini"), "new");
+    EXPECT_EQ(FolderEntries(dir / "kept"), std::vector<std::string>{"real.ini"});
+}
+
 TEST(AtomicFile, ReadTellsAbsentFromUnreadable) {
     TempDir dir;
     std::string data = "stale";
@@ -100,6 +112,11 @@ TEST(AtomicFile, ReadTellsAbsentFromUnreadable) {
     WriteFileBytes(dir / "big", big);
     ASSERT_TRUE(ReadWholeFile(dir / "big", data, absent));
     EXPECT_EQ(data, big);
+    ASSERT_TRUE(ReadWholeFile(dir / "big", data, absent, nullptr, big.size()));
+    EXPECT_EQ(data, big);
+    EXPECT_FALSE(ReadWholeFile(dir / "big", data, absent, &error, big.size() - 1));
+    EXPECT_FALSE(absent);
+    EXPECT_TRUE(data.empty());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "TestEnv.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -201,9 +202,12 @@ TEST(InMemoryIni, FileIsReadOnceAndWrittenOnlyOnUpdate) {
     EXPECT_TRUE(absent.LoadError().empty());
     EXPECT_TRUE(absent.ReadSections().empty());
 
+    // Something that exists but cannot be read is never written over.
     TInMemoryIni unreadable(dir.Path());
     EXPECT_FALSE(unreadable.LoadError().empty());
     EXPECT_FALSE(unreadable.UpdateFile(&error));
+    EXPECT_NE(error.find("не был прочитан"), std::string::npos) << error;
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path()));
 
     TInMemoryIni unnamed;
     unnamed.WriteString("S", "k", "v");
