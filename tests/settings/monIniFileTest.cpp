@@ -31,26 +31,20 @@ protected:
 
 TEST(MonIniFileNames, KeysDefaultsAndClamps) {
     EXPECT_EQ(IndexedKey(kLevelsPrefix, 0), "Levels_0");
-    EXPECT_EQ(IndexedKey(kPosPrefix, 2), "Pos_2");
     EXPECT_EQ(IndexedKey(kPosPrefix, 12), "Pos_12");
     EXPECT_EQ(IndexedKey(kPosPrefix, -1), "Pos_-1");
-    const int32_t want[] = {1, 1, 1, 1, 1, 1, 100, 100, 100, 1, 1};
-    for (int i = 0; i <= 10; ++i)
-        EXPECT_EQ(DefaultLevel(i), want[i]) << i;
-    EXPECT_EQ(DefaultLevel(-1), 1);
+    for (int i = -1; i <= 10; ++i)
+        EXPECT_EQ(DefaultLevel(i), i >= 6 && i <= 8 ? 100 : 1) << i;
 
-    EXPECT_EQ(ClampLevel(0), 1);
-    EXPECT_EQ(ClampLevel(-2147483647 - 1), 1);
-    EXPECT_EQ(ClampLevel(1), 1);
-    EXPECT_EQ(ClampLevel(150), 150);
-    EXPECT_EQ(ClampLevel(299), 299);
-    EXPECT_EQ(ClampLevel(300), 299);
-    EXPECT_EQ(ClampPos(1), 0);
-    EXPECT_EQ(ClampPos(0), 0);
-    EXPECT_EQ(ClampPos(-20), -20);
-    EXPECT_EQ(ClampPos(-300), -300);
-    EXPECT_EQ(ClampPos(-301), -300);
-    EXPECT_EQ(ClampPos(2147483647), 0);
+    const int32_t kMin = -2147483647 - 1, kMax = 2147483647;
+    const std::pair<int32_t, int32_t> levels[] = {{kMin, 1},  {0, 1},     {1, 1},     {150, 150},
+                                                  {299, 299}, {300, 299}, {kMax, 299}};
+    for (const auto& [in, out] : levels)
+        EXPECT_EQ(ClampLevel(in), out) << in;
+    const std::pair<int32_t, int32_t> offsets[] = {
+        {kMax, 0}, {1, 0}, {0, 0}, {-20, -20}, {-300, -300}, {-301, -300}, {kMin, -300}};
+    for (const auto& [in, out] : offsets)
+        EXPECT_EQ(ClampPos(in), out) << in;
 }
 
 TEST(MonIniFileNames, FileNameFollowsTheExecutable) {
