@@ -1,0 +1,710 @@
+#include "connection/CcnConnectionClasses.h"
+
+#include "connection/CcnConnectionList.h"
+
+#include <unordered_map>
+
+namespace qz {
+
+// ---------------------------------------------------------------------------------------
+// Names.
+
+// The dash after the family name is an en dash; in dtQZ2M, dtQZ2C and dtQZ2AM the letter
+// after "QZ2" is Cyrillic (М, С), in dtQZ2AC it is a Latin C; in dtHRV1x the first "х" is
+// Cyrillic and the one in parentheses Latin.
+const char* const DeviceTypeNames[DeviceTypeCount] = {
+    "Каврен\u2013QZ",
+    "Каврен\u2013QZ2",
+    "Каврен\u2013QZ2\u041C",
+    "Каврен\u2013QZ2\u0421",
+    "Каврен\u2013QZ2(A)",
+    "Каврен\u2013QZ2\u041C(A)",
+    "Каврен\u2013QZ2C(A)",
+    "Каврен\u2013ХРВ 1.\u0445 (x=1..5)",
+    "Каврен\u2013ХРВ 2.\u0445",
+    "Каврен\u2013ХРВ 1.7",
+    "Каврен\u2013W8",
+    "Каврен\u2013W8 (A/S)",
+    "Каврен\u2013QZ2-4.30",
+    "Каврен\u2013ЙН",
+    "Каврен\u2013Д7",
+    "Каврен\u2013ГЛ",
+    "Каврен\u2013QZ2-4.30 НРТК",
+};
+const char* const DeviceProtocolTypeNames[DeviceProtocolTypeCount] = {"Каврен", "МЭК 101",
+                                                                      "МЭК 104", "Modbus RTU"};
+const char* const ConModeTypeNames[ConModeTypeCount] = {"COM-порт", "Модем", "Радиомодем", "TCP/IP",
+                                                        "ОП - RS232 (USB)"};
+const char* const PhoneModemConnectTypeNames[PhoneModemConnectTypeCount] = {"Коммутируемый (АТС)",
+                                                                            "Прямой"};
+const char* const PhoneModemDialTypeNames[PhoneModemDialTypeCount] = {"Тональный", "Импульсный"};
+
+const char* const DeviceTypeIdents[DeviceTypeCount] = {
+    "dtQZ",     "dtQZ2",   "dtQZ2M",  "dtQZ2C",  "dtQZ2A",      "dtQZ2AM",
+    "dtQZ2AC",  "dtHRV1x", "dtHRV2x", "dtHRV17", "dtW8",        "dtW8AS",
+    "dtQZ2430", "dtJN",    "dtD7",    "dtGL",    "dtQZ2430NRTQ"};
+const char* const DeviceProtocolTypeIdents[DeviceProtocolTypeCount] = {"dptKavren", "dptIEC101",
+                                                                       "dptIEC104", "dptModbusRTU"};
+const char* const ConModeTypeIdents[ConModeTypeCount] = {
+    "cmtDirect232", "cmtPhoneModem232", "cmtRadioModem232", "cmtDirectTCPIP", "cmtVQOptoAttach232"};
+const char* const PhoneModemConnectTypeIdents[PhoneModemConnectTypeCount] = {"pmctDialing",
+                                                                             "pmctDirect"};
+const char* const PhoneModemDialTypeIdents[PhoneModemDialTypeCount] = {"pmdtTone", "pmdtPulse"};
+
+namespace {
+
+bool SameTextAscii(const char* a, const std::string& b) {
+    size_t i = 0;
+    for (; a[i] != 0; ++i) {
+        if (i >= b.size()) return false;
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return i == b.size();
+}
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+} // namespace
+
+int IdentIndex(const char* const* idents, int count, const std::string& ident) {
+    for (int i = 0; i < count; ++i)
+        if (SameTextAscii(idents[i], ident)) return i;
+    return -1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Class references.
+
+bool TccnClass::InheritsFrom(const TccnClass& other) const {
+    for (const TccnClass* c = this; c != nullptr; c = c->Parent)
+        if (c == &other) return true;
+    return false;
+}
+
+std::unique_ptr<TccnPersistent> TccnClass::Create() const {
+    if (CreateFn == nullptr) return nullptr;
+    return std::unique_ptr<TccnPersistent>(CreateFn());
+}
+
+std::vector<const TccnPropInfo*> TccnClass::Properties() const {
+    std::vector<const TccnClass*> chain;
+    for (const TccnClass* c = this; c != nullptr; c = c->Parent)
+        chain.push_back(c);
+    std::vector<const TccnPropInfo*> props;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        for (size_t i = 0; i < (*it)->OwnPropCount; ++i)
+            props.push_back(&(*it)->OwnProps[i]);
+    return props;
+}
+
+const TccnPropInfo* TccnClass::FindProperty(const std::string& name) const {
+    for (const TccnClass* c = this; c != nullptr; c = c->Parent)
+        for (size_t i = 0; i < c->OwnPropCount; ++i)
+            if (SameTextAscii(c->OwnProps[i].Name, name)) return &c->OwnProps[i];
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Persistent root.
+
+void TccnPersistent::Assign(const TccnPersistent& Source) {
+    CheckAssign(Source);
+    DoAssign(Source);
+}
+
+void TccnPersistent::CheckAssign(const TccnPersistent&) const {
+    InvalidCast();
+}
+void TccnPersistent::DoAssign(const TccnPersistent&) {}
+void TccnPersistent::InvalidCast() {
+    throw EInvalidCast();
+}
+
+std::unique_ptr<TccnPersistent> CloneObject(const TccnPersistent& obj) {
+    std::unique_ptr<TccnPersistent> copy = obj.ClassType().Create();
+    if (!copy) throw EInvalidCast();
+    copy->Assign(obj);
+    return copy;
+}
+
+namespace {
+
+template <class T> std::unique_ptr<T> CloneAs(const T& obj) {
+    std::unique_ptr<TccnPersistent> copy = CloneObject(obj);
+    return std::unique_ptr<T>(static_cast<T*>(copy.release()));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Property tables. Accessors are plain functions so that the tables are constant data.
+
+#define QZ_INT_PROP(Cls, Prop, IType, Def)                                                         \
+    TccnPropInfo {                                                                                 \
+#Prop, TccnPropKind::Integer, TccnIntType::IType, nullptr, 0, Def, nullptr,            \
+            [](const TccnPersistent& o) -> int64_t {                                           \
+                return static_cast<const Cls&>(o).Prop();                                      \
+            },                                                                                 \
+            [](TccnPersistent& o, int64_t v) {                                                 \
+                using F = decltype(static_cast<const Cls&>(o).Prop());                         \
+                static_cast<Cls&>(o).Set##Prop(static_cast<F>(v));                             \
+            },                                                                                 \
+            nullptr, nullptr, nullptr           \
+    }
+
+#define QZ_STR_PROP(Cls, Prop, Def)                                                                \
+    TccnPropInfo {                                                                                 \
+#Prop, TccnPropKind::String, TccnIntType::Int32, nullptr, 0, 0, Def, nullptr, nullptr, \
+            [](const TccnPersistent& o) -> std::string {                                       \
+                return static_cast<const Cls&>(o).Prop();                                      \
+            },                                                                                 \
+            [](TccnPersistent& o, const std::string& v) { static_cast<Cls&>(o).Set##Prop(v); }, \
+            nullptr           \
+    }
+
+#define QZ_ENUM_PROP(Cls, Prop, EType, Idents, Count, Def)                                         \
+    TccnPropInfo {                                                                                 \
+#Prop, TccnPropKind::Enumeration, TccnIntType::Byte, Idents, Count, Def, nullptr,      \
+            [](const TccnPersistent& o) -> int64_t {                                           \
+                return static_cast<const Cls&>(o).Prop();                                      \
+            },                                                                                 \
+            [](TccnPersistent& o, int64_t v) {                                                 \
+                if (v >= 0 && v < Count) static_cast<Cls&>(o).Set##Prop(EType(v));             \
+            },                                                                                 \
+            nullptr, nullptr, nullptr           \
+    }
+
+#define QZ_OBJ_PROP(Cls, Prop)                                                                     \
+    TccnPropInfo {                                                                                 \
+#Prop, TccnPropKind::Object, TccnIntType::Int32, nullptr, 0, 0, nullptr, nullptr, nullptr, \
+            nullptr, nullptr,                                                                      \
+            [](const TccnPersistent& o)                                                            \
+                 -> TccnPersistent* { return static_cast<const Cls&>(o).Prop(); }                  \
+    }
+
+namespace {
+
+const TccnPropInfo kDeviceProps[] = {QZ_INT_PROP(TccnCustomDevice, FactoryNum, Int32, 0)};
+const TccnPropInfo kW8Props[] = {QZ_INT_PROP(TccnW8Dev, W8Test, Int32, 1091),
+                                 QZ_STR_PROP(TccnW8Dev, TestStr, "Привет")};
+const TccnPropInfo kKavrenProps[] = {QZ_INT_PROP(TccnKavrenProtocol, DeviceAddress, Word, 1),
+                                     QZ_INT_PROP(TccnKavrenProtocol, MaxAttemptCount, Int32, 5),
+                                     QZ_INT_PROP(TccnKavrenProtocol, MaxDataCount, Int32, 1000)};
+const TccnPropInfo kIEC101Props[] = {QZ_INT_PROP(TccnIEC101Protocol, LinkAddress, Word, 1),
+                                     QZ_INT_PROP(TccnIEC101Protocol, LinkAddressLength, Byte, 1),
+                                     QZ_INT_PROP(TccnIEC101Protocol, ASDUAddress, Word, 1),
+                                     QZ_INT_PROP(TccnIEC101Protocol, ASDUAddressLength, Byte, 1),
+                                     QZ_INT_PROP(TccnIEC101Protocol, TransReasonLength, Byte, 1),
+                                     QZ_INT_PROP(TccnIEC101Protocol, AOILength, Byte, 1),
+                                     QZ_INT_PROP(TccnIEC101Protocol, MaxFrameLength, Byte, 255)};
+const TccnPropInfo kIEC104Props[] = {QZ_INT_PROP(TccnIEC104Protocol, ASDUAddress, Word, 1),
+                                     QZ_INT_PROP(TccnIEC104Protocol, K, Int32, 12),
+                                     QZ_INT_PROP(TccnIEC104Protocol, W, Int32, 8),
+                                     QZ_INT_PROP(TccnIEC104Protocol, t1, Int32, 15),
+                                     QZ_INT_PROP(TccnIEC104Protocol, t2, Int32, 10),
+                                     QZ_INT_PROP(TccnIEC104Protocol, t3, Int32, 20),
+                                     QZ_INT_PROP(TccnIEC104Protocol, t4, Int32, 25),
+                                     QZ_INT_PROP(TccnIEC104Protocol, MaxFrameLength, Byte, 255)};
+const TccnPropInfo kModbusProps[] = {QZ_INT_PROP(TccnModbusProtocol, DevAddress, Byte, 1),
+                                     QZ_INT_PROP(TccnModbusProtocol, MaxAttemptCount, Int32, 5)};
+const TccnPropInfo kComPortProps[] = {QZ_STR_PROP(TccnComPortInterface, PortName, "COM1"),
+                                      QZ_INT_PROP(TccnComPortInterface, Baudrate, UInt32, 115200)};
+const TccnPropInfo kTCPIPProps[] = {QZ_STR_PROP(TccnTCPIPInterface, IpAddress, ""),
+                                    QZ_INT_PROP(TccnTCPIPInterface, IpPort, Int32, 0)};
+const TccnPropInfo kModemProps[] = {QZ_STR_PROP(TccnCustomModem, InitString, "")};
+const TccnPropInfo kPhoneModemProps[] = {
+    QZ_ENUM_PROP(TccnPhoneModem, ConnectType, TPhoneModemConnectType, PhoneModemConnectTypeIdents,
+                 PhoneModemConnectTypeCount, pmctDialing),
+    QZ_STR_PROP(TccnPhoneModem, PhoneNumber, ""),
+    QZ_ENUM_PROP(TccnPhoneModem, DialType, TPhoneModemDialType, PhoneModemDialTypeIdents,
+                 PhoneModemDialTypeCount, pmdtTone)};
+const TccnPropInfo kRadioModemProps[] = {QZ_STR_PROP(TccnRadioModem, CallNumber, "")};
+const TccnPropInfo kConModeProps[] = {
+    QZ_INT_PROP(TccnCustomConMode, MaxAttemptCountOnConnect, Int32, 5),
+    QZ_OBJ_PROP(TccnCustomConMode, CustomCommInterface),
+    QZ_OBJ_PROP(TccnCustomConMode, CustomCommHardware)};
+
+template <class T> TccnPersistent* New() {
+    return new T();
+}
+
+} // namespace
+
+#define QZ_PROPS(arr) arr, sizeof(arr) / sizeof(arr[0])
+
+const TccnClass TccnCustomDevice::Class = {"TccnCustomDevice", nullptr, QZ_PROPS(kDeviceProps),
+                                           nullptr};
+const TccnClass TccnKavrenDevice::Class = {"TccnKavrenDevice", &TccnCustomDevice::Class, nullptr, 0,
+                                           nullptr};
+const TccnClass TccnQZ2FamilyDev::Class = {"TccnQZ2FamilyDev", &TccnKavrenDevice::Class, nullptr, 0,
+                                           nullptr};
+
+#define QZ_DEVICE_IMPL(Name, Base, Type, Protocols)                                                \
+    const TccnClass Name::Class = {#Name, &Base::Class, nullptr, 0, &New<Name>};                   \
+    Name::Name() : Base(Type, Protocols) {}
+
+constexpr uint8_t kK = SetBit(dptKavren);
+constexpr uint8_t kK101 = SetBit(dptKavren) | SetBit(dptIEC101);
+constexpr uint8_t kK101104 = SetBit(dptKavren) | SetBit(dptIEC101) | SetBit(dptIEC104);
+constexpr uint8_t kModbus = SetBit(dptModbusRTU);
+
+QZ_DEVICE_IMPL(TccnQZDev, TccnKavrenDevice, dtQZ, kK)
+QZ_DEVICE_IMPL(TccnQZ2Dev, TccnQZ2FamilyDev, dtQZ2, kK101)
+QZ_DEVICE_IMPL(TccnQZ2MDev, TccnQZ2FamilyDev, dtQZ2M, kK)
+QZ_DEVICE_IMPL(TccnQZ2CDev, TccnQZ2FamilyDev, dtQZ2C, kK)
+QZ_DEVICE_IMPL(TccnQZ2ADev, TccnQZ2FamilyDev, dtQZ2A, kK101)
+QZ_DEVICE_IMPL(TccnQZ2AMDev, TccnQZ2FamilyDev, dtQZ2AM, kK)
+QZ_DEVICE_IMPL(TccnQZ2ACDev, TccnQZ2FamilyDev, dtQZ2AC, kK)
+QZ_DEVICE_IMPL(TccnHRV1xDev, TccnKavrenDevice, dtHRV1x, kK)
+QZ_DEVICE_IMPL(TccnHRV2xDev, TccnKavrenDevice, dtHRV2x, kK)
+QZ_DEVICE_IMPL(TccnHRV17Dev, TccnKavrenDevice, dtHRV17, kK)
+QZ_DEVICE_IMPL(TccnW8ASDev, TccnKavrenDevice, dtW8AS, kK101104)
+QZ_DEVICE_IMPL(TccnQZ2430Dev, TccnKavrenDevice, dtQZ2430, kK101104)
+QZ_DEVICE_IMPL(TccnQZ2430NRTQDev, TccnKavrenDevice, dtQZ2430NRTQ, kK101104)
+QZ_DEVICE_IMPL(TccnJNDev, TccnKavrenDevice, dtJN, kK)
+QZ_DEVICE_IMPL(TccnD7Dev, TccnKavrenDevice, dtD7, kModbus)
+QZ_DEVICE_IMPL(TccnGLDev, TccnKavrenDevice, dtGL, kModbus)
+#undef QZ_DEVICE_IMPL
+
+const TccnClass TccnW8Dev::Class = {"TccnW8Dev", &TccnKavrenDevice::Class, QZ_PROPS(kW8Props),
+                                    &New<TccnW8Dev>};
+TccnW8Dev::TccnW8Dev() : TccnKavrenDevice(dtW8, kK101104) {}
+
+const TccnClass TccnCustomDeviceProtocol::Class = {"TccnCustomDeviceProtocol", nullptr, nullptr, 0,
+                                                   nullptr};
+const TccnClass TccnKavrenProtocol::Class = {"TccnKavrenProtocol", &TccnCustomDeviceProtocol::Class,
+                                             QZ_PROPS(kKavrenProps), &New<TccnKavrenProtocol>};
+const TccnClass TccnIEC101Protocol::Class = {"TccnIEC101Protocol", &TccnCustomDeviceProtocol::Class,
+                                             QZ_PROPS(kIEC101Props), &New<TccnIEC101Protocol>};
+const TccnClass TccnIEC104Protocol::Class = {"TccnIEC104Protocol", &TccnCustomDeviceProtocol::Class,
+                                             QZ_PROPS(kIEC104Props), &New<TccnIEC104Protocol>};
+const TccnClass TccnModbusProtocol::Class = {"TccnModbusProtocol", &TccnCustomDeviceProtocol::Class,
+                                             QZ_PROPS(kModbusProps), nullptr};
+const TccnClass TccnModbusRTUProtocol::Class = {"TccnModbusRTUProtocol", &TccnModbusProtocol::Class,
+                                                nullptr, 0, &New<TccnModbusRTUProtocol>};
+
+// Interface and hardware objects are created only by their connection mode, but a class
+// reference can still make one (the dialogs and the stream reader work through them).
+const TccnClass TccnCustomCommInterface::Class = {"TccnCustomCommInterface", nullptr, nullptr, 0,
+                                                  nullptr};
+const TccnClass TccnComPortInterface::Class = {"TccnComPortInterface",
+                                               &TccnCustomCommInterface::Class,
+                                               QZ_PROPS(kComPortProps), &New<TccnComPortInterface>};
+const TccnClass TccnTCPIPInterface::Class = {"TccnTCPIPInterface", &TccnCustomCommInterface::Class,
+                                             QZ_PROPS(kTCPIPProps), &New<TccnTCPIPInterface>};
+const TccnClass TccnCustomCommHardware::Class = {"TccnCustomCommHardware", nullptr, nullptr, 0,
+                                                 nullptr};
+const TccnClass TccnCustomModem::Class = {"TccnCustomModem", &TccnCustomCommHardware::Class,
+                                          QZ_PROPS(kModemProps), nullptr};
+const TccnClass TccnPhoneModem::Class = {"TccnPhoneModem", &TccnCustomModem::Class,
+                                         QZ_PROPS(kPhoneModemProps), &New<TccnPhoneModem>};
+const TccnClass TccnRadioModem::Class = {"TccnRadioModem", &TccnCustomModem::Class,
+                                         QZ_PROPS(kRadioModemProps), &New<TccnRadioModem>};
+const TccnClass TccnVQOptoAttach::Class = {"TccnVQOptoAttach", &TccnCustomCommHardware::Class,
+                                           nullptr, 0, &New<TccnVQOptoAttach>};
+
+const TccnClass TccnCustomConMode::Class = {"TccnCustomConMode", nullptr, QZ_PROPS(kConModeProps),
+                                            nullptr};
+const TccnClass TccnDirect232ConMode::Class = {"TccnDirect232ConMode", &TccnCustomConMode::Class,
+                                               nullptr, 0, &New<TccnDirect232ConMode>};
+const TccnClass TccnPhoneModem232ConMode::Class = {"TccnPhoneModem232ConMode",
+                                                   &TccnCustomConMode::Class, nullptr, 0,
+                                                   &New<TccnPhoneModem232ConMode>};
+const TccnClass TccnRadioModem232ConMode::Class = {"TccnRadioModem232ConMode",
+                                                   &TccnCustomConMode::Class, nullptr, 0,
+                                                   &New<TccnRadioModem232ConMode>};
+const TccnClass TccnDirectTCPIPConMode::Class = {
+    "TccnDirectTCPIPConMode", &TccnCustomConMode::Class, nullptr, 0, &New<TccnDirectTCPIPConMode>};
+const TccnClass TccnVQOptoAttach232ConMode::Class = {"TccnVQOptoAttach232ConMode",
+                                                     &TccnCustomConMode::Class, nullptr, 0,
+                                                     &New<TccnVQOptoAttach232ConMode>};
+
+const TccnClass* const DeviceClasses[DeviceTypeCount] = {
+    &TccnQZDev::Class,        &TccnQZ2Dev::Class,   &TccnQZ2MDev::Class,  &TccnQZ2CDev::Class,
+    &TccnQZ2ADev::Class,      &TccnQZ2AMDev::Class, &TccnQZ2ACDev::Class, &TccnHRV1xDev::Class,
+    &TccnHRV2xDev::Class,     &TccnHRV17Dev::Class, &TccnW8Dev::Class,    &TccnW8ASDev::Class,
+    &TccnQZ2430Dev::Class,    &TccnJNDev::Class,    &TccnD7Dev::Class,    &TccnGLDev::Class,
+    &TccnQZ2430NRTQDev::Class};
+const TccnClass* const DeviceProtocolClasses[DeviceProtocolTypeCount] = {
+    &TccnKavrenProtocol::Class, &TccnIEC101Protocol::Class, &TccnIEC104Protocol::Class,
+    &TccnModbusRTUProtocol::Class};
+const TccnClass* const ConModeClasses[ConModeTypeCount] = {
+    &TccnDirect232ConMode::Class, &TccnPhoneModem232ConMode::Class,
+    &TccnRadioModem232ConMode::Class, &TccnDirectTCPIPConMode::Class,
+    &TccnVQOptoAttach232ConMode::Class};
+
+std::unique_ptr<TccnCustomDevice> CreateDevice(TDeviceType type) {
+    if (type >= DeviceTypeCount) throw EccnError("Неизвестный тип измерителя");
+    return std::unique_ptr<TccnCustomDevice>(
+        static_cast<TccnCustomDevice*>(DeviceClasses[type]->CreateFn()));
+}
+
+std::unique_ptr<TccnCustomDeviceProtocol> CreateDeviceProtocol(TDeviceProtocolType type) {
+    if (type >= DeviceProtocolTypeCount) throw EccnError("Неизвестный тип протокола");
+    return std::unique_ptr<TccnCustomDeviceProtocol>(
+        static_cast<TccnCustomDeviceProtocol*>(DeviceProtocolClasses[type]->CreateFn()));
+}
+
+std::unique_ptr<TccnCustomConMode> CreateConMode(TConModeType type) {
+    if (type >= ConModeTypeCount) throw EccnError("Неизвестный тип подключения");
+    return std::unique_ptr<TccnCustomConMode>(
+        static_cast<TccnCustomConMode*>(ConModeClasses[type]->CreateFn()));
+}
+
+// ---------------------------------------------------------------------------------------
+// Registry.
+
+const std::vector<const TccnClass*>& RegisteredccnClasses() {
+    static const std::vector<const TccnClass*> classes = {
+        &TccnCustomDevice::Class,
+        &TccnKavrenDevice::Class,
+        &TccnQZDev::Class,
+        &TccnQZ2FamilyDev::Class,
+        &TccnQZ2Dev::Class,
+        &TccnQZ2MDev::Class,
+        &TccnQZ2CDev::Class,
+        &TccnQZ2ADev::Class,
+        &TccnQZ2AMDev::Class,
+        &TccnQZ2ACDev::Class,
+        &TccnHRV1xDev::Class,
+        &TccnHRV2xDev::Class,
+        &TccnHRV17Dev::Class,
+        &TccnW8Dev::Class,
+        &TccnW8ASDev::Class,
+        &TccnQZ2430Dev::Class,
+        &TccnQZ2430NRTQDev::Class,
+        &TccnJNDev::Class,
+        &TccnD7Dev::Class,
+        &TccnGLDev::Class,
+        &TccnCustomDeviceProtocol::Class,
+        &TccnKavrenProtocol::Class,
+        &TccnIEC101Protocol::Class,
+        &TccnIEC104Protocol::Class,
+        &TccnModbusProtocol::Class,
+        &TccnModbusRTUProtocol::Class,
+        &TccnCustomCommInterface::Class,
+        &TccnComPortInterface::Class,
+        &TccnTCPIPInterface::Class,
+        &TccnCustomCommHardware::Class,
+        &TccnCustomModem::Class,
+        &TccnPhoneModem::Class,
+        &TccnRadioModem::Class,
+        &TccnVQOptoAttach::Class,
+        &TccnCustomConMode::Class,
+        &TccnDirect232ConMode::Class,
+        &TccnPhoneModem232ConMode::Class,
+        &TccnRadioModem232ConMode::Class,
+        &TccnDirectTCPIPConMode::Class,
+        &TccnVQOptoAttach232ConMode::Class,
+        &TccnConnection::Class,
+        &TccnConnectionList::Class,
+        &TccnConnectionListWrapper::Class,
+        &TccnCustomDeviceWrapper::Class,
+        &TccnCustomDeviceProtocolWrapper::Class,
+        &TccnCustomConModeWrapper::Class,
+        &TVersionInfo::Class,
+    };
+    return classes;
+}
+
+const TccnClass* FindccnClass(const std::string& name) {
+    static const std::unordered_map<std::string, const TccnClass*> byName = [] {
+        std::unordered_map<std::string, const TccnClass*> m;
+        for (const TccnClass* c : RegisteredccnClasses())
+            m.emplace(LowerAscii(c->Name), c);
+        return m;
+    }();
+    auto it = byName.find(LowerAscii(name));
+    return it == byName.end() ? nullptr : it->second;
+}
+
+// ---------------------------------------------------------------------------------------
+// Devices.
+
+std::unique_ptr<TccnCustomDevice> TccnCustomDevice::Clone() const {
+    return CloneAs(*this);
+}
+
+// Every device takes the factory number of every other device (so it survives a change of
+// type in the editor); the type and the protocol set belong to the class.
+void TccnCustomDevice::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnCustomDevice::Class)) InvalidCast();
+}
+
+void TccnCustomDevice::DoAssign(const TccnPersistent& Source) {
+    FFactoryNum = static_cast<const TccnCustomDevice&>(Source).FFactoryNum;
+}
+
+// ---------------------------------------------------------------------------------------
+// Protocols.
+
+std::unique_ptr<TccnCustomDeviceProtocol> TccnCustomDeviceProtocol::Clone() const {
+    return CloneAs(*this);
+}
+
+void TccnCustomDeviceProtocol::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnCustomDeviceProtocol::Class)) InvalidCast();
+}
+
+void TccnCustomDeviceProtocol::DoAssign(const TccnPersistent&) {}
+
+void TccnKavrenProtocol::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnKavrenProtocol::Class)) InvalidCast();
+}
+
+void TccnKavrenProtocol::DoAssign(const TccnPersistent& Source) {
+    const auto& s = static_cast<const TccnKavrenProtocol&>(Source);
+    FDeviceAddress = s.FDeviceAddress;
+    FMaxAttemptCount = s.FMaxAttemptCount;
+    FMaxDataCount = s.FMaxDataCount;
+}
+
+std::vector<std::string> TccnKavrenProtocol::GetParamsText() const {
+    return {"Адрес: =" + std::to_string(FDeviceAddress)};
+}
+
+void TccnIEC101Protocol::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnIEC101Protocol::Class)) InvalidCast();
+}
+
+void TccnIEC101Protocol::DoAssign(const TccnPersistent& Source) {
+    const auto& s = static_cast<const TccnIEC101Protocol&>(Source);
+    FLinkAddress = s.FLinkAddress;
+    FLinkAddressLength = s.FLinkAddressLength;
+    FASDUAddress = s.FASDUAddress;
+    FASDUAddressLength = s.FASDUAddressLength;
+    FTransReasonLength = s.FTransReasonLength;
+    FAOILength = s.FAOILength;
+    FMaxFrameLength = s.FMaxFrameLength;
+}
+
+std::vector<std::string> TccnIEC101Protocol::GetParamsText() const {
+    return {"Адрес: =" + std::to_string(FLinkAddress)};
+}
+
+void TccnIEC104Protocol::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnIEC104Protocol::Class)) InvalidCast();
+}
+
+void TccnIEC104Protocol::DoAssign(const TccnPersistent& Source) {
+    const auto& s = static_cast<const TccnIEC104Protocol&>(Source);
+    FASDUAddress = s.FASDUAddress;
+    FK = s.FK;
+    FW = s.FW;
+    Ft1 = s.Ft1;
+    Ft2 = s.Ft2;
+    Ft3 = s.Ft3;
+    Ft4 = s.Ft4;
+    FMaxFrameLength = s.FMaxFrameLength;
+}
+
+void TccnModbusProtocol::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnModbusProtocol::Class)) InvalidCast();
+}
+
+void TccnModbusProtocol::DoAssign(const TccnPersistent& Source) {
+    const auto& s = static_cast<const TccnModbusProtocol&>(Source);
+    FDevAddress = s.FDevAddress;
+    FMaxAttemptCount = s.FMaxAttemptCount;
+}
+
+std::vector<std::string> TccnModbusProtocol::GetParamsText() const {
+    return {"Адрес: =" + std::to_string(FDevAddress)};
+}
+
+// ---------------------------------------------------------------------------------------
+// Interfaces and hardware.
+
+void TccnComPortInterface::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnComPortInterface::Class)) InvalidCast();
+}
+
+void TccnComPortInterface::DoAssign(const TccnPersistent& Source) {
+    const auto& s = static_cast<const TccnComPortInterface&>(Source);
+    FPortName = s.FPortName;
+    FBaudrate = s.FBaudrate;
+}
+
+void TccnTCPIPInterface::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnTCPIPInterface::Class)) InvalidCast();
+}
+
+void TccnTCPIPInterface::DoAssign(const TccnPersistent& Source) {
+    const auto& s = static_cast<const TccnTCPIPInterface&>(Source);
+    FIpAddress = s.FIpAddress;
+    FIpPort = s.FIpPort;
+}
+
+void TccnCustomModem::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnCustomModem::Class)) InvalidCast();
+}
+
+void TccnCustomModem::DoAssign(const TccnPersistent& Source) {
+    FInitString = static_cast<const TccnCustomModem&>(Source).FInitString;
+}
+
+void TccnPhoneModem::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnPhoneModem::Class)) InvalidCast();
+}
+
+void TccnPhoneModem::DoAssign(const TccnPersistent& Source) {
+    TccnCustomModem::DoAssign(Source);
+    const auto& s = static_cast<const TccnPhoneModem&>(Source);
+    FConnectType = s.FConnectType;
+    FPhoneNumber = s.FPhoneNumber;
+    FDialType = s.FDialType;
+}
+
+void TccnRadioModem::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnRadioModem::Class)) InvalidCast();
+}
+
+void TccnRadioModem::DoAssign(const TccnPersistent& Source) {
+    TccnCustomModem::DoAssign(Source);
+    FCallNumber = static_cast<const TccnRadioModem&>(Source).FCallNumber;
+}
+
+void TccnVQOptoAttach::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnVQOptoAttach::Class)) InvalidCast();
+}
+
+// ---------------------------------------------------------------------------------------
+// Connection modes.
+
+TccnCustomConMode::TccnCustomConMode(TConModeType type,
+                                     std::unique_ptr<TccnCustomCommInterface> iface,
+                                     std::unique_ptr<TccnCustomCommHardware> hardware)
+    : FConModeType(type), FInterface(std::move(iface)), FHardware(std::move(hardware)) {}
+
+std::unique_ptr<TccnCustomConMode> TccnCustomConMode::Clone() const {
+    return CloneAs(*this);
+}
+
+// The owned objects are checked before anything is copied, so a refused Assign leaves the
+// receiver as it was. A mode without hardware of its own (direct line, TCP) simply does not
+// take the source's hardware values.
+void TccnCustomConMode::CheckAssign(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(TccnCustomConMode::Class)) InvalidCast();
+    const auto& s = static_cast<const TccnCustomConMode&>(Source);
+    if (s.FInterface && FInterface) FInterface->CheckAssign(*s.FInterface);
+    if (s.FHardware && FHardware) FHardware->CheckAssign(*s.FHardware);
+}
+
+void TccnCustomConMode::DoAssign(const TccnPersistent& Source) {
+    const auto& s = static_cast<const TccnCustomConMode&>(Source);
+    FMaxAttemptCountOnConnect = s.FMaxAttemptCountOnConnect;
+    if (s.FInterface && FInterface) FInterface->DoAssign(*s.FInterface);
+    if (s.FHardware && FHardware) FHardware->DoAssign(*s.FHardware);
+}
+
+template <class T> T& TccnCustomConMode::InterfaceAs() const {
+    auto* p = dynamic_cast<T*>(FInterface.get());
+    if (p == nullptr) InvalidCast();
+    return *p;
+}
+
+template <class T> T& TccnCustomConMode::HardwareAs() const {
+    auto* p = dynamic_cast<T*>(FHardware.get());
+    if (p == nullptr) InvalidCast();
+    return *p;
+}
+
+TccnDirect232ConMode::TccnDirect232ConMode()
+    : TccnCustomConMode(cmtDirect232, std::make_unique<TccnComPortInterface>(), nullptr) {}
+TccnComPortInterface& TccnDirect232ConMode::ComPortInterface() const {
+    return InterfaceAs<TccnComPortInterface>();
+}
+
+TccnPhoneModem232ConMode::TccnPhoneModem232ConMode()
+    : TccnCustomConMode(cmtPhoneModem232, std::make_unique<TccnComPortInterface>(),
+                        std::make_unique<TccnPhoneModem>()) {}
+TccnComPortInterface& TccnPhoneModem232ConMode::ComPortInterface() const {
+    return InterfaceAs<TccnComPortInterface>();
+}
+TccnPhoneModem& TccnPhoneModem232ConMode::PhoneModem() const {
+    return HardwareAs<TccnPhoneModem>();
+}
+
+TccnRadioModem232ConMode::TccnRadioModem232ConMode()
+    : TccnCustomConMode(cmtRadioModem232, std::make_unique<TccnComPortInterface>(),
+                        std::make_unique<TccnRadioModem>()) {}
+TccnComPortInterface& TccnRadioModem232ConMode::ComPortInterface() const {
+    return InterfaceAs<TccnComPortInterface>();
+}
+TccnRadioModem& TccnRadioModem232ConMode::RadioModem() const {
+    return HardwareAs<TccnRadioModem>();
+}
+
+TccnDirectTCPIPConMode::TccnDirectTCPIPConMode()
+    : TccnCustomConMode(cmtDirectTCPIP, std::make_unique<TccnTCPIPInterface>(), nullptr) {}
+TccnTCPIPInterface& TccnDirectTCPIPConMode::TCPIPInterface() const {
+    return InterfaceAs<TccnTCPIPInterface>();
+}
+
+TccnVQOptoAttach232ConMode::TccnVQOptoAttach232ConMode()
+    : TccnCustomConMode(cmtVQOptoAttach232, std::make_unique<TccnComPortInterface>(),
+                        std::make_unique<TccnVQOptoAttach>()) {}
+TccnComPortInterface& TccnVQOptoAttach232ConMode::ComPortInterface() const {
+    return InterfaceAs<TccnComPortInterface>();
+}
+TccnVQOptoAttach& TccnVQOptoAttach232ConMode::OptoAttach() const {
+    return HardwareAs<TccnVQOptoAttach>();
+}
+
+// ---------------------------------------------------------------------------------------
+// Options.
+
+TccnDeviceTypeOptions& TccnDeviceTypeOptionsList::AddDeviceTypeOptions(
+    TDeviceType deviceType, TDeviceProtocolTypes protocolTypes, TConModeTypes conModeTypes) {
+    if (protocolTypes == 0) throw EccnError("Не задан список разрешенных типов протоколов");
+    if (conModeTypes == 0) throw EccnError("Не задан список разрешенных типов подключений");
+    auto entry = std::make_unique<TccnDeviceTypeOptions>(deviceType);
+    entry->ProtocolTypes = protocolTypes;
+    entry->ConModeTypes = conModeTypes;
+    FItems.push_back(std::move(entry));
+    return *FItems.back();
+}
+
+const TccnDeviceTypeOptions*
+TccnDeviceTypeOptionsList::FindDeviceTypeOptions(TDeviceType deviceType) const {
+    for (const auto& e : FItems)
+        if (e->DeviceType() == deviceType) return e.get();
+    return nullptr;
+}
+
+bool TccnConnectionListUIOptions::CheckConnection(const TccnConnection* connection,
+                                                  std::string& errorText) const {
+    errorText = "Unknown error";
+    if (connection == nullptr) {
+        errorText = "Не задано подключение";
+        return false;
+    }
+    const TccnCustomDevice* device = connection->CustomDevice();
+    if (device == nullptr) return true;
+    const TccnDeviceTypeOptions* opt =
+        FDeviceTypeOptions.FindDeviceTypeOptions(device->DeviceType());
+    if (opt == nullptr) {
+        errorText = "Заданный тип измерителя не поддерживается";
+        return false;
+    }
+    const TccnCustomDeviceProtocol* protocol = connection->CustomDeviceProtocol();
+    if (protocol != nullptr && !InSet(opt->ProtocolTypes, protocol->ProtocolType())) {
+        errorText = "Заданный тип протокола для данного типа измерителя не поддерживается";
+        return false;
+    }
+    const TccnCustomConMode* mode = connection->CustomConMode();
+    if (mode != nullptr && !InSet(opt->ConModeTypes, mode->ConModeType())) {
+        errorText = "Заданный тип подключения для данного типа измерителя не поддерживается";
+        return false;
+    }
+    return true;
+}
+
+} // namespace qz
