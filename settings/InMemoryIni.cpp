@@ -33,7 +33,7 @@ std::string Decode(const char* begin, const char* end) {
 
 // A line break inside a name or a value would split it into lines of its own on the next
 // read (and could forge a key): control characters inside names and values become spaces as
-// soon as they enter the image, so the image always equals what the file reads back as.
+// soon as they enter the image, so what is in memory is what the file will hold.
 std::string Clean(std::string s) {
     for (char& c : s)
         if (static_cast<unsigned char>(c) < 0x20) c = ' ';

@@ -15,6 +15,8 @@
 //     broken header ("[name" without "]") until the next good header are ignored, so keys
 //     never land in a section they were not written in;
 //   - of duplicate keys the first counts; a repeated section continues the first one.
+// Names and values that enter the image have their control characters (line breaks, zero
+// bytes) turned into spaces; spaces at either end of a value do not survive the file.
 #pragma once
 
 #include <cstddef>
