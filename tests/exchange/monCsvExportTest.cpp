@@ -1,0 +1,307 @@
+#include "exchange/monCsvExport.h"
+
+#include "common/Cp1251.h"
+#include "sigcalc/sigcalc.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace qz;
+namespace fs = std::filesystem;
+
+namespace {
+
+TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
+    TDateTime t = 0;
+    EXPECT_TRUE(TryEncodeDateTime({y, mo, d, h, mi, s, ms}, t));
+    return t;
+}
+
+// A line of the file: the cells, each followed by ";", then CR LF.
+std::string Line(std::initializer_list<std::string> cells) {
+    std::string s;
+    for (const std::string& c : cells)
+        s += c + ";";
+    return s + "\r\n";
+}
+std::string Repeat(const std::string& cell, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += cell + ";";
+    return s;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+class TempDir {
+public:
+    TempDir() {
+        std::string t = (fs::temp_directory_path() / "qz-csv-XXXXXX").string();
+        std::vector<char> buf(t.begin(), t.end());
+        buf.push_back('\0');
+        if (::mkdtemp(buf.data())) FPath = buf.data();
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(FPath, ec);
+    }
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+};
+
+TEST(GeneralNumberFormat, FifteenDigitsFixedAndScientific) {
+    EXPECT_EQ(FormatGeneral15(0, ','), "0");
+    EXPECT_EQ(FormatGeneral15(220.5, ','), "220,5");
+    EXPECT_EQ(FormatGeneral15(220.5, '.'), "220.5");
+    EXPECT_EQ(FormatGeneral15(-3, ','), "-3");
+    EXPECT_EQ(FormatGeneral15(double(57.735f), ','), "57,7350006103516");
+    EXPECT_EQ(FormatGeneral15(1.0 / 3, '.'), "0.333333333333333");
+    EXPECT_EQ(FormatGeneral15(2.0 / 3, '.'), "0.666666666666667");
+    EXPECT_EQ(FormatGeneral15(0.0001, ','), "0,0001");
+    EXPECT_EQ(FormatGeneral15(-0.000123, ','), "-0,000123");
+    EXPECT_EQ(FormatGeneral15(0.00001, ','), "1E-5");
+    EXPECT_EQ(FormatGeneral15(-2.5e-10, ','), "-2,5E-10");
+    EXPECT_EQ(FormatGeneral15(999999999999999.0, ','), "999999999999999");
+    EXPECT_EQ(FormatGeneral15(1e15, ','), "1E15");
+    EXPECT_EQ(FormatGeneral15(1234567890123456789.0, ','), "1,23456789012346E18");
+    // Rounding to 15 digits that carries into a new digit.
+    EXPECT_EQ(FormatGeneral15(0.9999999999999999, '.'), "1");
+    EXPECT_EQ(FormatGeneral15(99999999999999.99, '.'), "100000000000000");
+    EXPECT_EQ(FormatGeneral15(123456789012.345, '.'), "123456789012.345");
+    EXPECT_EQ(FormatGeneral15(1e300, '.'), "1E300");
+    EXPECT_EQ(FormatGeneral15(std::nan(""), '.'), "NAN");
+    EXPECT_EQ(FormatGeneral15(-HUGE_VAL, '.'), "-INF");
+}
+
+TEST(CsvDateTimeAndFileName, MidnightAndTheZeroTime) {
+    EXPECT_EQ(FormatCsvDateTime(At(2026, 12, 6, 9, 5, 3, 0)), "06.12.2026 9:05:03");
+    EXPECT_EQ(FormatCsvDateTime(At(2026, 12, 6, 0, 0, 0, 0)), "06.12.2026");
+    EXPECT_EQ(FormatCsvDateTime(0), "30.12.1899");
+    EXPECT_EQ(MeasurementsCsvFileName(1234, At(2026, 12, 6, 23, 30, 15, 123)),
+              "3sec_1234_261206_233015123.csv");
+    EXPECT_EQ(MeasurementsCsvFileName(0, At(2000, 1, 2, 3, 4, 5, 6)),
+              "3sec_0_000102_030405006.csv");
+    EXPECT_EQ(MeasurementsCsvFileName(4294967295u, At(2099, 11, 30, 0, 0, 0, 999)),
+              "3sec_4294967295_991130_000000999.csv");
+}
+
+struct CsvFixture : ::testing::Test {
+    TmonStorage st;
+    TmonCsvDevice dev{"QZ2", 1234};
+    TSigExperiment* exp = nullptr;
+
+    void SetUp() override {
+        TmonSettings& s = st.Settings;
+        s.NominalPhaseVoltage = 57.735f;
+        s.NominalLineVoltage = 100;
+        s.NominalCurrent = 5;
+        TmonData3sec& d = st.Data3sec;
+        d.Time = At(2026, 12, 6, 23, 30, 15, 0);
+        d.F = 50.12;
+        d.dF = 0.12;
+        d.K0 = 1.5;
+        d.K2 = 1234567890123456789.0;
+        d.U[phA] = 220.5;
+        d.I[phA] = 1e-7;
+        d.ULine[lnCA] = 380;
+        d.U1[phB] = 7;
+        d.PhiUI[phC] = -0.5;
+        d.USeq[sq2] = 2;
+        d.PhiUISeq[sq1] = 10;
+        d.dU1[phA] = -10;
+        d.dU1Line[lnAB] = 3;
+        d.KU[phC] = 100;
+        d.KI_B = 0.1f;
+        d.KU_BC = 57.735f;
+        d.KUn_A[0] = 3.25;
+        d.PhiUIn_C[0] = 135;
+        d.KUn_CA[38] = 100;
+        d.P[pwSum] = -1.5;
+        d.CosPhi[pwC] = 0.5;
+        d.S1[pwA] = 500;
+        // The fourth channel has values, which a meter without it must not show.
+        d.U[phN] = 9;
+        d.KUn_N[0] = 9;
+        d.P[pwN] = 9;
+        d.KI_N = 9;
+
+        ASSERT_EQ(ExpCreate(&exp, "", 1), sigOk);
+        TSigChannel* ua = ExpAddChanel(exp, 0, 0, " Uа", 1, "QZ", 1, 2, 0);
+        TSigChannel* ia = ExpAddChanel(exp, 0, 0, " Iа", 1, "QZ", 1, 5, 0);
+        TSigChannel* uab = ExpAddChanel(exp, 0, 0, " Uаb", 1, "QZ", 1, 9, 0);
+        ChanelSett(ua, 0, 32768 + 100, 0);
+        ChanelSett(ua, 1, 32768 - 3, 0);
+        ChanelSett(ia, 0, 32768, 0);
+        ChanelSett(ia, 1, 0, 0);
+        ChanelSett(uab, 0, 32769, 0);
+        ExpGetQuantCount(exp);
+    }
+    void TearDown() override { ExpDestroy(&exp); }
+
+    // Lines 1 .. 67 for a meter without the fourth channel, with the decimal comma.
+    std::string ExpectedWithoutNeutral() {
+        std::string e;
+        e += Line({"Тип прибора", "QZ2"});
+        e += Line({"Номер прибора", "1234"});
+        e += "\r\n";
+        e += Line({"06.12.2026 23:30:15"});
+        e += "\r\n";
+        e += Line({"", "U ном ф", "U ном мф", "I ном"});
+        e += Line({"", "57,7350006103516", "100", "5"});
+        e += "\r\n\r\n";
+        e += Line({"Усреднение 3 сек"});
+        e += "\r\n";
+        e += Line({"", "F", "откл. F", "K0", "K2"});
+        e += Line({"", "50,12", "0,12", "1,5", "1,23456789012346E18"});
+        e += "\r\n";
+        e += Line({"",       "Uа", "Iа", "fi UIa", "Uв",  "Iв",  "fi UIв", "Uс", "Iс",
+                   "fi UIс", "Uн", "Iн", "fi UIн", "Uав", "Uвс", "Uса",    "U0", "I0",
+                   "fi UI0", "U1", "I1", "fi UI1", "U2",  "I2",  "fi UI2"});
+        e += Line({"U д, I д", "220,5", "1E-7", "", "0", "0", "", "0", "0", "", "", "", "", "0",
+                   "0", "380"});
+        e += Line({"U (1), I (1)",
+                   "0",
+                   "0",
+                   "0",
+                   "7",
+                   "0",
+                   "0",
+                   "0",
+                   "0",
+                   "-0,5",
+                   "",
+                   "",
+                   "",
+                   "0",
+                   "0",
+                   "0",
+                   "0",
+                   "0",
+                   "0",
+                   "0",
+                   "0",
+                   "10",
+                   "2",
+                   "0",
+                   "0"});
+        e += Line(
+            {"откл. U (1)", "-10", "", "", "0", "", "", "0", "", "", "", "", "", "3", "0", "0"});
+        e += Line({"K", "0", "0", "", "0", "0,100000001490116", "", "100", "0", "", "", "", "", "0",
+                   "57,7350006103516", "0"});
+        e +=
+            "K(2), fi(2);3,25;" + Repeat("0", 7) + "135;" + Repeat("", 3) + Repeat("0", 3) + "\r\n";
+        for (int n = 3; n <= 39; ++n)
+            e += "K(" + std::to_string(n) + "), fi(" + std::to_string(n) + ");" + Repeat("0", 9) +
+                 Repeat("", 3) + Repeat("0", 3) + "\r\n";
+        e += "K(40), fi(40);" + Repeat("0", 9) + Repeat("", 3) + "0;0;100;\r\n";
+        e += "\r\n";
+        e += Line({"",   "P",        "Q",        "S",  "cos fi", "Pа",       "Qа",
+                   "Sа", "cos fi а", "Pв",       "Qв", "Sв",     "cos fi в", "Pс",
+                   "Qс", "Sс",       "cos fi с", "Pн", "Qн",     "Sн",       "cos fi н"});
+        e += "Весь сигнал;-1,5;0;0;0;" + Repeat("0", 8) + "0;0;0;0,5;" + Repeat("", 4) + "\r\n";
+        e += "1 гармоника;0;0;0;0;0;0;500;0;" + Repeat("0", 8) + Repeat("", 4) + "\r\n";
+        e += "\r\n\r\n";
+        e += Line({"Значения 20 мсек"});
+        e += "\r\n";
+        e += Line({"", "Uа", "Iа", "Uв", "Iв", "Uс", "Iс", "Uн", "Iн", "Uав", "Uвс", "Uса"});
+        return e;
+    }
+};
+
+TEST_F(CsvFixture, ExactBytesWithoutNeutralAndWithoutWaveform) {
+    const std::string got = FormatMeasurementsCsv(dev, st, 0, 0, nullptr);
+    EXPECT_EQ(got, Utf8ToCp1251(ExpectedWithoutNeutral()));
+    // Code page 1251 on disk: "Тип" is D2 E8 EF.
+    ASSERT_GE(got.size(), 3u);
+    EXPECT_EQ(got.substr(0, 3), "\xD2\xE8\xEF");
+    EXPECT_EQ(got.substr(got.size() - 2), "\r\n");
+}
+
+TEST_F(CsvFixture, WaveformLinesFollowTheHeaders) {
+    const std::string got = FormatMeasurementsCsv(dev, st, 0.25, 0.5, exp);
+    // Columns: Uа, Iа, Ub, Ib, Uc, Ic, Un, In, Uаb, Ubc, Uca; absent channels and missing
+    // samples are empty; a value is (32768 - stored) * 2 * factor.
+    std::string e = ExpectedWithoutNeutral();
+    e += "1;-100;0;" + Repeat("", 6) + "-1;;;\r\n";
+    e += "2;3;16384;" + Repeat("", 9) + "\r\n";
+    EXPECT_EQ(got, Utf8ToCp1251(e));
+}
+
+TEST_F(CsvFixture, DecimalPointAndOwnDateFormat) {
+    TmonCsvOptions o;
+    o.DecimalSeparator = '.';
+    o.FormatDateTime = [](TDateTime) { return std::string("2026-12-06 23:30:15"); };
+    const std::string got = Cp1251ToUtf8(FormatMeasurementsCsv(dev, st, 0, 0, nullptr, o));
+    EXPECT_NE(got.find("\r\n2026-12-06 23:30:15;\r\n"), std::string::npos);
+    EXPECT_NE(got.find("\r\n;57.7350006103516;100;5;\r\n"), std::string::npos);
+    EXPECT_NE(got.find("\r\n;50.12;0.12;1.5;1.23456789012346E18;\r\n"), std::string::npos);
+    // Commas remain only in the row titles, where a blank follows them.
+    for (size_t pos = got.find(','); pos != std::string::npos; pos = got.find(',', pos + 1))
+        EXPECT_EQ(got[pos + 1], ' ') << got.substr(pos - 10, 20);
+}
+
+TEST_F(CsvFixture, NeutralCellsAreFilledForAMeterWithIt) {
+    st.Settings.HasNeutral = 1;
+    const std::string got = Cp1251ToUtf8(FormatMeasurementsCsv(dev, st, 0, 0, nullptr));
+    EXPECT_NE(got.find("\r\nU д, I д;220,5;1E-7;;0;0;;0;0;;9;0;;0;0;380;\r\n"), std::string::npos);
+    EXPECT_NE(got.find("\r\nK;0;0;;0;0,100000001490116;;100;0;;0;9;;0;57,7350006103516;0;\r\n"),
+              std::string::npos);
+    EXPECT_NE(got.find("\r\nK(2), fi(2);3,25;0;0;0;0;0;0;0;135;9;0;0;0;0;0;\r\n"),
+              std::string::npos);
+    EXPECT_NE(got.find("\r\nВесь сигнал;-1,5;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0,5;9;0;0;0;\r\n"),
+              std::string::npos);
+}
+
+TEST_F(CsvFixture, SaveMakesTheProductFolderAndNamesTheFile) {
+    TempDir tmp;
+    ASSERT_FALSE(tmp.Path().empty());
+    TmonCsvOptions o;
+    o.DocumentsFolder = tmp.Path() + "/docs";
+    o.Now = [] { return At(2026, 12, 6, 23, 30, 15, 123); };
+    std::string name, error;
+    ASSERT_TRUE(SaveMeasurementsToFile(dev, st, 0.25, 0.5, exp, o, &name, &error)) << error;
+    EXPECT_EQ(name, tmp.Path() + "/docs/VQ/Монитор Каврен-QZ2/3sec_1234_261206_233015123.csv");
+    EXPECT_EQ(ReadFile(name), FormatMeasurementsCsv(dev, st, 0.25, 0.5, exp));
+    // A second save in the same millisecond replaces the first file.
+    st.Data3sec.F = 49.5;
+    std::string second;
+    ASSERT_TRUE(SaveMeasurementsToFile(dev, st, 0.25, 0.5, nullptr, o, &second));
+    EXPECT_EQ(second, name);
+    EXPECT_EQ(ReadFile(name), FormatMeasurementsCsv(dev, st, 0, 0, nullptr));
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(name).parent_path()), {}), 1);
+}
+
+TEST_F(CsvFixture, FailuresAreReportedAndLeaveNoPartialFile) {
+    TempDir tmp;
+    ASSERT_FALSE(tmp.Path().empty());
+    std::string error;
+    // The folder of the file does not exist.
+    EXPECT_FALSE(WriteMeasurementsCsv(dev, st, 0, 0, nullptr, tmp.Path() + "/none/x.csv",
+                                      TmonCsvOptions(), &error));
+    EXPECT_FALSE(error.empty());
+    // The name is taken by a folder: that folder stays, and no temporary file is left.
+    fs::create_directory(tmp.Path() + "/taken.csv");
+    EXPECT_FALSE(WriteMeasurementsCsv(dev, st, 0, 0, nullptr, tmp.Path() + "/taken.csv"));
+    EXPECT_TRUE(fs::is_directory(tmp.Path() + "/taken.csv"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path()), {}), 1);
+    // The documents folder is a file, so the product folder cannot be made.
+    std::ofstream(tmp.Path() + "/docs-file") << "x";
+    TmonCsvOptions o;
+    o.DocumentsFolder = tmp.Path() + "/docs-file";
+    EXPECT_FALSE(SaveMeasurementsToFile(dev, st, 0, 0, nullptr, o));
+}
+
+} // namespace
