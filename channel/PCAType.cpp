@@ -1,9 +1,14 @@
 #include "channel/PCAType.h"
 
+#include "channel/PCAComPort.h"
+#include "channel/PCAEthernetTCP.h"
 #include "common/Cp1251.h"
 
 #include <algorithm>
+
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 namespace qz {
 
@@ -94,6 +99,166 @@ std::string PCAErrorText(int code) {
         return "Нет соединения с оптической приставкой.";
     default:
         return "Неизвестный код ошибки.";
+    }
+}
+
+namespace {
+TSleeper& DefaultSleeperRef() {
+    static TSleeper sleeper = RealSleep;
+    return sleeper;
+}
+} // namespace
+
+void SetDefaultPCASleeper(TSleeper sleeper) {
+    DefaultSleeperRef() = sleeper ? std::move(sleeper) : TSleeper(RealSleep);
+}
+
+TSleeper DefaultPCASleeper() {
+    return DefaultSleeperRef();
+}
+
+TPCACustom::TPCACustom(TSleeper sleeper)
+    : sleeper_(sleeper ? std::move(sleeper) : DefaultPCASleeper()) {}
+
+TPCACustom::~TPCACustom() = default;
+
+int TPCACustom::Connect() {
+    lastError_ = pcaNotImplemented;
+    return -1;
+}
+
+bool TPCACustom::IsSameChannel(const TPCAParams&) const {
+    return false;
+}
+
+bool TPCACustom::NeedReconnect(const TPCAParams&) const {
+    return true;
+}
+
+int TPCACustom::Disconnect() {
+    lastError_ = pcaNotImplemented;
+    return -1;
+}
+
+int TPCACustom::GetParams(TPCAParams&) {
+    lastError_ = pcaNotImplemented;
+    return -1;
+}
+
+int TPCACustom::SetParams(const TPCAParams&) {
+    lastError_ = pcaNotImplemented;
+    return -1;
+}
+
+int TPCACustom::Write(const void* buffer, uint32_t count, TOverlapped* block, uint32_t& written) {
+    return BaseWrite(buffer, count, block, written);
+}
+
+int TPCACustom::Read(void* buffer, uint32_t count, uint32_t timeoutMs, TOverlapped* block,
+                     uint32_t& readCount) {
+    return BaseRead(buffer, count, timeoutMs, block, readCount);
+}
+
+int TPCACustom::CheckDevice() {
+    return pcaNoDevice;
+}
+
+int TPCACustom::ConnectEx(int event, int32_t* errorRef) {
+    if (event == 0 || event == -1) {
+        int r = Connect();
+        if (errorRef) *errorRef = lastError_;
+        return r;
+    }
+    connectEvent_ = event;
+    connectErrorRef_ = errorRef;
+    if (errorRef) *errorRef = pcaNotImplemented;
+    return -1;
+}
+
+TOverlapped* TPCACustom::OwnBlock(std::unique_ptr<TOverlapped>& block) {
+    if (!block) block = std::make_unique<TOverlapped>();
+    return block->Valid() ? block.get() : nullptr;
+}
+
+int TPCACustom::BaseRead(void* buffer, uint32_t count, uint32_t timeoutMs, TOverlapped* block,
+                         uint32_t& readCount) {
+    readCount = 0;
+    lastError_ = pcaOk;
+    TOverlapped* b = block ? block : OwnBlock(readBlock_);
+    if (!b || !b->StartRead(handle_, buffer, count, ReadIntervalMs())) {
+        lastError_ = pcaConnectionLost;
+        return -1;
+    }
+    if (block) return 0; // the caller drives the transfer and collects its count
+    if (!b->Wait(timeoutMs == Infinite ? -1 : int(std::min<uint32_t>(timeoutMs, INT32_MAX)))) {
+        readCount = 0;
+        CancelIO();
+        b->Cancel(); // whatever the kind's CancelIO did, this transfer is over
+        b->ResetEvent();
+        lastError_ = pcaReadError;
+        return -1;
+    }
+    b->ResetEvent();
+    uint32_t n = 0;
+    if (!b->GetResult(n)) {
+        readCount = 0;
+        lastError_ = pcaReadError;
+        return -1;
+    }
+    if (n == 0) { // the peer closed the connection
+        lastError_ = pcaServerNotFound;
+        return -1;
+    }
+    readCount = n;
+    return 0;
+}
+
+int TPCACustom::BaseWrite(const void* buffer, uint32_t count, TOverlapped* block,
+                          uint32_t& written) {
+    written = 0;
+    lastError_ = pcaOk;
+    TOverlapped* b = block ? block : OwnBlock(writeBlock_);
+    if (!b || !b->StartWrite(handle_, buffer, count, WriteDeadlineMs(count))) {
+        lastError_ = pcaConnectionLost;
+        return -1;
+    }
+    if (block) return 0;
+    if (!b->Wait(SyncWriteWaitMs)) {
+        written = 0;
+        lastError_ = pcaWriteError;
+        CancelIO();
+        b->Cancel();
+        b->ResetEvent();
+        return -1;
+    }
+    b->ResetEvent();
+    uint32_t n = 0;
+    if (!b->GetResult(n)) {
+        written = 0;
+        lastError_ = pcaWriteError;
+        return -1;
+    }
+    written = n;
+    return 0;
+}
+
+void TPCACustom::CancelOwnTransfers() {
+    for (auto* b : {readBlock_.get(), writeBlock_.get()})
+        if (b) b->Cancel();
+}
+
+void TPCACustom::Sleep(uint32_t ms) const {
+    if (sleeper_) sleeper_(ms);
+}
+
+std::unique_ptr<TPCACustom> CreatePCA(const TPCAParams& params) {
+    switch (params.Kind()) {
+    case TPCAParams::KindComPort:
+        return std::make_unique<TPCAComPort>(params);
+    case TPCAParams::KindTCP:
+        return std::make_unique<TPCAEthernetTCP>(params);
+    default:
+        return nullptr;
     }
 }
 

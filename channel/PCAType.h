@@ -29,9 +29,13 @@
 //   20   reserved    255 bytes, zero
 #pragma once
 
+#include "platform/Overlapped.h"
+#include "platform/Sleep.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace qz {
@@ -131,5 +135,125 @@ private:
 // The text of a physical-channel error code (0 = empty string; unknown codes get
 // "Неизвестный код ошибки.").
 std::string PCAErrorText(int code);
+
+// Physical-channel error codes.
+enum : int {
+    pcaOk = 0,
+    pcaNotImplemented = 1,
+    pcaNotInitialized = 2,
+    pcaBadHandle = 3,
+    pcaBadKind = 4,
+    pcaTimeout = 5,
+    pcaPortBusy = 10,
+    pcaPortNotFound = 11,
+    pcaWriteError = 12,
+    pcaReadError = 13,
+    pcaNoModem = 14,
+    pcaBadPortName = 15,
+    pcaNoModemConnection = 16,
+    pcaModemInitFailed = 17,
+    pcaSocketError = 18,
+    pcaServerNotFound = 19,
+    pcaBadIpPort = 20,
+    pcaBadAddress = 21,
+    pcaConnectionLost = 22,
+    pcaPortSettingsFailed = 23,
+    pcaNoDevice = 24,
+    pcaNoOptoAttachment = 25,
+};
+
+// The abstract physical channel: one open byte channel to a meter.
+//
+// A channel is created, driven and destroyed by one thread (the logical channel worker).
+// Every operation returning int gives 0 on success and -1 on failure with LastError() set;
+// LastError() is 0 after every successful operation and 1 on a new channel until its kind's
+// constructor has succeeded.
+//
+// Transfers: Read and Write either start the transfer on the caller's TOverlapped and return
+// 0 at once (the caller waits on its WaitFd(), drives it with Advance() and collects the
+// count with GetResult()), or, without a block, run it synchronously on a block of the
+// channel's own. CancelIO aborts the channel's own transfers (and, for a serial port, purges
+// the port); a caller cancels its own blocks itself.
+class TPCACustom {
+public:
+    // The time-out value that means "no limit".
+    static constexpr uint32_t Infinite = 0xFFFFFFFFu;
+    // The fixed wait of a synchronous write.
+    static constexpr int SyncWriteWaitMs = 2000;
+
+    explicit TPCACustom(TSleeper sleeper = {});
+    virtual ~TPCACustom();
+    TPCACustom(const TPCACustom&) = delete;
+    TPCACustom& operator=(const TPCACustom&) = delete;
+
+    // The operations, in the order the channel kinds define them.
+    // Establishes the connection over the open port or socket.
+    virtual int Connect();
+    // (The kind's constructor opens the port or creates the socket.)
+    // Does the description name this same physical channel?
+    virtual bool IsSameChannel(const TPCAParams& params) const;
+    // Does switching to this description need a new Connect?
+    virtual bool NeedReconnect(const TPCAParams& params) const;
+    // Ends the connection (hang up, close the socket).
+    virtual int Disconnect();
+    // Fills a description from the channel.
+    virtual int GetParams(TPCAParams& params);
+    // Takes over a description of the same channel.
+    virtual int SetParams(const TPCAParams& params);
+    virtual int Write(const void* buffer, uint32_t count, TOverlapped* block, uint32_t& written);
+    virtual int Read(void* buffer, uint32_t count, uint32_t timeoutMs, TOverlapped* block,
+                     uint32_t& readCount);
+    // Is a device attached? Returns an error code (0 = yes), not -1.
+    virtual int CheckDevice();
+    // Aborts the I/O in progress.
+    virtual void CancelIO() = 0;
+
+    // Event 0 or -1: Connect, LastError stored through errorRef when given, Connect's result.
+    // Any other event asks for an asynchronous connection, which is not provided: the event
+    // and errorRef are kept, 1 is stored through errorRef, result -1. LastError is untouched.
+    int ConnectEx(int event, int32_t* errorRef);
+
+    // The open descriptor (port or socket), -1 while none is open.
+    int Handle() const { return handle_; }
+    int LastError() const { return lastError_; }
+
+    // The read interval of this channel's transfers (0: a read ends as soon as bytes came).
+    virtual uint32_t ReadIntervalMs() const { return 0; }
+    // The deadline of a write of count bytes (0: none).
+    virtual uint32_t WriteDeadlineMs(uint32_t count) const {
+        (void)count;
+        return 0;
+    }
+
+protected:
+    // The transfer shared by every kind (no purge, no carrier check).
+    int BaseRead(void* buffer, uint32_t count, uint32_t timeoutMs, TOverlapped* block,
+                 uint32_t& readCount);
+    int BaseWrite(const void* buffer, uint32_t count, TOverlapped* block, uint32_t& written);
+    // Cancels the pending synchronous transfers on the channel's own blocks.
+    void CancelOwnTransfers();
+    void Sleep(uint32_t ms) const;
+
+    int handle_ = -1;
+    int lastError_ = pcaNotImplemented;
+    int connectEvent_ = -1;
+    int32_t* connectErrorRef_ = nullptr;
+    TSleeper sleeper_;
+
+private:
+    TOverlapped* OwnBlock(std::unique_ptr<TOverlapped>& block);
+    std::unique_ptr<TOverlapped> readBlock_;
+    std::unique_ptr<TOverlapped> writeBlock_;
+};
+
+// Creates the channel a description names: Kind 1 a TPCAComPort, Kind 2 a TPCAEthernetTCP,
+// any other kind nothing. A channel whose constructor failed is still returned (Handle() -1,
+// LastError() set).
+std::unique_ptr<TPCACustom> CreatePCA(const TPCAParams& params);
+
+// The sleeper channels get when none is given (RealSleep unless replaced). Replace it only
+// while no channel is being created.
+void SetDefaultPCASleeper(TSleeper sleeper);
+TSleeper DefaultPCASleeper();
 
 } // namespace qz
