@@ -1,0 +1,34 @@
+// Options of the meter simulator and their command line.
+#pragma once
+
+#include "common/DateTime.h"
+#include "tools/qzsim/MeterResponder.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+struct TSimOptions {
+    int ModelIndex = 0;   // 0..5 of the QZ2 model table
+    uint16_t Address = 1; // device address the simulated meter answers to
+    std::string ListenHost = "127.0.0.1";
+    uint16_t ListenPort = 4001; // 0: any free port
+    std::string PtyLink;        // when set: serve a pseudo-terminal linked here instead of TCP
+    TFaultOptions Faults;
+    std::string LogFile; // when set: every request and answer is logged there
+    bool ChangeFlag = true;
+    TDateTime ChangeTime = 0; // 0: a fixed time in the past
+    TClockFn Clock;           // the meter's clock; empty: this computer's local time
+};
+
+// The text of `qzsim --help`.
+std::string SimHelpText();
+
+// Parses the arguments after the program name. Returns false with a message in `error` for
+// a wrong argument; `help` is set for --help.
+bool ParseSimArgs(const std::vector<std::string>& args, TSimOptions& out, bool& help,
+                  std::string& error);
+
+} // namespace qz
