@@ -93,6 +93,8 @@ class TccnBinaryReader {
 public:
     TccnBinaryReader(const char* data, size_t size) : FData(data), FSize(size) {}
     explicit TccnBinaryReader(const std::string& s) : TccnBinaryReader(s.data(), s.size()) {}
+    // The reader keeps a pointer to the bytes, so it never reads a temporary.
+    explicit TccnBinaryReader(std::string&&) = delete;
 
     size_t Position() const { return FPos; }
 

@@ -66,19 +66,22 @@ TEST(CcnBinaryReader, AcceptsEveryStringTag) {
 }
 
 TEST(CcnBinaryReader, RefusesWrongTagsAndShortData) {
-    TccnBinaryReader r1(B({7, 1, 'a'}));
+    const std::string d1 = B({7, 1, 'a'}), d2 = B({4, 1, 2}),
+                      d3 = B({18, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}),
+                      d4 = B({10, 0xFF, 0xFF, 0xFF, 0x7F, 1}), d5 = B({6, 5, 'a'}), d6 = B({2, 1});
+    TccnBinaryReader r1(d1);
     EXPECT_THROW(r1.ReadInteger("X"), EccnStreamError);
-    TccnBinaryReader r2(B({4, 1, 2}));
+    TccnBinaryReader r2(d2);
     EXPECT_THROW(r2.ReadInteger("X"), EccnStreamError);
     // A huge length is refused before anything is allocated.
-    TccnBinaryReader r3(B({18, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}));
+    TccnBinaryReader r3(d3);
     EXPECT_THROW(r3.ReadString("X"), EccnStreamError);
-    TccnBinaryReader r4(B({10, 0xFF, 0xFF, 0xFF, 0x7F, 1}));
+    TccnBinaryReader r4(d4);
     EXPECT_THROW(r4.ReadBinary("X"), EccnStreamError);
-    TccnBinaryReader r5(B({6, 5, 'a'}));
+    TccnBinaryReader r5(d5);
     EXPECT_THROW(r5.ReadString("X"), EccnStreamError);
     try {
-        TccnBinaryReader r(B({2, 1}));
+        TccnBinaryReader r(d6);
         r.ReadString("PortName");
         FAIL();
     } catch (const EccnStreamError& e) {
