@@ -1,0 +1,59 @@
+// What the rest of the system sees of channel access: the module functions that reach the
+// single logical-channel worker, and the client object a protocol uses for one connection.
+#pragma once
+
+#include "channel/LCAType.h"
+
+#include <cstdint>
+
+namespace qz {
+
+class TEvent;
+
+// Starts the worker with this log callback if none runs yet; a second call does nothing.
+void LCAInitialize(TLCALogProc logProc = nullptr);
+// Stops the worker and frees every line and channel (running tasks end with their events set
+// and Done 0). Later calls of the functions below report 2 until LCAInitialize is called
+// again. Nothing must wait in a transfer for long when this is called; it never hangs them.
+void LCAFinalize();
+bool LCAIsInitialized();
+
+// Transfers take: buffer, byte count, done counter (out), completion event, time-out in ms,
+// handle. A null event makes the call synchronous: it returns when the task has ended, with
+// 0 when bytes moved and otherwise the channel's last error. With an event the call returns 0
+// once the task is registered; the event is set when the task has ended, with the moved count
+// in done (which the caller keeps valid until then).
+TLCAHandle LCAOpen(const TLCAParams& params, int32_t& error);
+int32_t LCAClose(TLCAHandle handle);
+int32_t LCAReleaseLock(TLCAHandle handle);
+int32_t LCAWrite(const void* buffer, uint32_t count, uint32_t& done, TEvent* event,
+                 uint32_t timeoutMs, TLCAHandle handle);
+int32_t LCARead(void* buffer, uint32_t count, uint32_t& done, TEvent* event, uint32_t timeoutMs,
+                TLCAHandle handle);
+int32_t LCAGetLastError(TLCAHandle handle);
+// Requests the worker offers beside the client functions.
+int32_t LCASetPriority(TLCAHandle handle, uint8_t priority);
+int32_t LCASetPriorityLock(TLCAHandle handle, bool locked);
+int32_t LCACheckDevice(TLCAHandle handle);
+
+// The client object of one logical channel; one thread uses it at a time.
+class TLCAObject {
+public:
+    explicit TLCAObject(const TLCAParams& params);
+    ~TLCAObject();
+    TLCAObject(const TLCAObject&) = delete;
+    TLCAObject& operator=(const TLCAObject&) = delete;
+
+    bool IsValid() const { return Handle.IsValid(); }
+    int32_t GetLastError() const;
+    int32_t ReleaseLock();
+    int32_t Write(const void* buffer, uint32_t count, uint32_t& done, TEvent* event,
+                  uint32_t timeoutMs);
+    int32_t Read(void* buffer, uint32_t count, uint32_t& done, TEvent* event, uint32_t timeoutMs);
+
+    TLCAHandle Handle;
+    int32_t OpenError = 0;
+    TLCAParams Params;
+};
+
+} // namespace qz

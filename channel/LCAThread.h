@@ -1,0 +1,182 @@
+// The logical-channel worker: one thread that owns every physical line and channel, runs the
+// clients' read and write tasks with time-outs, priorities and reconnection, and wakes each
+// client when its request or task has ended.
+//
+// Clients never touch the worker's data: each operation is queued to it and the client waits
+// on an event until the worker has handled it. Queued requests are handled in order and only
+// between passes of the worker loop, never in the middle of serving a line. The loop waits on
+// one epoll set: an eventfd for queued requests and, per line, the two transfer blocks and a
+// timerfd for task time-outs. It never polls and has no limit on the number of lines.
+#pragma once
+
+#include "channel/LCAType.h"
+#include "platform/Event.h"
+#include "platform/Overlapped.h"
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qz {
+
+class TLCAThread;
+class TPhysicoLine;
+
+// One open logical channel.
+class TLCAPerform {
+public:
+    explicit TLCAPerform(const TLCAParams& params) : Params(params) {}
+    ~TLCAPerform();
+    TLCAPerform(const TLCAPerform&) = delete;
+    TLCAPerform& operator=(const TLCAPerform&) = delete;
+
+    TLCAHandle Handle() const { return {Id, LineHandle}; }
+    // Ends the task, if any: cancels its I/O when asked, frees it, resets the attempt budget
+    // and only then wakes the client.
+    void FinishCommand(bool cancel);
+
+    int32_t Id = -1;
+    int32_t LineHandle = 0;
+    std::unique_ptr<TLCACommand> Command;
+    int32_t LastError = 0;
+    TLCAParams Params;
+    TPhysicoLine* Line = nullptr;
+    bool PriorityLock = false;
+    int32_t AttemptCount = 0;
+};
+
+// One physical channel shared by the logical channels whose descriptions name it.
+class TPhysicoLine {
+public:
+    enum Entry : uint8_t { enWrite = 0, enRead = 1, enTimer = 2 };
+
+    explicit TPhysicoLine(TLCAThread* thread);
+    ~TPhysicoLine();
+    TPhysicoLine(const TPhysicoLine&) = delete;
+    TPhysicoLine& operator=(const TPhysicoLine&) = delete;
+
+    TLCAPerform* AddChannel(const TLCAParams& params, int32_t& error);
+    void RemoveChannel(TLCAPerform* channel);
+    void Serve();
+    TLCAPerform* SelectNext();
+    TLCAPerform* FindWaiting(int threshold, size_t start);
+    bool ConnectAttempts(TLCAPerform* channel);
+    void StartIO();
+    void AbortCurrent();
+    // Handles one signalled entry: a completed (or failed-to-start) transfer or the timer.
+    void HandleSignal(Entry entry);
+    // Called by the worker when one of this line's descriptors is ready.
+    void OnReady(Entry entry);
+    // Brings the line's descriptors in the worker's epoll set in line with what it waits for.
+    void UpdateWaitSet();
+    int IndexOf(const TLCAPerform* channel) const;
+
+    std::vector<std::unique_ptr<TLCAPerform>> Channels;
+    std::unique_ptr<TPCACustom> PCA;
+    int32_t NextId = 0;
+    TLCAPerform* HoldingChannel = nullptr;
+    TLCAPerform* ConnectedChannel = nullptr;
+    TOverlapped WriteOverlapped;
+    TOverlapped ReadOverlapped;
+    TLCAThread* Thread;
+    bool Connected = false;
+    int TimerFd = -1;
+
+private:
+    void ArmTimer(uint32_t ms);
+    void DisarmTimer();
+    TOverlapped& Block(uint8_t direction) {
+        return direction == 0 ? WriteOverlapped : ReadOverlapped;
+    }
+
+    struct Tag {
+        TPhysicoLine* Line;
+        Entry Which;
+    };
+    Tag Tags[3];
+    uint32_t ArmedMask = 0; // bit per Entry currently in the worker's epoll interest
+    bool Registered = false;
+    friend class TLCAThread;
+};
+
+// A client's request as it travels to the worker.
+struct TLCARequest {
+    TEvent* Event = nullptr;
+    TLCAHandle Handle;
+    int32_t Result = 0;
+    void* Data = nullptr;
+};
+
+// Request kinds.
+enum : int32_t {
+    lcaReqNone = 0,
+    lcaReqStop = 1,
+    lcaReqOpen = 2,
+    lcaReqLastError = 3,
+    lcaReqClose = 4,
+    lcaReqTask = 5,
+    lcaReqReleaseLock = 6,
+    lcaReqPriority = 7,
+    lcaReqPriorityLock = 8,
+    lcaReqCheckDevice = 9,
+};
+
+class TLCAThread {
+public:
+    explicit TLCAThread(TLCALogProc logProc);
+    // Stops the worker, then frees every line, channel and physical channel; tasks still
+    // registered end with their events set and Done left as last written.
+    ~TLCAThread();
+    TLCAThread(const TLCAThread&) = delete;
+    TLCAThread& operator=(const TLCAThread&) = delete;
+
+    // Queues an item; does not wait. After the worker has stopped, a request is answered at
+    // once with code 2 so that no client can wait forever.
+    void PostRequest(int32_t kind, TLCARequest* request);
+    // Queues a request and waits for the worker's answer.
+    int32_t RequestAndWait(int32_t kind, TLCAHandle& handle, void* data);
+    // The common body of a client's write (direction 0) and read (1).
+    int32_t Transfer(uint8_t direction, void* buffer, uint32_t timeoutMs, TEvent* event,
+                     uint32_t& done, uint32_t count, TLCAHandle handle);
+
+    // Worker-side lookups.
+    TLCAPerform* FindPerform(TLCAHandle handle) const;
+    TPhysicoLine* FindLine(const TLCAParams& params) const;
+    TLCAHandle OpenPerform(const TLCAParams& params, int32_t& error);
+    int32_t ClosePerform(TLCAHandle handle);
+    int32_t ReleaseLock(TLCAHandle handle);
+    int32_t RegisterTask(TLCACommand* task, TLCAHandle handle);
+
+    void Log(const std::string& text, uint8_t msgClass, TLCAHandle handle) const;
+    size_t LineCount() const { return Lines.size(); } // worker thread or after stop only
+
+private:
+    friend class TPhysicoLine;
+    struct Item {
+        int32_t Kind;
+        TLCARequest* Request;
+    };
+
+    void Body();
+    void HandleItem(const Item& item);
+    void HandleRequest(int32_t kind, TLCARequest& request);
+    void Stop();
+    void EpollSet(int fd, uint32_t events, void* tag, bool add);
+
+    TLCALogProc LogProc;
+    std::vector<std::unique_ptr<TPhysicoLine>> Lines;
+    bool Terminated = false;
+    int EpollFd = -1;
+    int WakeFd = -1;
+
+    std::mutex QueueMutex;
+    std::deque<Item> Queue;
+    bool Accepting = true; // false once the worker loop has ended
+    std::thread Thread;
+    std::thread::id WorkerId;
+};
+
+} // namespace qz

@@ -1,0 +1,412 @@
+// The logical-channel worker and its clients against real TCP lines on loopback.
+#include "channel/LCAObject.h"
+#include "channel/LCAThread.h"
+#include "platform/Event.h"
+#include "tests/support/LoopbackServer.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace qz;
+using qz::test::LoopbackServer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+TLCAParams TcpParams(uint16_t port, uint16_t attempts = 3, uint8_t priority = 1,
+                     uint8_t logMask = 0) {
+    TLCAParams p;
+    p.Pca.SetKind(TPCAParams::KindTCP);
+    p.Pca.SetIpAddress("127.0.0.1");
+    p.Pca.SetIpPort(port);
+    p.MaxAttemptCountOnConnect = attempts;
+    p.Priority = priority;
+    p.LogMask = logMask;
+    return p;
+}
+
+// The settling pauses around a TCP connect are real time on a meter line; here they would
+// only slow the tests down.
+const auto* const kNoSleeps = ::testing::AddGlobalTestEnvironment([] {
+    struct NoSleeps : ::testing::Environment {
+        void SetUp() override {
+            SetDefaultPCASleeper([](uint32_t) {});
+        }
+    };
+    return new NoSleeps;
+}());
+
+long MsSince(Clock::time_point t) {
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// Collects what the log callback receives.
+struct LogSink {
+    struct Entry {
+        std::string Text;
+        uint8_t Class;
+        TLCAHandle Handle;
+    };
+    std::mutex Mutex;
+    std::vector<Entry> Entries;
+
+    TLCALogProc Proc() {
+        return [this](const std::string& text, uint8_t cls, TLCAHandle h) {
+            std::lock_guard<std::mutex> lock(Mutex);
+            Entries.push_back({text, cls, h});
+        };
+    }
+    bool Has(const std::string& text, uint8_t cls) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        for (const auto& e : Entries)
+            if (e.Text == text && e.Class == cls) return true;
+        return false;
+    }
+    std::vector<Entry> Copy() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return Entries;
+    }
+};
+
+class LcaModule : public ::testing::Test {
+protected:
+    void SetUp() override { LCAInitialize(sink.Proc()); }
+    void TearDown() override { LCAFinalize(); }
+    LogSink sink;
+};
+
+// Polls a condition for a while; the server runs on its own thread.
+template <class F> bool Eventually(F f, int ms = 5000) {
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < until) {
+        if (f()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return f();
+}
+
+} // namespace
+
+TEST(LcaModuleState, EverythingReportsTwoBeforeInitialisation) {
+    LCAFinalize();
+    int32_t error = 0;
+    const TLCAHandle h = LCAOpen(TcpParams(1), error);
+    EXPECT_FALSE(h.IsValid());
+    EXPECT_EQ(error, 2);
+    uint32_t done = 7;
+    char buf[4];
+    EXPECT_EQ(LCAWrite(buf, 4, done, nullptr, 100, {1, 3}), 2);
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(LCARead(buf, 4, done, nullptr, 100, {1, 3}), 2);
+    EXPECT_EQ(LCAClose({1, 3}), 2);
+    EXPECT_EQ(LCAReleaseLock({1, 3}), 2);
+    EXPECT_EQ(LCAGetLastError({1, 3}), 2);
+    EXPECT_EQ(LCAErrorText(2), "Не было начальной инициализации модуля.");
+}
+
+TEST_F(LcaModule, OpenIsRefusedForBadDescriptions) {
+    int32_t error = 0;
+    TLCAParams p = TcpParams(1);
+    p.Priority = 0;
+    EXPECT_FALSE(LCAOpen(p, error).IsValid());
+    EXPECT_EQ(error, 106);
+    EXPECT_EQ(LCAErrorText(106), "Недопустимый приоритет на логическом канале");
+
+    p = TcpParams(1);
+    p.Pca.SetKind(7); // names no channel kind
+    EXPECT_FALSE(LCAOpen(p, error).IsValid());
+    EXPECT_EQ(error, 1);
+
+    p = TcpParams(1);
+    p.Pca.SetIpAddress("localhost"); // host names are never resolved
+    EXPECT_FALSE(LCAOpen(p, error).IsValid());
+    EXPECT_EQ(error, 21);
+    EXPECT_TRUE(sink.Has("Ошибка открытия логического канала: Неверные адрес.", lcaLogError));
+
+    // A client object whose open failed sends nothing and reports the open error.
+    TLCAObject obj(p);
+    EXPECT_FALSE(obj.IsValid());
+    EXPECT_EQ(obj.GetLastError(), 21);
+    uint32_t done = 0;
+    char buf[2];
+    EXPECT_EQ(obj.Write(buf, 2, done, nullptr, 100), 3);
+    EXPECT_EQ(obj.ReleaseLock(), 3);
+    EXPECT_EQ(LCAClose({99, 99}), 3);
+    EXPECT_EQ(LCAGetLastError({99, 99}), 3);
+}
+
+TEST_F(LcaModule, WriteReadReleaseRoundTrip) {
+    LoopbackServer server(LoopbackServer::Echo());
+    TLCAObject ch(TcpParams(server.Port(), 3, 1, 0xFF));
+    ASSERT_TRUE(ch.IsValid());
+    EXPECT_EQ(ch.GetLastError(), 0);
+    uint32_t done = 0;
+    ASSERT_EQ(ch.Write("hello", 5, done, nullptr, 1000), 0);
+    EXPECT_EQ(done, 5u);
+    char buf[16] = {};
+    ASSERT_EQ(ch.Read(buf, sizeof buf, done, nullptr, 2000), 0);
+    EXPECT_EQ(std::string(buf, done), "hello");
+    EXPECT_EQ(ch.ReleaseLock(), 0);
+    EXPECT_EQ(server.Accepted(), 1u);
+    EXPECT_TRUE(sink.Has("Логический канал открыт.", lcaLogOpenClose));
+    EXPECT_TRUE(sink.Has("Соединение установлено.", lcaLogConnect));
+    EXPECT_TRUE(sink.Has("Задание логическому каналу принято на выполнение (запись).", lcaLogTask));
+    EXPECT_TRUE(sink.Has("Задание выполнено. Отправлено 5 байт", lcaLogTask));
+    EXPECT_TRUE(sink.Has("Задание выполнено. Принято 5 байт", lcaLogTask));
+    EXPECT_TRUE(sink.Has("68 65 6C 6C 6F ", lcaLogDump));
+    EXPECT_TRUE(sink.Has("Блокировка логического канала снята.", lcaLogTask));
+}
+
+TEST_F(LcaModule, SynchronousReadTimesOutWithFiveAndTheLineStaysConnected) {
+    LoopbackServer server(LoopbackServer::Silent());
+    TLCAObject ch(TcpParams(server.Port()));
+    ASSERT_TRUE(ch.IsValid());
+    uint32_t done = 0;
+    ASSERT_EQ(ch.Write("x", 1, done, nullptr, 1000), 0);
+    char buf[8];
+    const auto t0 = Clock::now();
+    EXPECT_EQ(ch.Read(buf, sizeof buf, done, nullptr, 200), 5);
+    const long elapsed = MsSince(t0);
+    EXPECT_EQ(done, 0u);
+    EXPECT_GE(elapsed, 190);
+    EXPECT_LT(elapsed, 5000);
+    // The next task runs on the same connection.
+    EXPECT_EQ(ch.Write("y", 1, done, nullptr, 1000), 0);
+    EXPECT_TRUE(Eventually([&] { return server.Received() == "xy"; }));
+    EXPECT_EQ(server.Accepted(), 1u);
+}
+
+TEST_F(LcaModule, AsynchronousTransferReturnsAtOnceAndSignalsLater) {
+    LoopbackServer server(LoopbackServer::Echo());
+    TLCAObject ch(TcpParams(server.Port()));
+    uint32_t done = 0;
+    char buf[8] = {};
+    TEvent ev(true);
+    // Nothing was written, so the echo server stays quiet: the task ends by its time-out,
+    // and the failure too is reported through the event.
+    const auto t0 = Clock::now();
+    ASSERT_EQ(ch.Read(buf, sizeof buf, done, &ev, 2000), 0);
+    EXPECT_LT(MsSince(t0), 1500); // returned once registered, long before the time-out
+    ASSERT_TRUE(ev.Wait(5000));
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(ch.GetLastError(), 5);
+
+    // A read that does receive data sets the event with the count.
+    LoopbackServer greeter(LoopbackServer::Silent(), 1, [](size_t) { return std::string("abc"); });
+    TLCAObject g(TcpParams(greeter.Port()));
+    TEvent ev2(false);
+    uint32_t done2 = 0;
+    ASSERT_EQ(g.Read(buf, sizeof buf, done2, &ev2, 3000), 0);
+    ASSERT_TRUE(ev2.Wait(5000));
+    EXPECT_EQ(done2, 3u);
+    EXPECT_EQ(std::string(buf, 3), "abc");
+}
+
+TEST_F(LcaModule, SecondTaskAndBadArgumentsAreRefused) {
+    LoopbackServer server(LoopbackServer::Silent());
+    TLCAObject a(TcpParams(server.Port()));
+    TLCAObject b(TcpParams(server.Port()));
+    ASSERT_TRUE(a.IsValid());
+    ASSERT_TRUE(b.IsValid());
+    EXPECT_NE(a.Handle, b.Handle);
+    EXPECT_EQ(a.Handle.LineHandle, b.Handle.LineHandle); // one line for one address and port
+
+    char buf[8];
+    uint32_t doneA = 0, doneB = 0;
+    TEvent evA(true), evB(true);
+    ASSERT_EQ(a.Read(buf, sizeof buf, doneA, &evA, 10000), 0); // a holds the line
+    // b's task waits behind a; a second task on b is refused and b's last error becomes 101.
+    ASSERT_EQ(b.Write("q", 1, doneB, &evB, 10000), 0);
+    uint32_t d = 0;
+    EXPECT_EQ(b.Write("r", 1, d, nullptr, 1000), 101);
+    EXPECT_EQ(b.GetLastError(), 101);
+    EXPECT_EQ(a.Read(buf, sizeof buf, d, nullptr, 1000), 101);
+    // A null buffer is refused before the event is looked at.
+    EXPECT_EQ(LCARead(nullptr, 4, d, nullptr, 100, a.Handle), 102);
+    // Only the holder can release; for b that is 104 and nothing changes.
+    EXPECT_EQ(b.ReleaseLock(), 104);
+    EXPECT_FALSE(evA.IsSet());
+    // The holder's release aborts its running read: Done 0, error 105.
+    EXPECT_EQ(a.ReleaseLock(), 0);
+    ASSERT_TRUE(evA.Wait(5000));
+    EXPECT_EQ(doneA, 0u);
+    EXPECT_EQ(a.GetLastError(), 105);
+    // Now b's waiting write runs.
+    ASSERT_TRUE(evB.Wait(5000));
+    EXPECT_EQ(doneB, 1u);
+    EXPECT_TRUE(Eventually([&] { return server.Received() == "q"; }));
+}
+
+TEST(LcaWorker, RegisterTaskChecksInOrder) {
+    LoopbackServer server(LoopbackServer::Silent());
+    TLCAThread worker(nullptr);
+    TLCAParams p = TcpParams(server.Port());
+    TLCAHandle h = kInvalidLCAHandle;
+    ASSERT_EQ(worker.RequestAndWait(lcaReqOpen, h, &p), 0);
+    ASSERT_TRUE(h.IsValid());
+    uint32_t done = 0;
+    TLCACommand task;
+    task.Buffer = nullptr;
+    task.Event = nullptr;
+    task.DoneRef = &done;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqTask, h, &task), 102);
+    uint8_t byte = 0;
+    task.Buffer = &byte;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqTask, h, &task), 103);
+    TLCAHandle unknown{42, 42};
+    EXPECT_EQ(worker.RequestAndWait(lcaReqTask, unknown, &task), 3);
+    // Kinds 7, 8 and 9 are served too.
+    uint8_t prio = 9;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqPriority, h, &prio), 0);
+    uint8_t lock = 1;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqPriorityLock, h, &lock), 0);
+    EXPECT_EQ(worker.RequestAndWait(lcaReqCheckDevice, h, nullptr), 24); // always for TCP
+    EXPECT_EQ(worker.RequestAndWait(lcaReqCheckDevice, unknown, nullptr), 3);
+}
+
+TEST_F(LcaModule, PeerCloseMidTaskReconnectsAndRunsTheTaskAgain) {
+    // First connection: take the request and hang up. Second: greet with the answer.
+    LoopbackServer server(
+        [](size_t, const std::string&, bool& close) {
+            close = true;
+            return std::string();
+        },
+        1, [](size_t index) { return index == 1 ? std::string("OK") : std::string(); });
+    TLCAObject ch(TcpParams(server.Port(), 3));
+    uint32_t done = 0;
+    ASSERT_EQ(ch.Write("req", 3, done, nullptr, 1000), 0);
+    char buf[8] = {};
+    ASSERT_EQ(ch.Read(buf, sizeof buf, done, nullptr, 3000), 0);
+    EXPECT_EQ(std::string(buf, done), "OK");
+    EXPECT_EQ(server.Accepted(), 2u);
+}
+
+TEST_F(LcaModule, NoConnectAttemptsFailsAtOnceWith22) {
+    LoopbackServer server(LoopbackServer::Echo());
+    TLCAObject ch(TcpParams(server.Port(), 0));
+    uint32_t done = 0;
+    EXPECT_EQ(ch.Write("a", 1, done, nullptr, 1000), 22);
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(server.Accepted(), 0u);
+}
+
+TEST_F(LcaModule, RefusedConnectionEndsTheTaskWithTheChannelCode) {
+    // Find a port nobody listens on: open a server, note its port, close it.
+    uint16_t port;
+    {
+        LoopbackServer s(LoopbackServer::Echo());
+        port = s.Port();
+    }
+    TLCAObject ch(TcpParams(port, 2, 1, 0xFF));
+    ASSERT_TRUE(ch.IsValid());
+    uint32_t done = 0;
+    EXPECT_EQ(ch.Write("a", 1, done, nullptr, 1000), 19);
+    EXPECT_TRUE(sink.Has("Соединение не установлено: Удаленный сервер не найден.", lcaLogConnect));
+}
+
+TEST_F(LcaModule, LogMaskFiltersChannelMessagesAndDumpsAtMost128Bytes) {
+    LoopbackServer server(LoopbackServer::Echo());
+    TLCAObject quiet(TcpParams(server.Port(), 3, 1, lcaLogTask)); // tasks only
+    uint32_t done = 0;
+    ASSERT_EQ(quiet.Write("z", 1, done, nullptr, 1000), 0);
+    EXPECT_TRUE(sink.Has("Задание выполнено. Отправлено 1 байт", lcaLogTask));
+    EXPECT_FALSE(sink.Has("Соединение установлено.", lcaLogConnect));
+    EXPECT_TRUE(sink.Has("Модуль логических каналов доступа инициализирован.", lcaLogOpenClose));
+    ASSERT_EQ(quiet.ReleaseLock(), 0);
+
+    LoopbackServer big(LoopbackServer::Echo());
+    TLCAObject loud(TcpParams(big.Port(), 3, 1, 0xFF));
+    std::string block(200, '\xAB');
+    ASSERT_EQ(loud.Write(block.data(), 200, done, nullptr, 1000), 0);
+    std::vector<char> buf(200);
+    uint32_t total = 0;
+    while (total < 200) {
+        ASSERT_EQ(loud.Read(buf.data() + total, 200 - total, done, nullptr, 2000), 0);
+        total += done;
+    }
+    std::string dump128;
+    for (int i = 0; i < 128; ++i)
+        dump128 += "AB ";
+    EXPECT_TRUE(sink.Has(dump128, lcaLogDump));
+    bool sawLongDump = false;
+    for (const auto& e : sink.Copy())
+        if (e.Class == lcaLogDump) {
+            EXPECT_LE(e.Text.size(), 128u * 3);
+            sawLongDump = sawLongDump || e.Text.size() == 128u * 3;
+        }
+    EXPECT_TRUE(sawLongDump); // the 200-byte write lists 128 bytes
+}
+
+TEST_F(LcaModule, ClosingTheLastChannelOfALineClosesTheConnection) {
+    LoopbackServer server(LoopbackServer::Echo());
+    auto first = std::make_unique<TLCAObject>(TcpParams(server.Port()));
+    auto second = std::make_unique<TLCAObject>(TcpParams(server.Port()));
+    uint32_t done = 0;
+    ASSERT_EQ(first->Write("1", 1, done, nullptr, 1000), 0);
+    ASSERT_EQ(first->ReleaseLock(), 0);
+    ASSERT_TRUE(Eventually([&] { return server.Accepted() == 1; }));
+    first.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(server.Closed(), 0u); // the second channel keeps the line
+    ASSERT_EQ(second->Write("2", 1, done, nullptr, 1000), 0);
+    second.reset();
+    EXPECT_TRUE(Eventually([&] { return server.Closed() == 1; }));
+    EXPECT_EQ(server.Accepted(), 1u);
+}
+
+TEST(LcaWorker, StoppingWithRunningTasksEndsThemAndFreesAll) {
+    LoopbackServer server(LoopbackServer::Silent());
+    auto worker = std::make_unique<TLCAThread>(nullptr);
+    TLCAParams p = TcpParams(server.Port());
+    TLCAHandle h = kInvalidLCAHandle;
+    ASSERT_EQ(worker->RequestAndWait(lcaReqOpen, h, &p), 0);
+    TEvent ev(true);
+    uint32_t done = 99;
+    char buf[4];
+    ASSERT_EQ(worker->Transfer(1, buf, 60000, &ev, done, sizeof buf, h), 0);
+    ASSERT_TRUE(Eventually([&] { return server.Accepted() == 1; }));
+    worker.reset();
+    EXPECT_TRUE(ev.IsSet());
+    EXPECT_EQ(done, 0u);
+    EXPECT_TRUE(Eventually([&] { return server.Closed() == 1; }));
+}
+
+TEST(LcaWorker, ServesManyLinesAtOnce) {
+    constexpr size_t kLines = 256;
+    LoopbackServer server(LoopbackServer::Echo(), kLines);
+    TLCAThread worker(nullptr);
+    std::vector<TLCAHandle> handles(kLines);
+    for (size_t i = 0; i < kLines; ++i) {
+        TLCAParams p = TcpParams(server.Port(i));
+        ASSERT_EQ(worker.RequestAndWait(lcaReqOpen, handles[i], &p), 0) << i;
+    }
+    std::vector<std::string> out(kLines), in(kLines, std::string(16, '\0'));
+    std::vector<uint32_t> done(kLines);
+    std::vector<std::unique_ptr<TEvent>> events;
+    for (size_t i = 0; i < kLines; ++i) {
+        out[i] = "line-" + std::to_string(i) + "-data";
+        events.push_back(std::make_unique<TEvent>(true));
+        ASSERT_EQ(worker.Transfer(0, out[i].data(), 5000, events[i].get(), done[i],
+                                  uint32_t(out[i].size()), handles[i]),
+                  0);
+    }
+    for (size_t i = 0; i < kLines; ++i) {
+        ASSERT_TRUE(events[i]->Wait(20000)) << i;
+        ASSERT_EQ(done[i], out[i].size()) << i;
+    }
+    for (size_t i = 0; i < kLines; ++i)
+        ASSERT_EQ(worker.Transfer(1, in[i].data(), 5000, events[i].get(), done[i],
+                                  uint32_t(in[i].size()), handles[i]),
+                  0);
+    for (size_t i = 0; i < kLines; ++i) {
+        ASSERT_TRUE(events[i]->Wait(20000)) << i;
+        // TCP may deliver the echo in pieces; what arrived must be the start of it.
+        ASSERT_GT(done[i], 0u) << i;
+        EXPECT_EQ(in[i].substr(0, done[i]), out[i].substr(0, done[i])) << i;
+    }
+    EXPECT_EQ(server.Accepted(), kLines);
+}
