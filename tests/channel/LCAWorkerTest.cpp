@@ -208,7 +208,7 @@ TEST_F(LcaModule, AsynchronousTransferReturnsAtOnceAndSignalsLater) {
 
 TEST_F(LcaModule, SecondTaskAndBadArgumentsAreRefused) {
     LoopbackServer server(LoopbackServer::Silent());
-    TLCAObject a(TcpParams(server.Port()));
+    TLCAObject a(TcpParams(server.Port(), 3, 1, lcaLogTask));
     TLCAObject b(TcpParams(server.Port()));
     ASSERT_TRUE(a.IsValid());
     ASSERT_TRUE(b.IsValid());
@@ -235,6 +235,8 @@ TEST_F(LcaModule, SecondTaskAndBadArgumentsAreRefused) {
     ASSERT_TRUE(evA.Wait(5000));
     EXPECT_EQ(doneA, 0u);
     EXPECT_EQ(a.GetLastError(), 105);
+    EXPECT_TRUE(
+        sink.Has("Задание не выполнено: Выполнение команды прервано пользователем", lcaLogTask));
     // Now b's waiting write runs.
     ASSERT_TRUE(evB.Wait(5000));
     EXPECT_EQ(doneB, 1u);
