@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
@@ -435,6 +436,35 @@ TEST(OptoBaudCode, CodesBySpeed) {
     EXPECT_EQ(TPCAComPort::OptoBaudCode(4800), 0x16);
     EXPECT_EQ(TPCAComPort::OptoBaudCode(38400), 0x16);
     EXPECT_EQ(TPCAComPort::OptoBaudCode(0), 0x16);
+}
+
+// Bad descriptions give their codes.
+
+TEST_F(FakeComPort, BadDescriptionsGiveCodesNotCrashes) {
+    TPCAParams longName = ComParams(0);
+    longName.Bytes[1] = 200; // length byte far beyond the 6-character field
+    std::memcpy(&longName.Bytes[2], "COM3ab", 6);
+    auto a = Open(longName);
+    EXPECT_EQ(a->LastError(), 11);
+    EXPECT_TRUE(line->Log().empty()) << "an unresolvable name opens nothing";
+
+    auto unknownMode = Open(ComParams(7));
+    ASSERT_EQ(unknownMode->LastError(), 0);
+    EXPECT_EQ(unknownMode->Connect(), -1);
+    EXPECT_EQ(unknownMode->LastError(), 1);
+    EXPECT_EQ(unknownMode->Disconnect(), -1);
+    EXPECT_EQ(unknownMode->LastError(), 1);
+}
+
+TEST_F(FakeComPort, LongestInitStringIsSentWhole) {
+    std::string init(255, 'S');
+    line->AddRule(kSetup, "0\r");
+    line->AddRule(init + "\r", "0\r");
+    line->AddRule("ATd", "1\r", [](TFakeSerialLine& l) { l.SetDCD(true); });
+    TPCAParams p = Phone(init + "cut off");
+    auto ch = Open(p);
+    ASSERT_EQ(ch->Connect(), 0);
+    EXPECT_EQ(line->Written(), std::string(kSetup) + init + "\r" + "ATdt123\r");
 }
 
 // Descriptions.

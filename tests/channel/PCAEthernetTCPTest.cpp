@@ -82,6 +82,12 @@ TEST_F(TcpChannel, CreationChecksKindAndAddress) {
         EXPECT_EQ(ch.Connect(), -1) << bad;
     }
 
+    TPCAParams overlong = TcpParams("127.0.0.1", 80);
+    overlong.Bytes[1] = 255; // claims more than the 15-character field holds
+    std::memset(&overlong.Bytes[2], '1', 15);
+    TPCAEthernetTCP ch(overlong, Recorder());
+    EXPECT_EQ(ch.LastError(), 21);
+
     TPCAEthernetTCP ok(TcpParams("127.0.0.1", 80), Recorder());
     EXPECT_EQ(ok.LastError(), 0);
     EXPECT_GE(ok.Handle(), 0);
