@@ -94,6 +94,24 @@ TEST_F(FakeComPort, DirectLineOpensAndPulsesThePowerLines) {
     EXPECT_EQ(LogFrom(mark), (Log{"DTR 0", "RTS 0", "sleep 250"}));
 }
 
+TEST_F(FakeComPort, PowerPulseKeepsItsTimingWithTheRealSleeper) {
+    TPCAParams p = ComParams(TPCAComPort::ModeDirect);
+    p.SetPowerLines(1);
+    TPCAComPort ch(p, line->Factory(), RealSleep);
+    size_t mark = line->LineHistory().size();
+    ASSERT_EQ(ch.Connect(), 0);
+    auto h = line->LineHistory();
+    ASSERT_EQ(h.size(), mark + 6);
+    // Each edge is held at least as long as the interface needs (no upper bound: the
+    // machine may be busy).
+    const int minGapMs[5] = {5, 25, 5, 25, 5};
+    for (int i = 0; i < 5; ++i) {
+        auto gap = h[mark + i + 1].Time - h[mark + i].Time;
+        EXPECT_GE(gap, std::chrono::milliseconds(minGapMs[i]) - std::chrono::microseconds(200))
+            << "edge " << i;
+    }
+}
+
 TEST_F(FakeComPort, DirectLineWithoutPowerLinesLeavesThemAlone) {
     auto ch = Open(ComParams(TPCAComPort::ModeDirect));
     size_t mark = line->Log().size();
@@ -500,8 +518,10 @@ TEST_F(FakeComPort, SetParamsRules) {
     p.SetPowerLines(1);
     auto ch = Open(p);
 
+    size_t before = line->Log().size();
     EXPECT_EQ(ch->SetParams(ComParams(0, 9600, "COM4")), -1);
     EXPECT_EQ(ch->LastError(), 15);
+    EXPECT_EQ(line->Log().size(), before) << "another port's description leaves the port alone";
     TPCAParams tcp = p;
     tcp.SetKind(2);
     EXPECT_EQ(ch->SetParams(tcp), -1);
