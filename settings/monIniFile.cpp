@@ -1,5 +1,6 @@
 #include "settings/monIniFile.h"
 
+#include "connection/CcnConnectionList.h"
 #include "settings/HexText.h"
 #include "settings/cmnKnownFoldersFunc.h"
 
@@ -81,6 +82,23 @@ std::vector<uint8_t> TmonIniFile::ReadConnectionStream() const {
 
 void TmonIniFile::WriteConnectionStream(const std::vector<uint8_t>& stream) {
     WriteString(kConnectionsSection, kConnectionListKey, BytesToHex(stream));
+}
+
+bool TmonIniFile::LoadConnections(TccnConnectionList& list) const {
+    const std::vector<uint8_t> bytes = ReadConnectionStream();
+    if (bytes.empty()) {
+        list.Clear();
+        return false;
+    }
+    TccnMemoryStream stream(std::string(bytes.begin(), bytes.end()));
+    return list.TryLoadFromStream(stream, sfBinary);
+}
+
+void TmonIniFile::SaveConnections(const TccnConnectionList& list) {
+    TccnMemoryStream stream;
+    list.SaveToStream(stream, sfBinary);
+    const std::string& data = stream.Data();
+    WriteConnectionStream(std::vector<uint8_t>(data.begin(), data.end()));
 }
 
 int32_t TmonIniFile::ReadSelectedID() const {

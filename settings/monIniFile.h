@@ -17,6 +17,8 @@
 
 namespace qz {
 
+class TccnConnectionList;
+
 // The product folder is named after the window title.
 inline constexpr char kMonitorProductName[] = "Монитор Каврен-QZ2";
 
@@ -66,6 +68,12 @@ public:
     // not hex text gives an empty stream, which the list loads as an empty list.
     std::vector<uint8_t> ReadConnectionStream() const;
     void WriteConnectionStream(const std::vector<uint8_t>& stream);
+
+    // Loads the stored list (binary stream form). A missing or damaged value, or a stream
+    // the list refuses, leaves the list empty; the result says whether a list was loaded.
+    bool LoadConnections(TccnConnectionList& list) const;
+    // Stores the list in its binary stream form.
+    void SaveConnections(const TccnConnectionList& list);
 
     int32_t ReadSelectedID() const;
     void WriteSelectedID(int32_t id);

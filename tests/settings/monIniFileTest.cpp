@@ -1,6 +1,7 @@
 #include "settings/monIniFile.h"
 
 #include "TestEnv.h"
+#include "connection/CcnConnectionList.h"
 #include "settings/HexText.h"
 
 #include <filesystem>
@@ -127,6 +128,47 @@ TEST_F(MonIniFile, EverythingRoundTripsThroughTheFile) {
     // An empty list is stored as an empty value.
     ini.WriteConnectionStream({});
     EXPECT_EQ(ini.ReadString(kConnectionsSection, kConnectionListKey, "-"), "");
+}
+
+std::string BinaryForm(const TccnConnectionList& list) {
+    TccnMemoryStream stream;
+    list.SaveToStream(stream, sfBinary);
+    return stream.Data();
+}
+
+TEST_F(MonIniFile, ConnectionListRoundTripsAndDamageEmptiesIt) {
+    TccnConnectionList list;
+    for (int32_t factoryNum : {300, 301}) {
+        TccnConnection c;
+        c.SetCustomDevice(CreateDevice(dtQZ2));
+        c.CustomDevice()->SetFactoryNum(factoryNum);
+        c.SetCustomDeviceProtocol(CreateDeviceProtocol(dptKavren));
+        c.SetCustomConMode(CreateConMode(cmtDirectTCPIP));
+        list.AddConnection(c);
+    }
+    list.DeleteConnection(0);
+    {
+        TmonIniFile ini(kMonitorProductName, "qzmonitor");
+        ini.SaveConnections(list);
+        ASSERT_TRUE(ini.UpdateFile());
+    }
+    TmonIniFile ini(kMonitorProductName, "qzmonitor");
+    TccnConnectionList back;
+    ASSERT_TRUE(ini.LoadConnections(back));
+    ASSERT_EQ(back.Count(), 1u);
+    EXPECT_EQ(back.FMaxID, 1); // identifiers keep growing across runs
+    EXPECT_EQ(back.GetItem(0)->ConID, 1);
+    EXPECT_EQ(back.GetItem(0)->CustomDevice()->FactoryNum(), 301);
+    EXPECT_EQ(BinaryForm(back), BinaryForm(list));
+
+    ini.WriteString(kConnectionsSection, kConnectionListKey, "54504630FF"); // "TPF0" and junk
+    EXPECT_FALSE(ini.LoadConnections(back));
+    EXPECT_EQ(back.Count(), 0u);
+    ini.SaveConnections(list);
+    ASSERT_TRUE(ini.LoadConnections(back));
+    ini.DeleteKey(kConnectionsSection, kConnectionListKey);
+    EXPECT_FALSE(ini.LoadConnections(back)); // nothing stored: an empty list
+    EXPECT_EQ(back.Count(), 0u);
 }
 
 TEST_F(MonIniFile, HandEditedAndDamagedValues) {
