@@ -1,0 +1,179 @@
+// The exchange threads: the 3-second polling thread and the waveform thread.
+//
+// Each thread owns one protocol object and through it one logical channel on the meter's
+// line. They report to the window through a listener whose four calls stand for the four
+// notifications of the exchange (3-second data, exchange end, waveform data, waveform end).
+// The calls are made synchronously on the exchange thread, in the same order, and the thread
+// waits until the call returns: what the listener reads from the storage during a call is
+// complete and stable. The storage itself is guarded by a lock, so the window may also read
+// it between calls (copies through Snapshot()).
+#pragma once
+
+#include "exchange/monStorage.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace qz {
+
+class TccnConnection;
+class TCommonQZ2Protocol;
+struct TSigExperiment;
+
+// The storage shared by the window and the exchange threads.
+class TmonSharedStorage {
+public:
+    // A consistent copy of everything.
+    TmonStorage Snapshot() const {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return Data;
+    }
+    // Runs f on the storage under the lock.
+    template <class F> void Update(F&& f) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        f(Data);
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        Data.Clear();
+    }
+
+private:
+    mutable std::mutex Mutex;
+    TmonStorage Data;
+};
+
+// What the exchange threads tell the window. Called on the exchange thread; the thread waits
+// until the call returns.
+class IExchangeListener {
+public:
+    virtual ~IExchangeListener() = default;
+    // A new 3-second record is in the storage.
+    virtual void OnData3sec() {}
+    // The polling ended: (0, 0) after a stop; otherwise the protocol's error code and the
+    // meter's status of the last answer. The thread's GetErrorText() is valid during the call.
+    virtual void OnExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
+        (void)errorCode, (void)deviceStatus;
+    }
+    // A waveform block is in the storage (SignalData / SignalSize), requested with this
+    // channel mask and sample-count code; SignalData is valid only during this call.
+    virtual void OnSignalData(uint8_t channelMask, uint8_t sizeCode) {
+        (void)channelMask, (void)sizeCode;
+    }
+    // The waveform thread ended, with the codes as for OnExchangeEnd.
+    virtual void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) {
+        (void)errorCode, (void)deviceStatus;
+    }
+};
+
+// The tick count and the pause of the waits; tests replace both.
+struct TmonClock {
+    std::function<uint32_t()> Ticks; // milliseconds, 32 bits, wrapping
+    std::function<void(uint32_t)> Sleep;
+    static TmonClock Real();
+};
+
+// Sleeps in steps of 50 ms until ms milliseconds of the tick count have passed or stop()
+// is true. An end near the top of the 32-bit range ends once the count has wrapped around.
+void monSleepFor(uint32_t ms, const TmonClock& clock, const std::function<bool()>& stop);
+// Completes a period that began at tick `start`: sleeps the rest when the tick count is
+// above `start` and less than `period` has passed, otherwise returns at once.
+void monWaitUntil(uint32_t start, uint32_t period, const TmonClock& clock,
+                  const std::function<bool()>& stop);
+
+class TExchangeThread {
+public:
+    // Checks its inputs (texts of the exceptions, std::runtime_error, are the system's):
+    // a connection and a storage must be given, the device type must be one of the QZ2
+    // models and the protocol the meter protocol. Everything the thread needs from the
+    // connection is copied here, so the caller may change its list while the thread runs.
+    TExchangeThread(IExchangeListener* listener, const TccnConnection* connection,
+                    TmonSharedStorage* storage);
+    // Stops the thread and waits for it.
+    virtual ~TExchangeThread();
+    TExchangeThread(const TExchangeThread&) = delete;
+    TExchangeThread& operator=(const TExchangeThread&) = delete;
+
+    // Starts the thread (it is created "suspended").
+    void Start();
+    // Asks the thread to stop: no further attempt starts; the thread ends after the step it
+    // is in and reports the end with (0, 0). Any thread may call it.
+    void Stop();
+    // Waits until the thread has ended. Must not be called from a listener call.
+    void Join();
+    bool Terminated() const { return FTerminated.load(); }
+    // True once the thread body has returned.
+    bool Finished() const { return FFinished.load(); }
+    uint8_t ModelIndex() const { return FModelIndex; }
+    // The protocol's error text; valid while the protocol exists (during the end call).
+    std::string GetErrorText() const;
+
+    // Tests make the waits instant.
+    void SetClock(TmonClock clock) { FClock = std::move(clock); }
+
+protected:
+    virtual void Execute() = 0;
+    void CreateProtocol();
+    void FreeProtocol();
+    void SleepFor(uint32_t ms);
+    void WaitUntil(uint32_t start, uint32_t period);
+    uint32_t Ticks() const { return FClock.Ticks(); }
+
+    IExchangeListener* FListener;
+    TmonSharedStorage* FStorage;
+    uint8_t FModelIndex = 0;
+    std::unique_ptr<TCommonQZ2Protocol> FProtocol;
+
+private:
+    void Body();
+
+    struct TProtocolArgs;
+    std::unique_ptr<TProtocolArgs> FArgs;
+    TmonClock FClock = TmonClock::Real();
+    std::atomic<bool> FTerminated{false};
+    std::atomic<bool> FFinished{false};
+    mutable std::mutex FProtocolMutex; // Stop and GetErrorText against Create/Free
+    std::thread FThread;
+};
+
+// Reads the meter's 3-second records, once per 3-second interval of its clock.
+class TMainExchangeThread : public TExchangeThread {
+public:
+    using TExchangeThread::TExchangeThread;
+    ~TMainExchangeThread() override;
+
+protected:
+    void Execute() override;
+
+private:
+    bool ReadTimeParams(TDateTime& changeTime, TDateTime& deviceTime, bool& changeFlag);
+    bool ReadSettings();
+    bool ReadScaleKoeffs(double& voltageScale, double& currentScale);
+    bool Read3sec(double currentScale, double voltageScale);
+};
+
+// True unless the flag is set and the change time equals the remembered one within 1 ms.
+bool monSettingsChanged(bool changeFlag, TDateTime changeTime, TDateTime remembered);
+
+// Reads waveform blocks about once a second while the operator shows the waveforms.
+class TSignalExchangeThread : public TExchangeThread {
+public:
+    // The experiment (not owned) gives the channel mask and the sample-count code read
+    // before every request; a null experiment is refused with the system's text.
+    TSignalExchangeThread(IExchangeListener* listener, const TccnConnection* connection,
+                          TmonSharedStorage* storage, TSigExperiment* experiment);
+    ~TSignalExchangeThread() override;
+
+protected:
+    void Execute() override;
+
+private:
+    TSigExperiment* FExperiment;
+};
+
+} // namespace qz
