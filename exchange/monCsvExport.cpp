@@ -1,6 +1,8 @@
 #include "exchange/monCsvExport.h"
 
 #include "common/Cp1251.h"
+#include "connection/CcnConnectionClasses.h"
+#include "connection/CcnConnectionList.h"
 #include "settings/AtomicFile.h"
 #include "settings/cmnKnownFoldersFunc.h"
 #include "sigcalc/sigcalc.h"
@@ -72,12 +74,22 @@ std::string FormatCsvDateTime(TDateTime dt) {
     return buf;
 }
 
-std::string MeasurementsCsvFileName(uint32_t factoryNumber, TDateTime now) {
+std::string MeasurementsCsvFileName(int32_t factoryNumber, TDateTime now) {
     const TDateTimeParts p = DecodeDateTime(now);
     char buf[80];
-    std::snprintf(buf, sizeof buf, "3sec_%u_%02d%02d%02d_%02d%02d%02d%03d.csv", factoryNumber,
+    std::snprintf(buf, sizeof buf, "3sec_%d_%02d%02d%02d_%02d%02d%02d%03d.csv", factoryNumber,
                   ((p.Year % 100) + 100) % 100, p.Month, p.Day, p.Hour, p.Minute, p.Second, p.MSec);
     return buf;
+}
+
+TmonCsvDevice CsvDeviceOf(const TccnConnection& connection) {
+    TmonCsvDevice d;
+    if (const TccnCustomDevice* dev = connection.CustomDevice()) {
+        const int t = dev->DeviceType();
+        if (t >= 0 && t < DeviceTypeCount) d.DeviceName = DeviceTypeNames[t];
+        d.FactoryNumber = dev->FactoryNum();
+    }
+    return d;
 }
 
 namespace {

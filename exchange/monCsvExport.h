@@ -21,8 +21,13 @@ extern const char* const kmonApplicationTitle;
 // its factory number. The window takes both from the current connection.
 struct TmonCsvDevice {
     std::string DeviceName; // UTF-8
-    uint32_t FactoryNumber = 0;
+    int32_t FactoryNumber = 0;
 };
+
+class TccnConnection;
+// The device part of a connection: display name of its device type and factory number
+// (empty and 0 for a connection without a device).
+TmonCsvDevice CsvDeviceOf(const TccnConnection& connection);
 
 // The user's regional formats and the surroundings; the defaults suit a Russian desktop.
 struct TmonCsvOptions {
@@ -46,7 +51,7 @@ std::string FormatGeneral15(double v, char decimalSeparator);
 std::string FormatCsvDateTime(TDateTime dt);
 
 // "3sec_<factory>_<yymmdd_hhmmsszzz>.csv" for the given local time.
-std::string MeasurementsCsvFileName(uint32_t factoryNumber, TDateTime now);
+std::string MeasurementsCsvFileName(int32_t factoryNumber, TDateTime now);
 
 // The whole file content in code page 1251, lines ended by CR LF. The waveform factors
 // convert the stored samples of the voltage and the current channels; `experiment` may be

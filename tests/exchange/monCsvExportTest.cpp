@@ -1,6 +1,8 @@
 #include "exchange/monCsvExport.h"
 
 #include "common/Cp1251.h"
+#include "connection/CcnConnectionClasses.h"
+#include "connection/CcnConnectionList.h"
 #include "sigcalc/sigcalc.h"
 
 #include <gtest/gtest.h>
@@ -94,8 +96,22 @@ TEST(CsvDateTimeAndFileName, MidnightAndTheZeroTime) {
               "3sec_1234_261206_233015123.csv");
     EXPECT_EQ(MeasurementsCsvFileName(0, At(2000, 1, 2, 3, 4, 5, 6)),
               "3sec_0_000102_030405006.csv");
-    EXPECT_EQ(MeasurementsCsvFileName(4294967295u, At(2099, 11, 30, 0, 0, 0, 999)),
-              "3sec_4294967295_991130_000000999.csv");
+    EXPECT_EQ(MeasurementsCsvFileName(-7, At(2099, 11, 30, 0, 0, 0, 999)),
+              "3sec_-7_991130_000000999.csv");
+}
+
+TEST(CsvDevice, NameAndFactoryNumberFromTheConnection) {
+    TccnConnection con;
+    TmonCsvDevice none = CsvDeviceOf(con);
+    EXPECT_EQ(none.DeviceName, "");
+    EXPECT_EQ(none.FactoryNumber, 0);
+    auto dev = std::make_unique<TccnQZ2MDev>();
+    dev->SetFactoryNum(1234);
+    con.SetCustomDevice(std::move(dev));
+    TmonCsvDevice d = CsvDeviceOf(con);
+    EXPECT_EQ(d.DeviceName, DeviceTypeNames[dtQZ2M]);
+    EXPECT_FALSE(d.DeviceName.empty());
+    EXPECT_EQ(d.FactoryNumber, 1234);
 }
 
 struct CsvFixture : ::testing::Test {
