@@ -502,6 +502,7 @@ void TccnConnectionList::LoadText(TccnMemoryStream& stream) {
     try {
         binary = ObjectTextToBinary(stream.Data(), pos);
     } catch (const std::exception& e) {
+        Clear();
         throw EccnStreamError(std::string(ConnectionListFormatErrorText) + e.what());
     }
     TccnMemoryStream tmp(std::move(binary));

@@ -123,8 +123,16 @@ public:
     // Deletes all items; FMaxID and the versions stay.
     void Clear() { FItems.clear(); }
 
+    // sfBinary or sfText at the stream's position; sfAuto is refused and nothing is written.
     void SaveToStream(TccnMemoryStream& stream, TStreamFormat format) const;
+    // Reads the list at the stream's position (sfAuto: binary, then text). Properties are
+    // found by name, so their order does not matter; a property this program does not know,
+    // at any level, is a format error (the list is then not one this program wrote, and the
+    // version check already refuses newer lists). A load is all or nothing: on any error the
+    // list is left empty and the error (EccnStreamError) carries the format-error prefix.
+    // A stored FMaxID below a stored identifier is raised to it, so identifiers stay unique.
     void LoadFromStream(TccnMemoryStream& stream, TStreamFormat format);
+    // LoadFromStream; on any error the list is cleared and false returned.
     bool TryLoadFromStream(TccnMemoryStream& stream, TStreamFormat format);
 
     // Runs when Version was read from a stream: remembers it in LoadedVersion and refuses a

@@ -558,3 +558,49 @@ TEST(CcnListStream, CounterBehindItsItemsIsRaised) {
 
 } // namespace
 } // namespace qz
+
+namespace qz {
+namespace {
+
+TEST(CcnListVersion, StreamWithoutVersionKeepsStoredAddresses) {
+    const std::string noVersion = std::string("TPF0") + Short("TccnConnectionListWrapper") +
+                                  B({0}) + Short("ConnectionList") + B({14}) + Qz2Item(0) +
+                                  B({0, 0, 0});
+    TccnConnectionList list;
+    Load(list, noVersion, sfBinary);
+    ASSERT_EQ(list.Count(), 1u);
+    EXPECT_EQ(
+        static_cast<TccnKavrenProtocol&>(*list.GetItem(0)->CustomDeviceProtocol()).DeviceAddress(),
+        1);
+    EXPECT_EQ(TVersionInfo::CompareWith(list.LoadedVersion(), 1, 1, 0, 21), 0);
+}
+
+TEST(CcnListVersion, WriteHookRunsBeforeTheVersionIsWritten) {
+    TccnConnectionList list;
+    int calls = 0;
+    list.Version().OnBeforeWrite = [&] { ++calls; };
+    Save(list, sfBinary);
+    Save(list, sfText);
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(CcnListStream, FailedTextLoadLeavesTheListEmpty) {
+    TccnConnectionList list;
+    TccnConnection c = Qz2Connection(1);
+    list.AddConnection(c);
+    EXPECT_EQ(LoadError(list, "object TccnConnectionListWrapper\n  a = 'x\nend", sfText),
+              "Ошибка загрузки данных. Неверный формат. Ошибка в строке 2: строка не закрыта");
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_EQ(list.FMaxID, 0); // the counter is not lowered by a failed load
+}
+
+TEST(CcnListStream, ListAssignedToItselfIsUnchanged) {
+    TccnConnectionList list;
+    FillEveryClass(list);
+    const std::string before = Save(list, sfBinary);
+    list.Assign(list);
+    EXPECT_TRUE(Save(list, sfBinary) == before);
+}
+
+} // namespace
+} // namespace qz
