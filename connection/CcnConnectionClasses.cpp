@@ -361,7 +361,7 @@ std::unique_ptr<TccnCustomConMode> CreateConMode(TConModeType type) {
 // ---------------------------------------------------------------------------------------
 // Registry.
 
-const std::vector<const TccnClass*>& RegisteredccnClasses() {
+const std::vector<const TccnClass*>& RegisteredClasses() {
     static const std::vector<const TccnClass*> classes = {
         &TccnCustomDevice::Class,
         &TccnKavrenDevice::Class,
@@ -414,10 +414,10 @@ const std::vector<const TccnClass*>& RegisteredccnClasses() {
     return classes;
 }
 
-const TccnClass* FindccnClass(const std::string& name) {
+const TccnClass* FindRegisteredClass(const std::string& name) {
     static const std::unordered_map<std::string, const TccnClass*> byName = [] {
         std::unordered_map<std::string, const TccnClass*> m;
-        for (const TccnClass* c : RegisteredccnClasses())
+        for (const TccnClass* c : RegisteredClasses())
             m.emplace(LowerAscii(c->Name), c);
         return m;
     }();

@@ -7,7 +7,7 @@
 // Every class describes its stored ("published") properties in a small table
 // (TccnPropInfo) so that the stream reader and writer, and the dialogs, can walk them by
 // name without knowing the classes. Classes are known by name through a registry
-// (FindccnClass), which turns a stored class name back into a class that can create its
+// (FindRegisteredClass), which turns a stored class name back into a class that can create its
 // objects with their defaults.
 #pragma once
 
@@ -152,9 +152,9 @@ struct TccnClass {
 };
 
 // The registry of the model's classes by name (ASCII case ignored); null when unknown.
-const TccnClass* FindccnClass(const std::string& name);
+const TccnClass* FindRegisteredClass(const std::string& name);
 // All registered classes, in registration order.
-const std::vector<const TccnClass*>& RegisteredccnClasses();
+const std::vector<const TccnClass*>& RegisteredClasses();
 
 // Root of the model's persistent objects.
 class TccnPersistent {

@@ -120,7 +120,7 @@ void ReadPropByPath(TccnBinaryReader& r, TccnPersistent& root, const std::string
 // A stored class name turned into a part of the wanted family. An unknown name leaves the
 // part absent; a known class of another family, or an abstract one, is a format error.
 std::unique_ptr<TccnPersistent> CreatePart(const std::string& className, const TccnClass& family) {
-    const TccnClass* cls = FindccnClass(className);
+    const TccnClass* cls = FindRegisteredClass(className);
     if (cls == nullptr) return nullptr;
     if (!cls->InheritsFrom(family) || cls->IsAbstract())
         Fail("Класс " + className + " не может быть частью подключения");

@@ -97,7 +97,7 @@ TEST(CcnClasses, PropertyTablesListPublishedPropertiesBaseFirst) {
               (std::vector<std::string>{"MaxAttemptCountOnConnect", "CustomCommInterface",
                                         "CustomCommHardware"}));
     // Each table's default is what the constructor sets.
-    for (const TccnClass* cls : RegisteredccnClasses()) {
+    for (const TccnClass* cls : RegisteredClasses()) {
         auto obj = cls->Create();
         if (!obj) continue;
         for (const TccnPropInfo* p : cls->Properties()) {
@@ -122,18 +122,18 @@ TEST(CcnClasses, IntegerSettersStoreInTheFieldsWidth) {
 }
 
 TEST(CcnRegistry, FortySevenClassesByName) {
-    EXPECT_EQ(RegisteredccnClasses().size(), 47u);
+    EXPECT_EQ(RegisteredClasses().size(), 47u);
     std::set<std::string> names;
-    for (const TccnClass* c : RegisteredccnClasses())
+    for (const TccnClass* c : RegisteredClasses())
         names.insert(c->Name);
     EXPECT_EQ(names.size(), 47u);
-    EXPECT_EQ(FindccnClass("TccnQZ2AMDev"), &TccnQZ2AMDev::Class);
-    EXPECT_EQ(FindccnClass("tccnradiomodem"), &TccnRadioModem::Class);
-    EXPECT_EQ(FindccnClass("TccnConnectionListWrapper"), &TccnConnectionListWrapper::Class);
-    EXPECT_EQ(FindccnClass("TVersionInfo"), &TVersionInfo::Class);
-    EXPECT_NE(FindccnClass("TccnQZ2FamilyDev"), nullptr);
-    EXPECT_EQ(FindccnClass("TccnDeviceTypeOptions"), nullptr);
-    EXPECT_EQ(FindccnClass("TccnNoSuchDev"), nullptr);
+    EXPECT_EQ(FindRegisteredClass("TccnQZ2AMDev"), &TccnQZ2AMDev::Class);
+    EXPECT_EQ(FindRegisteredClass("tccnradiomodem"), &TccnRadioModem::Class);
+    EXPECT_EQ(FindRegisteredClass("TccnConnectionListWrapper"), &TccnConnectionListWrapper::Class);
+    EXPECT_EQ(FindRegisteredClass("TVersionInfo"), &TVersionInfo::Class);
+    EXPECT_NE(FindRegisteredClass("TccnQZ2FamilyDev"), nullptr);
+    EXPECT_EQ(FindRegisteredClass("TccnDeviceTypeOptions"), nullptr);
+    EXPECT_EQ(FindRegisteredClass("TccnNoSuchDev"), nullptr);
 }
 
 TEST(CcnAssign, DevicesShareTheFactoryNumberOnly) {
