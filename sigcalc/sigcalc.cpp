@@ -106,7 +106,13 @@ int ChanelSetLabel(TSigChannel* channel, uint32_t index, const char* label) {
     if (index >= kSigMaxSamples) return sigBadIndex;
     try {
         if (index >= channel->Labels.size()) channel->Labels.resize(size_t(index) + 1);
-        channel->Labels[index].assign(label, strnlen(label, kSigLabelBufferSize - 1));
+        size_t n = strnlen(label, kSigLabelBufferSize);
+        if (n == kSigLabelBufferSize) { // too long: cut, but not inside a character
+            n = kSigLabelBufferSize - 1;
+            while (n > 0 && (static_cast<unsigned char>(label[n]) & 0xC0) == 0x80)
+                --n;
+        }
+        channel->Labels[index].assign(label, n);
     } catch (const std::bad_alloc&) {
         return sigNoMemory;
     }

@@ -105,7 +105,8 @@ int ChanelSett(TSigChannel* channel, uint32_t index, int32_t value, uint8_t node
 uint16_t ChanelGet(const TSigChannel* channel, uint32_t index, char* text, size_t textSize,
                    uint8_t* flag);
 
-// Gives sample `index` of a mark channel its label (cut to kSigLabelBufferSize - 1 bytes).
+// Gives sample `index` of a mark channel its label (cut to kSigLabelBufferSize - 1 bytes,
+// never inside a UTF-8 character).
 int ChanelSetLabel(TSigChannel* channel, uint32_t index, const char* label);
 
 // Frees the experiment and its channels and sets *exp to nullptr.

@@ -21,34 +21,24 @@ struct ExperimentFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(ExperimentFixture, NewExperimentIsEmptyWithInitialCode) {
-    EXPECT_EQ(exp->ChannelCount(), 0);
-    EXPECT_EQ(ExpGetQuantCount(exp), 0u);
-    EXPECT_EQ(exp->SizeCode.load(), 2);
-    EXPECT_EQ(exp->Caption, "");
-}
-
 TEST_F(ExperimentFixture, ChannelsKeepOrderNameNumberAndColour) {
+    EXPECT_EQ(exp->ChannelCount(), 0);
+    EXPECT_EQ(exp->SizeCode.load(), 2);
     TSigChannel* un = Add(" Un", 1, 0xFFB071);
     TSigChannel* ua = Add(" Uа", 2, 0x00FFFF);
+    TSigChannel* again = Add("again", 2);
     ASSERT_NE(un, nullptr);
     ASSERT_NE(ua, nullptr);
-    ASSERT_EQ(exp->ChannelCount(), 2);
+    ASSERT_EQ(exp->ChannelCount(), 3);
     EXPECT_EQ(exp->Channels[0], un);
     EXPECT_EQ(exp->Channels[1], ua);
+    EXPECT_EQ(exp->Channels[2], again);
     EXPECT_EQ(ua->Name, " Uа");
     EXPECT_EQ(ua->Group, "QZ");
     EXPECT_EQ(ua->Number, 2);
     EXPECT_EQ(ua->Colour, 0x00FFFFu);
-    EXPECT_FALSE(ua->Mark);
-    EXPECT_EQ(exp->FindChannel(2), ua);
+    EXPECT_EQ(exp->FindChannel(2), ua) << "the first of equal numbers";
     EXPECT_EQ(exp->FindChannel(7), nullptr);
-}
-
-TEST_F(ExperimentFixture, FindChannelTakesTheFirstOfEqualNumbers) {
-    TSigChannel* first = Add("a", 5);
-    Add("b", 5);
-    EXPECT_EQ(exp->FindChannel(5), first);
 }
 
 TEST_F(ExperimentFixture, LongNamesAreCutToSixtyFourCharactersNotBytes) {
@@ -80,10 +70,7 @@ TEST_F(ExperimentFixture, SetGetAndSampleCounts) {
     // Samples skipped over read as zero.
     EXPECT_EQ(ChanelGet(b, 2, nullptr, 0, nullptr), kSigZero);
     EXPECT_EQ(ChanelGet(b, 4, nullptr, 0, nullptr), 7);
-}
-
-TEST_F(ExperimentFixture, ValuesOutsideSixteenBitsAreClamped) {
-    TSigChannel* a = Add("a", 1);
+    // Values outside 16 bits are clamped.
     ChanelSett(a, 0, -5, 0);
     ChanelSett(a, 1, 70000, 0);
     EXPECT_EQ(ChanelGet(a, 0, nullptr, 0, nullptr), 0);
@@ -117,6 +104,13 @@ TEST_F(ExperimentFixture, MarkLabelsAreCutToTheBuffer) {
     char small[4];
     ChanelGet(m, 0, small, sizeof small, nullptr);
     EXPECT_EQ(std::strlen(small), 3u);
+    // A label longer than the buffer is cut before the character that does not fit.
+    std::string longLabel = "x" + std::string(50, ' ');
+    for (int i = 0; i < 30; ++i)
+        longLabel += "ж";
+    ChanelSetLabel(m, 0, longLabel.c_str());
+    ChanelGet(m, 0, text, sizeof text, nullptr);
+    EXPECT_EQ(std::string(text), longLabel.substr(0, 99));
     // A sample without a label gives an empty text, also over an old buffer content.
     ChanelSett(m, 1, 40000, 0);
     std::strcpy(text, "old");
