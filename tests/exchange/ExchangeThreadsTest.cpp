@@ -1,0 +1,468 @@
+// The polling and waveform threads against the meter simulator on loopback.
+#include "channel/LCAObject.h"
+#include "channel/PCAType.h"
+#include "connection/CcnConnectionList.h"
+#include "exchange/monExchangeThreads.h"
+#include "sigcalc/sigcalc.h"
+#include "tools/qzsim/MeterSimulator.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <vector>
+
+using namespace qz;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::unique_ptr<TccnConnection> TcpConnection(TDeviceType type, uint16_t port,
+                                              const char* ip = "127.0.0.1", uint16_t attempts = 2) {
+    auto c = std::make_unique<TccnConnection>();
+    auto dev = CreateDevice(type);
+    dev->SetFactoryNum(1);
+    c->SetCustomDevice(std::move(dev));
+    auto proto = std::make_unique<TccnKavrenProtocol>();
+    proto->SetDeviceAddress(1);
+    proto->SetMaxAttemptCount(attempts);
+    c->SetCustomDeviceProtocol(std::move(proto));
+    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
+    mode->TCPIPInterface().SetIpAddress(ip);
+    mode->TCPIPInterface().SetIpPort(port);
+    mode->SetMaxAttemptCountOnConnect(2);
+    c->SetCustomConMode(std::move(mode));
+    return c;
+}
+
+TDateTime At(int h, int m, int s) {
+    TDateTime t = 0;
+    TryEncodeDateTime({2026, 12, 7, h, m, s, 0}, t);
+    return t;
+}
+
+// Records the notifications; can stop the thread from inside a call after N records.
+class Recorder : public IExchangeListener {
+public:
+    void OnData3sec() override {
+        std::lock_guard<std::mutex> lock(m);
+        records.push_back(requestCount ? requestCount() : 0);
+        sleptAtRecord.push_back(slept ? slept->load() : 0);
+        if (stopAfter && records.size() >= stopAfter && thread) thread->Stop();
+        cv.notify_all();
+    }
+    void OnExchangeEnd(int32_t code, int32_t status) override {
+        std::lock_guard<std::mutex> lock(m);
+        ended = true;
+        endCode = code;
+        endStatus = status;
+        if (thread) endText = thread->GetErrorText();
+        endAt = Clock::now();
+        cv.notify_all();
+    }
+    void OnSignalData(uint8_t mask, uint8_t code) override {
+        std::lock_guard<std::mutex> lock(m);
+        signals.push_back({mask, code});
+        if (onSignal) onSignal(signals.size());
+        if (stopAfter && signals.size() >= stopAfter && thread) thread->Stop();
+        cv.notify_all();
+    }
+    void OnSignalEnd(int32_t code, int32_t status) override {
+        std::lock_guard<std::mutex> lock(m);
+        ended = true;
+        endCode = code;
+        endStatus = status;
+        cv.notify_all();
+    }
+    bool WaitEnd(int ms = 20000) {
+        std::unique_lock<std::mutex> lock(m);
+        return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return ended; });
+    }
+    bool WaitRecords(size_t n, int ms = 20000) {
+        std::unique_lock<std::mutex> lock(m);
+        return cv.wait_for(lock, std::chrono::milliseconds(ms),
+                           [&] { return records.size() >= n || ended; });
+    }
+
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<uint64_t> records; // simulator's request count at each record
+    std::vector<uint32_t> sleptAtRecord;
+    std::vector<std::pair<uint8_t, uint8_t>> signals;
+    std::function<uint64_t()> requestCount;
+    std::function<void(size_t)> onSignal;
+    std::atomic<uint32_t>* slept = nullptr;
+    size_t stopAfter = 0;
+    TExchangeThread* thread = nullptr;
+    bool ended = false;
+    int32_t endCode = -1, endStatus = -1;
+    std::string endText;
+    Clock::time_point endAt;
+};
+
+// Virtual time: the tick count moves by the pauses the thread sleeps, and by 1 ms at every
+// look at it (as a real clock does between two looks).
+struct VirtualClock {
+    std::atomic<uint32_t> now{1000};
+    std::atomic<uint32_t> slept{0};
+    TmonClock Make() {
+        TmonClock c;
+        c.Ticks = [this] { return now++; };
+        c.Sleep = [this](uint32_t ms) {
+            now += ms;
+            slept += ms;
+        };
+        return c;
+    }
+};
+
+class Exchange : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetDefaultPCASleeper([](uint32_t) {});
+        LCAInitialize();
+    }
+    void TearDown() override { LCAFinalize(); }
+
+    std::unique_ptr<TMeterSimulator> StartSim(int model, TDateTime fixedTime = 0,
+                                              TFaultOptions faults = {}) {
+        TSimOptions o;
+        o.ModelIndex = model;
+        o.ListenPort = 0;
+        o.Faults = faults;
+        if (fixedTime != 0) o.Clock = [fixedTime] { return fixedTime; };
+        auto sim = std::make_unique<TMeterSimulator>(o);
+        std::string error;
+        EXPECT_TRUE(sim->Start(&error)) << error;
+        return sim;
+    }
+    TmonSharedStorage storage;
+};
+
+} // namespace
+
+TEST(ExchangeThreadInputs, RefusedWithTheSystemTexts) {
+    TmonSharedStorage storage;
+    auto check = [](auto make, const std::string& text) {
+        try {
+            make();
+            ADD_FAILURE() << "no exception for " << text;
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()), text);
+        }
+    };
+    auto good = TcpConnection(dtQZ2M, 1);
+    check([&] { TMainExchangeThread t(nullptr, nullptr, &storage); },
+          "ExchangeThread: подключение не может быть nil");
+    check([&] { TMainExchangeThread t(nullptr, good.get(), nullptr); },
+          "ExchangeThread: хранилище не может быть nil");
+    auto other = TcpConnection(dtW8, 1);
+    check([&] { TMainExchangeThread t(nullptr, other.get(), &storage); },
+          std::string("Неподдерживаемый тип прибора: \"") + DeviceTypeNames[dtW8] + "\"");
+    auto iec = TcpConnection(dtQZ2, 1);
+    iec->SetCustomDeviceProtocol(CreateDeviceProtocol(dptIEC104));
+    check([&] { TMainExchangeThread t(nullptr, iec.get(), &storage); },
+          std::string("Обмен с измерителями поддерживается только по протоколу \"") +
+              DeviceProtocolTypeNames[dptKavren] + "\"");
+    check([&] { TSignalExchangeThread t(nullptr, good.get(), &storage, nullptr); },
+          "ExchangeThread: сигнал не может быть nil");
+}
+
+TEST(ExchangeWaits, SleepForStepsStopsAndSurvivesTheWrap) {
+    VirtualClock vc;
+    TmonClock c = vc.Make();
+    std::vector<uint32_t> sleeps;
+    c.Sleep = [&](uint32_t ms) {
+        sleeps.push_back(ms);
+        vc.now += ms;
+    };
+    monSleepFor(300, c, [] { return false; });
+    EXPECT_EQ(sleeps.size(), 6u);
+    for (uint32_t s : sleeps)
+        EXPECT_EQ(s, 50u);
+
+    sleeps.clear();
+    int calls = 0;
+    monSleepFor(10000, c, [&] { return ++calls > 2; }); // stopped: at most one more step
+    EXPECT_EQ(sleeps.size(), 2u);
+
+    // An end beyond 4 000 000 000 ends once the count has wrapped to small values.
+    sleeps.clear();
+    vc.now = 4294960000u; // end wraps to a small number: now is not below it
+    monSleepFor(10000, c, [] { return false; });
+    EXPECT_TRUE(sleeps.empty());
+    vc.now = 3999999000u;
+    c.Sleep = [&](uint32_t ms) {
+        sleeps.push_back(ms);
+        vc.now = sleeps.size() == 3 ? 5u : vc.now + ms; // wraps during the third step
+    };
+    monSleepFor(5000, c, [] { return false; });
+    EXPECT_EQ(sleeps.size(), 3u);
+}
+
+TEST(ExchangeWaits, WaitUntilCompletesThePeriodOrReturnsAtOnce) {
+    VirtualClock vc;
+    TmonClock c = vc.Make();
+    vc.now = 10000;
+    monWaitUntil(9000, 3000, c, [] { return false; }); // 1000 gone: 2000 left
+    EXPECT_NEAR(double(vc.slept.load()), 2000.0, 100.0);
+    vc.slept = 0;
+    monWaitUntil(5000, 3000, c, [] { return false; }); // over the period
+    EXPECT_EQ(vc.slept.load(), 0u);
+    vc.now = 100; // the count wrapped since the start
+    monWaitUntil(4294967000u, 3000, c, [] { return false; });
+    EXPECT_EQ(vc.slept.load(), 0u);
+}
+
+TEST(ExchangeWaits, SettingsChangedOnlyByAClearFlagOrAMovedTime) {
+    const TDateTime t = At(10, 0, 0);
+    EXPECT_FALSE(monSettingsChanged(true, t, t));
+    EXPECT_FALSE(monSettingsChanged(true, t + 0.4 / kMSecsPerDay, t));
+    EXPECT_TRUE(monSettingsChanged(true, t + 2.0 / kMSecsPerDay, t));
+    EXPECT_TRUE(monSettingsChanged(false, t, t));
+    EXPECT_TRUE(monSettingsChanged(true, t, 0));
+}
+
+TEST_F(Exchange, PeriodFollowsTheMetersSecond) {
+    for (auto [second, expected] : {std::pair<int, uint32_t>{59, 1000}, {0, 3000}, {1, 2000}}) {
+        auto sim = StartSim(1, At(12, 30, second));
+        auto conn = TcpConnection(dtQZ2M, sim->port());
+        VirtualClock vc;
+        Recorder rec;
+        rec.slept = &vc.slept;
+        rec.stopAfter = 2;
+        TMainExchangeThread t(&rec, conn.get(), &storage);
+        rec.thread = &t;
+        t.SetClock(vc.Make());
+        t.Start();
+        ASSERT_TRUE(rec.WaitEnd()) << second;
+        ASSERT_EQ(rec.records.size(), 2u);
+        // The rest of the period, slept in 50 ms steps.
+        EXPECT_NEAR(double(rec.sleptAtRecord[1] - rec.sleptAtRecord[0]), double(expected), 100.0)
+            << second;
+        EXPECT_EQ(rec.endCode, 0);
+        EXPECT_EQ(rec.endStatus, 0);
+    }
+}
+
+TEST_F(Exchange, SlowCycleIsFollowedAtOnceByTheNext) {
+    auto sim = StartSim(1, At(12, 30, 0));
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    Recorder rec;
+    rec.stopAfter = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    // Every look at the clock finds 5 s more gone: each cycle overruns its 3-second period.
+    std::atomic<uint32_t> now{0}, slept{0};
+    TmonClock c;
+    c.Ticks = [&] { return now += 5000; };
+    c.Sleep = [&](uint32_t ms) { slept += ms; };
+    t.SetClock(c);
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.records.size(), 3u);
+    EXPECT_EQ(slept.load(), 0u);
+}
+
+TEST_F(Exchange, SettingsAreReadOnTheFirstCycleAndAgainOnlyOnAChange) {
+    auto sim = StartSim(1, At(8, 0, 0));
+    sim->SetSettingsChange(true, At(7, 0, 0));
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    VirtualClock vc;
+    Recorder rec;
+    rec.requestCount = [&] { return sim->RequestCount(); };
+    rec.stopAfter = 4;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.SetClock(vc.Make());
+    t.Start();
+    // After the second record the meter reports a new change time.
+    ASSERT_TRUE(rec.WaitRecords(2));
+    sim->SetSettingsChange(true, At(7, 30, 0));
+    ASSERT_TRUE(rec.WaitEnd());
+    ASSERT_EQ(rec.records.size(), 4u);
+    // time + settings + coefficients + record, then time + record.
+    EXPECT_EQ(rec.records[0], 4u);
+    EXPECT_EQ(rec.records[1] - rec.records[0], 2u);
+    EXPECT_EQ(rec.records[2] - rec.records[1], 4u); // the change time moved
+    EXPECT_EQ(rec.records[3] - rec.records[2], 2u);
+    const TmonStorage s = storage.Snapshot();
+    EXPECT_GT(s.Settings.VoltageRatio, 0.f);
+    EXPECT_GT(s.Data3sec.U1[0], 0.0);
+    EXPECT_NEAR(s.Data3sec.Time, At(8, 0, 0) - 3.0 / 86400.0, 1e-6);
+}
+
+TEST_F(Exchange, ClearChangeFlagReadsSettingsEveryCycle) {
+    auto sim = StartSim(0, At(8, 0, 0));
+    sim->SetSettingsChange(false, At(7, 0, 0));
+    auto conn = TcpConnection(dtQZ2, sim->port());
+    VirtualClock vc;
+    Recorder rec;
+    rec.requestCount = [&] { return sim->RequestCount(); };
+    rec.stopAfter = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.SetClock(vc.Make());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    ASSERT_EQ(rec.records.size(), 3u);
+    EXPECT_EQ(rec.records[1] - rec.records[0], 4u);
+    EXPECT_EQ(rec.records[2] - rec.records[1], 4u);
+    EXPECT_EQ(storage.Snapshot().Data3sec.U1[phN], 0.0); // basic record: no N
+}
+
+TEST_F(Exchange, StopDuringTheWaitEndsQuicklyWithZeroes) {
+    auto sim = StartSim(1, At(9, 0, 0)); // second 0: a 3-second wait after each record
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    Recorder rec;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.Start();
+    ASSERT_TRUE(rec.WaitRecords(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // into the wait
+    const auto stopAt = Clock::now();
+    t.Stop();
+    ASSERT_TRUE(rec.WaitEnd());
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(rec.endAt - stopAt).count();
+    EXPECT_LT(ms, 1000); // the wait goes in 50 ms steps
+    EXPECT_EQ(rec.endCode, 0);
+    EXPECT_EQ(rec.endStatus, 0);
+}
+
+TEST_F(Exchange, MeterStatusEndsTheExchangeWithThatStatus) {
+    TFaultOptions f;
+    f.ForceStatus = 7;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    Recorder rec;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_TRUE(rec.records.empty());
+    EXPECT_EQ(rec.endStatus, 7);
+}
+
+TEST_F(Exchange, ChannelThatCannotOpenEndsWith203) {
+    auto conn = TcpConnection(dtQZ2M, 4001, "999.1.1.1");
+    Recorder rec;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.endCode, 203);
+    EXPECT_EQ(rec.endStatus, 0);
+    EXPECT_FALSE(rec.endText.empty());
+}
+
+TEST_F(Exchange, SilentMeterEndsWithFiveAfterTheAttempts) {
+    TFaultOptions f;
+    f.SilentAfter = 0;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    Recorder rec;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd(30000));
+    EXPECT_EQ(rec.endCode, 5);
+    EXPECT_EQ(rec.endStatus, 0);
+    EXPECT_EQ(rec.endText, "Нет ответа от устройства.");
+}
+
+// --- the waveform thread ---
+
+class Signal : public Exchange {
+protected:
+    void SetUp() override {
+        Exchange::SetUp();
+        ASSERT_EQ(ExpCreate(&exp, "signal", 0), 0);
+    }
+    void TearDown() override {
+        ExpDestroy(&exp);
+        Exchange::TearDown();
+    }
+    TSigExperiment* exp = nullptr;
+};
+
+TEST_F(Signal, WaitsForTheSettingsAndSendsNothingWhenStoppedThere) {
+    auto sim = StartSim(1);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    Recorder rec;
+    TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
+    VirtualClock vc;
+    t.SetClock(vc.Make());
+    t.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    t.Stop();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.endCode, 0);
+    EXPECT_EQ(rec.endStatus, 0);
+    EXPECT_EQ(sim->RequestCount(), 0u);
+    EXPECT_TRUE(rec.signals.empty());
+}
+
+TEST_F(Signal, EachRequestUsesTheMaskAndCodeReadJustBeforeIt) {
+    auto sim = StartSim(1);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    storage.Update([](TmonStorage& s) { s.Settings.VoltageRatio = 1; });
+    exp->ChannelMask = 0x03;
+    exp->SizeCode = 2;
+    Recorder rec;
+    rec.stopAfter = 2;
+    rec.onSignal = [&](size_t n) {
+        if (n == 1) {
+            exp->ChannelMask = 0x30;
+            exp->SizeCode = 4;
+        }
+    };
+    TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
+    rec.thread = &t;
+    VirtualClock vc;
+    t.SetClock(vc.Make());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    ASSERT_EQ(rec.signals.size(), 2u);
+    EXPECT_EQ(rec.signals[0], std::make_pair(uint8_t(0x03), uint8_t(2)));
+    EXPECT_EQ(rec.signals[1], std::make_pair(uint8_t(0x30), uint8_t(4)));
+    EXPECT_EQ(storage.Snapshot().SignalData, nullptr); // not kept past its notification
+}
+
+TEST_F(Signal, StatusThreeEndsAfterTheFirstRequestOtherFailuresAreRetried) {
+    TFaultOptions f;
+    f.ForceSignalStatus = 3;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    storage.Update([](TmonStorage& s) { s.Settings.VoltageRatio = 1; });
+    {
+        Recorder rec;
+        TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
+        VirtualClock vc;
+        t.SetClock(vc.Make());
+        t.Start();
+        ASSERT_TRUE(rec.WaitEnd());
+        EXPECT_EQ(rec.endStatus, 3);
+        EXPECT_EQ(sim->RequestCount(), 1u);
+    }
+    f.ForceSignalStatus = 7;
+    auto sim7 = StartSim(1, 0, f);
+    auto conn7 = TcpConnection(dtQZ2M, sim7->port());
+    Recorder rec;
+    TSignalExchangeThread t(&rec, conn7.get(), &storage, exp);
+    VirtualClock vc;
+    t.SetClock(vc.Make());
+    t.Start();
+    const auto until = Clock::now() + std::chrono::seconds(10);
+    while (sim7->RequestCount() < 3 && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(sim7->RequestCount(), 3u);
+    {
+        std::lock_guard<std::mutex> lock(rec.m);
+        EXPECT_FALSE(rec.ended);
+    }
+    t.Stop();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.endCode, 0);
+}
