@@ -1,0 +1,116 @@
+// qzmonitor: the monitor's window program.
+//
+//   qzmonitor                              the window with the stored selection
+//   qzmonitor poll comN model factory [/start]   a meter on a COM port, polled at once with /start
+//   qzmonitor --demo                       a simulated meter on loopback, polled at once
+//   qzmonitor --demo --screenshots DIR     the demo, PNGs of the window after two records
+#include "channel/LCAObject.h"
+#include "monitor/monCommandLine.h"
+#include "monitor/monMain.h"
+#include "tools/qzsim/MeterSimulator.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kDemoModel = 1; // QZ2M: all four channels on show
+constexpr int32_t kDemoFactoryNumber = 1234;
+
+// Grabs the window with every grid selection and every spectrum selection.
+bool WriteScreenshots(qz::TForm1& w, const QString& folder) {
+    QDir().mkpath(folder);
+    bool ok = true;
+    const int spectrum = w.ComboBox2->currentIndex();
+    for (int i = 0; i < w.ComboBox1->count(); ++i) {
+        w.ComboBox1->setCurrentIndex(i);
+        ok = w.grab().save(folder + QStringLiteral("/grid_%1.png").arg(i)) && ok;
+    }
+    w.ComboBox1->setCurrentIndex(0);
+    for (int i = 0; i < w.ComboBox2->count(); ++i) {
+        w.ComboBox2->setCurrentIndex(i);
+        ok = w.grab().save(folder + QStringLiteral("/spectrum_%1.png").arg(i)) && ok;
+    }
+    w.ComboBox2->setCurrentIndex(spectrum);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(qz::kmonAppTitle));
+
+    std::vector<std::string> args;
+    for (const QString& a : QApplication::arguments().mid(1))
+        args.push_back(a.toStdString());
+    bool demo = false;
+    QString screenshots;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--demo")
+            demo = true;
+        else if (args[i] == "--screenshots" && i + 1 < args.size())
+            screenshots = QString::fromStdString(args[++i]);
+    }
+
+    // The logical-channel worker runs for the whole program.
+    qz::LCAInitialize();
+
+    std::unique_ptr<qz::TMeterSimulator> sim;
+    if (demo) {
+        qz::TSimOptions o;
+        o.ModelIndex = kDemoModel;
+        o.Address = uint16_t(kDemoFactoryNumber);
+        o.ListenHost = "127.0.0.1";
+        o.ListenPort = 0;
+        sim = std::make_unique<qz::TMeterSimulator>(o);
+        std::string error;
+        if (!sim->Start(&error)) {
+            std::fprintf(stderr, "qzmonitor: the simulator did not start: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("qzmonitor: simulated meter listening on 127.0.0.1:%u\n",
+                    unsigned(sim->port()));
+        std::fflush(stdout);
+    }
+
+    int rc = 0;
+    {
+        qz::TmonFormOptions opt;
+        opt.Exchange = qz::MakeRealExchangeFactory();
+        qz::TForm1 w(std::move(opt));
+        w.show();
+        if (demo) {
+            w.UseOwnedConnection(
+                qz::MakeTcpConnection(kDemoModel, kDemoFactoryNumber, "127.0.0.1", sim->port()),
+                true);
+        } else if (auto poll = qz::ParsePollArguments(args)) {
+            w.ConnectFromCommandLine(poll->ModelIndex, poll->FactoryNumber, poll->ComPort,
+                                     poll->Start);
+        }
+        if (!screenshots.isEmpty()) {
+            w.OnRecordShown = [&w, screenshots, &rc](int count) {
+                if (count != 2) return;
+                if (!WriteScreenshots(w, screenshots)) rc = 2;
+                QTimer::singleShot(0, &w, [&w] { w.close(); });
+            };
+            // A demo that shows nothing in a minute has failed.
+            QTimer::singleShot(60000, &w, [&w, &rc] {
+                std::fprintf(stderr, "qzmonitor: no two records within a minute\n");
+                rc = 3;
+                w.close();
+            });
+        }
+        int loop = app.exec();
+        if (rc == 0) rc = loop;
+    }
+    if (sim) sim->Stop();
+    return rc;
+}

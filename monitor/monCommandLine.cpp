@@ -1,0 +1,94 @@
+#include "monitor/monCommandLine.h"
+
+#include "connection/CcnConnectionClasses.h"
+#include "connection/CcnConnectionList.h"
+#include "protocol/QZ2Models.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+
+namespace qz {
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// A whole decimal integer with an optional sign; nothing else around it.
+bool ParseInt32(const std::string& s, int32_t& out) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    if (i == s.size()) return false;
+    int64_t v = 0;
+    for (; i < s.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+        v = v * 10 + (s[i] - '0');
+        if (v > int64_t(INT32_MAX) + 1) return false;
+    }
+    v = negative ? -v : v;
+    if (v > INT32_MAX || v < INT32_MIN) return false;
+    out = int32_t(v);
+    return true;
+}
+
+std::unique_ptr<TccnConnection> MakeConnection(int modelIndex, int32_t factoryNumber,
+                                               std::unique_ptr<TccnCustomConMode> mode) {
+    auto device = CreateDevice(TDeviceType(QZ2Model(modelIndex).DeviceType));
+    device->SetFactoryNum(factoryNumber);
+    auto protocol = std::make_unique<TccnKavrenProtocol>();
+    protocol->SetDeviceAddress(uint16_t(uint32_t(factoryNumber) & 0xFFFFu));
+    auto c = std::make_unique<TccnConnection>();
+    c->SetCustomDevice(std::move(device));
+    c->SetCustomDeviceProtocol(std::move(protocol));
+    c->SetCustomConMode(std::move(mode));
+    return c;
+}
+
+} // namespace
+
+std::optional<TmonPollArguments> ParsePollArguments(const std::vector<std::string>& args) {
+    auto arg = [&args](size_t i) { return i < args.size() ? args[i] : std::string(); };
+    if (Lower(arg(0)) != "poll") return std::nullopt;
+    const std::string port = arg(1), model = arg(2), factory = arg(3);
+    if (port.empty() || model.empty() || factory.empty()) return std::nullopt;
+    if (port.size() < 4 || Lower(port.substr(0, 3)) != "com") return std::nullopt;
+    int32_t n = 0;
+    if (!ParseInt32(port.substr(3), n) || n < 1 || n > 255) return std::nullopt;
+    std::string name = Lower(model);
+    if (name == "qz2+") name = "qz2m";
+    int index = ModelIndexOfName(name);
+    if (index < 0) return std::nullopt;
+    int32_t number = 0;
+    if (!ParseInt32(factory, number) || number <= 0) return std::nullopt;
+    TmonPollArguments a;
+    a.ModelIndex = index;
+    a.FactoryNumber = number;
+    a.ComPort = uint8_t(n);
+    a.Start = Lower(arg(4)).find("/start") != std::string::npos;
+    return a;
+}
+
+std::unique_ptr<TccnConnection> MakeCommandLineConnection(int modelIndex, int32_t factoryNumber,
+                                                          uint8_t comPort) {
+    auto mode = std::make_unique<TccnDirect232ConMode>();
+    char name[16];
+    std::snprintf(name, sizeof name, "COM%d", int(comPort));
+    mode->ComPortInterface().SetPortName(name);
+    mode->ComPortInterface().SetBaudrate(115200);
+    return MakeConnection(modelIndex, factoryNumber, std::move(mode));
+}
+
+std::unique_ptr<TccnConnection> MakeTcpConnection(int modelIndex, int32_t factoryNumber,
+                                                  const std::string& host, int32_t port) {
+    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
+    mode->TCPIPInterface().SetIpAddress(host);
+    mode->TCPIPInterface().SetIpPort(port);
+    return MakeConnection(modelIndex, factoryNumber, std::move(mode));
+}
+
+} // namespace qz

@@ -1,0 +1,34 @@
+// The "poll" command line: poll comN model factory [/start] selects a meter on a COM port
+// (and starts polling) without any dialog.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+class TccnConnection;
+
+struct TmonPollArguments {
+    int ModelIndex = 0;        // 0..5 of the QZ2 model table
+    int32_t FactoryNumber = 0; // > 0
+    uint8_t ComPort = 0;       // 1..255
+    bool Start = false;
+};
+
+// The arguments after the program's name. Any rule that fails gives nothing: the command
+// line is then ignored silently.
+std::optional<TmonPollArguments> ParsePollArguments(const std::vector<std::string>& args);
+
+// A connection (outside any list) to a meter of the model on COMn at 115200 baud through the
+// direct RS-232 mode; the protocol address is the factory number kept to 16 bits.
+std::unique_ptr<TccnConnection> MakeCommandLineConnection(int modelIndex, int32_t factoryNumber,
+                                                          uint8_t comPort);
+// A connection to a meter reached over TCP (the demo's simulator).
+std::unique_ptr<TccnConnection> MakeTcpConnection(int modelIndex, int32_t factoryNumber,
+                                                  const std::string& host, int32_t port);
+
+} // namespace qz

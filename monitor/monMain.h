@@ -1,0 +1,212 @@
+// The main window of the monitor: choice of the meter, Start/Stop of the polling and
+// waveform threads, the value labels, the harmonic spectrum and the harmonics grid.
+#pragma once
+
+#include "connection/CcnConnectionClasses.h"
+#include "connection/CcnConnectionList.h"
+#include "exchange/monExchangeThreads.h"
+#include "monitor/monExchange.h"
+#include "monitor/monFormat.h"
+#include "monitor/monMessages.h"
+#include "settings/monIniFile.h"
+
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QTableWidget;
+
+namespace qz {
+
+class TmonSpectrumImage;
+class TmonGridHeader;
+
+extern const char* const kmonAppTitle; // "Монитор Каврен-QZ2"
+extern const char* const kmonMsgNoDevice;
+extern const char* const kmonMsgExchangeError;
+extern const char* const kmonMsgNoWaveforms;
+extern const char* const kmonMsgConnectionObject;
+
+// The waveform window as the main window sees it (the window itself plugs in later).
+class ImonWaveformView {
+public:
+    virtual ~ImonWaveformView() = default;
+    // The signal library's experiment the waveform thread reads its mask and size code from.
+    virtual TSigExperiment* Experiment() const = 0;
+    // The factors that turn stored samples into amperes and volts (for the CSV file).
+    virtual double CurrentFactor() const = 0;
+    virtual double VoltageFactor() const = 0;
+    // A waveform block is in the storage; its data is valid during the call only.
+    virtual void OnSignalData(const TmonStorage& storage, uint8_t channelMask,
+                              uint8_t sizeCode) = 0;
+};
+
+// What the window is built with; everything has a real default.
+struct TmonFormOptions {
+    std::unique_ptr<TmonIniFile> Settings;  // default: the user's settings file
+    TmonExchangeFactory Exchange;           // the threads (MakeRealExchangeFactory)
+    std::unique_ptr<ImonMessages> Messages; // default: message boxes
+    // The connection-list dialog: true when the operator chose ("Выбрать"), the chosen
+    // identifier (or -1) in `selectedID`. Not set: the button only stores the list.
+    std::function<bool(QWidget* owner, TccnConnectionList& list,
+                       const TccnConnectionListUIOptions& options, int32_t& selectedID)>
+        ConnectionDialog;
+    // Creates the waveform window for the current meter. Not set: "Сигнал" shows nothing.
+    std::function<std::unique_ptr<ImonWaveformView>(QWidget* owner, bool hasNeutral)>
+        WaveformFactory;
+    // The user's formats; defaults from the system locale.
+    std::optional<TmonFormatContext> Format;
+    // Where "Сохранить" writes; empty: the user's documents folder.
+    std::string DocumentsFolder;
+};
+
+class TForm1 : public QWidget, private IExchangeListener {
+    Q_OBJECT
+public:
+    explicit TForm1(TmonFormOptions options = TmonFormOptions());
+    ~TForm1() override;
+
+    // Selects a meter given on the command line (owned by the window) and starts polling
+    // when asked to.
+    void ConnectFromCommandLine(int modelIndex, int32_t factoryNumber, uint8_t comPort, bool start);
+    // Selects a connection the window owns from now on (the demo's simulator).
+    void UseOwnedConnection(std::unique_ptr<TccnConnection> connection, bool start);
+    void SelectConnection(TccnConnection* c);
+
+    void BStartClick();
+    void BDevicesClick();
+    void SaveMeasurements();
+    // Stops the threads and waits for them; runs when the window closes.
+    void FormClose();
+
+    // State read by tests and the screenshots.
+    bool Running() const { return FMainThread || FSignalThread; }
+    bool MainStopping() const { return FMainStopping; }
+    TccnConnection* CurrentConnection() const { return FConnection; }
+    const TmonStorage& ShownStorage() const { return FShown; }
+    const QString& BaseCaption() const { return FBaseCaption; }
+    int SpectrumLevel() const { return FLevel; }
+    const TmonSpectrumScale& SpectrumScale() const { return FScale; }
+    const QImage& SpectrumImage() const;
+    TmonSharedStorage& SharedStorage() { return FStorage; }
+    TmonIniFile& Settings() { return *FSettings; }
+    // The path of the last CSV file written ("" before any).
+    const std::string& LastSavedFile() const { return FLastSavedFile; }
+
+    // Runs after each record was shown, with the number of records shown so far.
+    std::function<void(int)> OnRecordShown;
+
+    // The harmonic under a click on the spectrum at x moves the grid to its row.
+    void Image1MouseDown(int x);
+    void BIncClick();
+    void BDecClick();
+    void ShowMeasurements();
+    void DrawSpectrum();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* obj, QEvent* e) override;
+
+private:
+    // IExchangeListener: called on an exchange thread, handled on the window's thread while
+    // that thread waits.
+    void OnData3sec() override;
+    void OnExchangeEnd(int32_t errorCode, int32_t deviceStatus) override;
+    void OnSignalData(uint8_t channelMask, uint8_t sizeCode) override;
+    void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) override;
+    void RunOnWindowThread(const std::function<void()>& f);
+
+    void HandleData3sec();
+    void HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus);
+    void HandleSignalData(uint8_t channelMask, uint8_t sizeCode);
+    void HandleSignalEnd(int32_t errorCode, int32_t deviceStatus);
+
+    void BuildForm();
+    void FormCreate();
+    void UpdateConnectionControls();
+    void UpdateControlStates();
+    void StartMainExchange();
+    void StopMainExchange();
+    void StartSignalExchange();
+    void StopSignalExchange();
+    void ChkViewSinusClick();
+    void ToggleViewSinus();
+    void ShowPowers();
+    void FillHarmonicsGrid();
+    void ComboBox2Change();
+    void ScrollBar1Change();
+    void ComputeScale();
+    // A thread whose end was reported: joined and freed once it has returned.
+    void Retire(std::unique_ptr<ImonExchange> t);
+    void ReapRetired();
+    void WaitForAllThreads();
+    void SaveSettingsFile();
+    void ShowMessage(const char* caption, TmonMessageIcon icon, const std::string& text);
+
+    TmonFormOptions FOpt;
+    TmonFormatContext FFormat;
+    TmonSharedStorage FStorage;
+    TmonStorage FShown; // the copy the labels, grid, spectrum and CSV file are made from
+    std::unique_ptr<TmonIniFile> FSettings;
+    TccnConnectionList FConnections;
+    TccnConnection* FConnection = nullptr;
+    std::unique_ptr<TccnConnection> FOwnedConnection;
+    int32_t FSelectedID = kNoSelectedID;
+    TccnConnectionListUIOptions FDialogOptions;
+    std::unique_ptr<ImonExchange> FMainThread;
+    bool FMainStopping = false;
+    std::unique_ptr<ImonExchange> FSignalThread;
+    bool FSignalStopping = false;
+    std::list<std::unique_ptr<ImonExchange>> FRetired;
+    std::unique_ptr<ImonWaveformView> FWaveform;
+    std::atomic<bool> FClosing{false};
+    bool FClosed = false;
+    QString FBaseCaption;
+    std::string FLastSavedFile;
+    int FRecordsShown = 0;
+
+    // spectrum state
+    int FLevel = 1;
+    int FBarStep = 11;
+    TmonSpectrumScale FScale;
+    QFont FSpectrumFont;
+    QPixmap FAngleIcon, FNormalIcon, FMaxIcon;
+
+public:
+    // Controls, named as in the form (tests find them by objectName as well).
+    QGroupBox *GroupBox1, *GroupBox2, *GroupBox3, *GroupBox4, *GroupBox5, *GroupBox6, *GroupBox7,
+        *GroupBox8, *GroupBox9, *GroupBox10;
+    QPushButton *BDevices, *BStart, *buSaveData, *BInc, *BDec;
+    QCheckBox* ChkViewSinus;
+    QComboBox *Combo_U, *Combo_I, *ComboBox1, *ComboBox2;
+    QRadioButton *RB_whole, *RB_first;
+    QLabel *LUnom, *LUnom_mf, *Label48, *L_I_nom, *L_freq, *L_delta_F;
+    QLabel *L_U[4], *L_I[4], *L_fi_UI[4]; // a, b, c, N
+    QLabel* L_U_line[3];                  // ab, bc, ca
+    QLabel *L_U_seq[3], *L_I_seq[3], *L_fi_UI_seq[3];
+    QLabel *L_K_0, *L_K_1;
+    QLabel* L_P_hdr[3];  // L_P, L_Q, L_S
+    QLabel* L_PQS[3][5]; // [P, Q, S][a, b, c, abc, n]
+    QLabel* L_Cos[5];
+    QLabel *L_K_U[4], *L_K_U_line[3], *L_K_I[4];
+    QLabel *L_Yellow, *L_Green, *L_Red, *L_Blue;
+    QScrollBar* ScrollBar1;
+    QTableWidget* StringGrid1;
+    TmonSpectrumImage* Image1;
+    TmonGridHeader* GridHeader;
+};
+
+} // namespace qz

@@ -1,0 +1,78 @@
+// The "poll" command line and the connections it builds.
+#include "monitor/monCommandLine.h"
+
+#include "connection/CcnConnectionClasses.h"
+#include "connection/CcnConnectionList.h"
+
+#include <gtest/gtest.h>
+
+namespace qz {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(PollArguments, SelectsAndStarts) {
+    auto a = ParsePollArguments({"poll", "com7", "QZ2C", "15"});
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->ModelIndex, 2);
+    EXPECT_EQ(a->FactoryNumber, 15);
+    EXPECT_EQ(a->ComPort, 7);
+    EXPECT_FALSE(a->Start);
+    a = ParsePollArguments({"POLL", "COM7", "qz2c", "15", "/START"});
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(a->Start);
+    a = ParsePollArguments({"poll", "com3", "qz2+", "5", "x/startx"});
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->ModelIndex, 1); // QZ2M
+    EXPECT_TRUE(a->Start);
+    a = ParsePollArguments({"poll", "com255", "qz2ca", "70000", "/stop"});
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->ComPort, 255);
+    EXPECT_FALSE(a->Start);
+}
+
+TEST(PollArguments, InvalidListsAreIgnored) {
+    const Args bad[] = {
+        {},
+        {"list", "com3", "qz2", "1"},
+        {"poll", "com0", "qz2", "1"},
+        {"poll", "com256", "qz2", "1"},
+        {"poll", "com", "qz2", "1"},
+        {"poll", "tty3", "qz2", "1"},
+        {"poll", "com3x", "qz2", "1"},
+        {"poll", "com3", "qz3", "1"},
+        {"poll", "com3", "qz2", "0"},
+        {"poll", "com3", "qz2", "-4"},
+        {"poll", "com3", "qz2", "12a"},
+        {"poll", "com3", "qz2", "99999999999"},
+        {"poll", "com3", "qz2"},
+        {"poll", "com3", "", "1"},
+    };
+    for (const Args& a : bad)
+        EXPECT_FALSE(ParsePollArguments(a))
+            << (a.size() > 1 ? a[1] : "") << " " << (a.size() > 3 ? a[3] : "");
+}
+
+TEST(PollArguments, ConnectionOnTheComPort) {
+    auto c = MakeCommandLineConnection(2, 70000, 7);
+    ASSERT_TRUE(c && c->CustomDevice() && c->CustomDeviceProtocol() && c->CustomConMode());
+    EXPECT_EQ(c->CustomDevice()->DeviceType(), dtQZ2C);
+    EXPECT_EQ(c->CustomDevice()->FactoryNum(), 70000);
+    auto* p = dynamic_cast<TccnKavrenProtocol*>(c->CustomDeviceProtocol());
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->DeviceAddress(), 4464); // 70000 mod 65536
+    auto* m = dynamic_cast<TccnDirect232ConMode*>(c->CustomConMode());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->ComPortInterface().PortName(), "COM7");
+    EXPECT_EQ(m->ComPortInterface().Baudrate(), 115200u);
+    EXPECT_EQ(c->ConID, -1); // in no list
+
+    auto t = MakeTcpConnection(1, 12, "127.0.0.1", 4001);
+    auto* tm = dynamic_cast<TccnDirectTCPIPConMode*>(t->CustomConMode());
+    ASSERT_TRUE(tm);
+    EXPECT_EQ(tm->TCPIPInterface().IpPort(), 4001);
+    EXPECT_EQ(t->CustomDevice()->DeviceType(), dtQZ2M);
+}
+
+} // namespace
+} // namespace qz

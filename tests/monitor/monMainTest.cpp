@@ -1,0 +1,337 @@
+// The main window with exchange threads that answer at once: Start/Stop states, the end
+// messages, the command line, the labels after a record, the spectrum controls and the
+// settings they keep.
+#include "QtTestEnv.h"
+
+#include "monitor/monCommandLine.h"
+#include "monitor/monMain.h"
+#include "protocol/DeviceStatus.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace qz {
+namespace {
+
+struct Message {
+    std::string Caption;
+    TmonMessageIcon Icon;
+    std::string Text;
+};
+
+class CapturedMessages : public ImonMessages {
+public:
+    explicit CapturedMessages(std::vector<Message>* out) : Out(out) {}
+    void Show(const std::string& c, TmonMessageIcon i, const std::string& t) override {
+        Out->push_back({c, i, t});
+    }
+    std::vector<Message>* Out;
+};
+
+// A thread that does nothing by itself; the test speaks for it through the listener.
+struct FakeThread : ImonExchange {
+    struct Log {
+        int Created = 0, Started = 0, Stopped = 0, Joined = 0;
+        IExchangeListener* Listener = nullptr;
+        std::string ErrorText = "Нет ответа";
+    };
+    explicit FakeThread(Log* log) : L(log) {}
+    void Start() override { ++L->Started; }
+    void Stop() override { ++L->Stopped; }
+    bool Finished() const override { return true; }
+    void Join() override { ++L->Joined; }
+    std::string GetErrorText() const override { return L->ErrorText; }
+    Log* L;
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    std::string ExeName() const {
+        return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+               ".ini";
+    }
+    std::string IniPath() const { return SettingsFilePath(kMonitorProductName, ExeName()); }
+
+    std::unique_ptr<TForm1> Make(std::function<void(TmonFormOptions&)> tweak = {}) {
+        TmonFormOptions o;
+        o.Settings = std::make_unique<TmonIniFile>(kMonitorProductName, ExeName());
+        o.Messages = std::make_unique<CapturedMessages>(&Messages);
+        o.Exchange.MakeMain = [this](IExchangeListener* l, const TccnConnection*,
+                                     TmonSharedStorage*) {
+            ++Main.Created;
+            Main.Listener = l;
+            return std::unique_ptr<ImonExchange>(new FakeThread(&Main));
+        };
+        TmonFormatContext ctx;
+        ctx.DecimalSeparator = '.';
+        ctx.FormatDateTime = [](TDateTime) { return std::string("07.12.2026 10:00:03"); };
+        o.Format = ctx;
+        o.DocumentsFolder = test::QtEnvironment::Folder + "/docs";
+        if (tweak) tweak(o);
+        return std::make_unique<TForm1>(std::move(o));
+    }
+
+    std::vector<Message> Messages;
+    FakeThread::Log Main;
+};
+
+TEST_F(WindowTest, StartWithoutMeterWarns) {
+    auto w = Make();
+    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
+    EXPECT_EQ(w->BDevices->text().toStdString(), "Измеритель ...");
+    EXPECT_EQ(w->windowTitle().toStdString(),
+              "Монитор Каврен-QZ2  v " + std::to_string(QZ_VERSION_MAJOR) + "." +
+                  std::to_string(QZ_VERSION_MINOR) + "." + std::to_string(QZ_VERSION_PATCH));
+    w->BStart->click();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Caption, "Внимание");
+    EXPECT_EQ(Messages[0].Icon, TmonMessageIcon::Warning);
+    EXPECT_EQ(Messages[0].Text, "Не выбран измеритель");
+    EXPECT_EQ(Main.Created, 0);
+    EXPECT_EQ(w->width(), 784);
+    EXPECT_EQ(w->height(), 532);
+}
+
+TEST_F(WindowTest, StartStopStateTable) {
+    auto w = Make();
+    w->ConnectFromCommandLine(2, 15, 7, false);
+    ASSERT_TRUE(w->CurrentConnection());
+    EXPECT_EQ(w->BDevices->text().toStdString(), std::string(DeviceTypeNames[dtQZ2C]) + " № 15");
+    EXPECT_EQ(Main.Created, 0); // selected, not started
+    EXPECT_TRUE(w->BDevices->isEnabled());
+    EXPECT_FALSE(w->buSaveData->isEnabled());
+
+    w->BStart->click(); // Idle -> Polling
+    EXPECT_EQ(Main.Created, 1);
+    EXPECT_EQ(Main.Started, 1);
+    EXPECT_EQ(w->BStart->text().toStdString(), "Стоп");
+    EXPECT_FALSE(w->BDevices->isEnabled());
+    EXPECT_TRUE(w->buSaveData->isEnabled());
+    EXPECT_TRUE(w->ChkViewSinus->isEnabled());
+
+    w->BStart->click(); // Polling -> Stopping
+    EXPECT_EQ(Main.Stopped, 1);
+    EXPECT_EQ(w->BStart->text().toStdString(), "Стоп");
+    EXPECT_FALSE(w->ChkViewSinus->isEnabled());
+    EXPECT_TRUE(w->MainStopping());
+
+    w->BStart->click(); // before the end arrives: another stop request, no new thread
+    EXPECT_EQ(Main.Stopped, 2);
+    EXPECT_EQ(Main.Created, 1);
+
+    Main.Listener->OnExchangeEnd(0, 0); // Stopping -> Idle, silently
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
+    EXPECT_TRUE(w->BDevices->isEnabled());
+    EXPECT_FALSE(w->buSaveData->isEnabled());
+    EXPECT_TRUE(w->ChkViewSinus->isEnabled());
+    QCoreApplication::processEvents(); // the ended thread is joined after its call
+    EXPECT_EQ(Main.Joined, 1);
+
+    w->BStart->click(); // a new start after the end
+    EXPECT_EQ(Main.Created, 2);
+}
+
+TEST_F(WindowTest, ExchangeEndMessages) {
+    auto w = Make();
+    w->ConnectFromCommandLine(0, 1, 3, true); // "/start": polling at once
+    ASSERT_EQ(Main.Created, 1);
+    Main.Listener->OnExchangeEnd(205, 0);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Caption, "Ошибка");
+    EXPECT_EQ(Messages[0].Icon, TmonMessageIcon::Error);
+    EXPECT_EQ(Messages[0].Text, "Ошибка обмена с измерителем:\r\n\r\nНет ответа");
+    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
+
+    w->BStart->click();
+    Main.Listener->OnExchangeEnd(0, 0x10003); // the meter's status, low 16 bits
+    ASSERT_EQ(Messages.size(), 2u);
+    EXPECT_EQ(Messages[1].Text, "Ошибка обмена с измерителем:\r\n\r\n" + DeviceStatusText(3));
+
+    w->BStart->click();
+    Main.Listener->OnSignalEnd(0, 7);
+    ASSERT_EQ(Messages.size(), 3u);
+    EXPECT_EQ(Messages[2].Caption, "Внимание");
+    EXPECT_EQ(Messages[2].Text, "Данный измеритель не предоставляет формы сигналов");
+    Main.Listener->OnSignalEnd(5, 0); // other endings are silent
+    EXPECT_EQ(Messages.size(), 3u);
+}
+
+TEST_F(WindowTest, RecordFillsLabelsCaptionAndGrid) {
+    auto w = Make();
+    w->ConnectFromCommandLine(1, 77, 1, true); // QZ2M: with the neutral
+    ASSERT_TRUE(Main.Listener);
+    EXPECT_TRUE(w->L_U[3]->isEnabled());
+    EXPECT_EQ(w->ComboBox1->count(), 8);
+    EXPECT_EQ(w->ComboBox1->itemText(6).toStdString(), "Фаза N");
+    w->SharedStorage().Update([](TmonStorage& s) {
+        s.Settings.NominalPhaseVoltage = 57.735f;
+        s.Settings.NominalLineVoltage = 100;
+        s.Settings.NominalCurrent = 5;
+        s.Data3sec.Time = 46363.4167;
+        s.Data3sec.U1[phA] = 57.9;
+        s.Data3sec.U1[phN] = 2.25;
+        s.Data3sec.P[pwB] = 1000;
+        s.Data3sec.KUn_A[3] = 4.5;
+    });
+    Main.Listener->OnData3sec();
+    EXPECT_EQ(w->windowTitle().toStdString(),
+              w->BaseCaption().toStdString() + "    (Время данных: 07.12.2026 10:00:03)");
+    EXPECT_EQ(w->Label48->text().toStdString(), "57.74/100.00 В");
+    EXPECT_EQ(w->L_I_nom->text().toStdString(), "5.0000 А");
+    EXPECT_EQ(w->L_U[0]->text().toStdString(), "57.900 В");
+    EXPECT_EQ(w->L_U[3]->text().toStdString(), "2.2500 В");
+    EXPECT_EQ(w->L_P_hdr[0]->text().toStdString(), "P, кВт");
+    EXPECT_EQ(w->L_PQS[0][pwB]->text().toStdString(), "1.000");
+    EXPECT_EQ(w->StringGrid1->columnCount(), 4); // KUa..KUn
+    EXPECT_EQ(w->StringGrid1->item(3, 0)->text().toStdString(), "4.50");
+    EXPECT_TRUE(w->ShownStorage().Settings.HasNeutral);
+
+    w->RB_first->click(); // first-harmonic powers: all zero, watts
+    EXPECT_EQ(w->L_P_hdr[0]->text().toStdString(), "P, Вт");
+    w->Combo_U->setCurrentIndex(2);
+    EXPECT_EQ(w->L_U[0]->text().toStdString(), "0.00 %");
+
+    // The spectrum shows the bars of the record: harmonic 5 of phase A is yellow.
+    const QImage& img = w->SpectrumImage();
+    const int x = SpectrumBarX(11, 5);
+    EXPECT_EQ(img.pixelColor(x, kmonSpectrumHeight - 2), QColor(0xFF, 0xFF, 0x00));
+    EXPECT_EQ(img.pixelColor(SpectrumBarX(11, 6), kmonSpectrumHeight - 2),
+              QColor(0x6A, 0x6A, 0x6A));
+}
+
+TEST_F(WindowTest, NeutralLabelsStayWithoutNeutral) {
+    auto w = Make();
+    w->ConnectFromCommandLine(0, 5, 1, true); // QZ2: no neutral
+    EXPECT_FALSE(w->L_U[3]->isEnabled());
+    EXPECT_FALSE(w->L_Blue->isVisibleTo(w.get()));
+    EXPECT_EQ(w->ComboBox1->count(), 7);
+    w->L_U[3]->setText("old");
+    w->SharedStorage().Update([](TmonStorage& s) { s.Data3sec.U1[phN] = 5; });
+    Main.Listener->OnData3sec();
+    EXPECT_EQ(w->L_U[3]->text().toStdString(), "old");
+    EXPECT_EQ(w->L_U[0]->text().toStdString(), "0.0000 В");
+}
+
+TEST_F(WindowTest, SpectrumLevelsLimitsAndClicks) {
+    auto w = Make();
+    // Selection 0 starts at level 1: "+" changes and writes nothing.
+    ASSERT_EQ(w->SpectrumLevel(), 1);
+    const std::string before = w->Settings().GetText();
+    w->BInc->click();
+    EXPECT_EQ(w->SpectrumLevel(), 1);
+    EXPECT_EQ(w->Settings().GetText(), before);
+    w->BDec->click();
+    EXPECT_EQ(w->SpectrumLevel(), 2);
+    EXPECT_EQ(w->Settings().ReadLevel(0), 2);
+
+    w->Settings().WriteLevel(2, 299);
+    w->ComboBox2->setCurrentIndex(2);
+    EXPECT_EQ(w->SpectrumLevel(), 299);
+    const std::string at299 = w->Settings().GetText();
+    w->BDec->click();
+    EXPECT_EQ(w->SpectrumLevel(), 299);
+    EXPECT_EQ(w->Settings().GetText(), at299);
+
+    w->ScrollBar1->setValue(250);
+    EXPECT_EQ(w->Settings().ReadPos(2), -50);
+    EXPECT_EQ(w->SpectrumScale().Offset, 50);
+
+    // Clicks on the bars pick the grid row of the harmonic; beside them nothing moves.
+    w->Image1MouseDown(SpectrumBarX(11, 7) + 3);
+    EXPECT_EQ(w->StringGrid1->currentRow(), 5);
+    w->Image1MouseDown(2);
+    EXPECT_EQ(w->StringGrid1->currentRow(), 5);
+    w->Image1MouseDown(445);
+    EXPECT_EQ(w->StringGrid1->currentRow(), 5);
+}
+
+TEST_F(WindowTest, DamagedLevelsAreClamped) {
+    {
+        TmonIniFile ini(kMonitorProductName, ExeName());
+        ini.WriteLevel(0, 0);
+        ini.WritePos(0, 999);
+        ini.WriteLevel(1, 5000);
+        ini.WritePos(1, -4000);
+        ASSERT_TRUE(ini.UpdateFile());
+    }
+    auto w = Make();
+    EXPECT_EQ(w->SpectrumLevel(), 1);
+    EXPECT_EQ(w->ScrollBar1->value(), 300);
+    w->ComboBox2->setCurrentIndex(1);
+    EXPECT_EQ(w->SpectrumLevel(), 299);
+    EXPECT_EQ(w->ScrollBar1->value(), 0);
+    EXPECT_TRUE(std::isfinite(w->SpectrumScale().PixelsPerUnit));
+}
+
+TEST_F(WindowTest, DialogChoiceIsSavedAtOnce) {
+    int32_t addedID = -1;
+    auto w = Make([&addedID](TmonFormOptions& o) {
+        o.ConnectionDialog = [&addedID](QWidget*, TccnConnectionList& list,
+                                        const TccnConnectionListUIOptions& options,
+                                        int32_t& selected) {
+            EXPECT_EQ(options.DeviceTypeOptions().Count(), 6u);
+            auto c = MakeCommandLineConnection(3, 42, 2);
+            list.AddConnection(*c);
+            addedID = c->ConID;
+            selected = c->ConID;
+            return true;
+        };
+    });
+    w->BDevices->click();
+    ASSERT_TRUE(w->CurrentConnection());
+    EXPECT_EQ(w->CurrentConnection()->CustomDevice()->FactoryNum(), 42);
+    // On disk already, before the window closes.
+    TmonIniFile disk(kMonitorProductName, ExeName());
+    EXPECT_EQ(disk.ReadSelectedID(), addedID);
+    TccnConnectionList list;
+    EXPECT_TRUE(disk.LoadConnections(list));
+    EXPECT_EQ(list.Count(), 1u);
+    w.reset();
+    // A new window selects the stored connection.
+    auto again = Make();
+    ASSERT_TRUE(again->CurrentConnection());
+    EXPECT_EQ(again->CurrentConnection()->CustomDevice()->FactoryNum(), 42);
+}
+
+TEST_F(WindowTest, CancelledDialogKeepsSelectionButStoresList) {
+    auto w = Make([](TmonFormOptions& o) {
+        o.ConnectionDialog = [](QWidget*, TccnConnectionList& list,
+                                const TccnConnectionListUIOptions&, int32_t&) {
+            auto c = MakeCommandLineConnection(0, 9, 2);
+            list.AddConnection(*c);
+            return false;
+        };
+    });
+    w->BDevices->click();
+    EXPECT_FALSE(w->CurrentConnection());
+    TmonIniFile disk(kMonitorProductName, ExeName());
+    TccnConnectionList list;
+    EXPECT_TRUE(disk.LoadConnections(list));
+    EXPECT_EQ(list.Count(), 1u);
+    EXPECT_EQ(disk.ReadSelectedID(), -1);
+}
+
+TEST_F(WindowTest, SaveWritesCsvOnlyWhileRunning) {
+    auto w = Make();
+    w->ConnectFromCommandLine(0, 1234, 1, false);
+    w->SaveMeasurements();
+    EXPECT_TRUE(w->LastSavedFile().empty());
+    w->BStart->click();
+    w->SaveMeasurements();
+    ASSERT_FALSE(w->LastSavedFile().empty());
+    EXPECT_TRUE(std::filesystem::exists(w->LastSavedFile()));
+    EXPECT_NE(w->LastSavedFile().find("3sec_1234_"), std::string::npos);
+}
+
+} // namespace
+} // namespace qz
