@@ -146,42 +146,6 @@ TEST(KavrenCommand, DataSizeNeverExceedsTheHeldFrame) {
     EXPECT_EQ(cmd.AnswerDataSize(), 5u);
 }
 
-TEST(KavrenHeader, WriteReadRoundTrip) {
-    TKavrenHeader h;
-    h.Reserved = 0x0102;
-    h.Reserved2 = 3;
-    h.Reserved3 = 4;
-    h.DataLength = 0x0506;
-    h.Cmd = 7;
-    h.Cmd1 = 8;
-    h.Address = 0x090A;
-    h.DeviceCode = 0x0B0C;
-    h.Param1 = 13;
-    h.Param2 = 14;
-    h.DateTime = {0x23, 0x59, 0x58, 0x31, 0x12, 0x99};
-    h.Param3 = 0x0F10;
-    h.Status = 0x1112;
-    uint8_t buf[24];
-    WriteKavrenHeader(buf, h);
-    EXPECT_EQ(buf[0], 0x02);
-    EXPECT_EQ(buf[1], 0x01);
-    EXPECT_EQ(buf[4], 0x06);
-    EXPECT_EQ(buf[5], 0x05);
-    EXPECT_EQ(buf[14], 0x23);
-    EXPECT_EQ(buf[19], 0x99);
-    EXPECT_EQ(buf[22], 0x12);
-    TKavrenHeader back;
-    ASSERT_TRUE(ReadKavrenHeader(buf, 24, back));
-    EXPECT_EQ(back.Reserved, h.Reserved);
-    EXPECT_EQ(back.DataLength, h.DataLength);
-    EXPECT_EQ(back.Address, h.Address);
-    EXPECT_EQ(back.DeviceCode, h.DeviceCode);
-    EXPECT_EQ(back.DateTime, h.DateTime);
-    EXPECT_EQ(back.Param3, h.Param3);
-    EXPECT_EQ(back.Status, h.Status);
-    EXPECT_FALSE(ReadKavrenHeader(buf, 23, back));
-}
-
 TEST(KavrenFrame, EmptyDataFieldIs25BytesAndCheckDetectsCorruption) {
     TKavrenHeader h;
     h.Cmd = 14;

@@ -145,21 +145,6 @@ TEST(QZ2Time, InvalidTimesDecodeTo2000) {
     EXPECT_EQ(DecodeDate(DecodeQZ2Time(leap)).Day, 29);
 }
 
-TEST(QZ2Time, EncodeDecodeRoundTripInBothOrders) {
-    TDateTime t = 0;
-    ASSERT_TRUE(TryEncodeDateTime({2031, 7, 9, 13, 45, 27, 0}, t));
-    uint8_t a[6], b[6];
-    EncodeQZ2Time(t, a);
-    EncodeHeaderTime(t, b);
-    EXPECT_EQ(a[0], 0x09);
-    EXPECT_EQ(a[2], 0x31);
-    EXPECT_EQ(b[0], 0x13);
-    EXPECT_EQ(b[2], 0x27);
-    EXPECT_EQ(b[5], 0x31);
-    EXPECT_NEAR(DecodeQZ2Time(a), t, 1e-9);
-    EXPECT_NEAR(DecodeHeaderTime(b), t, 1e-9);
-}
-
 TEST(QZ2Commands, RecordTimeFromAnswerHeader) {
     TQZ2_Archive3secCmd cmd(4, 1);
     EXPECT_DOUBLE_EQ(cmd.RecordTime(), QZ2DefaultTime()) << "no answer held";

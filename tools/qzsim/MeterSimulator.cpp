@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -129,7 +130,15 @@ bool TMeterSimulator::StartPty(std::string& error) {
         cfmakeraw(&tio);
         tcsetattr(FPtySlave, TCSANOW, &tio);
     }
-    unlink(FOpt.PtyLink.c_str());
+    // A stale link of an earlier run is replaced; anything else at that path is left alone.
+    struct stat st {};
+    if (lstat(FOpt.PtyLink.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            error = FOpt.PtyLink + ": exists and is not a symbolic link";
+            return false;
+        }
+        unlink(FOpt.PtyLink.c_str());
+    }
     if (symlink(name, FOpt.PtyLink.c_str()) != 0) {
         error = FOpt.PtyLink + ": " + std::strerror(errno);
         return false;

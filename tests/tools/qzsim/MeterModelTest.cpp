@@ -165,18 +165,6 @@ TEST(MeterModel, SettingsDecodeToPlausibleNominalsAndLimits) {
     EXPECT_NEAR(TQZ2_ScaleKoeffsCmd::HarmonicScale(k.VoltageKoeff()), 0.01, 1e-6);
 }
 
-TEST(MeterModel, TimeParameters) {
-    TMeterModel m(3);
-    TQZ2_TimeParamsCmd t(20, 1);
-    Feed(t, m.TimeData(At(23, 59, 58), true, At(1, 2, 3)));
-    ASSERT_TRUE(t.CheckAnswer());
-    EXPECT_NEAR(t.DeviceTime(), At(23, 59, 58), 1e-8);
-    EXPECT_TRUE(t.ChangeFlag());
-    EXPECT_NEAR(t.ChangeTime(), At(1, 2, 3), 1e-8);
-    Feed(t, m.TimeData(At(0, 0, 0), false, At(1, 2, 3)));
-    EXPECT_FALSE(t.ChangeFlag());
-}
-
 // The RMS of one period of a waveform block, in volts or amperes.
 double BlockRms(const TQZ2_SignalTrendCmd& cmd, int slot, double unit, int samples) {
     double s = 0;

@@ -318,6 +318,17 @@ TEST(Simulator, ServesAPseudoTerminal) {
     }
     sim.Stop();
     EXPECT_NE(access(link.c_str(), F_OK), 0) << "link removed on stop";
+
+    // A plain file at the link path is never replaced.
+    { std::ofstream(link) << "keep"; }
+    TMeterSimulator again(o);
+    EXPECT_FALSE(again.Start(&err));
+    EXPECT_NE(err.find("not a symbolic link"), std::string::npos) << err;
+    std::ifstream in(link);
+    std::string kept;
+    in >> kept;
+    EXPECT_EQ(kept, "keep");
+    std::remove(link.c_str());
 }
 
 } // namespace

@@ -1,0 +1,104 @@
+#include "tools/qzcli/CliFormat.h"
+#include "tools/qzcli/CliOptions.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace qz;
+
+namespace {
+bool Parse(std::vector<std::string> args, TCliOptions& o, std::string& error) {
+    return ParseCliArgs(args, o, error);
+}
+} // namespace
+
+TEST(CliOptions, AcceptsTheThreeWaysToNameAMeter) {
+    TCliOptions o;
+    std::string e;
+    ASSERT_TRUE(Parse({"poll", "--id", "3", "--settings", "/x.ini", "--count", "2"}, o, e)) << e;
+    EXPECT_EQ(o.Command, TCliOptions::TCommand::Poll);
+    EXPECT_EQ(o.Id, 3);
+    EXPECT_EQ(o.SettingsFile, "/x.ini");
+    EXPECT_EQ(o.Count, 2);
+
+    ASSERT_TRUE(Parse({"poll", "--model", "QZ2M", "--factory", "70000", "--tcp", "10.0.0.5:4001",
+                       "--json", "--csv", "/tmp/out"},
+                      o, e))
+        << e;
+    EXPECT_EQ(o.TcpHost, "10.0.0.5");
+    EXPECT_EQ(o.TcpPort, 4001);
+    EXPECT_EQ(o.Factory, 70000);
+    EXPECT_TRUE(o.Json);
+    EXPECT_TRUE(o.Csv);
+    EXPECT_EQ(o.CsvDir, "/tmp/out");
+
+    ASSERT_TRUE(Parse({"poll", "--model", "qz2", "--factory", "5", "--com", "com7", "--baud",
+                       "9600", "--csv"},
+                      o, e))
+        << e;
+    EXPECT_EQ(o.ComPort, "COM7");
+    EXPECT_EQ(o.Baud, 9600u);
+    EXPECT_TRUE(o.CsvDir.empty());
+
+    ASSERT_TRUE(Parse({"poll", "--demo"}, o, e)) << e;
+    EXPECT_TRUE(o.Demo);
+    ASSERT_TRUE(Parse({"connections", "--text"}, o, e)) << e;
+    EXPECT_TRUE(o.Text);
+    ASSERT_TRUE(Parse({"--help"}, o, e));
+    EXPECT_EQ(o.Command, TCliOptions::TCommand::Help);
+}
+
+TEST(CliOptions, RefusesWhatItCannotTake) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"poll"},                                              // no meter
+        {"poll", "--demo", "--id", "1"},                       // two meters
+        {"poll", "--tcp", "1.2.3.4:5"},                        // no model and factory
+        {"poll", "--model", "qz3", "--factory", "1", "--demo"}, // unknown model
+        {"poll", "--model", "qz2", "--factory", "0", "--tcp", "a:1"},
+        {"poll", "--model", "qz2", "--factory", "1", "--tcp", "nohostport"},
+        {"poll", "--model", "qz2", "--factory", "1", "--tcp", "h:70000"},
+        {"poll", "--model", "qz2", "--factory", "1", "--com", "COM0"},
+        {"poll", "--model", "qz2", "--factory", "1", "--com", "COM256"},
+        {"poll", "--model", "qz2", "--factory", "1", "--com", "LPT1"},
+        {"poll", "--demo", "--count"},                         // value missing
+        {"poll", "--demo", "--count", "0"},
+        {"poll", "--demo", "--count", "99999999999999999999999"},
+        {"connections", "--json"},
+    };
+    for (const auto& args : bad) {
+        TCliOptions o;
+        std::string e;
+        EXPECT_FALSE(ParseCliArgs(args, o, e)) << (args.empty() ? "" : args[0]) << " "
+                                              << (args.size() > 1 ? args[1] : "");
+        EXPECT_FALSE(e.empty());
+    }
+}
+
+TEST(CliFormat, JsonHasEveryFieldByNameWithArraysAndNulls) {
+    TmonData3sec d;
+    d.F = 50.01;
+    d.U1[0] = 230.5;
+    d.U1[3] = 1.25;
+    d.P[pwSum] = -1500;
+    d.KUn_A[0] = 2.5;  // harmonic 2
+    d.KUn_A[38] = 0.1; // harmonic 40
+    d.dF = std::nan("");
+    const std::string j = RecordJson(d);
+    EXPECT_EQ(j.front(), '{');
+    EXPECT_EQ(j.back(), '}');
+    EXPECT_EQ(j.find('\n'), std::string::npos);
+    EXPECT_NE(j.find("\"F\":50.01,"), std::string::npos);
+    EXPECT_NE(j.find("\"dF\":null,"), std::string::npos);
+    EXPECT_NE(j.find("\"U1\":[230.5,0,0,1.25]"), std::string::npos);
+    EXPECT_NE(j.find("\"P\":[0,0,0,-1500,0]"), std::string::npos);
+    const auto k = j.find("\"KUn_A\":[2.5,");
+    ASSERT_NE(k, std::string::npos);
+    const auto end = j.find(']', k);
+    const std::string table = j.substr(k, end - k);
+    EXPECT_EQ(std::count(table.begin(), table.end(), ','), 38); // 39 elements
+    EXPECT_NE(table.find(",0.1"), std::string::npos);
+    for (const char* key : {"\"Time\"", "\"KI_B\"", "\"KU_CA\"", "\"Pn_N\"", "\"PhiUIn_C\""})
+        EXPECT_NE(j.find(key), std::string::npos) << key;
+}

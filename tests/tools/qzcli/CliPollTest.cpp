@@ -1,0 +1,258 @@
+// qzcli end to end: the stored list, polling the built-in simulator over TCP and over a
+// pseudo-terminal, failures and stopping.
+#include "channel/PCAType.h"
+#include "connection/CcnConnectionList.h"
+#include "exchange/monStorage.h"
+#include "settings/monIniFile.h"
+#include "tools/qzcli/CliRun.h"
+#include "tools/qzsim/MeterSimulator.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace qz;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/qzcli-test-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string path;
+};
+
+// The numbers of one array in a JSON line: "key":[a,b,...].
+std::vector<double> JsonArray(const std::string& json, const std::string& key) {
+    std::vector<double> out;
+    const auto k = json.find("\"" + key + "\":[");
+    if (k == std::string::npos) return out;
+    std::istringstream in(json.substr(k + key.size() + 4));
+    double v;
+    char sep;
+    while (in >> v) {
+        out.push_back(v);
+        if (!(in >> sep) || sep == ']') break;
+    }
+    return out;
+}
+
+double JsonValue(const std::string& json, const std::string& key) {
+    const auto k = json.find("\"" + key + "\":");
+    if (k == std::string::npos) return std::nan("");
+    return std::strtod(json.c_str() + k + key.size() + 3, nullptr);
+}
+
+std::vector<std::string> Lines(const std::string& s) {
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+// Answer frames from the simulator's log, as bytes.
+std::vector<std::vector<uint8_t>> LoggedAnswers(const std::string& logFile) {
+    std::vector<std::vector<uint8_t>> out;
+    std::ifstream in(logFile);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto arrow = line.find(" -> ");
+        if (arrow == std::string::npos) continue;
+        std::istringstream hex(line.substr(arrow + 4));
+        std::vector<uint8_t> bytes;
+        std::string b;
+        while (hex >> b && b.size() == 2) bytes.push_back(uint8_t(std::stoul(b, nullptr, 16)));
+        out.push_back(bytes);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(QzcliConnections, ListsTheStoredConnectionsAndMarksTheSelectedOne) {
+    TempDir dir;
+    const std::string file = dir.path + "/qzmonitor.ini";
+    int32_t secondId = -1;
+    {
+        TccnConnectionList list;
+        for (int i = 0; i < 2; ++i) {
+            TccnConnection c;
+            auto d = CreateDevice(i == 0 ? dtQZ2 : dtQZ2M);
+            d->SetFactoryNum(1000 + i);
+            c.SetCustomDevice(std::move(d));
+            c.SetCustomDeviceProtocol(CreateDeviceProtocol(dptKavren));
+            c.SetCustomConMode(CreateConMode(i == 0 ? cmtDirect232 : cmtDirectTCPIP));
+            ASSERT_TRUE(list.AddConnection(c));
+            secondId = c.ConID;
+        }
+        TmonIniFile ini = TmonIniFile::AtPath(file);
+        ini.SaveConnections(list);
+        ini.WriteSelectedID(secondId);
+        std::string error;
+        ASSERT_TRUE(ini.UpdateFile(&error)) << error;
+    }
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Connections;
+    o.SettingsFile = file;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunConnections(o, out, err), 0) << err.str();
+    const auto rows = Lines(out.str());
+    ASSERT_EQ(rows.size(), 3u) << out.str(); // header + two connections
+    EXPECT_NE(rows[1].find(DeviceTypeNames[dtQZ2]), std::string::npos);
+    EXPECT_NE(rows[1].find("1000"), std::string::npos);
+    EXPECT_NE(rows[1].find("COM1"), std::string::npos);
+    EXPECT_EQ(rows[1][0], ' ');
+    EXPECT_EQ(rows[2][0], '*'); // the selected one
+    EXPECT_NE(rows[2].find("1001"), std::string::npos);
+    EXPECT_NE(rows[2].find(ConModeTypeNames[cmtDirectTCPIP]), std::string::npos);
+
+    o.Text = true;
+    std::ostringstream text;
+    ASSERT_EQ(RunConnections(o, text, err), 0);
+    EXPECT_EQ(text.str().rfind("object", 0), 0u) << text.str().substr(0, 80);
+}
+
+TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
+    SetDefaultPCASleeper([](uint32_t) {});
+    TempDir dir;
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Poll;
+    o.Demo = true;
+    o.Count = 3;
+    o.Json = true;
+    o.DemoLog = dir.path + "/sim.log";
+    std::ostringstream out, err;
+    ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
+    const auto records = Lines(out.str());
+    ASSERT_EQ(records.size(), 3u) << out.str();
+
+    // Decode the simulator's own answers, taken from its log, and compare.
+    constexpr size_t kHeader = 24; // answer header before the data field
+    TmonSettings settings;
+    double vScale = 0, cScale = 0;
+    std::vector<TmonData3sec> sent;
+    for (const auto& a : LoggedAnswers(o.DemoLog)) {
+        ASSERT_GT(a.size(), kHeader);
+        const size_t len = size_t(a[4] | (a[5] << 8));
+        ASSERT_EQ(a.size(), kHeader + len + 1);
+        const uint8_t* data = a.data() + kHeader;
+        if (a[6] == 0x0E && a[7] == 0x01) ASSERT_TRUE(DecodeSettings(data, len, settings));
+        if (a[6] == 0x0E && a[7] == 0x02) ASSERT_TRUE(DecodeScaleKoeffs(data, len, vScale, cScale));
+        if (a[6] == 0x1B) {
+            TmonData3sec d;
+            ASSERT_NE(Decode3sec(data, len, true, settings, vScale, cScale, d),
+                      TmonDecodeResult::TooShort);
+            sent.push_back(d);
+        }
+    }
+    ASSERT_EQ(sent.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string& j = records[i];
+        EXPECT_NEAR(JsonValue(j, "F"), sent[i].F, 1e-9);
+        const auto u1 = JsonArray(j, "U1"), i1 = JsonArray(j, "I1"), p = JsonArray(j, "P");
+        ASSERT_EQ(u1.size(), 4u);
+        ASSERT_EQ(p.size(), 5u);
+        for (int ph = 0; ph < 4; ++ph) {
+            EXPECT_NEAR(u1[size_t(ph)], sent[i].U1[ph], 1e-9 * (1 + std::fabs(sent[i].U1[ph])));
+            EXPECT_NEAR(i1[size_t(ph)], sent[i].I1[ph], 1e-9 * (1 + std::fabs(sent[i].I1[ph])));
+        }
+        EXPECT_NEAR(p[pwSum], sent[i].P[pwSum], 1e-6 * (1 + std::fabs(sent[i].P[pwSum])));
+        const auto kun = JsonArray(j, "KUn_B");
+        ASSERT_EQ(kun.size(), 39u);
+        EXPECT_NEAR(kun[3], sent[i].KUn_B[3], 1e-9);
+        EXPECT_GT(sent[i].U1[0], 100.0); // realistic values, not zeroes
+    }
+}
+
+TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
+    SetDefaultPCASleeper([](uint32_t) {});
+    TempDir dir;
+    TSimOptions so;
+    so.ModelIndex = 0; // basic record
+    so.PtyLink = dir.path + "/meter";
+    TMeterSimulator sim(so);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    // COM7 of this test resolves through the override folder to the simulator's terminal.
+    const std::string data = dir.path + "/data";
+    fs::create_directories(data + "/VQ/ports");
+    fs::create_symlink(sim.PtyPath(), data + "/VQ/ports/com7");
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Poll;
+    o.Model = "qz2";
+    o.Factory = 1;
+    o.ComPort = "COM7";
+    o.Count = 2;
+    o.Json = true;
+    std::ostringstream out, err;
+    const int rc = RunPoll(o, out, err, -1);
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    ASSERT_EQ(rc, 0) << err.str();
+    const auto records = Lines(out.str());
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_GT(JsonValue(records[0], "F"), 45.0);
+    EXPECT_EQ(JsonArray(records[0], "U1")[3], 0.0); // the basic record has no N
+}
+
+TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
+    SetDefaultPCASleeper([](uint32_t) {});
+    uint16_t port;
+    {
+        TSimOptions so;
+        so.ListenPort = 0;
+        TMeterSimulator s(so);
+        ASSERT_TRUE(s.Start());
+        port = s.port();
+    } // nobody listens there any more
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Poll;
+    o.Model = "qz2m";
+    o.Factory = 1;
+    o.TcpHost = "127.0.0.1";
+    o.TcpPort = port;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunPoll(o, out, err, -1), 1);
+    EXPECT_EQ(err.str(), "Ошибка обмена с измерителем: Удаленный сервер не найден.\n");
+
+    // A stop request ends polling with status 0.
+    TCliOptions d;
+    d.Command = TCliOptions::TCommand::Poll;
+    d.Demo = true;
+    const int stop = eventfd(0, EFD_CLOEXEC);
+    std::thread stopper([stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const uint64_t one = 1;
+        (void)!write(stop, &one, sizeof one);
+    });
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunPoll(d, out2, err2, stop), 0) << err2.str();
+    stopper.join();
+    close(stop);
+
+    // A connection the exchange cannot serve is refused before anything runs.
+    TCliOptions missing;
+    missing.Command = TCliOptions::TCommand::Poll;
+    missing.Id = 12345;
+    missing.SettingsFile = "/nonexistent/qzmonitor.ini";
+    std::ostringstream out3, err3;
+    EXPECT_EQ(RunPoll(missing, out3, err3, -1), 2);
+    EXPECT_NE(err3.str().find("12345"), std::string::npos);
+}
