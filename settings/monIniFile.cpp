@@ -71,6 +71,11 @@ std::string SettingsFilePath(const std::string& product, const std::string& exeN
 
 TmonIniFile::TmonIniFile() : TmonIniFile(kMonitorProductName, ExecutableName()) {}
 
+TmonIniFile TmonIniFile::AtPath(const std::string& filePath) {
+    TmonIniFile file(TPathTag{}, filePath);
+    return file;
+}
+
 TmonIniFile::TmonIniFile(const std::string& product, const std::string& exeName)
     : TInMemoryIni(PrepareFile(product, exeName)) {}
 

@@ -63,6 +63,8 @@ public:
     // Creates the folder with all missing parents (a failure shows later in UpdateFile) and
     // reads the file.
     TmonIniFile(const std::string& product, const std::string& exeName);
+    // A settings file at an explicit path (tools that read another program's file).
+    static TmonIniFile AtPath(const std::string& filePath);
 
     // The connection list's binary stream. A missing key, an empty value or a value that is
     // not hex text gives an empty stream, which the list loads as an empty list.
@@ -86,6 +88,10 @@ public:
 
     // Creates the folder again if it went away while the program ran, then writes.
     bool UpdateFile(std::string* error = nullptr) override;
+
+private:
+    struct TPathTag {};
+    TmonIniFile(TPathTag, const std::string& filePath) : TInMemoryIni(filePath) {}
 };
 
 } // namespace qz

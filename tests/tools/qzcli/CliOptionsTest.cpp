@@ -1,5 +1,5 @@
-#include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliOptions.h"
+#include "tools/qzcli/CliFormat.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -32,9 +32,9 @@ TEST(CliOptions, AcceptsTheThreeWaysToNameAMeter) {
     EXPECT_TRUE(o.Csv);
     EXPECT_EQ(o.CsvDir, "/tmp/out");
 
-    ASSERT_TRUE(Parse({"poll", "--model", "qz2", "--factory", "5", "--com", "com7", "--baud",
-                       "9600", "--csv"},
-                      o, e))
+    ASSERT_TRUE(Parse(
+        {"poll", "--model", "qz2", "--factory", "5", "--com", "com7", "--baud", "9600", "--csv"}, o,
+        e))
         << e;
     EXPECT_EQ(o.ComPort, "COM7");
     EXPECT_EQ(o.Baud, 9600u);
@@ -52,9 +52,9 @@ TEST(CliOptions, RefusesWhatItCannotTake) {
     const std::vector<std::vector<std::string>> bad = {
         {},
         {"frobnicate"},
-        {"poll"},                                              // no meter
-        {"poll", "--demo", "--id", "1"},                       // two meters
-        {"poll", "--tcp", "1.2.3.4:5"},                        // no model and factory
+        {"poll"},                                               // no meter
+        {"poll", "--demo", "--id", "1"},                        // two meters
+        {"poll", "--tcp", "1.2.3.4:5"},                         // no model and factory
         {"poll", "--model", "qz3", "--factory", "1", "--demo"}, // unknown model
         {"poll", "--model", "qz2", "--factory", "0", "--tcp", "a:1"},
         {"poll", "--model", "qz2", "--factory", "1", "--tcp", "nohostport"},
@@ -62,7 +62,7 @@ TEST(CliOptions, RefusesWhatItCannotTake) {
         {"poll", "--model", "qz2", "--factory", "1", "--com", "COM0"},
         {"poll", "--model", "qz2", "--factory", "1", "--com", "COM256"},
         {"poll", "--model", "qz2", "--factory", "1", "--com", "LPT1"},
-        {"poll", "--demo", "--count"},                         // value missing
+        {"poll", "--demo", "--count"}, // value missing
         {"poll", "--demo", "--count", "0"},
         {"poll", "--demo", "--count", "99999999999999999999999"},
         {"connections", "--json"},
@@ -70,8 +70,8 @@ TEST(CliOptions, RefusesWhatItCannotTake) {
     for (const auto& args : bad) {
         TCliOptions o;
         std::string e;
-        EXPECT_FALSE(ParseCliArgs(args, o, e)) << (args.empty() ? "" : args[0]) << " "
-                                              << (args.size() > 1 ? args[1] : "");
+        EXPECT_FALSE(ParseCliArgs(args, o, e))
+            << (args.empty() ? "" : args[0]) << " " << (args.size() > 1 ? args[1] : "");
         EXPECT_FALSE(e.empty());
     }
 }

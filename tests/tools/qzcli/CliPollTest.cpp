@@ -72,7 +72,8 @@ std::vector<std::vector<uint8_t>> LoggedAnswers(const std::string& logFile) {
         std::istringstream hex(line.substr(arrow + 4));
         std::vector<uint8_t> bytes;
         std::string b;
-        while (hex >> b && b.size() == 2) bytes.push_back(uint8_t(std::stoul(b, nullptr, 16)));
+        while (hex >> b && b.size() == 2)
+            bytes.push_back(uint8_t(std::stoul(b, nullptr, 16)));
         out.push_back(bytes);
     }
     return out;
@@ -147,8 +148,12 @@ TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
         const size_t len = size_t(a[4] | (a[5] << 8));
         ASSERT_EQ(a.size(), kHeader + len + 1);
         const uint8_t* data = a.data() + kHeader;
-        if (a[6] == 0x0E && a[7] == 0x01) ASSERT_TRUE(DecodeSettings(data, len, settings));
-        if (a[6] == 0x0E && a[7] == 0x02) ASSERT_TRUE(DecodeScaleKoeffs(data, len, vScale, cScale));
+        if (a[6] == 0x0E && a[7] == 0x01) {
+            ASSERT_TRUE(DecodeSettings(data, len, settings));
+        }
+        if (a[6] == 0x0E && a[7] == 0x02) {
+            ASSERT_TRUE(DecodeScaleKoeffs(data, len, vScale, cScale));
+        }
         if (a[6] == 0x1B) {
             TmonData3sec d;
             ASSERT_NE(Decode3sec(data, len, true, settings, vScale, cScale, d),
@@ -201,10 +206,11 @@ TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
     o.Json = true;
     std::ostringstream out, err;
     const int rc = RunPoll(o, out, err, -1);
-    if (old)
+    if (old) {
         setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else
+    } else {
         unsetenv("XDG_DATA_HOME");
+    }
     ASSERT_EQ(rc, 0) << err.str();
     const auto records = Lines(out.str());
     ASSERT_EQ(records.size(), 2u);
@@ -254,5 +260,5 @@ TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
     missing.SettingsFile = "/nonexistent/qzmonitor.ini";
     std::ostringstream out3, err3;
     EXPECT_EQ(RunPoll(missing, out3, err3, -1), 2);
-    EXPECT_NE(err3.str().find("12345"), std::string::npos);
+    EXPECT_NE(err3.str().find("12345"), std::string::npos) << err3.str();
 }

@@ -1,0 +1,221 @@
+#include "tools/qzcli/CliFormat.h"
+
+#include "connection/CcnConnectionList.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace qz {
+namespace {
+
+void Number(std::string& out, double v) {
+    if (!std::isfinite(v)) {
+        out += "null";
+        return;
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    out += buf;
+}
+
+class JsonObject {
+public:
+    void Key(const char* name) {
+        out_ += first_ ? "{\"" : ",\"";
+        first_ = false;
+        out_ += name;
+        out_ += "\":";
+    }
+    void Value(const char* name, double v) {
+        Key(name);
+        Number(out_, v);
+    }
+    void Array(const char* name, const double* v, int n) {
+        Key(name);
+        out_ += '[';
+        for (int i = 0; i < n; ++i) {
+            if (i) out_ += ',';
+            Number(out_, v[i]);
+        }
+        out_ += ']';
+    }
+    std::string Finish() { return out_ + (first_ ? "{}" : "}"); }
+
+private:
+    std::string out_;
+    bool first_ = true;
+};
+
+std::string Fixed(double v, int width, int decimals) {
+    char buf[64];
+    if (!std::isfinite(v))
+        std::snprintf(buf, sizeof buf, "%*s", width, "-");
+    else
+        std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, v);
+    return buf;
+}
+
+std::string Pad(const std::string& s, size_t width) {
+    // Width in characters, not bytes: the names are Cyrillic.
+    size_t chars = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) ++chars;
+    return chars >= width ? s + " " : s + std::string(width - chars, ' ');
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const auto& p : parts)
+        out += (out.empty() ? "" : ", ") + p;
+    return out;
+}
+
+} // namespace
+
+std::string RecordJson(const TmonData3sec& d) {
+    JsonObject j;
+#define QZ_VALUE(f) j.Value(#f, d.f)
+#define QZ_ARRAY(f) j.Array(#f, d.f, int(sizeof(d.f) / sizeof(d.f[0])))
+    QZ_VALUE(Time);
+    QZ_VALUE(F);
+    QZ_VALUE(dF);
+    QZ_ARRAY(U1);
+    QZ_ARRAY(I1);
+    QZ_ARRAY(PhiUI);
+    QZ_ARRAY(U);
+    QZ_ARRAY(I);
+    QZ_ARRAY(dU1);
+    QZ_ARRAY(U1Line);
+    QZ_ARRAY(USeq);
+    QZ_ARRAY(ISeq);
+    QZ_ARRAY(PhiUISeq);
+    QZ_ARRAY(ULine);
+    QZ_ARRAY(dU1Line);
+    QZ_VALUE(K0);
+    QZ_VALUE(K2);
+    QZ_ARRAY(P);
+    QZ_ARRAY(Q);
+    QZ_ARRAY(S);
+    QZ_ARRAY(CosPhi);
+    QZ_ARRAY(P1);
+    QZ_ARRAY(Q1);
+    QZ_ARRAY(S1);
+    QZ_ARRAY(CosPhi1);
+    QZ_ARRAY(KU);
+    QZ_VALUE(KI_A);
+    QZ_VALUE(KI_B);
+    QZ_VALUE(KI_C);
+    QZ_VALUE(KI_N);
+    QZ_VALUE(KU_AB);
+    QZ_VALUE(KU_BC);
+    QZ_VALUE(KU_CA);
+    QZ_ARRAY(KUn_A);
+    QZ_ARRAY(KUn_B);
+    QZ_ARRAY(KUn_C);
+    QZ_ARRAY(KUn_N);
+    QZ_ARRAY(KIn_A);
+    QZ_ARRAY(KIn_B);
+    QZ_ARRAY(KIn_C);
+    QZ_ARRAY(KIn_N);
+    QZ_ARRAY(KUn_AB);
+    QZ_ARRAY(KUn_BC);
+    QZ_ARRAY(KUn_CA);
+    QZ_ARRAY(Un_A);
+    QZ_ARRAY(Un_B);
+    QZ_ARRAY(Un_C);
+    QZ_ARRAY(Un_N);
+    QZ_ARRAY(In_A);
+    QZ_ARRAY(In_B);
+    QZ_ARRAY(In_C);
+    QZ_ARRAY(In_N);
+    QZ_ARRAY(Un_AB);
+    QZ_ARRAY(Un_BC);
+    QZ_ARRAY(Un_CA);
+    QZ_ARRAY(PhiUn_A);
+    QZ_ARRAY(PhiUn_B);
+    QZ_ARRAY(PhiUn_C);
+    QZ_ARRAY(PhiUn_N);
+    QZ_ARRAY(PhiIn_A);
+    QZ_ARRAY(PhiIn_B);
+    QZ_ARRAY(PhiIn_C);
+    QZ_ARRAY(PhiIn_N);
+    QZ_ARRAY(PhiUIn_A);
+    QZ_ARRAY(PhiUIn_B);
+    QZ_ARRAY(PhiUIn_C);
+    QZ_ARRAY(PhiUIn_N);
+    QZ_ARRAY(Pn_A);
+    QZ_ARRAY(Pn_B);
+    QZ_ARRAY(Pn_C);
+    QZ_ARRAY(Pn_N);
+#undef QZ_VALUE
+#undef QZ_ARRAY
+    return j.Finish();
+}
+
+std::string RecordTableHeader(bool neutral) {
+    std::string h = "Время                  F,Гц     UA,В     UB,В     UC,В";
+    if (neutral) h += "     UN,В";
+    h += "    IA,А    IB,А    IC,А";
+    if (neutral) h += "    IN,А";
+    h += "      P,Вт     Q,вар      S,ВА  cosφ  KUA,%";
+    return h;
+}
+
+std::string RecordTableRow(const TmonData3sec& d, bool neutral) {
+    const TDateTimeParts t = DecodeDateTime(d.Time);
+    char time[32];
+    std::snprintf(time, sizeof time, "%02d.%02d.%04d %02d:%02d:%02d", t.Day, t.Month, t.Year,
+                  t.Hour, t.Minute, t.Second);
+    std::string r = time;
+    r += Fixed(d.F, 9, 3);
+    for (int ph = 0; ph < (neutral ? 4 : 3); ++ph)
+        r += Fixed(d.U1[ph], 9, 2);
+    for (int ph = 0; ph < (neutral ? 4 : 3); ++ph)
+        r += Fixed(d.I1[ph], 8, 3);
+    r += Fixed(d.P[pwSum], 10, 1) + Fixed(d.Q[pwSum], 10, 1) + Fixed(d.S[pwSum], 10, 1);
+    r += Fixed(d.CosPhi[pwSum], 6, 3) + Fixed(d.KU[phA], 7, 2);
+    return r;
+}
+
+std::string ConModeSummary(const TccnConnection& c) {
+    const TccnCustomConMode* mode = c.CustomConMode();
+    if (!mode) return "";
+    std::vector<std::string> parts;
+    if (const auto* com = dynamic_cast<const TccnComPortInterface*>(mode->CustomCommInterface()))
+        parts = {"Порт: " + com->PortName(), "Скорость: " + std::to_string(com->Baudrate())};
+    if (const auto* tcp = dynamic_cast<const TccnTCPIPInterface*>(mode->CustomCommInterface()))
+        parts = {"IP: " + tcp->IpAddress(), "Порт: " + std::to_string(tcp->IpPort())};
+    if (const auto* phone = dynamic_cast<const TccnPhoneModem*>(mode->CustomCommHardware()))
+        parts.push_back("Телефон: " + phone->PhoneNumber());
+    if (const auto* radio = dynamic_cast<const TccnRadioModem*>(mode->CustomCommHardware()))
+        parts.push_back("Номер: " + radio->CallNumber());
+    return Join(parts);
+}
+
+std::string ConnectionRows(const TccnConnectionList& list, int32_t selectedId) {
+    std::string out = Pad("", 2) + Pad("ID", 5) + Pad("Измеритель", 16) + Pad("Зав.№", 10) +
+                      Pad("Протокол", 28) + "Подключение\n";
+    for (size_t i = 0; i < list.Count(); ++i) {
+        const TccnConnection& c = *list.GetItem(i);
+        std::string device, factory, protocol, mode;
+        if (const auto* d = c.CustomDevice()) {
+            device = DeviceTypeNames[d->DeviceType()];
+            factory = std::to_string(d->FactoryNum());
+        }
+        if (const auto* p = c.CustomDeviceProtocol()) {
+            protocol = DeviceProtocolTypeNames[p->ProtocolType()];
+            const std::string params = Join(p->GetParamsText());
+            if (!params.empty()) protocol += " (" + params + ")";
+        }
+        if (const auto* m = c.CustomConMode()) {
+            mode = ConModeTypeNames[m->ConModeType()];
+            const std::string summary = ConModeSummary(c);
+            if (!summary.empty()) mode += " (" + summary + ")";
+        }
+        out += Pad(c.ConID == selectedId ? "*" : "", 2) + Pad(std::to_string(c.ConID), 5) +
+               Pad(device, 16) + Pad(factory, 10) + Pad(protocol, 28) + mode + "\n";
+    }
+    return out;
+}
+
+} // namespace qz

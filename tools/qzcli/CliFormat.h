@@ -1,0 +1,28 @@
+// What qzcli prints: a record as one JSON object or as a table row, and the stored
+// connections as rows.
+#pragma once
+
+#include "exchange/monStorage.h"
+
+#include <string>
+
+namespace qz {
+
+class TccnConnection;
+class TccnConnectionList;
+
+// One JSON object on one line: every field of the record under its own name, grouped
+// fields as arrays, harmonic tables as 39-element arrays (harmonics 2..40). Numbers have up
+// to 15 significant digits; a value that is not a finite number is null.
+std::string RecordJson(const TmonData3sec& data);
+
+// A readable table of the main values: the header line and one row per record.
+std::string RecordTableHeader(bool neutral);
+std::string RecordTableRow(const TmonData3sec& data, bool neutral);
+
+// The summary of a connection's mode: port and speed, modem numbers, or IP address and port.
+std::string ConModeSummary(const TccnConnection& connection);
+// The stored list, one row per connection, "*" marking the selected one.
+std::string ConnectionRows(const TccnConnectionList& list, int32_t selectedId);
+
+} // namespace qz

@@ -1,0 +1,183 @@
+#include "tools/qzcli/CliOptions.h"
+
+#include "protocol/QZ2Models.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+namespace qz {
+namespace {
+
+bool ParseInt(const std::string& s, long long min, long long max, long long& out) {
+    if (s.empty() || s.size() > 20) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(s.c_str(), &end, 10);
+    if (errno != 0 || !end || *end != '\0' || v < min || v > max) return false;
+    out = v;
+    return true;
+}
+
+bool ParseHostPort(const std::string& s, std::string& host, uint16_t& port) {
+    const auto colon = s.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    long long p = 0;
+    if (!ParseInt(s.substr(colon + 1), 1, 65535, p)) return false;
+    host = s.substr(0, colon);
+    port = uint16_t(p);
+    return true;
+}
+
+bool IsComName(const std::string& s) {
+    if (s.size() < 4 || s.size() > 6) return false;
+    for (int i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(s[size_t(i)])) != "COM"[i]) return false;
+    long long n = 0;
+    return ParseInt(s.substr(3), 1, 255, n) && s[3] != '0';
+}
+
+} // namespace
+
+std::string CliHelpText() {
+    return "qzcli — опрос измерителей без окна.\n"
+           "\n"
+           "  qzcli connections [--settings FILE] [--text]\n"
+           "      список подключений из файла настроек монитора (--text: текстовая форма)\n"
+           "\n"
+           "  qzcli poll (--id N [--settings FILE] | --model NAME --factory N\n"
+           "              (--tcp ADDR:PORT | --com COMn [--baud B]) | --demo [--model NAME])\n"
+           "             [--count K] [--json] [--csv [DIR]] [--demo-log FILE]\n"
+           "      опрос 3-секундных данных; --count K: остановиться после K записей;\n"
+           "      --json: одна запись JSON на строку; --csv: каждая запись в файл CSV\n"
+           "      (в DIR или в папку документов);\n"
+           "      --demo: встроенный имитатор измерителя на 127.0.0.1.\n"
+           "      Модели: qz2, qz2m, qz2c, qz2a, qz2am, qz2ac. Ctrl-C останавливает опрос.\n";
+}
+
+bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::string& error) {
+    out = TCliOptions();
+    if (args.empty()) {
+        error = "Не задана команда (connections или poll). См. qzcli --help";
+        return false;
+    }
+    const std::string& cmd = args[0];
+    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+        out.Command = TCliOptions::TCommand::Help;
+        return true;
+    }
+    if (cmd == "connections")
+        out.Command = TCliOptions::TCommand::Connections;
+    else if (cmd == "poll")
+        out.Command = TCliOptions::TCommand::Poll;
+    else {
+        error = "Неизвестная команда: " + cmd;
+        return false;
+    }
+    const bool poll = out.Command == TCliOptions::TCommand::Poll;
+    bool haveFactory = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& v) {
+            if (i + 1 >= args.size()) {
+                error = "Не задано значение для " + a;
+                return false;
+            }
+            v = args[++i];
+            return true;
+        };
+        std::string v;
+        long long n = 0;
+        if (a == "--help" || a == "-h") {
+            out.Command = TCliOptions::TCommand::Help;
+            return true;
+        } else if (a == "--settings") {
+            if (!value(out.SettingsFile)) return false;
+        } else if (a == "--text" && !poll) {
+            out.Text = true;
+        } else if (!poll) {
+            error = "Неизвестный параметр: " + a;
+            return false;
+        } else if (a == "--id") {
+            if (!value(v)) return false;
+            if (!ParseInt(v, 0, INT32_MAX, n)) {
+                error = "Неверный идентификатор подключения: " + v;
+                return false;
+            }
+            out.Id = int32_t(n);
+        } else if (a == "--model") {
+            if (!value(out.Model)) return false;
+            if (ModelIndexOfName(out.Model) < 0) {
+                error = "Неизвестная модель: " + out.Model;
+                return false;
+            }
+        } else if (a == "--factory") {
+            if (!value(v)) return false;
+            if (!ParseInt(v, 1, INT32_MAX, n)) {
+                error = "Неверный заводской номер: " + v;
+                return false;
+            }
+            out.Factory = int32_t(n);
+            haveFactory = true;
+        } else if (a == "--tcp") {
+            if (!value(v)) return false;
+            if (!ParseHostPort(v, out.TcpHost, out.TcpPort)) {
+                error = "Неверный адрес TCP (ожидается АДРЕС:ПОРТ): " + v;
+                return false;
+            }
+        } else if (a == "--com") {
+            if (!value(v)) return false;
+            if (!IsComName(v)) {
+                error = "Неверное имя порта (ожидается COM1..COM255): " + v;
+                return false;
+            }
+            out.ComPort = "COM" + v.substr(3);
+        } else if (a == "--baud") {
+            if (!value(v)) return false;
+            if (!ParseInt(v, 1, 4000000, n)) {
+                error = "Неверная скорость: " + v;
+                return false;
+            }
+            out.Baud = uint32_t(n);
+        } else if (a == "--demo") {
+            out.Demo = true;
+        } else if (a == "--demo-log") {
+            if (!value(out.DemoLog)) return false;
+        } else if (a == "--count") {
+            if (!value(v)) return false;
+            if (!ParseInt(v, 1, INT32_MAX, n)) {
+                error = "Неверное число записей: " + v;
+                return false;
+            }
+            out.Count = n;
+        } else if (a == "--json") {
+            out.Json = true;
+        } else if (a == "--csv") {
+            out.Csv = true;
+            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) out.CsvDir = args[++i];
+        } else {
+            error = "Неизвестный параметр: " + a;
+            return false;
+        }
+    }
+    if (!poll) return true;
+
+    const int sources = (out.Id >= 0 ? 1 : 0) + (out.Demo ? 1 : 0) +
+                        ((!out.TcpHost.empty() || !out.ComPort.empty()) ? 1 : 0);
+    if (sources != 1) {
+        error = "Укажите ровно одно: --id N, --tcp/--com с --model и --factory, или --demo";
+        return false;
+    }
+    if (!out.TcpHost.empty() && !out.ComPort.empty()) {
+        error = "Укажите либо --tcp, либо --com";
+        return false;
+    }
+    if ((!out.TcpHost.empty() || !out.ComPort.empty()) && (out.Model.empty() || !haveFactory)) {
+        error = "Для --tcp и --com нужны --model и --factory";
+        return false;
+    }
+    return true;
+}
+
+} // namespace qz

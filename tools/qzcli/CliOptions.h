@@ -1,0 +1,44 @@
+// The command line of qzcli.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+struct TCliOptions {
+    enum class TCommand { None, Help, Connections, Poll };
+    TCommand Command = TCommand::None;
+
+    // Both commands.
+    std::string SettingsFile; // empty: the monitor's own settings file
+
+    // connections
+    bool Text = false; // print the list's text stream form
+
+    // poll: where the meter is. Exactly one of Id, Model (+ Tcp or Com) or Demo.
+    int32_t Id = -1;
+    std::string Model; // "qz2", "qz2m", ... (also selects the demo's model)
+    int32_t Factory = 0;
+    std::string TcpHost;
+    uint16_t TcpPort = 0;
+    std::string ComPort; // "COM3"
+    uint32_t Baud = 115200;
+    bool Demo = false;
+    std::string DemoLog; // the demo simulator's request/answer log
+
+    // poll: what to do with the records.
+    int64_t Count = 0; // 0: until stopped
+    bool Json = false;
+    bool Csv = false;
+    std::string CsvDir; // empty: the documents product folder
+};
+
+// Parses the arguments after the program name. False with a message in `error` (Russian,
+// for the operator) for anything it cannot take.
+bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::string& error);
+
+std::string CliHelpText();
+
+} // namespace qz

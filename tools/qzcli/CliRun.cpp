@@ -1,0 +1,234 @@
+#include "tools/qzcli/CliRun.h"
+
+#include "channel/LCAObject.h"
+#include "connection/CcnConnectionList.h"
+#include "exchange/monCsvExport.h"
+#include "exchange/monExchangeThreads.h"
+#include "protocol/DeviceStatus.h"
+#include "protocol/QZ2Models.h"
+#include "settings/monIniFile.h"
+#include "tools/qzcli/CliFormat.h"
+#include "tools/qzsim/MeterSimulator.h"
+
+#include <cerrno>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace qz {
+namespace {
+
+TmonIniFile OpenSettings(const TCliOptions& o) {
+    if (!o.SettingsFile.empty()) return TmonIniFile::AtPath(o.SettingsFile);
+    // The monitor's own file, whatever this program is called.
+    return TmonIniFile(kMonitorProductName, "qzmonitor");
+}
+
+// Loads the stored list; an absent list is an empty one, a damaged one is reported.
+bool LoadList(const TmonIniFile& settings, TccnConnectionList& list, std::ostream& err) {
+    if (!settings.LoadError().empty()) {
+        err << settings.LoadError() << '\n';
+        return false;
+    }
+    if (settings.ReadConnectionStream().empty() || settings.LoadConnections(list)) return true;
+    err << "Список подключений в файле настроек повреждён: " << settings.FileName() << '\n';
+    return false;
+}
+
+std::unique_ptr<TccnConnection> MakeConnection(int modelIndex, int32_t factory,
+                                               const TCliOptions& o, const std::string& host,
+                                               uint16_t port) {
+    auto c = std::make_unique<TccnConnection>();
+    auto device = CreateDevice(TDeviceType(QZ2Model(modelIndex).DeviceType));
+    device->SetFactoryNum(factory);
+    c->SetCustomDevice(std::move(device));
+    auto protocol = std::make_unique<TccnKavrenProtocol>();
+    protocol->SetDeviceAddress(uint16_t(factory)); // the address is the factory number's 16 bits
+    c->SetCustomDeviceProtocol(std::move(protocol));
+    if (!host.empty()) {
+        auto mode = std::make_unique<TccnDirectTCPIPConMode>();
+        mode->TCPIPInterface().SetIpAddress(host);
+        mode->TCPIPInterface().SetIpPort(port);
+        c->SetCustomConMode(std::move(mode));
+    } else {
+        auto mode = std::make_unique<TccnDirect232ConMode>();
+        mode->ComPortInterface().SetPortName(o.ComPort);
+        mode->ComPortInterface().SetBaudrate(o.Baud);
+        c->SetCustomConMode(std::move(mode));
+    }
+    return c;
+}
+
+// Prints each record as it comes and tells the waiting main thread how the exchange ended.
+class TPrinter : public IExchangeListener {
+public:
+    TPrinter(const TCliOptions& o, std::ostream& out, std::ostream& err, TmonSharedStorage& s,
+             const TccnConnection& c, bool neutral, int endFd)
+        : O(o), Out(out), Err(err), Storage(s), Device(CsvDeviceOf(c)), Neutral(neutral),
+          EndFd(endFd) {}
+
+    void OnData3sec() override {
+        const TmonStorage snap = Storage.Snapshot();
+        std::lock_guard<std::mutex> lock(Mutex);
+        if (O.Json) {
+            Out << RecordJson(snap.Data3sec) << '\n';
+        } else {
+            if (Records == 0) Out << RecordTableHeader(Neutral) << '\n';
+            Out << RecordTableRow(snap.Data3sec, Neutral) << '\n';
+        }
+        Out.flush();
+        if (O.Csv) SaveCsv(snap);
+        ++Records;
+        if (O.Count > 0 && Records >= O.Count && Thread) Thread->Stop();
+    }
+
+    void OnExchangeEnd(int32_t code, int32_t status) override {
+        std::lock_guard<std::mutex> lock(Mutex);
+        Code = code;
+        Status = status;
+        if (status != 0)
+            Text = DeviceStatusText(status & 0xFFFF);
+        else if (code != 0 && Thread)
+            Text = Thread->GetErrorText();
+        const uint64_t one = 1;
+        (void)!write(EndFd, &one, sizeof one);
+    }
+
+    TExchangeThread* Thread = nullptr;
+    int64_t Records = 0;
+    int32_t Code = 0, Status = 0;
+    std::string Text;
+    std::mutex Mutex;
+
+private:
+    void SaveCsv(const TmonStorage& snap) {
+        std::string error, file;
+        bool ok;
+        if (!O.CsvDir.empty()) {
+            file = O.CsvDir + "/" + MeasurementsCsvFileName(Device.FactoryNumber, NowDateTime());
+            ok = WriteMeasurementsCsv(Device, snap, 0, 0, nullptr, file, TmonCsvOptions(), &error);
+        } else {
+            ok = SaveMeasurementsToFile(Device, snap, 0, 0, nullptr, TmonCsvOptions(), &file,
+                                        &error);
+        }
+        if (ok)
+            Err << "Сохранено: " << file << '\n';
+        else
+            Err << "Не удалось сохранить " << file << ": " << error << '\n';
+    }
+
+    const TCliOptions& O;
+    std::ostream& Out;
+    std::ostream& Err;
+    TmonSharedStorage& Storage;
+    TmonCsvDevice Device;
+    bool Neutral;
+    int EndFd;
+};
+
+} // namespace
+
+int RunConnections(const TCliOptions& o, std::ostream& out, std::ostream& err) {
+    TmonIniFile settings = OpenSettings(o);
+    TccnConnectionList list;
+    if (!LoadList(settings, list, err)) return 1;
+    if (o.Text) {
+        TccnMemoryStream stream;
+        try {
+            list.SaveToStream(stream, sfText);
+        } catch (const std::exception& e) {
+            err << e.what() << '\n';
+            return 1;
+        }
+        out << stream.Data();
+        return 0;
+    }
+    out << ConnectionRows(list, settings.ReadSelectedID());
+    return 0;
+}
+
+int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stopFd) {
+    // Where the meter is.
+    TccnConnectionList list;
+    std::unique_ptr<TccnConnection> own;
+    std::unique_ptr<TMeterSimulator> sim;
+    const TccnConnection* connection = nullptr;
+    if (o.Id >= 0) {
+        TmonIniFile settings = OpenSettings(o);
+        if (!LoadList(settings, list, err)) return 2;
+        connection = list.FindByID(o.Id);
+        if (!connection) {
+            err << "Подключение с идентификатором " << o.Id << " не найдено в "
+                << settings.FileName() << '\n';
+            return 2;
+        }
+    } else if (o.Demo) {
+        TSimOptions so;
+        so.ModelIndex = o.Model.empty() ? 1 : ModelIndexOfName(o.Model);
+        so.ListenPort = 0;
+        so.LogFile = o.DemoLog;
+        sim = std::make_unique<TMeterSimulator>(so);
+        std::string error;
+        if (!sim->Start(&error)) {
+            err << "Не удалось запустить имитатор измерителя: " << error << '\n';
+            return 2;
+        }
+        err << "Демонстрация: имитатор измерителя на 127.0.0.1:" << sim->port() << '\n';
+        own = MakeConnection(so.ModelIndex, o.Factory > 0 ? o.Factory : 1, o, "127.0.0.1",
+                             sim->port());
+        connection = own.get();
+    } else {
+        own = MakeConnection(ModelIndexOfName(o.Model), o.Factory, o, o.TcpHost, o.TcpPort);
+        connection = own.get();
+    }
+
+    LCAInitialize();
+    const int endFd = eventfd(0, EFD_CLOEXEC);
+    int result = 0;
+    {
+        TmonSharedStorage storage;
+        std::unique_ptr<TMainExchangeThread> thread;
+        std::unique_ptr<TPrinter> printer;
+        try {
+            const TccnCustomDevice* device = connection->CustomDevice();
+            const int type = device ? int(device->DeviceType()) : -1;
+            const bool neutral =
+                ModelHasNeutral(ModelIndexOfDeviceTypeValue(type)); // false outside the six
+            storage.Update([&](TmonStorage& s) { s.Settings.HasNeutral = neutral ? 1 : 0; });
+            printer = std::make_unique<TPrinter>(o, out, err, storage, *connection, neutral, endFd);
+            thread = std::make_unique<TMainExchangeThread>(printer.get(), connection, &storage);
+        } catch (const std::exception& e) {
+            err << e.what() << '\n';
+            close(endFd);
+            LCAFinalize();
+            return 2;
+        }
+        printer->Thread = thread.get();
+        thread->Start();
+        pollfd fds[2] = {{endFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        bool stopping = false;
+        for (;;) {
+            const int n = poll(fds, stopFd >= 0 && !stopping ? 2 : 1, -1);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) break;
+            if (fds[0].revents) break;
+            if (!stopping && (fds[1].revents & POLLIN)) {
+                stopping = true;
+                thread->Stop();
+            }
+        }
+        thread->Join();
+        std::lock_guard<std::mutex> lock(printer->Mutex);
+        if (printer->Code != 0 || printer->Status != 0) {
+            err << "Ошибка обмена с измерителем: " << printer->Text << '\n';
+            result = 1;
+        }
+        thread.reset();
+    }
+    close(endFd);
+    LCAFinalize();
+    return result;
+}
+
+} // namespace qz

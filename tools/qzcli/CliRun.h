@@ -1,0 +1,19 @@
+// The two commands of qzcli, runnable in-process (the program's main and the tests).
+#pragma once
+
+#include "tools/qzcli/CliOptions.h"
+
+#include <ostream>
+
+namespace qz {
+
+// Prints the stored connections. Exit status: 0, or 1 when the file cannot be read.
+int RunConnections(const TCliOptions& options, std::ostream& out, std::ostream& err);
+
+// Polls the meter until the count is reached, the exchange fails, or `stopFd` (a descriptor
+// that becomes readable when the user asks to stop; -1 for none) fires. Exit status: 0 for
+// a count reached or a user stop, 1 for an exchange that ended with an error, 2 for a
+// connection that cannot be used.
+int RunPoll(const TCliOptions& options, std::ostream& out, std::ostream& err, int stopFd);
+
+} // namespace qz

@@ -1,0 +1,42 @@
+// qzcli: the monitor's exchange without a window.
+#include "tools/qzcli/CliRun.h"
+
+#include <csignal>
+#include <iostream>
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    using namespace qz;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    TCliOptions options;
+    std::string error;
+    if (!ParseCliArgs(args, options, error)) {
+        std::cerr << error << '\n';
+        return 2;
+    }
+    switch (options.Command) {
+    case TCliOptions::TCommand::Help:
+        std::cout << CliHelpText();
+        return 0;
+    case TCliOptions::TCommand::Connections:
+        return RunConnections(options, std::cout, std::cerr);
+    case TCliOptions::TCommand::Poll: {
+        // Ctrl-C and a termination request end the exchange cleanly: they are taken from a
+        // descriptor, and every thread started from here on inherits the blocked mask.
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        const int stopFd = signalfd(-1, &set, SFD_CLOEXEC);
+        const int rc = RunPoll(options, std::cout, std::cerr, stopFd);
+        if (stopFd >= 0) close(stopFd);
+        return rc;
+    }
+    default:
+        std::cerr << CliHelpText();
+        return 2;
+    }
+}
