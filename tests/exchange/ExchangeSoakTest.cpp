@@ -1,0 +1,158 @@
+// Soak: polling and waveform reading against meters that misbehave in every way the
+// simulator can, for a bounded time (QZ_SOAK_SECONDS, default 120). Nothing may hang or
+// crash, every end must be reported with a code the failure explains, and memory must stay
+// flat. Labelled "soak": not part of the default test run.
+#include "channel/LCAObject.h"
+#include "channel/PCAType.h"
+#include "connection/CcnConnectionList.h"
+#include "exchange/monExchangeThreads.h"
+#include "sigcalc/sigcalc.h"
+#include "tools/qzsim/MeterSimulator.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <set>
+
+using namespace qz;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+long RssKb() {
+    std::ifstream in("/proc/self/status");
+    std::string key;
+    while (in >> key) {
+        if (key == "VmRSS:") {
+            long kb = 0;
+            in >> kb;
+            return kb;
+        }
+        in.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+struct Ends : IExchangeListener {
+    std::mutex m;
+    std::condition_variable cv;
+    bool ended = false;
+    int32_t code = 0, status = 0;
+    int records = 0, blocks = 0;
+    void OnData3sec() override {
+        std::lock_guard<std::mutex> l(m);
+        ++records;
+    }
+    void OnSignalData(uint8_t, uint8_t) override {
+        std::lock_guard<std::mutex> l(m);
+        ++blocks;
+    }
+    void OnExchangeEnd(int32_t c, int32_t s) override {
+        std::lock_guard<std::mutex> l(m);
+        ended = true;
+        code = c;
+        status = s;
+        cv.notify_all();
+    }
+    bool Wait(int seconds) {
+        std::unique_lock<std::mutex> l(m);
+        return cv.wait_for(l, std::chrono::seconds(seconds), [&] { return ended; });
+    }
+};
+
+std::unique_ptr<TccnConnection> Tcp(uint16_t port) {
+    auto c = std::make_unique<TccnConnection>();
+    auto d = CreateDevice(dtQZ2M);
+    d->SetFactoryNum(1);
+    c->SetCustomDevice(std::move(d));
+    auto p = std::make_unique<TccnKavrenProtocol>();
+    p->SetDeviceAddress(1);
+    p->SetMaxAttemptCount(2);
+    c->SetCustomDeviceProtocol(std::move(p));
+    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
+    mode->TCPIPInterface().SetIpAddress("127.0.0.1");
+    mode->TCPIPInterface().SetIpPort(port);
+    c->SetCustomConMode(std::move(mode));
+    return c;
+}
+
+} // namespace
+
+TEST(ExchangeSoak, MisbehavingMetersNeverHangOrLeak) {
+    const char* env = std::getenv("QZ_SOAK_SECONDS");
+    const int seconds = env ? std::max(10, std::atoi(env)) : 120;
+    SetDefaultPCASleeper([](uint32_t) {});
+    LCAInitialize();
+
+    // One simulator per kind of trouble; each exchange runs against one of them in turn.
+    std::vector<TFaultOptions> faults(5);
+    faults[0].GarbageBytes = 7;
+    faults[1].BadCheckEvery = 3;
+    faults[2].SilentAfter = 4;
+    faults[3].CloseAfter = 3;
+    faults[4].ForceSignalStatus = 9;
+    faults[4].TruncateFirst = 2;
+    std::vector<std::unique_ptr<TMeterSimulator>> sims;
+    for (const auto& f : faults) {
+        TSimOptions o;
+        o.ModelIndex = 1;
+        o.ListenPort = 0;
+        o.Faults = f;
+        sims.push_back(std::make_unique<TMeterSimulator>(o));
+        ASSERT_TRUE(sims.back()->Start());
+    }
+    TSigExperiment* exp = nullptr;
+    ASSERT_EQ(ExpCreate(&exp, "soak", 0), 0);
+    exp->ChannelMask = 0x3F;
+    exp->SizeCode = 3;
+
+    // What each kind of trouble may end with: a bad check byte (202), a bad length or data
+    // (204), no answer (5), a lost or refused connection (19, 22), or a stop (0).
+    const std::set<int32_t> allowed = {0, 5, 19, 22, 202, 204};
+    long rssAfterWarmup = 0;
+    int exchanges = 0, totalRecords = 0;
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < until) {
+        const size_t which = size_t(exchanges) % sims.size();
+        auto conn = Tcp(sims[which]->port());
+        TmonSharedStorage storage;
+        Ends poll, wave;
+        {
+            TMainExchangeThread main(&poll, conn.get(), &storage);
+            TSignalExchangeThread signal(&wave, conn.get(), &storage, exp);
+            main.Start();
+            signal.Start();
+            // A healthy meter is stopped after a while; a sick one ends by itself.
+            const bool endedByItself = poll.Wait(5);
+            main.Stop();
+            signal.Stop();
+            ASSERT_TRUE(poll.Wait(30)) << "polling did not end, meter " << which;
+            main.Join();
+            signal.Join();
+            std::lock_guard<std::mutex> l(poll.m);
+            if (endedByItself) {
+                EXPECT_TRUE(allowed.count(poll.code)) << poll.code << " meter " << which;
+                EXPECT_TRUE(poll.code != 0 || poll.status != 0) << "meter " << which;
+            } else {
+                EXPECT_EQ(poll.code, 0);
+            }
+            totalRecords += poll.records;
+        }
+        ++exchanges;
+        if (exchanges == int(sims.size())) rssAfterWarmup = RssKb();
+    }
+    const long rssEnd = RssKb();
+    ExpDestroy(&exp);
+    for (auto& s : sims)
+        s->Stop();
+    LCAFinalize();
+    EXPECT_GT(totalRecords, 0);
+    if (rssAfterWarmup > 0) {
+        EXPECT_LT(rssEnd - rssAfterWarmup, 8 * 1024) << "RSS grew (kB)";
+    }
+    std::printf("soak: %d exchanges, %d records, RSS %ld -> %ld kB\n", exchanges, totalRecords,
+                rssAfterWarmup, rssEnd);
+}
