@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -331,6 +332,75 @@ TEST_F(WindowTest, SaveWritesCsvOnlyWhileRunning) {
     ASSERT_FALSE(w->LastSavedFile().empty());
     EXPECT_TRUE(std::filesystem::exists(w->LastSavedFile()));
     EXPECT_NE(w->LastSavedFile().find("3sec_1234_"), std::string::npos);
+}
+
+struct FakeWaveform : ImonWaveformView {
+    explicit FakeWaveform(int* blocks) : Blocks(blocks) {}
+    TSigExperiment* Experiment() const override { return nullptr; }
+    double CurrentFactor() const override { return 2; }
+    double VoltageFactor() const override { return 3; }
+    void OnSignalData(const TmonStorage&, uint8_t, uint8_t) override { ++*Blocks; }
+    int* Blocks;
+};
+
+TEST_F(WindowTest, SignalBoxRunsTheWaveformThreadBesidePolling) {
+    FakeThread::Log signal;
+    int windows = 0, blocks = 0;
+    auto w = Make([&](TmonFormOptions& o) {
+        o.Exchange.MakeSignal = [&signal](IExchangeListener* l, const TccnConnection*,
+                                          TmonSharedStorage*, TSigExperiment*) {
+            ++signal.Created;
+            signal.Listener = l;
+            return std::unique_ptr<ImonExchange>(new FakeThread(&signal));
+        };
+        o.WaveformFactory = [&](QWidget*, bool) {
+            ++windows;
+            return std::unique_ptr<ImonWaveformView>(new FakeWaveform(&blocks));
+        };
+    });
+    w->ConnectFromCommandLine(1, 8, 1, false);
+    w->ChkViewSinus->setChecked(true); // idle: the window only
+    EXPECT_EQ(windows, 1);
+    EXPECT_EQ(signal.Created, 0);
+    w->BStart->click(); // Start rebuilds the waveform window and starts both threads
+    EXPECT_EQ(Main.Created, 1);
+    EXPECT_EQ(signal.Created, 1);
+    EXPECT_EQ(windows, 2);
+    signal.Listener->OnSignalData(255, 2);
+    EXPECT_EQ(blocks, 1);
+
+    // An exchange error stops the waveform thread too.
+    Main.Listener->OnExchangeEnd(250, 0);
+    EXPECT_EQ(signal.Stopped, 1);
+    EXPECT_FALSE(w->ChkViewSinus->isEnabled()); // its stop is pending
+    EXPECT_EQ(w->BStart->text().toStdString(), "Стоп");
+    signal.Listener->OnSignalEnd(0, 0);
+    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
+    EXPECT_TRUE(w->ChkViewSinus->isEnabled());
+    ASSERT_EQ(Messages.size(), 1u);
+}
+
+TEST_F(WindowTest, KeysMoveTheSpectrum) {
+    auto w = Make();
+    ASSERT_EQ(w->ScrollBar1->value(), 300);
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &up);
+    EXPECT_EQ(w->ScrollBar1->value(), 299);
+    EXPECT_EQ(w->Settings().ReadPos(0), -1);
+    QKeyEvent minus(QEvent::KeyPress, Qt::Key_Minus, Qt::KeypadModifier);
+    QApplication::sendEvent(w.get(), &minus);
+    EXPECT_EQ(w->SpectrumLevel(), 2);
+    QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::KeypadModifier);
+    QApplication::sendEvent(w.get(), &plus);
+    EXPECT_EQ(w->SpectrumLevel(), 1);
+    QKeyEvent plainMinus(QEvent::KeyPress, Qt::Key_Minus, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &plainMinus); // only the numeric pad's
+    EXPECT_EQ(w->SpectrumLevel(), 1);
+
+    w->ConnectFromCommandLine(0, 55, 1, true);
+    QKeyEvent f2(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &f2);
+    EXPECT_NE(w->LastSavedFile().find("3sec_55_"), std::string::npos);
 }
 
 } // namespace
