@@ -1,0 +1,105 @@
+// The arithmetic of the waveform window: zoom from the window width, the visible range and the
+// position of the hidden track bar, grid steps, the vertical mapping, the channel mask built
+// from the ticked items, the zoom and range clicks and the readout under the pointer.
+//
+// No Qt here: the window keeps its state in these records and calls these functions, so every
+// rule can be checked without a display.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qz {
+
+// x with its fraction dropped (toward zero), and x rounded to the nearest integer with a half
+// going to the even neighbour.
+int msTrunc(double x);
+int msRnd(double x);
+
+// Samples of a sample-count code: 32, 64, 128, 256, 512 for 1..5, 0 for any other code.
+int SampleCountOfCode(int code);
+
+// Zoom for a client width and a sample-count code: k > 1 pixels per sample, 1, or -k samples
+// per pixel. The whole block fits into the width.
+int ZoomFromWidth(int clientWidth, int code);
+
+// The horizontal view: samples held, zoom, client width and the hidden track bar.
+struct TmsView {
+    int QuantCount = 0;
+    int Zoom = 1;
+    int ClientWidth = 0;
+    int Position = 1; // first sample shown
+    int Min = 1;
+    int Max = 70000;
+    int LineSize = 1;
+    int PageSize = 10;
+    int VisibleCount = 0;
+    int PlotWidth() const { return ClientWidth - 16; }
+};
+
+// Recomputes the visible count and the track-bar maximum, pulls the position back so that the
+// view does not run past the samples, and keeps it within Min .. Max.
+void Schet(TmsView& v);
+
+// The track bar's line and page size for the zoom.
+void SetTrackSteps(TmsView& v);
+
+// Grid step for a plot of `clientHeight` (the plot is 32 pixels lower): a power of ten of
+// volts or amperes giving about one cell per 39 pixels.
+double GridStep(int clientHeight, double fullScale, double coef);
+
+// Plot height of a client height.
+inline int PlotHeight(int clientHeight) {
+    return clientHeight - 32;
+}
+// Row of an amount `a` at `s` pixels per unit (a = 0 on the zero line, larger higher up).
+int ValueToY(int plotHeight, int vertOffset, double a, double s);
+// Row of the zero line.
+int ZeroLineY(int plotHeight, int vertOffset);
+// Row of a stored sample value (32768 = zero).
+inline int SampleToY(int plotHeight, int vertOffset, int stored, double s) {
+    return ValueToY(plotHeight, vertOffset, 32768 - stored, s);
+}
+
+// Volts and amperes per sample unit. A value within 0.0001 of zero takes the default
+// (3.8105099 for the voltage ratio, 5 A for the current).
+double UCoefOf(double voltage);
+double ICoefOf(double current, bool hasNeutral);
+
+// Channel items of the window: 11 with neutral, 9 without.
+int ChannelItemCount(bool hasNeutral);
+// First line-voltage item (" Uаb"): 8 with neutral, 6 without.
+int FirstLineItem(bool hasNeutral);
+// Channel mask from the check state of every item: a bit per ticked phase item, and a ticked
+// line voltage asks for both of its phases.
+uint8_t ChannelMaskOf(const std::vector<bool>& checked, bool hasNeutral);
+
+// Buttons of the clicks.
+enum class TmsButton { Left, Right, Middle };
+
+// A horizontal zoom click at x. Changes Zoom, Position and the track bar; runs Schet.
+void HorizontalZoomClick(TmsView& v, TmsButton b, int x);
+
+// The vertical state of a range mode: full scale and the scroll-bar position (the vertical
+// offset is its negative).
+struct TmsRange {
+    int FullScale = 0;
+    int ScrollPosition = 0;
+};
+// A range click at row y (voltage or current range): left magnifies, right shrinks, and the
+// level under the pointer stays in place.
+void RangeClick(TmsRange& r, TmsButton b, int y, int plotHeight);
+
+// Sample number under the pointer at x for track-bar position p and `step` samples per
+// readout step.
+int SampleUnderPointer(int zoom, int x, int p, double step);
+// Height of row y above the zero line, in pixels.
+int HeightAtRow(int vertOffset, int plotHeight, int y);
+
+// Track-bar position that centres sample `sample` (message "show sample").
+int PositionCentring(int sample, int clientWidth, int zoom);
+
+// The busy indicator after one more block: "-" "\" "|" "/" in turn; any other text stays.
+const char* NextBusyCaption(const char* caption);
+
+} // namespace qz
