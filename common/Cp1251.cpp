@@ -63,45 +63,48 @@ std::string Cp1251ToUtf8(const std::string& cp1251) {
     return Cp1251ToUtf8(reinterpret_cast<const uint8_t*>(cp1251.data()), cp1251.size());
 }
 
+bool NextUtf8(const uint8_t* s, size_t n, size_t& i, char32_t& cp) {
+    const uint8_t b = s[i];
+    if (b < 0x80) {
+        cp = b;
+        ++i;
+        return true;
+    }
+    int len = 0;
+    char32_t min = 0;
+    cp = 0;
+    if ((b & 0xE0) == 0xC0) {
+        len = 2, cp = b & 0x1F, min = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+        len = 3, cp = b & 0x0F, min = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+        len = 4, cp = b & 0x07, min = 0x10000;
+    }
+    bool ok = len > 0 && i + size_t(len) <= n;
+    for (int k = 1; ok && k < len; ++k) {
+        if ((s[i + k] & 0xC0) != 0x80)
+            ok = false;
+        else
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are malformed, not letters.
+    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+    if (!ok) {
+        ++i; // resynchronise on the next byte
+        return false;
+    }
+    i += size_t(len);
+    return true;
+}
+
 std::string Utf8ToCp1251(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());
     const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
-    const size_t n = utf8.size();
     size_t i = 0;
-    while (i < n) {
-        const uint8_t b = s[i];
-        if (b < 0x80) {
-            out += char(b);
-            ++i;
-            continue;
-        }
-        int len = 0;
+    while (i < utf8.size()) {
         char32_t cp = 0;
-        char32_t min = 0;
-        if ((b & 0xE0) == 0xC0) {
-            len = 2, cp = b & 0x1F, min = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            len = 3, cp = b & 0x0F, min = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            len = 4, cp = b & 0x07, min = 0x10000;
-        }
-        bool ok = len > 0 && i + size_t(len) <= n;
-        for (int k = 1; ok && k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are malformed, not letters.
-        if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-        if (!ok) {
-            out += '?';
-            ++i; // resynchronise on the next byte
-            continue;
-        }
-        out += char(UnicodeToCp1251(cp));
-        i += size_t(len);
+        out += NextUtf8(s, utf8.size(), i, cp) ? char(UnicodeToCp1251(cp)) : '?';
     }
     return out;
 }

@@ -24,6 +24,11 @@ uint8_t UnicodeToCp1251(char32_t cp);
 // The Unicode code point of one code page 1251 byte.
 char32_t Cp1251ToUnicode(uint8_t b);
 
+// Decodes the code point that starts at s[i] (i < n) and moves i past it. A malformed
+// sequence (cut short, overlong, a surrogate, past U+10FFFF, a stray continuation byte)
+// gives false and moves i by one byte, so decoding can go on with the next byte.
+bool NextUtf8(const uint8_t* s, size_t n, size_t& i, char32_t& cp);
+
 // Appends the UTF-8 form of one code point.
 void AppendUtf8(std::string& out, char32_t cp);
 

@@ -23,36 +23,8 @@ std::vector<char32_t> DecodeUtf8(const std::string& utf8) {
     const size_t n = utf8.size();
     size_t i = 0;
     while (i < n) {
-        const uint8_t b = s[i];
-        if (b < 0x80) {
-            out.push_back(b);
-            ++i;
-            continue;
-        }
-        int len = 0;
-        char32_t cp = 0, min = 0;
-        if ((b & 0xE0) == 0xC0) {
-            len = 2, cp = b & 0x1F, min = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            len = 3, cp = b & 0x0F, min = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            len = 4, cp = b & 0x07, min = 0x10000;
-        }
-        bool ok = len > 0 && i + size_t(len) <= n;
-        for (int k = 1; ok && k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-        if (!ok) {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        out.push_back(cp);
-        i += size_t(len);
+        char32_t cp = 0;
+        out.push_back(NextUtf8(s, n, i, cp) ? cp : char32_t(0xFFFD));
     }
     return out;
 }
