@@ -1,0 +1,44 @@
+// The waveform display as the main window plugs it in: the experiment and its control, and
+// the waveform window, created together when "Сигнал" is switched on and freed together
+// (the window first, then the experiment) when it is switched off.
+#pragma once
+
+#include "monitor/monMain.h"
+#include "waveform/monMultiSignal.h"
+#include "waveform/monSignalControl.h"
+
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+namespace qz {
+
+class TmonWaveformView : public ImonWaveformView {
+public:
+    // `modelIsA` tells whether the current meter is an "(A)" model (voltage factor 1.575);
+    // `switchOff` unticks "Сигнал" (the window's close button and Esc).
+    TmonWaveformView(QWidget* owner, bool hasNeutral, std::function<bool()> modelIsA,
+                     std::function<void()> switchOff);
+    ~TmonWaveformView() override;
+
+    TSigExperiment* Experiment() const override { return FControl.Experiment(); }
+    double CurrentFactor() const override;
+    double VoltageFactor() const override;
+    void OnSignalData(const TmonStorage& storage, uint8_t channelMask, uint8_t sizeCode) override;
+
+    TWMultiSignal* Window() const { return FWindow; }
+    TmonSignalControl& Control() { return FControl; }
+
+private:
+    TmonSignalControl FControl; // declared first: the experiment outlives the window
+    QPointer<TWMultiSignal> FWindow;
+    std::function<bool()> FModelIsA;
+};
+
+// The factory the main window is given (TmonFormOptions::WaveformFactory): the owner is the
+// main window, whose current connection gives the model and whose "Сигнал" box is unticked
+// when the waveform window is closed.
+std::unique_ptr<ImonWaveformView> MakeWaveformView(QWidget* owner, bool hasNeutral);
+
+} // namespace qz
