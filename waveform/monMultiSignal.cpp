@@ -463,7 +463,10 @@ void TWMultiSignal::DrawGrid(QPainter& p, bool voltage, int& labelWidth) {
         const QString number = ShortNumber(i * gridStep);
         labelWidth = fm.horizontalAdvance(number + "_");
         const QString label = "    " + number + " ";
-        const QRect r(cw - labelWidth - 18, y - 7, fm.horizontalAdvance(label), fm.height());
+        // Right-aligned against the scroll bar, so no digit hides under it.
+        const int lw = fm.horizontalAdvance(label);
+        const QRect r(std::min(cw - labelWidth - 18, cw - kScrollWidth - 2 - lw), y - 7, lw,
+                      fm.height());
         p.fillRect(r, back);
         p.setPen(grid);
         p.drawText(r, Qt::AlignLeft | Qt::AlignTop, label);
@@ -576,7 +579,8 @@ void TWMultiSignal::FormRis() {
     p.drawLine(0, y0, cw, y0);
     {
         const QString zero = QString("    ") + "0" + " ";
-        const QRect r(cw - 30, y0 - 4, p.fontMetrics().horizontalAdvance(zero),
+        const int zw = p.fontMetrics().horizontalAdvance(zero);
+        const QRect r(std::min(cw - 30, cw - kScrollWidth - 2 - zw), y0 - 4, zw,
                       p.fontMetrics().height());
         p.fillRect(r, back);
         p.drawText(r, Qt::AlignLeft | Qt::AlignTop, zero);
@@ -603,10 +607,14 @@ void TWMultiSignal::FormRis() {
     // Below the plot: the window colour and the axis titles.
     p.fillRect(0, ch - 30, cw, 30, ColourOf(kWindowColour));
     p.setPen(Qt::black);
-    if (scaleU)
-        p.drawText(QRect(cw - uLabel - 22, ch - 31, 60, 14), Qt::AlignLeft | Qt::AlignTop, "U,B ");
-    if (scaleI)
-        p.drawText(QRect(cw - iLabel - 22, ch - 31, 60, 14), Qt::AlignLeft | Qt::AlignTop, "I,A ");
+    const QFontMetrics fm(p.font());
+    auto title = [&](int labelWidth, const char* text) {
+        const int tw = fm.horizontalAdvance(text);
+        const int x = std::min(cw - labelWidth - 22, cw - kScrollWidth - 2 - tw);
+        p.drawText(QRect(x, ch - 31, tw + 2, fm.height()), Qt::AlignLeft | Qt::AlignTop, text);
+    };
+    if (scaleU) title(uLabel, "U,B ");
+    if (scaleI) title(iLabel, "I,A ");
     p.end();
     update();
 }
