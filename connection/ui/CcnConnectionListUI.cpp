@@ -187,6 +187,11 @@ TccnConnectionListFrame::TccnConnectionListFrame(QWidget* parent, TccnConnection
         labels << U(h);
     grdConnection->setHorizontalHeaderLabels(labels);
     grdConnection->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    // The columns are narrow: the header and the cells use a small font so their texts fit.
+    QFont small = grdConnection->font();
+    small.setPixelSize(11);
+    grdConnection->setFont(small);
+    grdConnection->horizontalHeader()->setFont(small);
     grdConnection->horizontalHeader()->setFixedHeight(kRowHeight);
     grdConnection->horizontalHeader()->setStretchLastSection(true);
     grdConnection->horizontalHeader()->setMinimumSectionSize(0);
