@@ -551,7 +551,15 @@ void TWMultiSignal::DrawChannel(QPainter& p, const TSigChannel& ch, int H, int v
             }
         }
     }
+    // A 2-pixel trace as 1-pixel lines shifted down and right: about the same picture, but
+    // one-pixel lines take the raster engine's fast path instead of the wide-pen stroker.
+    p.setPen(QPen(colour, 1, Qt::SolidLine));
     p.drawPolyline(line.data(), int(line.size()));
+    p.translate(0, 1);
+    p.drawPolyline(line.data(), int(line.size()));
+    p.translate(1, -1);
+    p.drawPolyline(line.data(), int(line.size()));
+    p.translate(-1, 0);
     if (!squares.empty()) {
         p.setPen(QPen(colour, 1));
         p.setBrush(Qt::NoBrush);
