@@ -5,6 +5,7 @@
 //   qzmonitor --demo                       a simulated meter on loopback, polled at once
 //   qzmonitor --demo --screenshots DIR     the demo, PNGs of the window after two records
 #include "channel/LCAObject.h"
+#include "connection/ui/CcnConnectionListUI.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "tools/qzsim/MeterSimulator.h"
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
     {
         qz::TmonFormOptions opt;
         opt.Exchange = qz::MakeRealExchangeFactory();
+        opt.ConnectionDialog = qz::MakeConnectionListDialog();
         qz::TForm1 w(std::move(opt));
         w.show();
         if (demo) {
