@@ -23,12 +23,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSocketNotifier>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace qz {
 
@@ -201,6 +206,10 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     FAngleIcon = MakeAngleIcon();
     FNormalIcon = MakeNormalLimitIcon();
     FMaxIcon = MakeMaxLimitIcon();
+    FWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (FWakeFd < 0) throw std::runtime_error("qzmonitor: no eventfd for the exchange threads");
+    FWakeNotifier = new QSocketNotifier(FWakeFd, QSocketNotifier::Read, this);
+    connect(FWakeNotifier, &QSocketNotifier::activated, this, [this] { DrainCalls(); });
     BuildForm();
     FormCreate();
     qApp->installEventFilter(this);
@@ -211,6 +220,8 @@ TForm1::~TForm1() {
     FormClose();
     // FormDestroy: the settings reach the disk even when the window was never closed.
     SaveSettingsFile();
+    delete FWakeNotifier;
+    ::close(FWakeFd);
 }
 
 void TForm1::BuildForm() {
@@ -499,24 +510,27 @@ void TForm1::FormCreate() {
         SelectConnection(nullptr);
         ShowMessage(kCaptionError, TmonMessageIcon::Error, e.what());
     }
+    FStartingUp = true; // the legend keeps the form's own captions
     ComboBox2Change();
+    FStartingUp = false;
     UpdateControlStates();
 }
 
 // --- connection ---
 
 void TForm1::SelectConnection(TccnConnection* c) {
-    FConnection = c;
-    if (FOwnedConnection && FOwnedConnection.get() != c)
-        FOwnedConnection.reset(); // nothing runs on it: the button is disabled while running
-    FStorage.Clear();
-    FShown.Clear();
+    // A device outside the six models is refused before anything changes.
     bool neutral = false;
     if (c && c->CustomDevice()) {
         TDeviceType t = c->CustomDevice()->DeviceType();
         neutral = ModelHasNeutral(
             ModelIndexOfDeviceType(int(t), t < DeviceTypeCount ? DeviceTypeNames[t] : "?"));
     }
+    FConnection = c;
+    if (FOwnedConnection && FOwnedConnection.get() != c)
+        FOwnedConnection.reset(); // nothing runs on it: the button is disabled while running
+    FStorage.Clear();
+    FShown.Clear();
     FShown.Settings.HasNeutral = neutral ? 1 : 0;
     FStorage.Update([neutral](TmonStorage& s) { s.Settings.HasNeutral = neutral ? 1 : 0; });
     UpdateConnectionControls();
@@ -549,9 +563,16 @@ void TForm1::UpdateConnectionControls() {
 }
 
 void TForm1::UseOwnedConnection(std::unique_ptr<TccnConnection> connection, bool start) {
+    if (Running()) return; // the meter never changes under a running thread
     TccnConnection* c = connection.get();
+    std::unique_ptr<TccnConnection> previous = std::move(FOwnedConnection);
     FOwnedConnection = std::move(connection);
-    SelectConnection(c);
+    try {
+        SelectConnection(c);
+    } catch (const std::exception& e) {
+        SelectConnection(nullptr);
+        ShowMessage(kCaptionError, TmonMessageIcon::Error, e.what());
+    }
     if (start && FConnection) BStartClick();
 }
 
@@ -574,7 +595,12 @@ void TForm1::BDevicesClick() {
         if (FOpt.ConnectionDialog(this, FConnections, FDialogOptions, chosen)) {
             FSelectedID = chosen;
             FSettings->WriteSelectedID(FSelectedID);
-            SelectConnection(FConnections.FindByID(FSelectedID));
+            try {
+                SelectConnection(FConnections.FindByID(FSelectedID));
+            } catch (const std::exception& e) {
+                SelectConnection(nullptr);
+                ShowMessage(kCaptionError, TmonMessageIcon::Error, e.what());
+            }
             if (ChkViewSinus->isChecked()) ToggleViewSinus();
         }
     }
@@ -687,12 +713,42 @@ void TForm1::RunOnWindowThread(const std::function<void()>& f) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, &f] {
-            if (!FClosing.load()) f();
-        },
-        Qt::BlockingQueuedConnection);
+    // The call is queued for the window's thread and the caller waits until it was handled.
+    // Only our own queue, lock and eventfd cross the threads (not Qt's event queue), so the
+    // hand-over in both directions is plain to see for the thread checker.
+    auto call = std::make_shared<TQueuedCall>();
+    call->F = &f;
+    {
+        std::lock_guard<std::mutex> lock(FCallsMutex);
+        if (FClosing.load()) return;
+        FCalls.push_back(call);
+    }
+    const uint64_t one = 1;
+    ssize_t w = ::write(FWakeFd, &one, sizeof one);
+    (void)w; // a full counter still wakes the window
+    std::unique_lock<std::mutex> lock(FCallsMutex);
+    call->Cv.wait(lock, [&call] { return call->Done; });
+}
+
+void TForm1::DrainCalls() {
+    uint64_t count = 0;
+    ssize_t r = ::read(FWakeFd, &count, sizeof count);
+    (void)r; // nothing to read when called from the closing loop
+    for (;;) {
+        std::shared_ptr<TQueuedCall> call;
+        {
+            std::lock_guard<std::mutex> lock(FCallsMutex);
+            if (FCalls.empty()) break;
+            call = FCalls.front();
+            FCalls.pop_front();
+        }
+        if (!FClosing.load()) (*call->F)();
+        {
+            std::lock_guard<std::mutex> lock(FCallsMutex);
+            call->Done = true;
+        }
+        call->Cv.notify_all();
+    }
 }
 
 void TForm1::OnData3sec() {
@@ -778,6 +834,7 @@ void TForm1::WaitForAllThreads() {
         return true;
     };
     while (!allFinished()) {
+        DrainCalls();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(2);
     }
@@ -932,7 +989,9 @@ const QImage& TForm1::SpectrumImage() const {
 void TForm1::ComboBox2Change() {
     const int index = ComboBox2->currentIndex();
     const bool neutral = FShown.Settings.HasNeutral != 0;
-    if (index == 1) {
+    if (FStartingUp) {
+        L_Blue->setVisible(neutral);
+    } else if (index == 1) {
         L_Yellow->setText("AB");
         L_Green->setText("BC");
         L_Red->setText("CA");

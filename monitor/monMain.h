@@ -15,9 +15,12 @@
 #include <QWidget>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QCheckBox;
@@ -27,6 +30,7 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
+class QSocketNotifier;
 class QTableWidget;
 
 namespace qz {
@@ -128,6 +132,8 @@ private:
     void OnSignalData(uint8_t channelMask, uint8_t sizeCode) override;
     void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) override;
     void RunOnWindowThread(const std::function<void()>& f);
+    // Handles the calls the exchange threads queued.
+    void DrainCalls();
 
     void HandleData3sec();
     void HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus);
@@ -173,10 +179,20 @@ private:
     std::list<std::unique_ptr<ImonExchange>> FRetired;
     std::unique_ptr<ImonWaveformView> FWaveform;
     std::atomic<bool> FClosing{false};
+    struct TQueuedCall {
+        const std::function<void()>* F = nullptr;
+        bool Done = false; // under FCallsMutex
+        std::condition_variable Cv;
+    };
+    std::mutex FCallsMutex;
+    std::deque<std::shared_ptr<TQueuedCall>> FCalls;
+    int FWakeFd = -1; // eventfd: a call is queued
+    QSocketNotifier* FWakeNotifier = nullptr;
     bool FClosed = false;
     QString FBaseCaption;
     std::string FLastSavedFile;
     int FRecordsShown = 0;
+    bool FStartingUp = false;
 
     // spectrum state
     int FLevel = 1;
