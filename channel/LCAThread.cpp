@@ -417,16 +417,31 @@ int32_t TLCAThread::Transfer(uint8_t direction, void* buffer, uint32_t timeoutMs
     task->DoneRef = &done;
     task->TimeoutMs = timeoutMs;
     TLCAHandle h = handle;
+    if (own) {
+        if (std::this_thread::get_id() == WorkerId) {
+            delete task;
+            return 2;
+        }
+        TLCARequest request;
+        request.Event = event;
+        request.Handle = handle;
+        request.Data = task;
+        request.WakeOnTaskEnd = true;
+        PostRequest(lcaReqTask, &request);
+        event->Wait(-1);
+        if (request.Result != 0) {
+            delete task; // a refused task stays the client's
+            return request.Result;
+        }
+        if (done != 0) return 0;
+        return RequestAndWait(lcaReqLastError, h, nullptr);
+    }
     const int32_t result = RequestAndWait(lcaReqTask, h, task);
     if (result != 0) {
         delete task; // a refused task stays the client's
         return result;
     }
-    if (!own) return 0;
-    event->Wait(-1);
-    if (done != 0) return 0;
-    h = handle;
-    return RequestAndWait(lcaReqLastError, h, nullptr);
+    return 0;
 }
 
 void TLCAThread::Body() {
@@ -501,7 +516,10 @@ void TLCAThread::HandleItem(const Item& item) {
     } catch (...) {
         if (request.Result == 0) request.Result = 1;
     }
-    request.Event->Set(); // the client is released whatever happened
+    // The client is released whatever happened, except a synchronous transfer whose task was
+    // registered: the end of the task releases it.
+    if (!(request.WakeOnTaskEnd && item.Kind == lcaReqTask && request.Result == 0))
+        request.Event->Set();
 }
 
 void TLCAThread::HandleRequest(int32_t kind, TLCARequest& request) {

@@ -108,6 +108,9 @@ struct TLCARequest {
     TLCAHandle Handle;
     int32_t Result = 0;
     void* Data = nullptr;
+    // A synchronous transfer waits once: its request and its task share one event, which the
+    // worker sets on a refused registration or, after a successful one, when the task ends.
+    bool WakeOnTaskEnd = false;
 };
 
 // Request kinds.
