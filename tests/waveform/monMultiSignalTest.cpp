@@ -175,6 +175,9 @@ TEST_F(WindowFixture, TraceRowsFollowTheMapping) {
 
 TEST_F(WindowFixture, ChannelWithoutSamplesOrUncheckedIsSkipped) {
     Open(true);
+    // Only " Uа" and " Ub" ticked, so no later channel can paint over " Ub".
+    for (int i = 0; i < w->ChanelList->count(); ++i)
+        w->ChanelList->item(i)->setCheckState(i == 1 || i == 2 ? Qt::Checked : Qt::Unchecked);
     Fill(1, 64, 32768 + 3000);
     w->FormRis();
     EXPECT_GT(CountColour(Rgb(0x00FFFF)), 50);

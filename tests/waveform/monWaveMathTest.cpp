@@ -93,9 +93,12 @@ TEST(WaveSchet, PositionIsPulledBackAndKeptInRange) {
     one.QuantCount = 512;
     one.ClientWidth = 400;
     one.Zoom = 1;
-    one.Position = 150; // 400 + 150 - 17 > 512
+    one.Position = 130; // 400 + 130 - 17 > 512
     Schet(one);
     EXPECT_EQ(one.Position, 512 - 400 - 16);
+    one.Position = 129; // not past the end: only kept within the maximum
+    Schet(one);
+    EXPECT_EQ(one.Position, 512 - 400 + 15);
 
     TmsView empty;
     empty.QuantCount = 0;
@@ -134,6 +137,8 @@ TEST(WaveMapping, ValueToYAndZeroLine) {
     EXPECT_EQ(ZeroLineY(200, 0), 100);
     EXPECT_EQ(ValueToY(200, 0, 1000, 0.05), 50) << "larger amounts higher up";
     EXPECT_EQ(ValueToY(200, 0, -1000, 0.05), 150);
+    EXPECT_EQ(ValueToY(200, 0, 1015, 0.05), 50) << "50.75 pixels: the fraction is dropped";
+    EXPECT_EQ(ValueToY(200, 0, -1015, 0.05), 150);
     EXPECT_EQ(ValueToY(200, 30, 0, 0.05), 130) << "the offset moves everything";
     // H = 201 (remainder 1 on division by 4): the two rows differ by one.
     EXPECT_EQ(SampleToY(201, 0, 32768, 0.01), 101);
