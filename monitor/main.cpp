@@ -9,6 +9,9 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "tools/qzsim/MeterSimulator.h"
+#ifdef QZ_WITH_WAVEFORM
+#include "waveform/monWaveformView.h"
+#endif
 
 #include <QApplication>
 #include <QComboBox>
@@ -87,6 +90,9 @@ int main(int argc, char** argv) {
         qz::TmonFormOptions opt;
         opt.Exchange = qz::MakeRealExchangeFactory();
         opt.ConnectionDialog = qz::MakeConnectionListDialog();
+#ifdef QZ_WITH_WAVEFORM
+        opt.WaveformFactory = qz::MakeWaveformView; // "Сигнал": the waveform window
+#endif
         qz::TForm1 w(std::move(opt));
         w.show();
         if (demo) {

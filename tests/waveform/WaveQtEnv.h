@@ -1,4 +1,5 @@
-// One offscreen QApplication for the waveform window tests, and event helpers.
+// One offscreen QApplication for the waveform window tests, a private home folder so no test
+// touches the real one, and event helpers.
 #pragma once
 
 #include <QApplication>
@@ -9,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace qz::test {
 
@@ -24,8 +29,11 @@ public:
     void TearDown() override {
         delete App;
         App = nullptr;
+        std::error_code ec;
+        if (!Folder.empty()) std::filesystem::remove_all(Folder, ec);
     }
     static inline QApplication* App = nullptr;
+    static inline std::string Folder;
 };
 
 inline ::testing::Environment* const kWaveQtEnvironment =

@@ -1,0 +1,84 @@
+// The whole waveform road: the main window polls the simulated meter, "Сигнал" opens the
+// waveform window and starts the waveform thread, blocks refill the experiment and turn the
+// busy indicator, and Esc in the waveform window switches the display off again.
+#include "WaveQtEnv.h"
+
+#include "channel/LCAObject.h"
+#include "monitor/monCommandLine.h"
+#include "tools/qzsim/MeterSimulator.h"
+#include "waveform/monWaveformView.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+
+#include <functional>
+
+namespace qz {
+namespace {
+
+class NoMessages : public ImonMessages {
+public:
+    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
+        ADD_FAILURE() << "unexpected message: " << t;
+    }
+};
+
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+TEST(WaveformRoad, SimulatedMeterBlocksReachTheWindow) {
+    TWMultiSignal::ForgetSavedState();
+    LCAInitialize();
+    TSimOptions so;
+    so.ModelIndex = 1; // with the neutral channels
+    so.Address = 321;
+    so.ListenPort = 0;
+    TMeterSimulator sim(so);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+
+    TmonFormOptions o;
+    o.Settings = std::make_unique<TmonIniFile>(kMonitorProductName, "wave.ini");
+    o.Messages = std::make_unique<NoMessages>();
+    o.Exchange = MakeRealExchangeFactory();
+    o.WaveformFactory = MakeWaveformView;
+    auto w = std::make_unique<TForm1>(std::move(o));
+    w->UseOwnedConnection(MakeTcpConnection(1, 321, "127.0.0.1", sim.port()), true);
+    ASSERT_TRUE(w->Running());
+
+    w->ChkViewSinus->setChecked(true);
+    TWMultiSignal* ws = w->findChild<TWMultiSignal*>();
+    ASSERT_NE(ws, nullptr);
+    EXPECT_TRUE(ws->isVisible());
+    EXPECT_EQ(ws->Exp()->ChannelCount(), 11);
+    ASSERT_TRUE(WaitUntil([&] { return ws->Label4->text() == "|"; }, 30000))
+        << "fewer than two waveform blocks";
+    EXPECT_EQ(ws->QuantCount(), 64) << "code 2 asked for";
+    EXPECT_GT(ws->Exp()->Channels[1]->SampleCount(), 0u);
+    // The simulated phase voltage is not flat.
+    const TSigChannel* ua = ws->Exp()->Channels[1];
+    const auto [lo, hi] = std::minmax_element(ua->Samples.begin(), ua->Samples.end());
+    EXPECT_GT(*hi - *lo, 1000);
+
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(ws, &esc);
+    ASSERT_TRUE(WaitUntil([&] { return w->findChild<TWMultiSignal*>() == nullptr; }, 20000))
+        << "the window was not freed";
+    EXPECT_FALSE(w->ChkViewSinus->isChecked());
+    EXPECT_TRUE(w->Running()) << "polling goes on";
+
+    w->close();
+    EXPECT_FALSE(w->Running());
+    w.reset();
+    sim.Stop();
+}
+
+} // namespace
+} // namespace qz
