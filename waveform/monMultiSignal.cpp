@@ -156,6 +156,7 @@ void TWMultiSignal::BuildForm() {
     setWindowTitle("MultiSignal");
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
+    setCursor(Qt::OpenHandCursor); // pan until a modifier key says otherwise
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(200, 206);
     resize(404, 242);

@@ -70,22 +70,10 @@ public:
 
 } // namespace
 
-TEST(SignalChannels, TablesWithAndWithoutNeutral) {
+TEST(SignalChannels, NineWithoutNeutralSkipUnAndIn) {
     TmonSignalControl n(true);
-    TSigExperiment* e = n.Experiment();
-    ASSERT_EQ(e->ChannelCount(), 11);
-    EXPECT_EQ(e->ChannelMask.load(), 255);
-    EXPECT_EQ(e->SizeCode.load(), 2);
-    EXPECT_EQ(e->BackgroundColour, 0xFF000005u);
-    EXPECT_EQ(e->Channels[0]->Name, " Un");
-    EXPECT_EQ(e->Channels[1]->Name, " U\xD0\xB0") << "Cyrillic а";
-    EXPECT_EQ(e->Channels[8]->Name, " U\xD0\xB0"
-                                    "b");
-    EXPECT_EQ(e->Channels[10]->Number, 11);
-    EXPECT_EQ(e->Channels[6]->Colour, 0x8000FFu);
-    for (const TSigChannel* c : e->Channels)
-        EXPECT_EQ(c->Group, "QZ");
-
+    EXPECT_EQ(n.Experiment()->ChannelCount(), 11);
+    EXPECT_EQ(n.Experiment()->ChannelMask.load(), 255);
     TmonSignalControl w(false);
     const TSigExperiment* f = w.Experiment();
     ASSERT_EQ(f->ChannelCount(), 9);
@@ -93,7 +81,6 @@ TEST(SignalChannels, TablesWithAndWithoutNeutral) {
     const int numbers[9] = {2, 3, 4, 5, 6, 7, 9, 10, 11};
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(f->Channels[size_t(i)]->Number, numbers[i]) << i;
-    EXPECT_EQ(f->Channels[6]->Colour, 0x004566u);
 }
 
 TEST(SignalRefill, InterleavingByMaskWithoutNeutral) {

@@ -284,12 +284,6 @@ TEST(WaveReadout, SampleUnderPointer) {
     EXPECT_EQ(HeightAtRow(15, 200, 100), 15);
 }
 
-TEST(WaveMessages, ShowSampleCentres) {
-    EXPECT_EQ(PositionCentring(300, 400, 4), 300 - 50);
-    EXPECT_EQ(PositionCentring(300, 400, -2), 300 - 400);
-    EXPECT_EQ(PositionCentring(300, 400, 1), 100);
-}
-
 TEST(WaveBusy, TurnsAndLeavesOtherTexts) {
     std::string c = "-";
     std::string seen;
