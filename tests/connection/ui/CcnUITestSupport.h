@@ -7,6 +7,8 @@
 
 #include <QApplication>
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <memory>
 #include <string>
@@ -14,17 +16,30 @@
 
 namespace qz::test {
 
-inline QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_connection_ui";
-    static char* argv[] = {name, nullptr};
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication* app = [] {
-        auto* a = new QApplication(argc, argv);
+// One offscreen application for all window tests, freed when the tests end (its font
+// database goes with it).
+class TccnQtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "test_connection_ui";
+        static char* argv[] = {name, nullptr};
+        Instance = new QApplication(argc, argv);
         QApplication::setApplicationName(QString::fromUtf8("Монитор Каврен-QZ2"));
-        return a;
-    }();
-    return *app;
+    }
+    void TearDown() override {
+        delete Instance;
+        Instance = nullptr;
+    }
+    static inline QApplication* Instance = nullptr;
+};
+
+inline ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TccnQtEnvironment);
+
+inline QApplication& App() {
+    return *TccnQtEnvironment::Instance;
 }
 
 class TFakeMessages : public IccnMessages {
