@@ -295,8 +295,10 @@ TccnEditComPortFrame::TccnEditComPortFrame(QWidget* parent, IccnMessages& messag
     std::vector<TComPortInfo> ports;
     FillCOMPortList(&ports);
     ComboComPort = AddCombo("ComboComPort", "Com-порт", {}, true);
-    for (const TComPortInfo& p : ports)
+    for (const TComPortInfo& p : ports) {
         ComboComPort->addItem(U(p.Name), U(p.Device));
+        ComboComPort->setItemData(ComboComPort->count() - 1, U(p.Device), Qt::ToolTipRole);
+    }
     lblComPortDevice = new QLabel(this);
     lblComPortDevice->setObjectName("lblComPortDevice");
     FForm->addRow(QString(), lblComPortDevice);

@@ -80,7 +80,12 @@ TEST_F(EditConnection, LoadsTheConnectionAndStoresItBackOnOk) {
     EXPECT_EQ(F().comboConModeType->count(), 4); // never the optical attachment here
     EXPECT_EQ(Find<QSpinBox>("spedtFactoryNum")->value(), 1234);
     EXPECT_EQ(Find<QSpinBox>("spedtDeviceAddress")->value(), 77);
-    EXPECT_EQ(Find<QComboBox>("ComboComPort")->currentText(), "COM3");
+    auto* ports = Find<QComboBox>("ComboComPort");
+    EXPECT_EQ(ports->currentText(), "COM3");
+    // The machine's ports by number, each with its device.
+    ASSERT_EQ(ports->count(), 2);
+    EXPECT_EQ(ports->itemText(0), "COM1");
+    EXPECT_EQ(ports->itemData(0, Qt::ToolTipRole).toString(), "/dev/ttyS0");
     EXPECT_EQ(Find<QComboBox>("ComboBaudRate")->currentText(), "9600");
     EXPECT_EQ(Find<QLineEdit>("lePhoneNumber")->text(), "8-800");
 
@@ -145,7 +150,12 @@ TEST_F(EditConnection, ComPortAndSpeedSurviveAChangeOfModeAndTheEarlierModeComes
 
     ChooseMode(cmtPhoneModem232);
     EXPECT_EQ(F().CurrentConMode()->ConModeType(), cmtPhoneModem232);
-    EXPECT_EQ(Find<QComboBox>("ComboComPort")->currentText(), "COM3");
+    auto* ports = Find<QComboBox>("ComboComPort");
+    EXPECT_EQ(ports->currentText(), "COM3");
+    // The machine's ports by number, each with its device.
+    ASSERT_EQ(ports->count(), 2);
+    EXPECT_EQ(ports->itemText(0), "COM1");
+    EXPECT_EQ(ports->itemData(0, Qt::ToolTipRole).toString(), "/dev/ttyS0");
     EXPECT_EQ(Find<QComboBox>("ComboBaudRate")->currentText(), "4800");
     EXPECT_EQ(Find<QSpinBox>("spedtMaxAttemptCountOnConnect")->value(), 5); // the modem's own
     Find<QComboBox>("ComboBaudRate")->setEditText("2400");
