@@ -191,7 +191,9 @@ TccnConnectionListFrame::TccnConnectionListFrame(QWidget* parent, TccnConnection
     QFont small = grdConnection->font();
     small.setPixelSize(11);
     grdConnection->setFont(small);
-    grdConnection->horizontalHeader()->setFont(small);
+    QFont header = small;
+    header.setPixelSize(10);
+    grdConnection->horizontalHeader()->setFont(header);
     grdConnection->horizontalHeader()->setFixedHeight(kRowHeight);
     grdConnection->horizontalHeader()->setStretchLastSection(true);
     grdConnection->horizontalHeader()->setMinimumSectionSize(0);
