@@ -602,6 +602,15 @@ void TForm1::BDevicesClick() {
                 ShowMessage(kCaptionError, TmonMessageIcon::Error, e.what());
             }
             if (ChkViewSinus->isChecked()) ToggleViewSinus();
+        } else if (FConnection && FConnection != FOwnedConnection.get()) {
+            // Closed without a choice, but the list may have changed under the current
+            // connection: it may be gone (never touch it again) or edited (show it anew).
+            try {
+                SelectConnection(FConnections.FindByID(FSelectedID));
+            } catch (const std::exception& e) {
+                SelectConnection(nullptr);
+                ShowMessage(kCaptionError, TmonMessageIcon::Error, e.what());
+            }
         }
     }
     // The dialog may have added, changed or deleted connections: keep them on disk now.

@@ -322,6 +322,31 @@ TEST_F(WindowTest, CancelledDialogKeepsSelectionButStoresList) {
     EXPECT_EQ(disk.ReadSelectedID(), -1);
 }
 
+TEST_F(WindowTest, DeletingTheCurrentConnectionInACancelledDialogLeavesNoneSelected) {
+    bool remove = false;
+    auto w = Make([&remove](TmonFormOptions& o) {
+        o.ConnectionDialog = [&remove](QWidget*, TccnConnectionList& list,
+                                       const TccnConnectionListUIOptions&, int32_t& selected) {
+            if (!remove) { // first use: add one and choose it
+                auto c = MakeCommandLineConnection(1, 77, 3);
+                list.AddConnection(*c);
+                selected = c->ConID;
+                return true;
+            }
+            list.DeleteConnection(selected); // second use: delete it and close
+            return false;
+        };
+    });
+    w->BDevices->click();
+    ASSERT_TRUE(w->CurrentConnection());
+    EXPECT_EQ(w->CurrentConnection()->CustomDevice()->FactoryNum(), 77);
+    remove = true;
+    w->BDevices->click();
+    EXPECT_FALSE(w->CurrentConnection()); // not a pointer into the freed item
+    w->BStart->click();                   // and Start has nothing to start
+    EXPECT_FALSE(w->Running());
+}
+
 TEST_F(WindowTest, SaveWritesCsvOnlyWhileRunning) {
     auto w = Make();
     w->ConnectFromCommandLine(0, 1234, 1, false);
