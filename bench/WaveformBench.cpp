@@ -25,6 +25,7 @@ QApplication* App() {
 void BM_FormRis(benchmark::State& state) {
     App();
     const int width = int(state.range(0));
+    qz::TWMultiSignal::ForgetSavedState(); // a window of its own, not the last one's state
     qz::TmonSignalControl control(true);
     qz::TWMultiSignal w(nullptr, control.Experiment(), true);
     control.Open(w);
