@@ -1,4 +1,4 @@
-if("tools" IN_LIST QZ_COMPONENTS AND TARGET qz_qzsim)
-  qz_add_fuzzer(fuzz_qzsim_requests SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_qzsim_requests.cpp
-                LIBS qz_qzsim)
+if(TARGET qz_qzcli)
+  qz_add_fuzzer(fuzz_cli_args SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_cli_args.cpp
+                LIBS qz_qzcli qz_qzsim)
 endif()
