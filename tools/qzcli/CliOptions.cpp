@@ -48,10 +48,11 @@ std::string CliHelpText() {
            "\n"
            "  qzcli poll (--id N [--settings FILE] | --model NAME --factory N\n"
            "              (--tcp ADDR:PORT | --com COMn [--baud B]) | --demo [--model NAME])\n"
-           "             [--count K] [--json] [--csv [DIR]] [--demo-log FILE]\n"
+           "             [--count K] [--json] [--csv [DIR]] [--signal] [--demo-log FILE]\n"
            "      опрос 3-секундных данных; --count K: остановиться после K записей;\n"
            "      --json: одна запись JSON на строку; --csv: каждая запись в файл CSV\n"
-           "      (в DIR или в папку документов);\n"
+           "      (в DIR или в папку документов); --signal: читать и формы сигналов,\n"
+           "      последний блок попадает в файл CSV;\n"
            "      --demo: встроенный имитатор измерителя на 127.0.0.1.\n"
            "      Модели: qz2, qz2m, qz2c, qz2a, qz2am, qz2ac. Ctrl-C останавливает опрос.\n";
 }
@@ -140,6 +141,8 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
                 return false;
             }
             out.Baud = uint32_t(n);
+        } else if (a == "--signal") {
+            out.Signal = true;
         } else if (a == "--demo") {
             out.Demo = true;
         } else if (a == "--demo-log") {

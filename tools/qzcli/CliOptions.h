@@ -32,7 +32,8 @@ struct TCliOptions {
     int64_t Count = 0; // 0: until stopped
     bool Json = false;
     bool Csv = false;
-    std::string CsvDir; // empty: the documents product folder
+    std::string CsvDir;  // empty: the documents product folder
+    bool Signal = false; // also read waveforms; the CSV then holds the last block
 };
 
 // Parses the arguments after the program name. False with a message in `error` (Russian,

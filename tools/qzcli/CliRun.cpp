@@ -9,6 +9,8 @@
 #include "settings/monIniFile.h"
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzsim/MeterSimulator.h"
+#include "waveform/monSignalControl.h"
+#include "waveform/monWaveMath.h"
 
 #include <cerrno>
 #include <mutex>
@@ -60,6 +62,43 @@ std::unique_ptr<TccnConnection> MakeConnection(int modelIndex, int32_t factory,
     return c;
 }
 
+// The waveform window without a window: what the refill needs of it, and the factors that
+// turn stored samples into volts and amperes for the CSV file.
+class THeadlessSignalWindow : public ImsSignalWindow {
+public:
+    explicit THeadlessSignalWindow(bool neutral) : Neutral(neutral) {}
+    void SetFullScales(int, int) override {}
+    void RemovePointCountItem(int) override {}
+    void SetQuantCount(int) override {}
+    void SetZoom(int) override {}
+    void ShowWindow() override {}
+    void Schet() override {}
+    void FormResize() override {}
+    void SetScales(double voltage, double current) override {
+        std::lock_guard<std::mutex> lock(Mutex);
+        U = UCoefOf(voltage);
+        I = ICoefOf(current, Neutral);
+    }
+    void FormRis() override {}
+    bool ItemChecked(int) const override { return true; } // every channel, line voltages too
+    std::string BusyCaption() const override { return Busy; }
+    void SetBusyCaption(const std::string& caption) override { Busy = caption; }
+    double UCoef() const override {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return U;
+    }
+    double ICoef() const override {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return I;
+    }
+
+private:
+    bool Neutral;
+    mutable std::mutex Mutex;
+    double U = 0, I = 0;
+    std::string Busy = "-";
+};
+
 // Prints each record as it comes and tells the waiting main thread how the exchange ended.
 class TPrinter : public IExchangeListener {
 public:
@@ -71,6 +110,7 @@ public:
     void OnData3sec() override {
         const TmonStorage snap = Storage.Snapshot();
         std::lock_guard<std::mutex> lock(Mutex);
+        std::lock_guard<std::mutex> signalLock(SignalMutex); // the experiment, for the CSV
         if (O.Json) {
             Out << RecordJson(snap.Data3sec) << '\n';
         } else {
@@ -95,7 +135,25 @@ public:
         (void)!write(EndFd, &one, sizeof one);
     }
 
+    // A waveform block: into the experiment, which the next CSV file carries.
+    void OnSignalData(uint8_t mask, uint8_t code) override {
+        if (!Signal) return;
+        const TmonStorage snap = Storage.Snapshot();
+        std::lock_guard<std::mutex> lock(SignalMutex);
+        Signal->OnSignalData(*SignalWindow, snap, mask, code, ModelIsA);
+        ++Blocks;
+    }
+    void OnSignalEnd(int32_t, int32_t status) override {
+        std::lock_guard<std::mutex> lock(Mutex);
+        if (status != 0) Err << "Данный измеритель не предоставляет формы сигналов\n";
+    }
+
     TExchangeThread* Thread = nullptr;
+    TmonSignalControl* Signal = nullptr;
+    THeadlessSignalWindow* SignalWindow = nullptr;
+    bool ModelIsA = false;
+    int64_t Blocks = 0;
+    std::mutex SignalMutex;
     int64_t Records = 0;
     int32_t Code = 0, Status = 0;
     std::string Text;
@@ -105,12 +163,14 @@ private:
     void SaveCsv(const TmonStorage& snap) {
         std::string error, file;
         bool ok;
+        // The last waveform block goes with the record once one has arrived.
+        const TSigExperiment* exp = Signal && Blocks > 0 ? Signal->Experiment() : nullptr;
+        const double iF = exp ? SignalWindow->ICoef() : 0, uF = exp ? SignalWindow->UCoef() : 0;
         if (!O.CsvDir.empty()) {
             file = O.CsvDir + "/" + MeasurementsCsvFileName(Device.FactoryNumber, NowDateTime());
-            ok = WriteMeasurementsCsv(Device, snap, 0, 0, nullptr, file, TmonCsvOptions(), &error);
+            ok = WriteMeasurementsCsv(Device, snap, iF, uF, exp, file, TmonCsvOptions(), &error);
         } else {
-            ok = SaveMeasurementsToFile(Device, snap, 0, 0, nullptr, TmonCsvOptions(), &file,
-                                        &error);
+            ok = SaveMeasurementsToFile(Device, snap, iF, uF, exp, TmonCsvOptions(), &file, &error);
         }
         if (ok)
             Err << "Сохранено: " << file << '\n';
@@ -188,8 +248,12 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
     int result = 0;
     {
         TmonSharedStorage storage;
-        std::unique_ptr<TMainExchangeThread> thread;
         std::unique_ptr<TPrinter> printer;
+        std::unique_ptr<TmonSignalControl> signal;
+        std::unique_ptr<THeadlessSignalWindow> signalWindow;
+        // Threads last: they go first, before anything they use.
+        std::unique_ptr<TMainExchangeThread> thread;
+        std::unique_ptr<TSignalExchangeThread> signalThread;
         try {
             const TccnCustomDevice* device = connection->CustomDevice();
             const int type = device ? int(device->DeviceType()) : -1;
@@ -198,6 +262,15 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             storage.Update([&](TmonStorage& s) { s.Settings.HasNeutral = neutral ? 1 : 0; });
             printer = std::make_unique<TPrinter>(o, out, err, storage, *connection, neutral, endFd);
             thread = std::make_unique<TMainExchangeThread>(printer.get(), connection, &storage);
+            if (o.Signal) {
+                signal = std::make_unique<TmonSignalControl>(neutral);
+                signalWindow = std::make_unique<THeadlessSignalWindow>(neutral);
+                printer->Signal = signal.get();
+                printer->SignalWindow = signalWindow.get();
+                printer->ModelIsA = ModelIsA(ModelIndexOfDeviceTypeValue(type));
+                signalThread = std::make_unique<TSignalExchangeThread>(
+                    printer.get(), connection, &storage, signal->Experiment());
+            }
         } catch (const std::exception& e) {
             err << e.what() << '\n';
             close(endFd);
@@ -206,6 +279,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
         }
         printer->Thread = thread.get();
         thread->Start();
+        if (signalThread) signalThread->Start();
         pollfd fds[2] = {{endFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
         bool stopping = false;
         for (;;) {
@@ -219,12 +293,18 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             }
         }
         thread->Join();
+        if (signalThread) {
+            // Polling is over; the waveforms stop with it.
+            signalThread->Stop();
+            signalThread->Join();
+        }
         std::lock_guard<std::mutex> lock(printer->Mutex);
         if (printer->Code != 0 || printer->Status != 0) {
             err << "Ошибка обмена с измерителем: " << printer->Text << '\n';
             result = 1;
         }
         thread.reset();
+        signalThread.reset();
     }
     close(endFd);
     LCAFinalize();

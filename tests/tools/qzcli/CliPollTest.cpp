@@ -7,10 +7,12 @@
 #include "tools/qzcli/CliRun.h"
 #include "tools/qzsim/MeterSimulator.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sstream>
 #include <sys/eventfd.h>
 #include <thread>
@@ -261,4 +263,36 @@ TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
     std::ostringstream out3, err3;
     EXPECT_EQ(RunPoll(missing, out3, err3, -1), 2);
     EXPECT_NE(err3.str().find("12345"), std::string::npos) << err3.str();
+}
+
+TEST(QzcliPoll, SignalPutsTheLastWaveformBlockIntoTheCsv) {
+    SetDefaultPCASleeper([](uint32_t) {});
+    auto lines = [](const std::string& file) {
+        std::ifstream in(file);
+        return size_t(
+            std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+    };
+    auto newest = [](const std::string& dir) {
+        std::string last;
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().string() > last) last = e.path().string();
+        return last;
+    };
+    TempDir plain, withSignal;
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Poll;
+    o.Demo = true;
+    o.Count = 1;
+    o.Csv = true;
+    o.CsvDir = plain.path;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
+    const size_t base = lines(newest(plain.path));
+
+    o.Count = 3; // blocks come about once a second: by the third record there is one
+    o.Signal = true;
+    o.CsvDir = withSignal.path;
+    ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
+    const size_t signal = lines(newest(withSignal.path));
+    EXPECT_GE(signal, base + 64) << "no waveform lines after the measurements";
 }
