@@ -231,6 +231,13 @@ void TPhysicoLine::StartIO() {
     }
     k.State = k.Direction == 0 ? TLCACommand::stWriting : TLCACommand::stReading;
     ArmTimer(k.TimeoutMs);
+    // A write usually goes out at once and an answer may already be waiting: finish such a
+    // transfer now instead of after another turn of the wait. The line is then served again
+    // before the worker waits (the task may have ended, or must reconnect and start anew).
+    if (Block(k.Direction).Advance()) {
+        HandleSignal(k.Direction == 0 ? enWrite : enRead);
+        Thread->ServeAgain = true;
+    }
 }
 
 void TPhysicoLine::AbortCurrent() {
@@ -448,8 +455,11 @@ void TLCAThread::Body() {
     epoll_event events[64];
     try {
         while (!Terminated) {
-            for (auto& line : Lines)
-                line->Serve();
+            do {
+                ServeAgain = false;
+                for (auto& line : Lines)
+                    line->Serve();
+            } while (ServeAgain);
             for (auto& line : Lines)
                 line->UpdateWaitSet();
             const int n = epoll_wait(EpollFd, events, 64, -1);

@@ -172,6 +172,7 @@ private:
     TLCALogProc LogProc;
     std::vector<std::unique_ptr<TPhysicoLine>> Lines;
     bool Terminated = false;
+    bool ServeAgain = false; // a transfer ended while the lines were served
     int EpollFd = -1;
     int WakeFd = -1;
 
