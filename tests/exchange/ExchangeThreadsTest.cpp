@@ -49,6 +49,7 @@ public:
         std::lock_guard<std::mutex> lock(m);
         records.push_back(requestCount ? requestCount() : 0);
         sleptAtRecord.push_back(slept ? slept->load() : 0);
+        if (onRecord) onRecord(records.size());
         if (stopAfter && records.size() >= stopAfter && thread) thread->Stop();
         cv.notify_all();
     }
@@ -92,6 +93,7 @@ public:
     std::vector<std::pair<uint8_t, uint8_t>> signals;
     std::function<uint64_t()> requestCount;
     std::function<void(size_t)> onSignal;
+    std::function<void(size_t)> onRecord; // on the thread, before its next cycle
     std::atomic<uint32_t>* slept = nullptr;
     size_t stopAfter = 0;
     TExchangeThread* thread = nullptr;
@@ -276,10 +278,11 @@ TEST_F(Exchange, SettingsAreReadOnTheFirstCycleAndAgainOnlyOnAChange) {
     TMainExchangeThread t(&rec, conn.get(), &storage);
     rec.thread = &t;
     t.SetClock(vc.Make());
-    t.Start();
     // After the second record the meter reports a new change time.
-    ASSERT_TRUE(rec.WaitRecords(2));
-    sim->SetSettingsChange(true, At(7, 30, 0));
+    rec.onRecord = [&](size_t n) {
+        if (n == 2) sim->SetSettingsChange(true, At(7, 30, 0));
+    };
+    t.Start();
     ASSERT_TRUE(rec.WaitEnd());
     ASSERT_EQ(rec.records.size(), 4u);
     // time + settings + coefficients + record, then time + record.
