@@ -200,10 +200,10 @@ int TPCAComPort::Connect() {
     }
 }
 
-int TPCAComPort::ConnectPhone() {
+int TPCAComPort::BeginModemDialogue() {
     lastError_ = pcaNotImplemented;
     RaiseModemLines();
-    TModemLines lines = device_->GetModemLines();
+    const TModemLines lines = device_->GetModemLines();
     if (!lines.CTS) {
         lastError_ = pcaNoModem;
         return -1;
@@ -212,6 +212,24 @@ int TPCAComPort::ConnectPhone() {
         lastError_ = pcaOk;
         return 0;
     }
+    return kGoOn;
+}
+
+int TPCAComPort::EndModemCall() {
+    if (Carrier()) {
+        lastError_ = pcaOk;
+        return 0;
+    }
+    if (params_.Mode() == ModePhone)
+        HangUpPhone();
+    else
+        HangUpRadio();
+    lastError_ = pcaNoModemConnection;
+    return -1;
+}
+
+int TPCAComPort::ConnectPhone() {
+    if (const int done = BeginModemDialogue(); done != kGoOn) return done;
     uint8_t buf[kReplySize];
     // Numeric result codes, no echo, result codes on, DCD follows the carrier, hang up when
     // DTR drops.
@@ -240,27 +258,11 @@ int TPCAComPort::ConnectPhone() {
     else
         dial = "ATd\r";
     Command(dial, timings_.DialReplyMs, buf, kReplySize); // the result code ends the read
-    if (Carrier()) {
-        lastError_ = pcaOk;
-        return 0;
-    }
-    HangUpPhone();
-    lastError_ = pcaNoModemConnection;
-    return -1;
+    return EndModemCall();
 }
 
 int TPCAComPort::ConnectRadio() {
-    lastError_ = pcaNotImplemented;
-    RaiseModemLines();
-    TModemLines lines = device_->GetModemLines();
-    if (!lines.CTS) {
-        lastError_ = pcaNoModem;
-        return -1;
-    }
-    if (lines.DCD) {
-        lastError_ = pcaOk;
-        return 0;
-    }
+    if (const int done = BeginModemDialogue(); done != kGoOn) return done;
     uint8_t buf[kReplySize];
     std::string init = params_.StringBytes(TPCAParams::OffInitString, TPCAParams::MaxInitString);
     if (!init.empty()) {
@@ -272,13 +274,7 @@ int TPCAComPort::ConnectRadio() {
     }
     Command("c " + params_.StringBytes(TPCAParams::OffCallNumber, TPCAParams::MaxCallNumber) + "\r",
             timings_.DialReplyMs, buf, kReplySize);
-    if (Carrier()) {
-        lastError_ = pcaOk;
-        return 0;
-    }
-    HangUpRadio();
-    lastError_ = pcaNoModemConnection;
-    return -1;
+    return EndModemCall();
 }
 
 int TPCAComPort::ConnectOpto() {

@@ -92,6 +92,12 @@ private:
     // Sends a command and reads the reply into buf (zeroed first); the reply's length, 0
     // when nothing came.
     uint32_t Command(const std::string& cmd, uint32_t timeoutMs, uint8_t* buf, uint32_t size);
+    // The first step of both modem dialogues: no CTS ends it with -1, a call still up (DCD)
+    // with 0; kGoOn lets the dialogue go on.
+    static constexpr int kGoOn = 1;
+    int BeginModemDialogue();
+    // The last step: carrier means connected; otherwise the modem is hung up its own way.
+    int EndModemCall();
     int ConnectPhone();
     int ConnectRadio();
     int ConnectOpto();
