@@ -1,5 +1,7 @@
 #include "channel/PCAEthernetTCP.h"
 
+#include "tests/support/TcpListener.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -16,28 +18,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A listener on 127.0.0.1 playing the meter.
-struct Server {
-    int fd = -1;
-    uint16_t port = 0;
-    explicit Server(int backlog = 4) {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        listen(fd, backlog);
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
-    }
-    ~Server() { close(fd); }
-    // The next accepted connection (-1 when none comes within 2 s).
-    int Accept() {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 2000) <= 0) return -1;
-        return accept(fd, nullptr, nullptr);
-    }
-};
+using Server = qz::test::TcpListener;
 
 std::string Receive(int fd, size_t want) {
     std::string out;

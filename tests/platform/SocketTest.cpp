@@ -1,5 +1,7 @@
 #include "platform/Socket.h"
 
+#include "tests/support/TcpListener.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -14,22 +16,7 @@ namespace qz {
 namespace {
 
 // A listening socket on 127.0.0.1 and a port the system picked.
-struct Listener {
-    int fd = -1;
-    uint16_t port = 0;
-    explicit Listener(int backlog = 4) {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        listen(fd, backlog);
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
-    }
-    ~Listener() { close(fd); }
-};
+using Listener = qz::test::TcpListener;
 
 in_addr_t Loopback() {
     return htonl(INADDR_LOOPBACK);
