@@ -194,7 +194,7 @@ bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale) {
                              : FProtocol->ReadArchive3sec(data, size, time);
     if (!ok || Terminated()) return false;
     // Decode outside the lock, publish under it.
-    const TmonSettings settings = FStorage->Snapshot().Settings;
+    const TmonSettings settings = FStorage->Settings();
     TmonData3sec decoded;
     if (Decode3sec(data, size, extended, settings, voltageScale, currentScale, decoded) ==
         TmonDecodeResult::TooShort)
@@ -258,7 +258,7 @@ TSignalExchangeThread::~TSignalExchangeThread() {
 void TSignalExchangeThread::Execute() {
     CreateProtocol();
     // Waveform requests start once the polling thread has the meter's settings.
-    while (std::fabs(FStorage->Snapshot().Settings.VoltageRatio) < 1e-4 && !Terminated())
+    while (std::fabs(FStorage->Settings().VoltageRatio) < 1e-4 && !Terminated())
         SleepFor(100);
     while (!Terminated()) {
         const uint32_t start = Ticks();

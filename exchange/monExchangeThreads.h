@@ -33,6 +33,11 @@ public:
         std::lock_guard<std::mutex> lock(Mutex);
         return Data;
     }
+    // Only the meter's settings, which the decoding and the waveform thread need.
+    TmonSettings Settings() const {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return Data.Settings;
+    }
     // Runs f on the storage under the lock.
     template <class F> void Update(F&& f) {
         std::lock_guard<std::mutex> lock(Mutex);
