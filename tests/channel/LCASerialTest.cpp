@@ -1,7 +1,7 @@
 // Logical channels sharing one serial port, on a scripted line.
 #include "channel/LCAObject.h"
 #include "channel/PCAComPort.h"
-#include "platform/FakeSerialDevice.h"
+#include "tests/support/FakeSerialDevice.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

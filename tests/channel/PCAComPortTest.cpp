@@ -1,5 +1,5 @@
 #include "channel/PCAComPort.h"
-#include "platform/FakeSerialDevice.h"
+#include "tests/support/FakeSerialDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "channel/PCAComPort.h"
 #include "channel/PCAEthernetTCP.h"
 #include "channel/PCAType.h"
-#include "platform/FakeSerialDevice.h"
+#include "tests/support/FakeSerialDevice.h"
 
 #include <gtest/gtest.h>
 

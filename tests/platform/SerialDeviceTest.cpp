@@ -1,5 +1,5 @@
 #include "platform/SerialDevice.h"
-#include "platform/FakeSerialDevice.h"
+#include "tests/support/FakeSerialDevice.h"
 
 #include <gtest/gtest.h>
 

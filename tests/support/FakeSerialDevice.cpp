@@ -1,4 +1,4 @@
-#include "platform/FakeSerialDevice.h"
+#include "tests/support/FakeSerialDevice.h"
 
 #include <cerrno>
 #include <poll.h>
