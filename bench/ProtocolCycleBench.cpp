@@ -5,7 +5,7 @@
 #include "channel/LCAObject.h"
 #include "channel/PCAType.h"
 #include "protocol/CommonQZ2Protocol.h"
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -1,7 +1,7 @@
 // Command lines of qzcli and qzsim from arbitrary bytes: arguments are the NUL-separated
 // pieces of the input. Parsing must never crash, whatever it is given.
+#include "simulator/SimOptions.h"
 #include "tools/qzcli/CliOptions.h"
-#include "tools/qzsim/SimOptions.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Arbitrary bytes on the simulated meter's line: the request framer cuts them into frames in
 // pieces of arbitrary size, and the meter answers every frame it accepts.
-#include "tools/qzsim/MeterResponder.h"
+#include "simulator/MeterResponder.h"
 
 #include "protocol/KavrenCommand.h"
 

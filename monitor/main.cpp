@@ -8,7 +8,7 @@
 #include "connection/ui/CcnConnectionListUI.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 #ifdef QZ_WITH_WAVEFORM
 #include "waveform/monWaveformView.h"
 #endif

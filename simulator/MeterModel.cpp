@@ -1,4 +1,4 @@
-#include "tools/qzsim/MeterModel.h"
+#include "simulator/MeterModel.h"
 
 #include "protocol/KavrenCommand.h"
 #include "protocol/QZ2Commands.h"

@@ -1,4 +1,4 @@
-#include "tools/qzsim/MeterResponder.h"
+#include "simulator/MeterResponder.h"
 
 #include "protocol/KavrenCommand.h"
 #include "protocol/QZ2Commands.h"

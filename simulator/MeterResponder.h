@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/DateTime.h"
-#include "tools/qzsim/MeterModel.h"
+#include "simulator/MeterModel.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -2,8 +2,8 @@
 // on its own thread) or serves a pseudo-terminal, until Stop().
 #pragma once
 
-#include "tools/qzsim/MeterResponder.h"
-#include "tools/qzsim/SimOptions.h"
+#include "simulator/MeterResponder.h"
+#include "simulator/SimOptions.h"
 
 #include <atomic>
 #include <cstdint>

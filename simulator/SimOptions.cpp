@@ -1,4 +1,4 @@
-#include "tools/qzsim/SimOptions.h"
+#include "simulator/SimOptions.h"
 
 #include "protocol/QZ2Models.h"
 

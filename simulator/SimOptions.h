@@ -2,7 +2,7 @@
 #pragma once
 
 #include "common/DateTime.h"
-#include "tools/qzsim/MeterResponder.h"
+#include "simulator/MeterResponder.h"
 
 #include <cstdint>
 #include <string>

@@ -7,7 +7,7 @@
 #include "connection/CcnConnectionList.h"
 #include "exchange/monExchangeThreads.h"
 #include "sigcalc/sigcalc.h"
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 
 #include <chrono>
 #include <condition_variable>

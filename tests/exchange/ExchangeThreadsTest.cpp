@@ -4,7 +4,7 @@
 #include "connection/CcnConnectionList.h"
 #include "exchange/monExchangeThreads.h"
 #include "sigcalc/sigcalc.h"
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 
 #include <atomic>
 #include <chrono>

@@ -6,7 +6,7 @@
 #include "channel/LCAObject.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

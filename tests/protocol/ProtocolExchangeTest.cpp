@@ -2,7 +2,7 @@
 // simulator on loopback.
 #include "protocol/CommonQZ2Protocol.h"
 #include "protocol/QZ2Models.h"
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 
 #include "channel/LCAObject.h"
 #include "channel/PCAType.h"

@@ -1,6 +1,6 @@
 // The simulated meter's data must hang together the way a real meter's do: these tests
 // decode its answers with the monitor's command classes and check the physics.
-#include "tools/qzsim/MeterModel.h"
+#include "simulator/MeterModel.h"
 
 #include "protocol/QZ2Commands.h"
 #include "protocol/QZ2Models.h"

@@ -1,4 +1,4 @@
-#include "tools/qzsim/MeterResponder.h"
+#include "simulator/MeterResponder.h"
 
 #include "protocol/QZ2Commands.h"
 #include "protocol/QZ2Models.h"

@@ -1,5 +1,5 @@
 // The simulator as a client sees it: raw bytes over loopback TCP and over a pseudo-terminal.
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 
 #include "protocol/QZ2Commands.h"
 

@@ -5,7 +5,7 @@
 
 #include "channel/LCAObject.h"
 #include "monitor/monCommandLine.h"
-#include "tools/qzsim/MeterSimulator.h"
+#include "simulator/MeterSimulator.h"
 #include "waveform/monWaveformView.h"
 
 #include <QCheckBox>

@@ -7,8 +7,8 @@
 #include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
 #include "settings/monIniFile.h"
+#include "simulator/MeterSimulator.h"
 #include "tools/qzcli/CliFormat.h"
-#include "tools/qzsim/MeterSimulator.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 

@@ -1,6 +1,6 @@
 // qzsim: the meter simulator as a program.
-#include "tools/qzsim/MeterSimulator.h"
-#include "tools/qzsim/SimOptions.h"
+#include "simulator/MeterSimulator.h"
+#include "simulator/SimOptions.h"
 
 #include "protocol/QZ2Models.h"
 

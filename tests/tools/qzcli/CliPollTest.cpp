@@ -4,8 +4,8 @@
 #include "connection/CcnConnectionList.h"
 #include "exchange/monStorage.h"
 #include "settings/monIniFile.h"
+#include "simulator/MeterSimulator.h"
 #include "tools/qzcli/CliRun.h"
-#include "tools/qzsim/MeterSimulator.h"
 
 #include <algorithm>
 #include <cstdlib>
