@@ -368,6 +368,14 @@ TEST(CcnListStream, EmptyStringsAreNotStoredAndReadBackAsDefaults) {
                   .ComPortInterface()
                   .PortName(),
               "COM1");
+    // The defaults are stored from then on: one reload reaches the fixed point, not zero.
+    const std::string again = Save(loaded, sfBinary);
+    EXPECT_NE(again, data);
+    EXPECT_NE(again.find("PortName"), std::string::npos);
+    EXPECT_NE(again.find("TestStr"), std::string::npos);
+    TccnConnectionList reloaded;
+    Load(reloaded, again, sfBinary);
+    EXPECT_EQ(Save(reloaded, sfBinary), again);
 }
 
 TEST(CcnListStream, ConnectionWithoutModeHasNoModeProperties) {
