@@ -2,6 +2,7 @@
 
 #include "channel/LCAType.h"
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -86,6 +87,11 @@ void TCustomProtocol::ServiceMessages() const {
     if (pump) pump();
 }
 
+TLinkStatistics TCustomProtocol::LinkStatistics() const {
+    std::lock_guard<std::mutex> lock(FStatsMutex);
+    return FStats;
+}
+
 bool TCustomProtocol::CheckAnswerHeader(const uint8_t* buffer, size_t count, size_t& remaining) {
     remaining = 0;
     return FCommand && FCommand->CheckAnswerHeader(buffer, count);
@@ -105,6 +111,10 @@ bool TCustomProtocol::RunAttempts() {
     LastError = 0;
     bool result = false;
     for (uint16_t i = 0; FChannel && i < FAttemptCount.load(); ++i) {
+        if (i > 0) {
+            std::lock_guard<std::mutex> lock(FStatsMutex);
+            ++FStats.Repeats;
+        }
         if (SendRequest()) {
             ServiceMessages();
             if (!ReceiveAnswer()) {
@@ -114,6 +124,8 @@ bool TCustomProtocol::RunAttempts() {
                 // An answer that arrived is never asked for again, whatever its checks say.
                 if (!CheckAnswerCRC()) {
                     LastError = prtErrCRC;
+                    std::lock_guard<std::mutex> lock(FStatsMutex);
+                    ++FStats.CheckErrors;
                 } else if (!FCommand->CheckAnswer()) {
                     LastError = prtErrBadData;
                 } else {
@@ -138,7 +150,14 @@ bool TCustomProtocol::SendRequest() {
         return false;
     }
     uint32_t done = 0;
-    return FChannel->Write(request.get(), static_cast<uint32_t>(size), done, nullptr, 500) == 0;
+    FRequestStart = std::chrono::steady_clock::now();
+    const int32_t rc =
+        FChannel->Write(request.get(), static_cast<uint32_t>(size), done, nullptr, 500);
+    std::lock_guard<std::mutex> lock(FStatsMutex);
+    FStats.BytesSent += done;
+    if (rc == 0) ++FStats.Requests;
+    if (rc == prtErrNoAnswer) ++FStats.Timeouts;
+    return rc == 0;
 }
 
 bool TCustomProtocol::ReceiveAnswer() {
@@ -152,9 +171,19 @@ bool TCustomProtocol::ReceiveAnswer() {
             FChannel ? FChannel->Read(buffer.get() + have, static_cast<uint32_t>(want), got,
                                       nullptr, static_cast<uint32_t>(FCommand->Timeout))
                      : prtErrNoChannel;
-        if (rc != 0) return false;
+        if (rc != 0) {
+            if (rc == prtErrNoAnswer) {
+                std::lock_guard<std::mutex> lock(FStatsMutex);
+                ++FStats.Timeouts;
+            }
+            return false;
+        }
         if (got > want) got = static_cast<uint32_t>(want); // never trust a count past the ask
         have += got;
+        {
+            std::lock_guard<std::mutex> lock(FStatsMutex);
+            FStats.BytesReceived += got;
+        }
         if (got < want) {
             want -= got;
             continue;
@@ -163,6 +192,11 @@ bool TCustomProtocol::ReceiveAnswer() {
         const bool match = CheckAnswerHeader(buffer.get(), have, remaining);
         if (match && remaining == 0) {
             FCommand->SetAnswer(buffer.get(), have);
+            const auto took = std::chrono::steady_clock::now() - FRequestStart;
+            std::lock_guard<std::mutex> lock(FStatsMutex);
+            ++FStats.Answers;
+            FStats.LastRoundTripMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
             return true;
         }
         if (match && have + remaining <= kMaxFrameSize) {

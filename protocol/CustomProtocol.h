@@ -7,9 +7,11 @@
 #include "protocol/Command.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace qz {
@@ -30,6 +32,21 @@ std::string ProtocolErrorText(int32_t code);
 // The user-interface queue servicing of protocols created with ProcessMessages: the window
 // may install a function here; without one it does nothing. Process-wide.
 void SetProtocolMessagePump(std::function<void()> pump);
+
+// What one conversation has moved over its line, for the engineer who commissions it. Each
+// figure is counted where its event happens, so it can be set against the meter's own view.
+struct TLinkStatistics {
+    uint64_t Requests = 0;      // requests written to the line (every attempt)
+    uint64_t Answers = 0;       // complete answers read, those with a wrong check byte included
+    uint64_t Repeats = 0;       // attempts after the first of a command
+    uint64_t CheckErrors = 0;   // answers whose check byte was wrong
+    uint64_t Timeouts = 0;      // writes or reads that ended on their time-out
+    uint64_t BytesSent = 0;     // request bytes written
+    uint64_t BytesReceived = 0; // every byte read, stray bytes before an answer included
+    // From the start of writing the request to the answer's last byte, for the last answer
+    // read; -1 while there has been none.
+    int64_t LastRoundTripMs = -1;
+};
 
 class TCustomProtocol {
 public:
@@ -59,6 +76,8 @@ public:
     void Cancel() { FAttemptCount.store(0); }
 
     uint16_t AttemptCount() const { return FAttemptCount.load(); }
+    // A copy of the figures so far; may be called from any thread.
+    TLinkStatistics LinkStatistics() const;
     bool Opened() const { return FChannel != nullptr; }
     uint16_t MaxAttemptCountOnConnect() const { return FMaxAttemptCountOnConnect; }
 
@@ -80,6 +99,9 @@ private:
     std::unique_ptr<TLCAObject> FChannel;
     std::atomic<uint16_t> FAttemptCount;
     bool FProcessMessages;
+    std::chrono::steady_clock::time_point FRequestStart;
+    mutable std::mutex FStatsMutex;
+    TLinkStatistics FStats;
     uint16_t FMaxAttemptCountOnConnect = 0;
 };
 
