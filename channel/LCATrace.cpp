@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <unistd.h>
 #include <utility>
 
 namespace qz {
@@ -85,7 +87,22 @@ std::unique_ptr<TLCATrace> TLCATrace::Open(const std::string& path, uint8_t mask
     if (path == "-") {
         file.reset(stderr, [](FILE*) {});
     } else {
-        FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "ae");
+        // Opened without waiting: a named pipe nobody reads is refused at once (ENXIO)
+        // instead of holding up the start; the writes themselves may then wait.
+        const int fd = path.empty()
+                           ? -1
+                           : ::open(path.c_str(),
+                                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+        FILE* f = nullptr;
+        if (fd >= 0) {
+            const int flags = fcntl(fd, F_GETFL);
+            if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 ||
+                !(f = fdopen(fd, "a"))) {
+                const int err = errno;
+                ::close(fd);
+                errno = err;
+            }
+        }
         if (!f) {
             const int err = path.empty() ? ENOENT : errno;
             error = "Не удалось открыть файл трассировки \"" + SanitizeTraceText(path) +

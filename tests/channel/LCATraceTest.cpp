@@ -8,6 +8,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -215,6 +216,13 @@ TEST(TraceFile, AppendsToTheFileAndRefusesOneItCannotOpen) {
     error.clear();
     EXPECT_FALSE(TLCATrace::Open(dir, 31, error)) << "a folder is not a file";
     EXPECT_FALSE(error.empty());
+    error.clear();
+    // A named pipe nobody reads would hold up the start for ever.
+    const std::string fifo = std::string(dir) + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(TLCATrace::Open(fifo, 31, error));
+    EXPECT_FALSE(error.empty());
+    std::remove(fifo.c_str());
     error.clear();
     EXPECT_FALSE(TLCATrace::Open("", 31, error));
     EXPECT_FALSE(error.empty());
