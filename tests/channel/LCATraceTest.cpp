@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -19,12 +20,16 @@ namespace {
 // A sink that keeps the lines and can hold the writer inside a write.
 class HeldSink {
 public:
+    // Far more than any wait here needs, also under a sanitizer on a loaded machine.
+    static constexpr std::chrono::seconds kEnded{20};
+
     TLCATrace::TSink Sink() {
         return [this](const std::vector<std::string>& lines) {
             std::unique_lock<std::mutex> lock(mutex_);
             ++calls_;
             changed_.notify_all();
-            changed_.wait(lock, [this] { return !held_; });
+            // Bounded, so that a failed check cannot leave the writer held for ever.
+            changed_.wait_for(lock, kEnded, [this] { return !held_; });
             lines_.insert(lines_.end(), lines.begin(), lines.end());
             changed_.notify_all();
             return true;
@@ -39,15 +44,15 @@ public:
         held_ = false;
         changed_.notify_all();
     }
-    // Waits until the writer is inside its call number n.
-    void WaitForCall(int n) {
+    // Waits until the writer is inside its call number n; false if it never gets there.
+    bool WaitForCall(int n) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return calls_ >= n; });
+        return changed_.wait_for(lock, kEnded, [&] { return calls_ >= n; });
     }
     // Waits until a line ending with text has been written.
-    void WaitForLine(const std::string& text) {
+    bool WaitForLine(const std::string& text) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] {
+        return changed_.wait_for(lock, kEnded, [&] {
             for (const auto& l : lines_)
                 if (l.size() >= text.size() &&
                     l.compare(l.size() - text.size(), text.size(), text) == 0)
@@ -125,20 +130,20 @@ TEST(Trace, FullQueueDropsAndOneLineCountsThemWhenRoomReturns) {
     sink.Hold();
     TLCATrace trace(sink.Sink(), kTraceAllClasses, Options(4));
     const TLCALogProc log = trace.LogProc();
-    sink.WaitForCall(1); // the writer is stuck in its first write
+    ASSERT_TRUE(sink.WaitForCall(1)); // the writer is stuck in its first write
     for (int i = 0; i < 10; ++i)
         log("a" + std::to_string(i), lcaLogError, kH);
     EXPECT_EQ(trace.Dropped(), 6u);
     sink.Release();
-    sink.WaitForLine("a3");
+    ASSERT_TRUE(sink.WaitForLine("a3"));
     log("b", lcaLogError, kH);
-    sink.WaitForLine("b");
+    ASSERT_TRUE(sink.WaitForLine("b"));
 
     // Dropped again while held, and stopped before room returns: the count is the last
     // line before the end.
     sink.Hold();
     log("c0", lcaLogError, kH);
-    sink.WaitForCall(4); // header, a0..a3, b; now the one with c0 waits
+    ASSERT_TRUE(sink.WaitForCall(4)); // header, a0..a3, b; now the one with c0 waits
     for (int i = 1; i < 7; ++i)
         log("c" + std::to_string(i), lcaLogError, kH);
     std::thread releaser([&] { sink.Release(); });
