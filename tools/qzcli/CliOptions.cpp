@@ -136,7 +136,8 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
             out.ComPort = "COM" + v.substr(3);
         } else if (a == "--baud") {
             if (!value(v)) return false;
-            if (!ParseInt(v, 1, 4000000, n)) {
+            // Any positive speed a stored connection may hold; the port says what it takes.
+            if (!ParseInt(v, 1, UINT32_MAX, n)) {
                 error = "Неверная скорость: " + v;
                 return false;
             }
