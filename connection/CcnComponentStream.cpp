@@ -41,6 +41,8 @@ bool IsAscii(const std::string& s) {
 
 } // namespace
 
+const char* const kccnMsgTooManyItems = "Слишком много элементов коллекции";
+
 std::u16string Utf8ToUtf16(const std::string& utf8) {
     std::u16string out;
     for (char32_t cp : DecodeUtf8(utf8)) {
@@ -193,6 +195,13 @@ uint8_t TccnBinaryReader::PeekTag() {
 bool TccnBinaryReader::EndOfList() {
     if (PeekTag() != vaNull) return false;
     ++FPos;
+    return true;
+}
+
+bool TccnBinaryReader::NextCollectionItem(size_t& count) {
+    if (EndOfList()) return false;
+    if (ReadTag() != vaList) Fail("Неверный формат элемента коллекции");
+    if (++count > MaxCollectionItems) Fail(kccnMsgTooManyItems);
     return true;
 }
 
@@ -396,8 +405,7 @@ private:
         case vaCollection:
             if (depth >= MaxValueDepth) Fail("Слишком глубокая вложенность значений");
             Out += '<';
-            while (!R.EndOfList()) {
-                if (R.ReadTag() != vaList) Fail("Неверный формат элемента коллекции");
+            for (size_t items = 0; R.NextCollectionItem(items);) {
                 Out += kNewLine;
                 Indent(level + 1);
                 Out += "item";
@@ -544,8 +552,9 @@ private:
         } else if (IsChar('<')) {
             Next();
             W.WriteTag(vaCollection);
-            while (!IsChar('>')) {
+            for (size_t items = 0; !IsChar('>');) {
                 if (Tok != TTok::Symbol || !SameText(Text, "item")) Error("ожидается item");
+                if (++items > MaxCollectionItems) Error(kccnMsgTooManyItems);
                 Next();
                 W.WriteTag(vaList);
                 Properties(depth + 1);

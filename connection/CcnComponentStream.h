@@ -37,6 +37,14 @@ enum TccnValueTag : uint8_t {
 // The deepest nesting of lists and collections a reader accepts.
 constexpr int MaxValueDepth = 32;
 
+// The most items one collection may hold. An empty item costs two bytes in the stream but a
+// whole connection in memory, so without a bound a stream of the largest file read would
+// claim about a gigabyte; no list an operator keeps comes near this.
+constexpr size_t MaxCollectionItems = 100000;
+
+// The text of the format error for a collection with more items.
+extern const char* const kccnMsgTooManyItems;
+
 // A byte buffer with a position, the stream the list is saved to and loaded from.
 class TccnMemoryStream {
 public:
@@ -107,6 +115,10 @@ public:
     uint8_t PeekTag();
     // Consumes a vaNull tag when one comes next.
     bool EndOfList();
+    // Inside a collection: false (the closing vaNull consumed) at its end; otherwise reads
+    // the item's vaList tag and counts the item in `count`. A tag other than vaList, or an
+    // item beyond MaxCollectionItems, is a format error.
+    bool NextCollectionItem(size_t& count);
 
     // Tag and value; a different tag is an error naming the property.
     int32_t ReadInteger(const std::string& prop);

@@ -466,8 +466,7 @@ void TccnConnectionList::LoadBinary(TccnMemoryStream& stream) {
         } else if (SameText(name, kListProp)) {
             if (r.ReadTag() != vaCollection) ThrowWrongTag(name);
             items.clear();
-            while (!r.EndOfList()) {
-                if (r.ReadTag() != vaList) Fail("Неверный формат элемента коллекции");
+            for (size_t count = 0; r.NextCollectionItem(count);) {
                 auto item = std::make_unique<TccnConnection>();
                 ReadItem(r, *item);
                 items.push_back(std::move(item));

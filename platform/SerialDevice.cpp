@@ -1,5 +1,7 @@
 #include "platform/SerialDevice.h"
 
+#include "platform/SerialSpeed.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -107,9 +109,9 @@ unsigned TTermiosSerialDevice::SpeedConstant(uint32_t baud) {
 }
 
 bool TTermiosSerialDevice::Configure(uint32_t baud, bool linesOn) {
-    if (fd_ < 0) return false;
-    speed_t speed = SpeedConstant(baud);
-    if (speed == 0) return false;
+    if (fd_ < 0 || baud == 0) return false;
+    // A speed without a termios constant is set in bit/s once the rest of the line is set.
+    const speed_t speed = SpeedConstant(baud);
     termios t{};
     if (tcgetattr(fd_, &t) != 0) return false;
     cfmakeraw(&t);
@@ -120,8 +122,9 @@ bool TTermiosSerialDevice::Configure(uint32_t baud, bool linesOn) {
     // return 0, which a transfer cannot tell from the end of the line.
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
-    if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
+    if (speed != 0 && (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0)) return false;
     if (tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+    if (speed == 0 && !SetLineSpeedInBits(fd_, baud)) return false;
     SetDTR(linesOn);
     SetRTS(linesOn);
     return true;

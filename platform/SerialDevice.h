@@ -31,7 +31,8 @@ public:
 
     // Raw 8 data bits, no parity, one stop bit, no flow control, at baud bit/s. linesOn
     // raises DTR and RTS, otherwise both are dropped (the port settings own the two lines).
-    // False when the speed is not one the device supports or the settings were refused.
+    // Any positive speed may be asked for; false when the device refuses the speed (or
+    // cannot come within 2 % of it) or the settings, and for the speed 0.
     virtual bool Configure(uint32_t baud, bool linesOn) = 0;
 
     // Control lines. On a device without modem lines (a pseudo-terminal) these do nothing.
@@ -64,7 +65,8 @@ public:
     void Purge(bool rx, bool tx) override;
     void Drain() override;
 
-    // The termios speed constant of a line speed, or 0 when there is none.
+    // The termios speed constant of a line speed, or 0 when there is none (such a speed is
+    // set in bit/s, see SerialSpeed.h).
     static unsigned SpeedConstant(uint32_t baud);
 
 private:

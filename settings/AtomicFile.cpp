@@ -1,12 +1,15 @@
 #include "settings/AtomicFile.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
-#include <vector>
 
 namespace qz {
 namespace {
@@ -48,6 +51,27 @@ void SyncFolder(const std::string& folder) {
     ::close(fd);
 }
 
+// A new file next to `target`, named target + "." + six random characters, created like any
+// file the user makes: mode 0666 less the umask (and the folder's default ACL, if any), which
+// the kernel applies itself, so the umask never has to be read or changed.
+int CreateTemporary(const std::string& target, std::string& tmpPath) {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<uint64_t> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        uint64_t r = 0;
+        if (::getrandom(&r, sizeof r, GRND_NONBLOCK) != ssize_t(sizeof r)) r = 0;
+        r ^= uint64_t(::getpid()) << 32 ^ counter.fetch_add(1) * 0x9E3779B97F4A7C15ull ^
+             uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+        tmpPath = target + ".";
+        for (int i = 0; i < 6; ++i, r /= 62)
+            tmpPath += kChars[r % 62];
+        const int fd = ::open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 } // namespace
 
 bool WriteFileAtomically(const std::string& path, const std::string& data, std::string* error) {
@@ -66,15 +90,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
             std::free(real);
         }
     }
-    std::vector<char> tmp(target.begin(), target.end());
-    const char suffix[] = ".XXXXXX";
-    tmp.insert(tmp.end(), suffix, suffix + sizeof suffix); // with the terminating zero
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    std::string tmpPath;
+    const int fd = CreateTemporary(target, tmpPath);
     if (fd < 0) {
         SetError(error, kCannotWrite, path, errno);
         return false;
     }
-    const std::string tmpPath(tmp.data());
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(fd, old.st_mode & 07777);

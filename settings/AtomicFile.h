@@ -13,9 +13,9 @@ inline constexpr size_t kMaxReadSize = size_t(64) << 20;
 
 // Writes `data` to `path` as described above. On failure the old file is untouched, the
 // temporary file is removed and `error` (when given) receives a Russian text naming the file
-// and the cause. The folder must exist. A new file is readable by its owner only; a replaced
-// file keeps its permission bits. When `path` is a symbolic link, the file it points to is
-// replaced and the link stays.
+// and the cause. The folder must exist. A new file gets mode 0666 less the umask, like any
+// file the user creates; a replaced file keeps its permission bits. When `path` is a symbolic link,
+// the file it points to is replaced and the link stays.
 bool WriteFileAtomically(const std::string& path, const std::string& data,
                          std::string* error = nullptr);
 

@@ -193,30 +193,33 @@ bool TMeterModel::IsA() const {
 
 TMeterSnapshot TMeterModel::Snapshot(double t) const {
     auto w = [t](double period, double shift) { return std::sin(2 * kPi * t / period + shift); };
+    // The network drifts over minutes, as a real one does between load changes: every RMS
+    // value moves by well under 0.5 % per second, so a waveform block read a second or two
+    // away from the middle of a 3-second interval still shows that interval's values.
     TMeterSnapshot s;
     s.Frequency = 50.0 + 0.04 * w(97, 0);
     const double base[3] = {0.0, -120.0, 120.0};
     const double unom = FNom.PhaseVoltage;
     for (int ph = 0; ph < 3; ++ph) {
-        const double u1 = unom * (1 + 0.012 * w(61, 2.1 * ph) + 0.004 * w(13, ph));
-        const double aU = base[ph] + 0.4 * w(47, ph);
+        const double u1 = unom * (1 + 0.012 * w(241, 2.1 * ph) + 0.003 * w(67, ph));
+        const double aU = base[ph] + 0.4 * w(347, ph);
         s.U[ph].H[1] = std::polar(u1, Rad(aU));
-        const double i1 = 2.5 * (1 + 0.15 * w(83, 1.3 * ph) + 0.05 * w(17, ph));
-        const double phi = 20.0 + 8.0 * w(71, ph);
+        const double i1 = 2.5 * (1 + 0.12 * w(901, 1.3 * ph) + 0.01 * w(211, ph));
+        const double phi = 20.0 + 8.0 * w(1201, ph);
         const double aI = aU - phi;
         s.I[ph].H[1] = std::polar(i1, Rad(aI));
         for (int n = 2; n <= 40; ++n) {
-            const double mu = VoltageLevel(n) * (1 + 0.15 * w(29 + n, ph + n)) * u1;
+            const double mu = VoltageLevel(n) * (1 + 0.15 * w(229 + n, ph + n)) * u1;
             s.U[ph].H[n] = std::polar(mu, Rad(n * aU + 30.0 * n + 10.0 * w(53, n)));
-            const double mi = CurrentLevel(n) * (1 + 0.2 * w(37 + n, ph + 0.5 * n)) * i1;
+            const double mi = CurrentLevel(n) * (1 + 0.2 * w(1237 + 7 * n, ph + 0.5 * n)) * i1;
             s.I[ph].H[n] = std::polar(mi, Rad(n * aI + 45.0 * n + 15.0 * w(59, n)));
         }
     }
     if (HasNeutral()) {
         // A small voltage between neutral and earth, mostly of the third harmonic; the
         // neutral current is what the phases do not cancel.
-        s.U[3].H[1] = std::polar(0.8 + 0.3 * w(41, 0), Rad(20.0 + 30.0 * w(67, 0)));
-        s.U[3].H[3] = std::polar(0.25 + 0.05 * w(43, 1), Rad(75.0 + 20.0 * w(73, 0)));
+        s.U[3].H[1] = std::polar(0.8 + 0.1 * w(307, 0), Rad(20.0 + 30.0 * w(67, 0)));
+        s.U[3].H[3] = std::polar(0.25 + 0.03 * w(293, 1), Rad(75.0 + 20.0 * w(73, 0)));
         s.U[3].H[9] = std::polar(0.04, Rad(10.0));
         for (int n = 1; n <= 40; ++n)
             s.I[3].H[n] = s.I[0].H[n] + s.I[1].H[n] + s.I[2].H[n];
@@ -311,20 +314,23 @@ std::vector<uint8_t> TMeterModel::RecordData(TDateTime end) const {
     return d;
 }
 
+// The monitor turns a stored sample s into (32768 - s) * 2 * k volts, s being the sent sample
+// times the block's factor plus 32768: one sent unit reads as -2 * factor * k.
 double TMeterModel::VoltageSampleUnit() const {
-    return FNom.VoltageRatio * 1.224744871391589 * 100.0 / 32768.0 * (IsA() ? 1.575 : 1.0);
+    return -2.0 * FNom.VoltageRatio * 1.224744871391589 * 100.0 / 32768.0 * (IsA() ? 1.575 : 1.0);
 }
 
 double TMeterModel::CurrentSampleUnit() const {
-    if (!HasNeutral()) return FNom.CurrentNominal * 2.1213203435596424 / 32768.0;
+    if (!HasNeutral()) return -2.0 * FNom.CurrentNominal * 2.1213203435596424 / 32768.0;
     const bool doubled = FNom.InputConfig == 3 || FNom.InputConfig == 4;
-    return FNom.CurrentNominal * 5.0 / 32768.0 * (doubled ? 2.0 : 1.0);
+    return -2.0 * FNom.CurrentNominal * 5.0 / 32768.0 * (doubled ? 2.0 : 1.0);
 }
 
 std::vector<uint8_t> TMeterModel::WaveformData(uint8_t mask, uint8_t sizeCode,
                                                double seconds) const {
     const int samples = qz2::SamplesOfSizeCode(sizeCode);
-    if (samples == 0) return {};
+    // No channel asked for is no waveform: every model answers it as an unknown size code.
+    if (samples == 0 || mask == 0) return {};
     const TMeterSnapshot s = Snapshot(seconds);
     const bool ext = HasNeutral();
 
@@ -360,7 +366,7 @@ std::vector<uint8_t> TMeterModel::WaveformData(uint8_t mask, uint8_t sizeCode,
                 peak += std::abs(b.Ch->H[n]);
             peak *= std::sqrt(2.0);
             int g = 0;
-            while (g < 3 && peak * std::pow(4.0, g + 1) / iUnit <= 30000.0)
+            while (g < 3 && peak * std::pow(4.0, g + 1) / std::fabs(iUnit) <= 30000.0)
                 ++g;
             b.Gain = g;
             gainByte |= static_cast<uint8_t>(g << (2 * k));

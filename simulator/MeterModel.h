@@ -67,10 +67,12 @@ public:
     std::vector<uint8_t> TimeData(TDateTime now, bool changeFlag, TDateTime changeTime) const;
     // The 3-second record of the interval ending at `end` (basic or extended by model).
     std::vector<uint8_t> RecordData(TDateTime end) const;
-    // A waveform block; empty when the size code is outside 1..5.
+    // A waveform block of the network at `seconds`, which the monitor reads back as these
+    // voltages and currents; empty when the mask is 0 or the size code is outside 1..5.
     std::vector<uint8_t> WaveformData(uint8_t mask, uint8_t sizeCode, double seconds) const;
 
-    // Volts or amperes per sample unit of a waveform block (before the gain factor).
+    // Volts or amperes that one unit of a sent sample reads as in the monitor (before the gain
+    // factor of a current). Negative: the monitor counts the samples downwards.
     double VoltageSampleUnit() const;
     double CurrentSampleUnit() const;
     // Samples per period of the fundamental in waveform blocks.

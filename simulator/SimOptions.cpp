@@ -18,6 +18,11 @@ connection, several connections at once) or on a pseudo-terminal. Only frames wi
 check byte, the meter's address and its model's device code are answered; unknown commands
 are answered with status 2 (Cmd) or 3 (Cmd1).
 
+The simulated network drifts slowly over minutes. Waveform blocks read, through the monitor's
+scaling, as the voltages and currents of the 3-second record of the same moment. A waveform
+request with the channel mask 0 or a sample-count code outside 1..5 is answered, by every
+model, with status 4 ("no waveforms": the meter rejects the measuring interval) and no data.
+
 Meter:
   --model NAME          qz2, qz2m, qz2c, qz2a, qz2ma or qz2ca (default qz2)
   --address N           device address, 0..65535 (default 1)

@@ -1,5 +1,8 @@
 #include "connection/CcnComponentStream.h"
 
+#include "connection/CcnConnectionList.h"
+
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace qz {
@@ -206,6 +209,70 @@ TEST(CcnMemoryStream, WritesAtThePosition) {
     EXPECT_EQ(s.Position(), 7u);
     s.SetPosition(100);
     EXPECT_EQ(s.Position(), 7u);
+}
+
+} // namespace
+} // namespace qz
+
+namespace qz {
+namespace {
+
+// An object "T" whose property "Items" is a collection of `n` empty items.
+std::string EmptyItems(const std::string& cls, const std::string& prop, size_t n) {
+    std::string bin = std::string("TPF0") + char(cls.size()) + cls + B({0}) + char(prop.size()) +
+                      prop + B({vaCollection});
+    for (size_t i = 0; i < n; ++i)
+        bin += B({vaList, vaNull});
+    return bin + B({vaNull, vaNull, vaNull});
+}
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EccnStreamError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Two bytes a item in the stream, a whole object in memory: the item count is bounded, in the
+// converters as in the list itself.
+TEST(CcnCollections, TheItemCountIsBounded) {
+    const std::string most = EmptyItems("T", "Items", MaxCollectionItems);
+    size_t pos = 0;
+    const std::string text = ObjectBinaryToText(most, pos);
+    EXPECT_EQ(pos, most.size());
+    pos = 0;
+    EXPECT_EQ(ObjectTextToBinary(text, pos), most) << "the largest collection goes both ways";
+
+    const std::string more = EmptyItems("T", "Items", MaxCollectionItems + 1);
+    EXPECT_NE(ErrorOf([&] {
+                  size_t p = 0;
+                  ObjectBinaryToText(more, p);
+              }).find(kccnMsgTooManyItems),
+              std::string::npos);
+    const std::string moreText = text.substr(0, text.rfind('>')) + "  item\r\n  end>\r\nend\r\n";
+    EXPECT_NE(ErrorOf([&] {
+                  size_t p = 0;
+                  ObjectTextToBinary(moreText, p);
+              }).find(kccnMsgTooManyItems),
+              std::string::npos);
+}
+
+TEST(CcnCollections, AConnectionListWithTooManyItemsIsAFormatError) {
+    TccnConnectionList list;
+    TccnMemoryStream most(
+        EmptyItems("TccnConnectionListWrapper", "ConnectionList", MaxCollectionItems));
+    list.LoadFromStream(most, sfBinary);
+    EXPECT_EQ(list.Count(), MaxCollectionItems);
+
+    TccnMemoryStream more(
+        EmptyItems("TccnConnectionListWrapper", "ConnectionList", MaxCollectionItems + 1));
+    EXPECT_NE(ErrorOf([&] { list.LoadFromStream(more, sfBinary); }).find(kccnMsgTooManyItems),
+              std::string::npos);
+    EXPECT_EQ(list.Count(), 0u) << "nothing of a refused stream is kept";
+    more.SetPosition(0);
+    EXPECT_FALSE(list.TryLoadFromStream(more, sfBinary));
 }
 
 } // namespace

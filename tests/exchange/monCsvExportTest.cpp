@@ -13,6 +13,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -288,8 +289,14 @@ TEST_F(CsvFixture, SaveMakesTheProductFolderAndNamesTheFile) {
     o.DocumentsFolder = tmp.Path() + "/docs";
     o.Now = [] { return At(2026, 12, 6, 23, 30, 15, 123); };
     std::string name, error;
-    ASSERT_TRUE(SaveMeasurementsToFile(dev, st, 0.25, 0.5, exp, o, &name, &error)) << error;
+    const mode_t savedMask = ::umask(022);
+    const bool saved = SaveMeasurementsToFile(dev, st, 0.25, 0.5, exp, o, &name, &error);
+    ::umask(savedMask);
+    ASSERT_TRUE(saved) << error;
     EXPECT_EQ(name, tmp.Path() + "/docs/VQ/Монитор Каврен-QZ2/3sec_1234_261206_233015123.csv");
+    struct stat info {};
+    ASSERT_EQ(::stat(name.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u) << "like any file the user creates (umask 022)";
     EXPECT_EQ(ReadFile(name), FormatMeasurementsCsv(dev, st, 0.25, 0.5, exp));
     // A second save in the same millisecond replaces the first file.
     st.Data3sec.F = 49.5;

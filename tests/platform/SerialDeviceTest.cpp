@@ -1,4 +1,5 @@
 #include "platform/SerialDevice.h"
+#include "platform/SerialSpeed.h"
 #include "tests/support/FakeSerialDevice.h"
 
 #include <gtest/gtest.h>
@@ -51,13 +52,32 @@ TEST(TermiosSerialDevice, OpensAPseudoTerminalAndMovesBytes) {
     EXPECT_EQ(dev.Fd(), -1);
 }
 
-TEST(TermiosSerialDevice, RefusesANonStandardSpeed) {
+// The connection dialog offers speeds without a termios constant (14400, 56000, 128000,
+// 256000, 100), and a stored connection may hold any positive speed: all are set in bit/s.
+TEST(TermiosSerialDevice, SetsAnyPositiveSpeedAndReadsItBack) {
     PtyMaster m;
     TTermiosSerialDevice dev;
     ASSERT_EQ(dev.Open(m.slavePath), 0);
-    EXPECT_FALSE(dev.Configure(12345, false));
-    EXPECT_FALSE(dev.Configure(0, false));
-    EXPECT_TRUE(dev.Configure(4800, false));
+    for (uint32_t baud : {100u, 14400u, 56000u, 128000u, 256000u, 12345u, 1u, 9600u, 115200u,
+                          3000000u, 4294967295u}) {
+        SCOPED_TRACE(baud);
+        ASSERT_TRUE(dev.Configure(baud, false));
+        EXPECT_EQ(LineSpeedInBits(dev.Fd()), baud);
+    }
+    // Back from a speed in bit/s to one with a constant, and the line is still raw.
+    ASSERT_TRUE(dev.Configure(256000, false));
+    ASSERT_TRUE(dev.Configure(4800, false));
+    EXPECT_EQ(LineSpeedInBits(dev.Fd()), 4800u);
+    ASSERT_TRUE(dev.Configure(14400, false));
+    ASSERT_EQ(write(dev.Fd(), "\r\n\x11", 3), 3);
+    EXPECT_EQ(ReadSome(m.fd), "\r\n\x11") << "no translation, no flow control at 14400";
+
+    EXPECT_FALSE(dev.Configure(0, false)) << "no line runs at 0 bit/s";
+    dev.Close();
+    EXPECT_FALSE(dev.Configure(14400, false)) << "a closed device sets nothing";
+    EXPECT_FALSE(SetLineSpeedInBits(-1, 9600));
+    EXPECT_FALSE(SetLineSpeedInBits(m.fd, 0));
+    EXPECT_EQ(LineSpeedInBits(-1), 0u);
 }
 
 TEST(TermiosSerialDevice, PseudoTerminalHasNoModemLines) {
@@ -144,7 +164,12 @@ TEST(FakeSerialLine, RecordsLineChangesInOrderWithTimes) {
     EXPECT_EQ(h[3].Line, 'D');
     EXPECT_LE(h[0].Time, h[3].Time);
     EXPECT_EQ(line->Speed(), 9600u);
+    ASSERT_TRUE(dev->Configure(14400, true)) << "any positive speed, like a pseudo-terminal";
+    EXPECT_EQ(line->Speed(), 14400u);
+    line->RefuseSpeed(12345);
     EXPECT_FALSE(dev->Configure(12345, true));
+    EXPECT_FALSE(dev->Configure(0, true));
+    EXPECT_EQ(line->Speed(), 14400u) << "a refused speed leaves the line as it was";
 }
 
 TEST(FakeSerialLine, ScriptedOpenFailureAndPeerHangUp) {

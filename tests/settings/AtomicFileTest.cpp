@@ -30,7 +30,6 @@ TEST(AtomicFile, CreatesAndReplacesWholeFiles) {
     std::string error;
     ASSERT_TRUE(WriteFileAtomically(path, binary, &error)) << error;
     EXPECT_EQ(ReadFileBytes(path), binary);
-    EXPECT_EQ(ModeOf(path), 0600u); // the settings are the user's own
 
     ::chmod(path.c_str(), 0644);
     ASSERT_TRUE(WriteFileAtomically(path, "short", &error)) << error;
@@ -39,6 +38,26 @@ TEST(AtomicFile, CreatesAndReplacesWholeFiles) {
     ASSERT_TRUE(WriteFileAtomically(path, "", &error)) << error;
     EXPECT_EQ(ReadFileBytes(path), "");
     EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"a.ini"});
+}
+
+// A new file is made like any file the user creates, whatever the umask; a replaced one keeps
+// the permissions the user gave it.
+TEST(AtomicFile, NewFilesGetTheUsersUmaskAndOldOnesKeepTheirMode) {
+    TempDir dir;
+    const mode_t saved = ::umask(022);
+    for (mode_t mask : {mode_t(022), mode_t(077), mode_t(0), mode_t(027)}) {
+        ::umask(mask);
+        const std::string path = dir / ("new" + std::to_string(mask) + ".csv");
+        ASSERT_TRUE(WriteFileAtomically(path, "x"));
+        EXPECT_EQ(ModeOf(path), 0666u & ~mask) << std::oct << mask;
+    }
+    ::umask(077);
+    const std::string shared = dir / "shared.csv";
+    ASSERT_TRUE(WriteFileAtomically(shared, "x"));
+    ::chmod(shared.c_str(), 0664);
+    ASSERT_TRUE(WriteFileAtomically(shared, "y"));
+    EXPECT_EQ(ModeOf(shared), 0664u) << "the umask is for new files only";
+    ::umask(saved);
 }
 
 TEST(AtomicFile, FailuresAreReportedAndLeaveNothingBehind) {

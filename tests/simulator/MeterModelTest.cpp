@@ -165,61 +165,13 @@ TEST(MeterModel, SettingsDecodeToPlausibleNominalsAndLimits) {
     EXPECT_NEAR(TQZ2_ScaleKoeffsCmd::HarmonicScale(k.VoltageKoeff()), 0.01, 1e-6);
 }
 
-// The RMS of one period of a waveform block, in volts or amperes.
-double BlockRms(const TQZ2_SignalTrendCmd& cmd, int slot, double unit, int samples) {
-    double s = 0;
-    for (int k = 0; k < samples; ++k) {
-        const double v = cmd.Sample(k, slot) * unit;
-        s += v * v;
-    }
-    return std::sqrt(s / samples);
-}
-
-class Waveforms : public ::testing::TestWithParam<int> {};
-
-TEST_P(Waveforms, OnePeriodRmsMatchesTheRecord) {
-    const int model = GetParam();
-    TMeterModel m(model);
-    const bool ext = m.HasNeutral();
-    const uint8_t mask = ext ? 0xFF : 0x3F;
-    TQZ2_SignalTrendCmd w(QZ2Model(model).DeviceCode, 1, mask, 2); // 64 samples = 1 period
-    const double t = SecondsOf(At(12, 0, 0));
-    const std::vector<uint8_t> data = m.WaveformData(mask, 2, t);
-    ASSERT_EQ(data.size(), 64u * (ext ? 8 : 6) * 2 + (ext ? 1 : 0));
-    Feed(w, data);
-    const TMeterSnapshot s = m.Snapshot(t);
-    // Voltage factor of the "(A)" models, as the monitor applies it.
-    const double uUnit =
-        3.81051 * 1.224744871391589 * 100 / 32768 * (QZ2Model(model).IsA ? 1.575 : 1.0);
-    const int uSlot0 = ext ? 1 : 0;
-    const int iSlot0 = ext ? 4 : 3;
-    const uint8_t gains = ext ? data.back() : 0;
-    for (int ph = 0; ph < 3; ++ph) {
-        SCOPED_TRACE(ph);
-        // The frequency is a little off 50 Hz, so 64 samples are not exactly one period.
-        EXPECT_NEAR(BlockRms(w, uSlot0 + ph, uUnit, 64), s.U[ph].TrueRms(),
-                    0.01 * s.U[ph].TrueRms());
-        const double iUnit = ext ? 5.0 * 5 / 32768 / std::pow(4.0, (gains >> (2 * ph)) & 3)
-                                 : 5.0 * 2.1213203435596424 / 32768;
-        EXPECT_NEAR(BlockRms(w, iSlot0 + ph, iUnit, 64), s.I[ph].TrueRms(),
-                    0.01 * s.I[ph].TrueRms());
-    }
-    if (ext) {
-        const double inUnit = 5.0 * 5 / 32768 / std::pow(4.0, (gains >> 6) & 3);
-        EXPECT_NEAR(BlockRms(w, 7, inUnit, 64), s.I[3].TrueRms(), 0.02 * s.I[3].TrueRms());
-        EXPECT_GT((gains >> 6) & 3, 0) << "the small neutral current is sent amplified";
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(AllModels, Waveforms, ::testing::Range(0, kQZ2ModelCount));
-
 TEST(MeterModel, WaveformMaskAndSizeCode) {
     TMeterModel basic(0), ext(1);
     EXPECT_TRUE(basic.WaveformData(0x3F, 0, 0).empty());
     EXPECT_TRUE(basic.WaveformData(0x3F, 6, 0).empty());
     EXPECT_EQ(basic.WaveformData(0x01, 5, 0).size(), 512u * 2);
-    EXPECT_EQ(basic.WaveformData(0x00, 1, 0).size(), 0u);
-    EXPECT_EQ(ext.WaveformData(0x00, 1, 0).size(), 1u) << "gain byte only";
+    EXPECT_TRUE(basic.WaveformData(0x00, 1, 0).empty()) << "no channel: no waveform";
+    EXPECT_TRUE(ext.WaveformData(0x00, 1, 0).empty()) << "the same for the models with N";
     EXPECT_EQ(ext.WaveformData(0x81, 3, 0).size(), 128u * 2 * 2 + 1);
     // Mask bits outside a basic model's six channels are sent as zero samples.
     TQZ2_SignalTrendCmd w(4, 1, 0xC1, 1);

@@ -88,6 +88,21 @@ TEST(Responder, UnknownCommandsGetStatus2Or3AndForcedStatusHasNoData) {
     EXPECT_TRUE(KavrenFrameCheckOk(a->data(), a->size()));
 }
 
+TEST(Responder, AWaveformRequestForNoChannelIsStatus4ForEveryModel) {
+    for (int model = 0; model < kQZ2ModelCount; ++model) {
+        SCOPED_TRACE(model);
+        TMeterResponder r(model, 1, [] { return Fixed(1, 1, 1); });
+        const uint16_t code = QZ2Model(model).DeviceCode;
+        auto a = r.Answer(Request(TQZ2_SignalTrendCmd(code, 1, 0x00, 2)));
+        ASSERT_TRUE(a);
+        EXPECT_EQ(GetU16(a->data() + 22), 4);
+        EXPECT_EQ(a->size(), 25u) << "no data";
+        a = r.Answer(Request(TQZ2_SignalTrendCmd(code, 1, 0x01, 2)));
+        ASSERT_TRUE(a);
+        EXPECT_EQ(GetU16(a->data() + 22), 0) << "one channel is a waveform";
+    }
+}
+
 TEST(RequestFramer, SkipsGarbageAndWaitsForSplitFrames) {
     const std::vector<uint8_t> req = Request(TQZ2_TimeParamsCmd(4, 1));
     TRequestFramer f;

@@ -29,6 +29,11 @@ void TFakeSerialLine::SetOpenError(int err) {
     openError_ = err;
 }
 
+void TFakeSerialLine::RefuseSpeed(uint32_t baud) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refusedSpeeds_.push_back(baud);
+}
+
 void TFakeSerialLine::SetConfigureResult(bool ok) {
     std::lock_guard<std::mutex> lock(mutex_);
     configureOk_ = ok;
@@ -208,7 +213,9 @@ int TFakeSerialLine::DevFd() const {
 bool TFakeSerialLine::DevConfigure(uint32_t baud, bool linesOn) {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back("speed " + std::to_string(baud));
-    if (devFd_ < 0 || !configureOk_ || TTermiosSerialDevice::SpeedConstant(baud) == 0) return false;
+    if (devFd_ < 0 || !configureOk_ || baud == 0) return false;
+    for (uint32_t refused : refusedSpeeds_)
+        if (refused == baud) return false;
     speed_ = baud;
     SetLineLocked('D', linesOn);
     SetLineLocked('R', linesOn);

@@ -8,7 +8,7 @@
 //   - answers written bytes by rules ("when the bytes written since the last match contain
 //     X, run an action, then reply Y") or by a callback;
 //   - lets the test set CTS/DSR/DCD at any time, also from a rule's action;
-//   - can refuse the open or the port settings.
+//   - can refuse the open, the port settings or single speeds.
 // The line outlives the devices made from it, so a test can look at the log after the code
 // under test has closed and freed its device.
 #pragma once
@@ -48,6 +48,9 @@ public:
     // Script.
     void SetOpenError(int err);       // Open returns it (0 = opens)
     void SetConfigureResult(bool ok); // false: Configure refuses any speed
+    // Configure refuses this speed, as a UART whose clock cannot come near it (any positive
+    // speed is taken otherwise, like a pseudo-terminal does).
+    void RefuseSpeed(uint32_t baud);
     void AddRule(const std::string& match, const std::string& reply, TAction action = {});
     // Called with every chunk read from the line; returns the bytes to answer ("" = none).
     void SetResponder(std::function<std::string(const std::string&)> responder);
@@ -107,6 +110,7 @@ private:
     std::vector<TLineChange> history_;
     int openError_ = 0;
     bool configureOk_ = true;
+    std::vector<uint32_t> refusedSpeeds_;
     bool cts_ = false, dsr_ = false, dcd_ = false;
     bool dtr_ = false, rts_ = false;
     uint32_t speed_ = 0;

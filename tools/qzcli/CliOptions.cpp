@@ -41,6 +41,9 @@ bool IsComName(const std::string& s) {
 } // namespace
 
 std::string CliHelpText() {
+    std::string models;
+    for (int i = 0; i < kQZ2ModelCount; ++i)
+        models += std::string(i ? ", " : "") + QZ2Model(i).CmdLineName;
     return "qzcli — опрос измерителей без окна.\n"
            "\n"
            "  qzcli connections [--settings FILE] [--text]\n"
@@ -48,13 +51,25 @@ std::string CliHelpText() {
            "\n"
            "  qzcli poll (--id N [--settings FILE] | --model NAME --factory N\n"
            "              (--tcp ADDR:PORT | --com COMn [--baud B]) | --demo [--model NAME])\n"
-           "             [--count K] [--json] [--csv [DIR]] [--signal] [--demo-log FILE]\n"
+           "             [--count K] [--json] [--csv [DIR]] [--decimal , | .] [--signal]\n"
+           "             [--demo-log FILE]\n"
            "      опрос 3-секундных данных; --count K: остановиться после K записей;\n"
+           "      --baud B: любая скорость линии больше 0 (по умолчанию 115200);\n"
            "      --json: одна запись JSON на строку; --csv: каждая запись в файл CSV\n"
-           "      (в DIR или в папку документов); --signal: читать и формы сигналов,\n"
-           "      последний блок попадает в файл CSV;\n"
+           "      (в DIR, папка создаётся при необходимости, или в папку документов);\n"
+           "      числа и даты в файле CSV — по региональным настройкам пользователя\n"
+           "      (LC_NUMERIC, LC_TIME, LANG); --decimal задаёт десятичный разделитель;\n"
+           "      --signal: читать и формы сигналов, последний блок попадает в файл CSV;\n"
            "      --demo: встроенный имитатор измерителя на 127.0.0.1.\n"
-           "      Модели: qz2, qz2m, qz2c, qz2a, qz2am, qz2ac. Ctrl-C останавливает опрос.\n";
+           "      Модели: " +
+           models +
+           ".\n"
+           "      Ctrl-C останавливает опрос.\n"
+           "\n"
+           "  Код завершения poll: 0 — опрос закончен (--count или Ctrl-C); 1 — обмен с\n"
+           "  измерителем прервался ошибкой или файл CSV не удалось записать (опрос\n"
+           "  останавливается сразу, причина выводится в stderr); 2 — неверные параметры\n"
+           "  или подключение, которое нельзя использовать.\n";
 }
 
 bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::string& error) {
@@ -136,7 +151,8 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
             out.ComPort = "COM" + v.substr(3);
         } else if (a == "--baud") {
             if (!value(v)) return false;
-            if (!ParseInt(v, 1, 4000000, n)) {
+            // Any positive speed a stored connection may hold; the port says what it takes.
+            if (!ParseInt(v, 1, UINT32_MAX, n)) {
                 error = "Неверная скорость: " + v;
                 return false;
             }
@@ -154,6 +170,13 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
                 return false;
             }
             out.Count = n;
+        } else if (a == "--decimal") {
+            if (!value(v)) return false;
+            if (v != "," && v != ".") {
+                error = "Неверный десятичный разделитель (ожидается , или .): " + v;
+                return false;
+            }
+            out.Decimal = v[0];
         } else if (a == "--json") {
             out.Json = true;
         } else if (a == "--csv") {

@@ -32,7 +32,8 @@ struct TCliOptions {
     int64_t Count = 0; // 0: until stopped
     bool Json = false;
     bool Csv = false;
-    std::string CsvDir;  // empty: the documents product folder
+    std::string CsvDir;  // empty: the documents product folder; made when missing
+    char Decimal = 0;    // '.' or ',': the CSV's decimal separator; 0: the user's locale
     bool Signal = false; // also read waveforms; the CSV then holds the last block
 };
 

@@ -6,9 +6,11 @@
 #include "exchange/monExchangeThreads.h"
 #include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
+#include "settings/cmnKnownFoldersFunc.h"
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
 #include "tools/qzcli/CliFormat.h"
+#include "tools/qzcli/CliLocale.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 
@@ -103,9 +105,9 @@ private:
 class TPrinter : public IExchangeListener {
 public:
     TPrinter(const TCliOptions& o, std::ostream& out, std::ostream& err, TmonSharedStorage& s,
-             const TccnConnection& c, bool neutral, int endFd)
+             const TccnConnection& c, bool neutral, int endFd, TmonCsvOptions csvOptions)
         : O(o), Out(out), Err(err), Storage(s), Device(CsvDeviceOf(c)), Neutral(neutral),
-          EndFd(endFd) {}
+          EndFd(endFd), CsvOptions(std::move(csvOptions)) {}
 
     void OnData3sec() override {
         const TmonStorage snap = Storage.Snapshot();
@@ -118,8 +120,13 @@ public:
             Out << RecordTableRow(snap.Data3sec, Neutral) << '\n';
         }
         Out.flush();
-        if (O.Csv) SaveCsv(snap);
         ++Records;
+        // A file that cannot be written ends the run at once: a script that asked for the
+        // files must not poll on without them.
+        if (O.Csv && !SaveCsv(snap)) {
+            SaveFailed = true;
+            if (Thread) Thread->Stop();
+        }
         if (O.Count > 0 && Records >= O.Count && Thread) Thread->Stop();
     }
 
@@ -155,12 +162,13 @@ public:
     int64_t Blocks = 0;
     std::mutex SignalMutex;
     int64_t Records = 0;
+    bool SaveFailed = false;
     int32_t Code = 0, Status = 0;
     std::string Text;
     std::mutex Mutex;
 
 private:
-    void SaveCsv(const TmonStorage& snap) {
+    bool SaveCsv(const TmonStorage& snap) {
         std::string error, file;
         bool ok;
         // The last waveform block goes with the record once one has arrived.
@@ -168,14 +176,16 @@ private:
         const double iF = exp ? SignalWindow->ICoef() : 0, uF = exp ? SignalWindow->UCoef() : 0;
         if (!O.CsvDir.empty()) {
             file = O.CsvDir + "/" + MeasurementsCsvFileName(Device.FactoryNumber, NowDateTime());
-            ok = WriteMeasurementsCsv(Device, snap, iF, uF, exp, file, TmonCsvOptions(), &error);
+            ok = ForceDirectories(O.CsvDir, &error) &&
+                 WriteMeasurementsCsv(Device, snap, iF, uF, exp, file, CsvOptions, &error);
         } else {
-            ok = SaveMeasurementsToFile(Device, snap, iF, uF, exp, TmonCsvOptions(), &file, &error);
+            ok = SaveMeasurementsToFile(Device, snap, iF, uF, exp, CsvOptions, &file, &error);
         }
         if (ok)
             Err << "Сохранено: " << file << '\n';
         else
             Err << "Не удалось сохранить " << file << ": " << error << '\n';
+        return ok;
     }
 
     const TCliOptions& O;
@@ -185,6 +195,7 @@ private:
     TmonCsvDevice Device;
     bool Neutral;
     int EndFd;
+    TmonCsvOptions CsvOptions;
 };
 
 } // namespace
@@ -260,7 +271,9 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             const bool neutral =
                 ModelHasNeutral(ModelIndexOfDeviceTypeValue(type)); // false outside the six
             storage.Update([&](TmonStorage& s) { s.Settings.HasNeutral = neutral ? 1 : 0; });
-            printer = std::make_unique<TPrinter>(o, out, err, storage, *connection, neutral, endFd);
+            printer =
+                std::make_unique<TPrinter>(o, out, err, storage, *connection, neutral, endFd,
+                                           CsvOptionsOf(TCliLocale::FromEnvironment(), o.Decimal));
             thread = std::make_unique<TMainExchangeThread>(printer.get(), connection, &storage);
             if (o.Signal) {
                 signal = std::make_unique<TmonSignalControl>(neutral);
@@ -303,6 +316,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             err << "Ошибка обмена с измерителем: " << printer->Text << '\n';
             result = 1;
         }
+        if (printer->SaveFailed) result = 1;
         thread.reset();
         signalThread.reset();
     }

@@ -12,8 +12,9 @@ int RunConnections(const TCliOptions& options, std::ostream& out, std::ostream& 
 
 // Polls the meter until the count is reached, the exchange fails, or `stopFd` (a descriptor
 // that becomes readable when the user asks to stop; -1 for none) fires. Exit status: 0 for
-// a count reached or a user stop, 1 for an exchange that ended with an error, 2 for a
-// connection that cannot be used.
+// a count reached or a user stop, 1 for an exchange that ended with an error or a CSV file
+// that could not be written (polling stops at once then), 2 for a connection that cannot be
+// used.
 int RunPoll(const TCliOptions& options, std::ostream& out, std::ostream& err, int stopFd);
 
 } // namespace qz

@@ -1,6 +1,7 @@
 // qzcli end to end: the stored list, polling the built-in simulator over TCP and over a
 // pseudo-terminal, failures and stopping.
 #include "channel/PCAType.h"
+#include "common/Cp1251.h"
 #include "connection/CcnConnectionList.h"
 #include "exchange/monStorage.h"
 #include "settings/monIniFile.h"
@@ -8,6 +9,8 @@
 #include "tools/qzcli/CliRun.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +64,27 @@ std::vector<std::string> Lines(const std::string& s) {
     while (std::getline(in, line))
         if (!line.empty()) out.push_back(line);
     return out;
+}
+
+// The cells of a CSV line, each ended by ";".
+std::vector<std::string> Cells(const std::string& line) {
+    std::vector<std::string> out;
+    std::string cell;
+    for (char ch : line) {
+        if (ch == ';') {
+            out.push_back(cell);
+            cell.clear();
+        } else if (ch != '\r') {
+            cell += ch;
+        }
+    }
+    return out;
+}
+
+// A number written with either decimal separator.
+double Number(std::string cell) {
+    std::replace(cell.begin(), cell.end(), ',', '.');
+    return std::strtod(cell.c_str(), nullptr);
 }
 
 // Answer frames from the simulator's log, as bytes.
@@ -293,6 +317,35 @@ TEST(QzcliPoll, SignalPutsTheLastWaveformBlockIntoTheCsv) {
     o.Signal = true;
     o.CsvDir = withSignal.path;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
-    const size_t signal = lines(newest(withSignal.path));
+    const std::string file = newest(withSignal.path);
+    const size_t signal = lines(file);
     EXPECT_GE(signal, base + 64) << "no waveform lines after the measurements";
+
+    // The waveform columns read as the record saved with them: the RMS of each equals the
+    // record's U, I and ULine.
+    std::ifstream in(file, std::ios::binary);
+    const std::string csv = Cp1251ToUtf8(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    std::vector<double> record; // Uа Iа Uв Iв Uс Iс Uн Iн Uав Uвс Uса
+    std::vector<double> sum(11, 0.0);
+    int samples = 0;
+    for (const std::string& line : Lines(csv)) {
+        const auto cells = Cells(line);
+        if (cells.size() == 16 && cells[0] == "U д, I д") {
+            for (size_t c : {1, 2, 4, 5, 7, 8, 10, 11, 13, 14, 15})
+                record.push_back(Number(cells[c]));
+        } else if (cells.size() == 12 && !cells[0].empty() &&
+                   std::all_of(cells[0].begin(), cells[0].end(), ::isdigit)) {
+            for (size_t c = 0; c < 11; ++c)
+                sum[c] += Number(cells[c + 1]) * Number(cells[c + 1]);
+            ++samples;
+        }
+    }
+    ASSERT_EQ(record.size(), 11u) << csv.substr(0, 2000);
+    ASSERT_EQ(samples, 64);
+    const char* names[11] = {"Uа", "Iа", "Uв", "Iв", "Uс", "Iс", "Uн", "Iн", "Uав", "Uвс", "Uса"};
+    for (size_t c = 0; c < 11; ++c) {
+        EXPECT_GT(record[c], 0.0) << names[c];
+        EXPECT_NEAR(std::sqrt(sum[c] / samples), record[c], 0.02 * record[c]) << names[c];
+    }
 }
