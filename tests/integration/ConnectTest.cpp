@@ -1,0 +1,2 @@
+// The worker while a line connects, on the real clock.
+#include "IntegrationSupport.h"
