@@ -70,7 +70,7 @@ void TLCAPerform::FinishCommand(bool cancel) {
 // ---------------------------------------------------------------------------------------------
 // TPhysicoLine
 
-TPhysicoLine::TPhysicoLine(TLCAThread* thread) : Thread(thread) {
+TPhysicoLine::TPhysicoLine(TLCAThread* thread, int32_t serial) : Thread(thread), Serial(serial) {
     TimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     Tags[enWrite] = {this, enWrite};
     Tags[enRead] = {this, enRead};
@@ -110,7 +110,7 @@ TLCAPerform* TPhysicoLine::AddChannel(const TLCAParams& params, int32_t& error) 
     ++NextId;
     auto channel = std::make_unique<TLCAPerform>(params);
     channel->Line = this;
-    channel->LineHandle = int32_t(PCA->Handle());
+    channel->LineHandle = Serial;
     channel->Id = NextId;
     Channels.push_back(std::move(channel));
     error = 0;
@@ -655,7 +655,8 @@ TLCAHandle TLCAThread::OpenPerform(const TLCAParams& params, int32_t& error) {
     if (line) {
         channel = line->AddChannel(params, error);
     } else {
-        auto fresh = std::make_unique<TPhysicoLine>(this);
+        // A line that fails to open uses up its number all the same: numbers only grow.
+        auto fresh = std::make_unique<TPhysicoLine>(this, ++LastLineSerial);
         channel = fresh->AddChannel(params, error);
         if (channel) Lines.push_back(std::move(fresh));
     }

@@ -53,7 +53,8 @@ class TPhysicoLine {
 public:
     enum Entry : uint8_t { enWrite = 0, enRead = 1, enTimer = 2 };
 
-    explicit TPhysicoLine(TLCAThread* thread);
+    // serial: the line's number in its worker, never given out twice (from 1).
+    TPhysicoLine(TLCAThread* thread, int32_t serial);
     ~TPhysicoLine();
     TPhysicoLine(const TPhysicoLine&) = delete;
     TPhysicoLine& operator=(const TPhysicoLine&) = delete;
@@ -82,6 +83,10 @@ public:
     TOverlapped WriteOverlapped;
     TOverlapped ReadOverlapped;
     TLCAThread* Thread;
+    // The second half of every handle of this line. The device descriptor would not do: it
+    // is -1 between a lost connection and the next, and the system reuses its numbers, so
+    // two lines could hand out the same handle and one channel's task go to another's meter.
+    int32_t Serial;
     bool Connected = false;
     int TimerFd = -1;
 
@@ -173,6 +178,7 @@ private:
     std::vector<std::unique_ptr<TPhysicoLine>> Lines;
     bool Terminated = false;
     bool ServeAgain = false; // a transfer ended while the lines were served
+    int32_t LastLineSerial = 0;
     int EpollFd = -1;
     int WakeFd = -1;
 

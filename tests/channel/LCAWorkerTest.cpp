@@ -412,3 +412,49 @@ TEST(LcaWorker, ServesManyLinesAtOnce) {
     }
     EXPECT_EQ(server.Accepted(), kLines);
 }
+
+TEST(LcaWorker, AHandleNamesOneChannelForTheWorkersWholeLife) {
+    // Two meters; the first hangs up after each request, so its line loses its socket.
+    LoopbackServer first(
+        [](size_t, const std::string&, bool& close) {
+            close = true;
+            return std::string();
+        },
+        1, [](size_t) { return std::string(); });
+    LoopbackServer second(LoopbackServer::Echo());
+    TLCAThread worker(nullptr);
+    std::vector<TLCAHandle> seen;
+    auto open = [&](uint16_t port) {
+        TLCAParams p = TcpParams(port, 1);
+        TLCAHandle h = kInvalidLCAHandle;
+        EXPECT_EQ(worker.RequestAndWait(lcaReqOpen, h, &p), 0);
+        for (const TLCAHandle& s : seen)
+            EXPECT_FALSE(s == h) << "handle (" << h.Id << ", " << h.LineHandle << ") given twice";
+        seen.push_back(h);
+        return h;
+    };
+    const TLCAHandle a1 = open(first.Port());
+    const TLCAHandle b1 = open(second.Port());
+    // The first line loses its connection (the peer closes, the reconnect budget is spent).
+    uint32_t done = 0;
+    EXPECT_NE(worker.Transfer(0, const_cast<char*>("x"), 1000, nullptr, done, 1, a1), -1);
+    char buf[4];
+    worker.Transfer(1, buf, 300, nullptr, done, sizeof buf, a1);
+    const TLCAHandle a2 = open(first.Port()); // on the line without a socket
+    const TLCAHandle b2 = open(second.Port());
+    // Lines closed and opened again: the system reuses descriptor numbers, handles are new.
+    for (const TLCAHandle& h : {a1, a2, b1, b2}) {
+        TLCAHandle copy = h;
+        EXPECT_EQ(worker.RequestAndWait(lcaReqClose, copy, nullptr), 0);
+    }
+    const TLCAHandle a3 = open(first.Port());
+    const TLCAHandle b3 = open(second.Port());
+    // A stale handle names nothing: it neither closes nor reaches the new channels.
+    TLCAHandle stale = b1;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqClose, stale, nullptr), 3);
+    EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, stale, nullptr), 3);
+    TLCAHandle live = b3;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, live, nullptr), 0);
+    live = a3;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, live, nullptr), 0);
+}
