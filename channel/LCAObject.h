@@ -13,8 +13,11 @@ class TEvent;
 // Starts the worker with this log callback if none runs yet; a second call does nothing.
 void LCAInitialize(TLCALogProc logProc = nullptr);
 // Stops the worker and frees every line and channel (running tasks end with their events set
-// and Done 0). Later calls of the functions below report 2 until LCAInitialize is called
-// again. Nothing must wait in a transfer for long when this is called; it never hangs them.
+// and Done 0; calls in flight return 2). It returns once the calls in flight have left the
+// worker and every port and socket is closed, so a following LCAInitialize never has two
+// workers on one port. Later calls of the functions below report 2 until LCAInitialize is
+// called again. A worker whose loop died (an exception in it) answers everything with 2
+// likewise, until it is finalised.
 void LCAFinalize();
 bool LCAIsInitialized();
 

@@ -342,18 +342,28 @@ TLCAThread::TLCAThread(TLCALogProc logProc) : LogProc(std::move(logProc)) {
     epoll_ctl(EpollFd, EPOLL_CTL_ADD, WakeFd, &ev);
     Thread = std::thread([this] { Body(); });
     WorkerId = Thread.get_id();
-    Log("Модуль логических каналов доступа инициализирован.", lcaLogOpenClose, kModuleLCAHandle);
+    try {
+        Log("Модуль логических каналов доступа инициализирован.", lcaLogOpenClose,
+            kModuleLCAHandle);
+    } catch (...) {
+        // The callback's failure is its own; the module runs without that message.
+    }
 }
 
 TLCAThread::~TLCAThread() {
     Stop();
     Lines.clear();
-    Log("Модуль логических каналов доступа закрыт.", lcaLogOpenClose, kModuleLCAHandle);
+    try {
+        Log("Модуль логических каналов доступа закрыт.", lcaLogOpenClose, kModuleLCAHandle);
+    } catch (...) {
+        // A log callback that throws must not take the process down with the module.
+    }
     if (WakeFd >= 0) close(WakeFd);
     if (EpollFd >= 0) close(EpollFd);
 }
 
 void TLCAThread::Stop() {
+    std::lock_guard<std::mutex> lock(StopMutex);
     if (!Thread.joinable()) return;
     PostRequest(lcaReqStop, nullptr);
     Thread.join();
@@ -499,8 +509,12 @@ void TLCAThread::Body() {
             }
         }
     } catch (...) {
-        // The loop ends; clients still queued are answered below.
+        // The loop ends; its clients are released below.
     }
+    EndEverything();
+}
+
+void TLCAThread::EndEverything() {
     std::deque<Item> rest;
     {
         std::lock_guard<std::mutex> lock(QueueMutex);
@@ -511,6 +525,21 @@ void TLCAThread::Body() {
         if (item.Request) {
             item.Request->Result = 2;
             if (item.Request->Event) item.Request->Event->Set();
+        }
+    }
+    // A client in a transfer waits for its task: end them all now, not when the lines go.
+    // A synchronous transfer then asks for the last error and gets 2 like any later call.
+    for (auto& line : Lines) {
+        for (auto& channel : line->Channels) {
+            if (!channel->Command) continue;
+            channel->LastError = 2;
+            TEvent* event = channel->Command->Event;
+            try {
+                channel->FinishCommand(true);
+            } catch (...) {
+                channel->Command.reset();
+                if (event) event->Set(); // the client is released in any case
+            }
         }
     }
 }

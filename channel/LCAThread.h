@@ -141,6 +141,12 @@ public:
     TLCAThread(const TLCAThread&) = delete;
     TLCAThread& operator=(const TLCAThread&) = delete;
 
+    // Stops the worker loop and waits for it. Once the loop has ended (stopped, or left by an
+    // exception: a throwing log callback, an allocation failure) every request still queued
+    // and every later one is answered with 2, and every registered task has ended with its
+    // channel's last error 2, so that no client waits for a worker that is gone. The lines
+    // stay open until the destructor. Idempotent.
+    void Stop();
     // Queues an item; does not wait. After the worker has stopped, a request is answered at
     // once with code 2 so that no client can wait forever.
     void PostRequest(int32_t kind, TLCARequest* request);
@@ -171,7 +177,8 @@ private:
     void Body();
     void HandleItem(const Item& item);
     void HandleRequest(int32_t kind, TLCARequest& request);
-    void Stop();
+    // After the loop: refuse what is queued and end every task.
+    void EndEverything();
     void EpollSet(int fd, uint32_t events, void* tag, bool add);
 
     TLCALogProc LogProc;
@@ -185,6 +192,7 @@ private:
     std::mutex QueueMutex;
     std::deque<Item> Queue;
     bool Accepting = true; // false once the worker loop has ended
+    std::mutex StopMutex;
     std::thread Thread;
     std::thread::id WorkerId;
 };

@@ -4,10 +4,12 @@
 #include "platform/Event.h"
 #include "tests/support/LoopbackServer.h"
 
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -457,4 +459,72 @@ TEST(LcaWorker, AHandleNamesOneChannelForTheWorkersWholeLife) {
     EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, live, nullptr), 0);
     live = a3;
     EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, live, nullptr), 0);
+}
+
+TEST(LcaWorkerDeath, AThrowingLogCallbackEndsEveryTaskAndRequestWithTwo) {
+    LoopbackServer silent(LoopbackServer::Silent());
+    LCAFinalize();
+    // The callback fails on the connect message, inside the worker's pass over the lines.
+    LCAInitialize([](const std::string& text, uint8_t, TLCAHandle) {
+        if (text == "Соединение...") throw std::runtime_error("log is full");
+    });
+    int32_t error = -1;
+    TLCAParams p = TcpParams(silent.Port(), 3, 1, 0xFF);
+    const TLCAHandle waiting = LCAOpen(p, error); // an asynchronous read, registered first
+    ASSERT_EQ(error, 0);
+    const TLCAHandle sync = LCAOpen(p, error);
+    ASSERT_EQ(error, 0);
+    TEvent ev(true);
+    uint32_t asyncDone = 99;
+    char buf[8];
+    // Both are registered in one batch of requests, before the next pass runs into the throw.
+    std::thread other([&] {
+        uint32_t done = 0;
+        EXPECT_EQ(LCARead(buf, sizeof buf, done, nullptr, 60000, sync), 2);
+        EXPECT_EQ(done, 0u);
+    });
+    ASSERT_EQ(LCARead(buf, sizeof buf, asyncDone, &ev, 60000, waiting), 0);
+    EXPECT_TRUE(ev.Wait(10000)) << "the registered task was never ended";
+    EXPECT_EQ(asyncDone, 0u);
+    other.join();
+    // The dead worker answers every later request with 2 instead of leaving it waiting.
+    EXPECT_EQ(LCAGetLastError(waiting), 2);
+    EXPECT_EQ(LCAOpen(p, error).IsValid(), false);
+    EXPECT_EQ(error, 2);
+    EXPECT_EQ(LCAClose(waiting), 2);
+    LCAFinalize();
+    // A new worker serves as before.
+    LCAInitialize();
+    LoopbackServer echo(LoopbackServer::Echo());
+    TLCAObject ch(TcpParams(echo.Port()));
+    uint32_t done = 0;
+    EXPECT_EQ(ch.Write("hi", 2, done, nullptr, 1000), 0);
+    EXPECT_EQ(ch.Read(buf, sizeof buf, done, nullptr, 2000), 0);
+    EXPECT_EQ(std::string(buf, done), "hi");
+    LCAFinalize();
+}
+
+TEST(LcaWorkerDeath, FinalizeReturnsOnceTheCallsInFlightAndTheLinesAreGone) {
+    LoopbackServer silent(LoopbackServer::Silent());
+    LCAFinalize();
+    LCAInitialize();
+    int32_t error = -1;
+    const TLCAHandle h = LCAOpen(TcpParams(silent.Port()), error);
+    ASSERT_EQ(error, 0);
+    std::atomic<bool> returned{false};
+    int32_t result = -1;
+    std::thread reader([&] {
+        char buf[8];
+        uint32_t done = 0;
+        result = LCARead(buf, sizeof buf, done, nullptr, 60000, h); // the meter never answers
+        returned = true;
+    });
+    ASSERT_TRUE(Eventually([&] { return silent.Accepted() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the read is in flight
+    LCAFinalize();
+    // By now the call has left the worker and the line's socket is closed.
+    EXPECT_TRUE(returned.load());
+    reader.join();
+    EXPECT_EQ(result, 2);
+    EXPECT_TRUE(Eventually([&] { return silent.Closed() == 1; }, 2000));
 }
