@@ -121,6 +121,10 @@ int32_t LCACheckDevice(TLCAHandle handle) {
     return Simple(lcaReqCheckDevice, handle);
 }
 
+int32_t LCACancelTask(TLCAHandle handle) {
+    return Simple(lcaReqCancel, handle);
+}
+
 int32_t LCASetPriority(TLCAHandle handle, uint8_t priority) {
     return Simple(lcaReqPriority, handle, &priority);
 }
@@ -159,6 +163,10 @@ TLCAObject::~TLCAObject() {
 
 int32_t TLCAObject::GetLastError() const {
     return IsValid() ? LCAGetLastError(Handle) : OpenError;
+}
+
+int32_t TLCAObject::CancelTask() const {
+    return IsValid() ? LCACancelTask(Handle) : 3;
 }
 
 int32_t TLCAObject::ReleaseLock() {

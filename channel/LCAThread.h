@@ -46,12 +46,14 @@ public:
     TPhysicoLine* Line = nullptr;
     bool PriorityLock = false;
     int32_t AttemptCount = 0;
+    // Set by a cancel: the task ended and no further task is taken on this channel.
+    bool Cancelled = false;
 };
 
 // One physical channel shared by the logical channels whose descriptions name it.
 class TPhysicoLine {
 public:
-    enum Entry : uint8_t { enWrite = 0, enRead = 1, enTimer = 2 };
+    enum Entry : uint8_t { enWrite = 0, enRead = 1, enTimer = 2, enConnect = 3 };
 
     // serial: the line's number in its worker, never given out twice (from 1).
     TPhysicoLine(TLCAThread* thread, int32_t serial);
@@ -64,7 +66,13 @@ public:
     void Serve();
     TLCAPerform* SelectNext();
     TLCAPerform* FindWaiting(int threshold, size_t start);
-    bool ConnectAttempts(TLCAPerform* channel);
+    // The connection attempts for a channel, driven by the worker's loop: an attempt that
+    // must wait leaves the line connecting (its descriptor and the timer in the wait set)
+    // and goes on in OnReady; the line's other work waits meanwhile, the worker's does not.
+    void ConnectAttempts(TLCAPerform* channel);
+    // Gives up a connect under way (its channel is closed or its task cancelled).
+    void AbortConnect();
+    bool IsConnecting() const { return ConnectingChannel != nullptr; }
     void StartIO();
     void AbortCurrent();
     // Handles one signalled entry: a completed (or failed-to-start) transfer or the timer.
@@ -89,10 +97,17 @@ public:
     int32_t Serial;
     bool Connected = false;
     int TimerFd = -1;
+    TLCAPerform* ConnectingChannel = nullptr; // a connect runs for it
 
 private:
     void ArmTimer(uint32_t ms);
     void DisarmTimer();
+    // Goes on from an attempt's result until it must wait, succeeded or failed.
+    void AfterConnectStep(int result, const TPCACustom::TConnectWait& wait);
+    void ConnectFailed(TLCAPerform* channel);
+    void Watch(const TPCACustom::TConnectWait& wait);
+    void Unwatch();
+    int ConnectFd = -1; // the descriptor a connect waits for, in the worker's epoll set
     TOverlapped& Block(uint8_t direction) {
         return direction == 0 ? WriteOverlapped : ReadOverlapped;
     }
@@ -101,7 +116,7 @@ private:
         TPhysicoLine* Line;
         Entry Which;
     };
-    Tag Tags[3];
+    Tag Tags[4];
     uint32_t ArmedMask = 0; // bit per Entry currently in the worker's epoll interest
     bool Registered = false;
     friend class TLCAThread;
@@ -130,6 +145,9 @@ enum : int32_t {
     lcaReqPriority = 7,
     lcaReqPriorityLock = 8,
     lcaReqCheckDevice = 9,
+    // Ends the channel's task with 105, also while its line connects for it, and refuses
+    // every later task with 105: what a client's stop needs.
+    lcaReqCancel = 10,
 };
 
 class TLCAThread {

@@ -462,36 +462,54 @@ TEST(LcaWorker, AHandleNamesOneChannelForTheWorkersWholeLife) {
 }
 
 TEST(LcaWorkerDeath, AThrowingLogCallbackEndsEveryTaskAndRequestWithTwo) {
-    LoopbackServer silent(LoopbackServer::Silent());
+    LoopbackServer silent(LoopbackServer::Silent()), other(LoopbackServer::Silent());
     LCAFinalize();
-    // The callback fails on the connect message, inside the worker's pass over the lines.
-    LCAInitialize([](const std::string& text, uint8_t, TLCAHandle) {
-        if (text == "Соединение...") throw std::runtime_error("log is full");
+    // The callback fails on the second line's connect message, inside the worker's pass
+    // over the lines (not inside a request, whose failures are answered one by one).
+    std::mutex m;
+    int accepted = 0, connects = 0;
+    LCAInitialize([&](const std::string& text, uint8_t, TLCAHandle) {
+        std::lock_guard<std::mutex> lock(m);
+        static const std::string kAccepted =
+            "Задание логическому каналу принято на выполнение (чтение).";
+        if (text == kAccepted) ++accepted;
+        if (text == "Соединение..." && ++connects == 2) throw std::runtime_error("log is full");
     });
     int32_t error = -1;
     TLCAParams p = TcpParams(silent.Port(), 3, 1, 0xFF);
-    const TLCAHandle waiting = LCAOpen(p, error); // an asynchronous read, registered first
+    const TLCAHandle running = LCAOpen(p, error); // its read runs on the first line
     ASSERT_EQ(error, 0);
-    const TLCAHandle sync = LCAOpen(p, error);
+    const TLCAHandle waiting = LCAOpen(p, error); // its read waits behind it
+    ASSERT_EQ(error, 0);
+    const TLCAHandle trigger = LCAOpen(TcpParams(other.Port(), 3, 1, 0xFF), error);
     ASSERT_EQ(error, 0);
     TEvent ev(true);
     uint32_t asyncDone = 99;
-    char buf[8];
-    // Both are registered in one batch of requests, before the next pass runs into the throw.
-    std::thread other([&] {
-        uint32_t done = 0;
-        EXPECT_EQ(LCARead(buf, sizeof buf, done, nullptr, 60000, sync), 2);
-        EXPECT_EQ(done, 0u);
-    });
-    ASSERT_EQ(LCARead(buf, sizeof buf, asyncDone, &ev, 60000, waiting), 0);
-    EXPECT_TRUE(ev.Wait(10000)) << "the registered task was never ended";
+    char buf[8], buf2[8];
+    ASSERT_EQ(LCARead(buf, sizeof buf, asyncDone, &ev, 60000, running), 0);
+    int32_t syncResult = -1;
+    uint32_t syncDone = 99;
+    std::thread reader(
+        [&] { syncResult = LCARead(buf2, sizeof buf2, syncDone, nullptr, 60000, waiting); });
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard<std::mutex> lock(m);
+        return accepted == 2;
+    }));
+    TEvent evTrigger(true);
+    uint32_t triggerDone = 99;
+    EXPECT_EQ(LCAWrite("x", 1, triggerDone, &evTrigger, 60000, trigger), 0);
+    // Every registered task ends, the synchronous one with the code 2.
+    EXPECT_TRUE(ev.Wait(10000)) << "the running task was never ended";
     EXPECT_EQ(asyncDone, 0u);
-    other.join();
+    EXPECT_TRUE(evTrigger.Wait(10000));
+    reader.join();
+    EXPECT_EQ(syncResult, 2);
+    EXPECT_EQ(syncDone, 0u);
     // The dead worker answers every later request with 2 instead of leaving it waiting.
-    EXPECT_EQ(LCAGetLastError(waiting), 2);
+    EXPECT_EQ(LCAGetLastError(running), 2);
     EXPECT_EQ(LCAOpen(p, error).IsValid(), false);
     EXPECT_EQ(error, 2);
-    EXPECT_EQ(LCAClose(waiting), 2);
+    EXPECT_EQ(LCAClose(running), 2);
     LCAFinalize();
     // A new worker serves as before.
     LCAInitialize();
