@@ -2,46 +2,93 @@
 
 #include "channel/LCAThread.h"
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
 namespace qz {
 namespace {
 
-std::mutex gModuleMutex;
-std::shared_ptr<TLCAThread> gWorker;
+// The module's worker and the client calls that are using it.
+struct TModuleWorker {
+    explicit TModuleWorker(TLCALogProc logProc) : Thread(std::move(logProc)) {}
+    TLCAThread Thread;
+    int Calls = 0; // guarded by gModuleMutex
+};
 
-// The worker for one call; a call in flight keeps it alive even if the module is finalised.
-std::shared_ptr<TLCAThread> Worker() {
-    std::lock_guard<std::mutex> lock(gModuleMutex);
-    return gWorker;
-}
+std::mutex gModuleMutex;
+std::condition_variable gModuleCv; // a call ended, or a finalisation did
+std::shared_ptr<TModuleWorker> gWorker;
+int gFinalizing = 0;
+
+// One client call: holds the worker it started with until it returns, so that a worker
+// being finalised is freed only after its last call has left it.
+class TCall {
+public:
+    TCall() {
+        std::lock_guard<std::mutex> lock(gModuleMutex);
+        W = gWorker;
+        if (W) ++W->Calls;
+    }
+    ~TCall() {
+        if (!W) return;
+        std::lock_guard<std::mutex> lock(gModuleMutex);
+        if (--W->Calls == 0) gModuleCv.notify_all();
+        // Let go while the lock is held: a finalisation that sees no call left then holds
+        // the last reference, and the lines are freed before LCAFinalize returns.
+        W.reset();
+    }
+    TCall(const TCall&) = delete;
+    TCall& operator=(const TCall&) = delete;
+    TLCAThread* operator->() const { return &W->Thread; }
+    explicit operator bool() const { return W != nullptr; }
+
+private:
+    std::shared_ptr<TModuleWorker> W;
+};
 
 constexpr int32_t kNotInitialized = 2;
 
 } // namespace
 
 void LCAInitialize(TLCALogProc logProc) {
-    std::lock_guard<std::mutex> lock(gModuleMutex);
-    if (!gWorker) gWorker = std::make_shared<TLCAThread>(std::move(logProc));
+    std::unique_lock<std::mutex> lock(gModuleMutex);
+    // A worker still being finalised may hold ports: the new one starts after it is gone.
+    gModuleCv.wait(lock, [] { return gFinalizing == 0; });
+    if (!gWorker) gWorker = std::make_shared<TModuleWorker>(std::move(logProc));
 }
 
 void LCAFinalize() {
-    std::shared_ptr<TLCAThread> worker;
+    std::shared_ptr<TModuleWorker> worker;
     {
         std::lock_guard<std::mutex> lock(gModuleMutex);
         worker.swap(gWorker);
+        if (!worker) return;
+        ++gFinalizing;
     }
-    // The last reference (ours, unless a call is still in flight) runs the destructor.
+    // Stopping ends every task and answers every request with 2, so the calls in flight
+    // return promptly; the lines (ports, sockets) are freed only after the last of them.
+    worker->Thread.Stop();
+    {
+        std::unique_lock<std::mutex> lock(gModuleMutex);
+        gModuleCv.wait(lock, [&] { return worker->Calls == 0; });
+    }
+    worker.reset();
+    {
+        std::lock_guard<std::mutex> lock(gModuleMutex);
+        --gFinalizing;
+    }
+    gModuleCv.notify_all();
 }
 
 bool LCAIsInitialized() {
-    return Worker() != nullptr;
+    std::lock_guard<std::mutex> lock(gModuleMutex);
+    return gWorker != nullptr;
 }
 
 TLCAHandle LCAOpen(const TLCAParams& params, int32_t& error) {
     error = kNotInitialized;
-    auto w = Worker();
+    TCall w;
     if (!w) return kInvalidLCAHandle;
     if (params.Priority == 0) {
         error = lcaErrBadPriority;
@@ -55,7 +102,7 @@ TLCAHandle LCAOpen(const TLCAParams& params, int32_t& error) {
 
 namespace {
 int32_t Simple(int32_t kind, TLCAHandle handle, void* data = nullptr) {
-    auto w = Worker();
+    TCall w;
     if (!w) return kNotInitialized;
     return w->RequestAndWait(kind, handle, data);
 }
@@ -74,6 +121,10 @@ int32_t LCACheckDevice(TLCAHandle handle) {
     return Simple(lcaReqCheckDevice, handle);
 }
 
+int32_t LCACancelTask(TLCAHandle handle) {
+    return Simple(lcaReqCancel, handle);
+}
+
 int32_t LCASetPriority(TLCAHandle handle, uint8_t priority) {
     return Simple(lcaReqPriority, handle, &priority);
 }
@@ -86,7 +137,7 @@ int32_t LCASetPriorityLock(TLCAHandle handle, bool locked) {
 int32_t LCAWrite(const void* buffer, uint32_t count, uint32_t& done, TEvent* event,
                  uint32_t timeoutMs, TLCAHandle handle) {
     done = 0;
-    auto w = Worker();
+    TCall w;
     if (!w) return kNotInitialized;
     // The worker only reads from the buffer of a write task.
     return w->Transfer(0, const_cast<void*>(buffer), timeoutMs, event, done, count, handle);
@@ -95,7 +146,7 @@ int32_t LCAWrite(const void* buffer, uint32_t count, uint32_t& done, TEvent* eve
 int32_t LCARead(void* buffer, uint32_t count, uint32_t& done, TEvent* event, uint32_t timeoutMs,
                 TLCAHandle handle) {
     done = 0;
-    auto w = Worker();
+    TCall w;
     if (!w) return kNotInitialized;
     return w->Transfer(1, buffer, timeoutMs, event, done, count, handle);
 }
@@ -112,6 +163,10 @@ TLCAObject::~TLCAObject() {
 
 int32_t TLCAObject::GetLastError() const {
     return IsValid() ? LCAGetLastError(Handle) : OpenError;
+}
+
+int32_t TLCAObject::CancelTask() const {
+    return IsValid() ? LCACancelTask(Handle) : 3;
 }
 
 int32_t TLCAObject::ReleaseLock() {

@@ -13,8 +13,11 @@ class TEvent;
 // Starts the worker with this log callback if none runs yet; a second call does nothing.
 void LCAInitialize(TLCALogProc logProc = nullptr);
 // Stops the worker and frees every line and channel (running tasks end with their events set
-// and Done 0). Later calls of the functions below report 2 until LCAInitialize is called
-// again. Nothing must wait in a transfer for long when this is called; it never hangs them.
+// and Done 0; calls in flight return 2). It returns once the calls in flight have left the
+// worker and every port and socket is closed, so a following LCAInitialize never has two
+// workers on one port. Later calls of the functions below report 2 until LCAInitialize is
+// called again. A worker whose loop died (an exception in it) answers everything with 2
+// likewise, until it is finalised.
 void LCAFinalize();
 bool LCAIsInitialized();
 
@@ -35,6 +38,10 @@ int32_t LCAGetLastError(TLCAHandle handle);
 int32_t LCASetPriority(TLCAHandle handle, uint8_t priority);
 int32_t LCASetPriorityLock(TLCAHandle handle, bool locked);
 int32_t LCACheckDevice(TLCAHandle handle);
+// Ends the channel's task at once with 105 (also a connect its line makes for it, a modem
+// being hung up) and refuses every later task with 105. For a client that stops for good;
+// any thread may call it.
+int32_t LCACancelTask(TLCAHandle handle);
 
 // The client object of one logical channel; one thread uses it at a time.
 class TLCAObject {
@@ -47,6 +54,8 @@ public:
     bool IsValid() const { return Handle.IsValid(); }
     int32_t GetLastError() const;
     int32_t ReleaseLock();
+    // LCACancelTask on this channel; any thread may call it.
+    int32_t CancelTask() const;
     int32_t Write(const void* buffer, uint32_t count, uint32_t& done, TEvent* event,
                   uint32_t timeoutMs);
     int32_t Read(void* buffer, uint32_t count, uint32_t& done, TEvent* event, uint32_t timeoutMs);

@@ -42,6 +42,7 @@ std::string HexDump(const uint8_t* data, uint32_t count) {
 // TLCAPerform
 
 TLCAPerform::~TLCAPerform() {
+    if (Line && Line->ConnectingChannel == this) Line->AbortConnect();
     FinishCommand(true);
     if (Line) {
         if (Line->HoldingChannel == this) Line->HoldingChannel = nullptr;
@@ -70,17 +71,19 @@ void TLCAPerform::FinishCommand(bool cancel) {
 // ---------------------------------------------------------------------------------------------
 // TPhysicoLine
 
-TPhysicoLine::TPhysicoLine(TLCAThread* thread) : Thread(thread) {
+TPhysicoLine::TPhysicoLine(TLCAThread* thread, int32_t serial) : Thread(thread), Serial(serial) {
     TimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     Tags[enWrite] = {this, enWrite};
     Tags[enRead] = {this, enRead};
     Tags[enTimer] = {this, enTimer};
+    Tags[enConnect] = {this, enConnect};
 }
 
 TPhysicoLine::~TPhysicoLine() {
     // Channels first: their tasks end (clients wake) while the physical channel still exists.
     while (!Channels.empty())
         Channels.pop_back();
+    AbortConnect();
     PCA.reset();
     if (Registered && Thread) {
         Thread->EpollSet(WriteOverlapped.WaitFd(), 0, nullptr, false);
@@ -110,7 +113,7 @@ TLCAPerform* TPhysicoLine::AddChannel(const TLCAParams& params, int32_t& error) 
     ++NextId;
     auto channel = std::make_unique<TLCAPerform>(params);
     channel->Line = this;
-    channel->LineHandle = int32_t(PCA->Handle());
+    channel->LineHandle = Serial;
     channel->Id = NextId;
     Channels.push_back(std::move(channel));
     error = 0;
@@ -152,20 +155,81 @@ TLCAPerform* TPhysicoLine::SelectNext() {
     return r;
 }
 
-bool TPhysicoLine::ConnectAttempts(TLCAPerform* channel) {
-    const int32_t max = channel->Params.MaxAttemptCountOnConnect;
-    if (channel->AttemptCount >= max) return false;
-    while (channel->AttemptCount < max) {
-        ++channel->AttemptCount;
-        if (PCA->ConnectEx(0, nullptr) == 0) {
-            Connected = true;
-            return true;
+void TPhysicoLine::ConnectAttempts(TLCAPerform* channel) {
+    ConnectingChannel = channel;
+    // The first pass makes the first attempt, or fails at once when none is left.
+    AfterConnectStep(TPCACustom::ConnectFailed, {});
+}
+
+void TPhysicoLine::AfterConnectStep(int result, const TPCACustom::TConnectWait& wait) {
+    TLCAPerform* c = ConnectingChannel;
+    TPCACustom::TConnectWait w = wait;
+    for (;;) {
+        if (result == TPCACustom::ConnectPending) {
+            Watch(w);
+            return;
         }
+        if (result == TPCACustom::ConnectDone) {
+            DisarmTimer();
+            ConnectingChannel = nullptr;
+            Connected = true;
+            ConnectedChannel = c;
+            Thread->Log("Соединение установлено.", lcaLogConnect, c->Handle());
+            if (c->Command) HoldingChannel = c;
+            StartIO();
+            return;
+        }
+        // No pause between attempts.
+        if (c->AttemptCount >= int32_t(c->Params.MaxAttemptCountOnConnect)) {
+            DisarmTimer();
+            ConnectingChannel = nullptr;
+            ConnectFailed(c);
+            return;
+        }
+        ++c->AttemptCount;
+        result = PCA->BeginConnect(w);
     }
-    return false;
+}
+
+void TPhysicoLine::ConnectFailed(TLCAPerform* c) {
+    c->LastError = PCA->LastError() != 0 ? PCA->LastError() : 22;
+    Thread->Log(WithText("Соединение не установлено: %s", LCAErrorText(c->LastError)),
+                lcaLogConnect, c->Handle());
+    c->FinishCommand(true);
+    HoldingChannel = nullptr;
+    ConnectedChannel = nullptr;
+}
+
+void TPhysicoLine::Watch(const TPCACustom::TConnectWait& w) {
+    if (w.Fd >= 0) {
+        Thread->EpollSet(w.Fd, w.Events, &Tags[enConnect], true);
+        ConnectFd = w.Fd;
+        ArmedMask |= 1u << enConnect;
+    }
+    if (w.TimeoutMs >= 0)
+        ArmTimer(uint32_t(w.TimeoutMs));
+    else if (w.TimeoutMs != TPCACustom::KeepTimeout)
+        DisarmTimer();
+}
+
+void TPhysicoLine::Unwatch() {
+    // Before the channel may close the descriptor: a closed one cannot be taken out.
+    if (ConnectFd >= 0) Thread->EpollSet(ConnectFd, 0, nullptr, false);
+    ConnectFd = -1;
+    ArmedMask &= ~(1u << enConnect);
+}
+
+void TPhysicoLine::AbortConnect() {
+    if (!ConnectingChannel) return;
+    Unwatch();
+    DisarmTimer();
+    if (PCA) PCA->AbortConnect();
+    ConnectingChannel = nullptr;
+    Connected = false;
 }
 
 void TPhysicoLine::Serve() {
+    if (ConnectingChannel) return; // the connect goes on in OnReady
     TLCAPerform* c = SelectNext();
     if (!c) {
         HoldingChannel = nullptr;
@@ -177,20 +241,12 @@ void TPhysicoLine::Serve() {
     if (needed) {
         Thread->Log("Соединение...", lcaLogConnect, c->Handle());
         Connected = false;
-        bool ok = PCA->SetParams(c->Params.Pca) == 0;
-        if (ok) ok = ConnectAttempts(c);
-        if (!ok) {
-            c->LastError = PCA->LastError() != 0 ? PCA->LastError() : 22;
-            Thread->Log(WithText("Соединение не установлено: %s", LCAErrorText(c->LastError)),
-                        lcaLogConnect, c->Handle());
-            c->FinishCommand(true);
-            HoldingChannel = nullptr;
-            ConnectedChannel = nullptr;
+        if (PCA->SetParams(c->Params.Pca) != 0) {
+            ConnectFailed(c);
             return;
         }
-        Connected = true;
-        ConnectedChannel = c;
-        Thread->Log("Соединение установлено.", lcaLogConnect, c->Handle());
+        ConnectAttempts(c); // connected, failed, or under way
+        return;
     }
     if (c->Command) HoldingChannel = c;
     StartIO();
@@ -252,6 +308,20 @@ void TPhysicoLine::AbortCurrent() {
 }
 
 void TPhysicoLine::OnReady(Entry entry) {
+    if (ConnectingChannel && (entry == enConnect || entry == enTimer)) {
+        bool timedOut = false;
+        if (entry == enTimer) {
+            uint64_t expirations = 0;
+            if (read(TimerFd, &expirations, sizeof expirations) != sizeof expirations) return;
+            timedOut = true;
+        }
+        Unwatch();
+        TPCACustom::TConnectWait w;
+        const int result = PCA->ContinueConnect(timedOut, w);
+        AfterConnectStep(result, w);
+        return;
+    }
+    if (entry == enConnect) return; // a connect that has ended since
     if (entry == enTimer) {
         uint64_t expirations = 0;
         // Nothing to read: the timer was re-armed after it became ready; not an expiry.
@@ -314,12 +384,13 @@ void TPhysicoLine::UpdateWaitSet() {
         if (h->Command->Direction == 1) want |= 1u << enRead;
         if (h->Command->State != TLCACommand::stFailedToStart) want |= 1u << enTimer;
     }
+    if (ConnectingChannel) want |= 1u << enTimer; // a pause or a connect time-out
     if (!Registered) {
         Thread->EpollSet(WriteOverlapped.WaitFd(), 0, &Tags[enWrite], true);
         Thread->EpollSet(ReadOverlapped.WaitFd(), 0, &Tags[enRead], true);
         Thread->EpollSet(TimerFd, 0, &Tags[enTimer], true);
         Registered = true;
-        ArmedMask = 0;
+        ArmedMask &= 1u << enConnect;
     }
     const int fds[3] = {WriteOverlapped.WaitFd(), ReadOverlapped.WaitFd(), TimerFd};
     for (int e = 0; e < 3; ++e) {
@@ -327,7 +398,7 @@ void TPhysicoLine::UpdateWaitSet() {
         if ((want ^ ArmedMask) & bit)
             Thread->EpollSet(fds[e], (want & bit) ? uint32_t(EPOLLIN) : 0u, &Tags[e], false);
     }
-    ArmedMask = want;
+    ArmedMask = want | (ArmedMask & (1u << enConnect)); // the connect's own entry stays
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -342,18 +413,28 @@ TLCAThread::TLCAThread(TLCALogProc logProc) : LogProc(std::move(logProc)) {
     epoll_ctl(EpollFd, EPOLL_CTL_ADD, WakeFd, &ev);
     Thread = std::thread([this] { Body(); });
     WorkerId = Thread.get_id();
-    Log("Модуль логических каналов доступа инициализирован.", lcaLogOpenClose, kModuleLCAHandle);
+    try {
+        Log("Модуль логических каналов доступа инициализирован.", lcaLogOpenClose,
+            kModuleLCAHandle);
+    } catch (...) {
+        // The callback's failure is its own; the module runs without that message.
+    }
 }
 
 TLCAThread::~TLCAThread() {
     Stop();
     Lines.clear();
-    Log("Модуль логических каналов доступа закрыт.", lcaLogOpenClose, kModuleLCAHandle);
+    try {
+        Log("Модуль логических каналов доступа закрыт.", lcaLogOpenClose, kModuleLCAHandle);
+    } catch (...) {
+        // A log callback that throws must not take the process down with the module.
+    }
     if (WakeFd >= 0) close(WakeFd);
     if (EpollFd >= 0) close(EpollFd);
 }
 
 void TLCAThread::Stop() {
+    std::lock_guard<std::mutex> lock(StopMutex);
     if (!Thread.joinable()) return;
     PostRequest(lcaReqStop, nullptr);
     Thread.join();
@@ -499,8 +580,12 @@ void TLCAThread::Body() {
             }
         }
     } catch (...) {
-        // The loop ends; clients still queued are answered below.
+        // The loop ends; its clients are released below.
     }
+    EndEverything();
+}
+
+void TLCAThread::EndEverything() {
     std::deque<Item> rest;
     {
         std::lock_guard<std::mutex> lock(QueueMutex);
@@ -511,6 +596,21 @@ void TLCAThread::Body() {
         if (item.Request) {
             item.Request->Result = 2;
             if (item.Request->Event) item.Request->Event->Set();
+        }
+    }
+    // A client in a transfer waits for its task: end them all now, not when the lines go.
+    // A synchronous transfer then asks for the last error and gets 2 like any later call.
+    for (auto& line : Lines) {
+        for (auto& channel : line->Channels) {
+            if (!channel->Command) continue;
+            channel->LastError = 2;
+            TEvent* event = channel->Command->Event;
+            try {
+                channel->FinishCommand(true);
+            } catch (...) {
+                channel->Command.reset();
+                if (event) event->Set(); // the client is released in any case
+            }
         }
     }
 }
@@ -627,7 +727,31 @@ void TLCAThread::HandleRequest(int32_t kind, TLCARequest& request) {
     }
     case lcaReqCheckDevice: {
         TLCAPerform* p = FindPerform(request.Handle);
-        request.Result = (p && p->Line && p->Line->PCA) ? p->Line->PCA->CheckDevice() : 3;
+        // A line that connects belongs to its connect until it is done.
+        if (p && p->Line && p->Line->IsConnecting())
+            request.Result = pcaNoDevice;
+        else
+            request.Result = (p && p->Line && p->Line->PCA) ? p->Line->PCA->CheckDevice() : 3;
+        return;
+    }
+    case lcaReqCancel: {
+        TLCAPerform* p = FindPerform(request.Handle);
+        if (!p) {
+            request.Result = 3;
+            return;
+        }
+        p->Cancelled = true;
+        TPhysicoLine* line = p->Line;
+        if (line->ConnectingChannel == p) line->AbortConnect();
+        if (line->HoldingChannel == p) {
+            line->AbortCurrent(); // its transfer is cancelled, the line released
+        } else if (p->Command) {
+            p->LastError = lcaErrAborted;
+            Log(WithText("Задание не выполнено: %s", LCAErrorText(lcaErrAborted)), lcaLogTask,
+                request.Handle);
+            p->FinishCommand(false); // not started: no transfer of its own to cancel
+        }
+        request.Result = 0;
         return;
     }
     default:
@@ -655,7 +779,8 @@ TLCAHandle TLCAThread::OpenPerform(const TLCAParams& params, int32_t& error) {
     if (line) {
         channel = line->AddChannel(params, error);
     } else {
-        auto fresh = std::make_unique<TPhysicoLine>(this);
+        // A line that fails to open uses up its number all the same: numbers only grow.
+        auto fresh = std::make_unique<TPhysicoLine>(this, ++LastLineSerial);
         channel = fresh->AddChannel(params, error);
         if (channel) Lines.push_back(std::move(fresh));
     }
@@ -681,8 +806,15 @@ int32_t TLCAThread::ClosePerform(TLCAHandle handle) {
 int32_t TLCAThread::ReleaseLock(TLCAHandle handle) {
     TLCAPerform* channel = FindPerform(handle);
     if (!channel) return 3;
-    if (channel->Line->HoldingChannel != channel) return lcaErrBadLockHandle;
-    channel->Line->AbortCurrent();
+    TPhysicoLine* line = channel->Line;
+    if (line->ConnectingChannel == channel) {
+        // The line is being connected for this channel's task: it is as good as held by it,
+        // and a release aborts that task as it would once it runs.
+        line->AbortConnect();
+        line->HoldingChannel = channel;
+    }
+    if (line->HoldingChannel != channel) return lcaErrBadLockHandle;
+    line->AbortCurrent();
     return 0;
 }
 
@@ -694,6 +826,10 @@ int32_t TLCAThread::RegisterTask(TLCACommand* task, TLCAHandle handle) {
     if (channel->Command) {
         channel->LastError = lcaErrTaskExists;
         return lcaErrTaskExists;
+    }
+    if (channel->Cancelled) {
+        channel->LastError = lcaErrAborted;
+        return lcaErrAborted;
     }
     channel->Command.reset(task);
     return 0;

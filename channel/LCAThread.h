@@ -46,14 +46,17 @@ public:
     TPhysicoLine* Line = nullptr;
     bool PriorityLock = false;
     int32_t AttemptCount = 0;
+    // Set by a cancel: the task ended and no further task is taken on this channel.
+    bool Cancelled = false;
 };
 
 // One physical channel shared by the logical channels whose descriptions name it.
 class TPhysicoLine {
 public:
-    enum Entry : uint8_t { enWrite = 0, enRead = 1, enTimer = 2 };
+    enum Entry : uint8_t { enWrite = 0, enRead = 1, enTimer = 2, enConnect = 3 };
 
-    explicit TPhysicoLine(TLCAThread* thread);
+    // serial: the line's number in its worker, never given out twice (from 1).
+    TPhysicoLine(TLCAThread* thread, int32_t serial);
     ~TPhysicoLine();
     TPhysicoLine(const TPhysicoLine&) = delete;
     TPhysicoLine& operator=(const TPhysicoLine&) = delete;
@@ -63,7 +66,13 @@ public:
     void Serve();
     TLCAPerform* SelectNext();
     TLCAPerform* FindWaiting(int threshold, size_t start);
-    bool ConnectAttempts(TLCAPerform* channel);
+    // The connection attempts for a channel, driven by the worker's loop: an attempt that
+    // must wait leaves the line connecting (its descriptor and the timer in the wait set)
+    // and goes on in OnReady; the line's other work waits meanwhile, the worker's does not.
+    void ConnectAttempts(TLCAPerform* channel);
+    // Gives up a connect under way (its channel is closed or its task cancelled).
+    void AbortConnect();
+    bool IsConnecting() const { return ConnectingChannel != nullptr; }
     void StartIO();
     void AbortCurrent();
     // Handles one signalled entry: a completed (or failed-to-start) transfer or the timer.
@@ -82,12 +91,23 @@ public:
     TOverlapped WriteOverlapped;
     TOverlapped ReadOverlapped;
     TLCAThread* Thread;
+    // The second half of every handle of this line. The device descriptor would not do: it
+    // is -1 between a lost connection and the next, and the system reuses its numbers, so
+    // two lines could hand out the same handle and one channel's task go to another's meter.
+    int32_t Serial;
     bool Connected = false;
     int TimerFd = -1;
+    TLCAPerform* ConnectingChannel = nullptr; // a connect runs for it
 
 private:
     void ArmTimer(uint32_t ms);
     void DisarmTimer();
+    // Goes on from an attempt's result until it must wait, succeeded or failed.
+    void AfterConnectStep(int result, const TPCACustom::TConnectWait& wait);
+    void ConnectFailed(TLCAPerform* channel);
+    void Watch(const TPCACustom::TConnectWait& wait);
+    void Unwatch();
+    int ConnectFd = -1; // the descriptor a connect waits for, in the worker's epoll set
     TOverlapped& Block(uint8_t direction) {
         return direction == 0 ? WriteOverlapped : ReadOverlapped;
     }
@@ -96,7 +116,7 @@ private:
         TPhysicoLine* Line;
         Entry Which;
     };
-    Tag Tags[3];
+    Tag Tags[4];
     uint32_t ArmedMask = 0; // bit per Entry currently in the worker's epoll interest
     bool Registered = false;
     friend class TLCAThread;
@@ -125,6 +145,9 @@ enum : int32_t {
     lcaReqPriority = 7,
     lcaReqPriorityLock = 8,
     lcaReqCheckDevice = 9,
+    // Ends the channel's task with 105, also while its line connects for it, and refuses
+    // every later task with 105: what a client's stop needs.
+    lcaReqCancel = 10,
 };
 
 class TLCAThread {
@@ -136,6 +159,12 @@ public:
     TLCAThread(const TLCAThread&) = delete;
     TLCAThread& operator=(const TLCAThread&) = delete;
 
+    // Stops the worker loop and waits for it. Once the loop has ended (stopped, or left by an
+    // exception: a throwing log callback, an allocation failure) every request still queued
+    // and every later one is answered with 2, and every registered task has ended with its
+    // channel's last error 2, so that no client waits for a worker that is gone. The lines
+    // stay open until the destructor. Idempotent.
+    void Stop();
     // Queues an item; does not wait. After the worker has stopped, a request is answered at
     // once with code 2 so that no client can wait forever.
     void PostRequest(int32_t kind, TLCARequest* request);
@@ -166,19 +195,22 @@ private:
     void Body();
     void HandleItem(const Item& item);
     void HandleRequest(int32_t kind, TLCARequest& request);
-    void Stop();
+    // After the loop: refuse what is queued and end every task.
+    void EndEverything();
     void EpollSet(int fd, uint32_t events, void* tag, bool add);
 
     TLCALogProc LogProc;
     std::vector<std::unique_ptr<TPhysicoLine>> Lines;
     bool Terminated = false;
     bool ServeAgain = false; // a transfer ended while the lines were served
+    int32_t LastLineSerial = 0;
     int EpollFd = -1;
     int WakeFd = -1;
 
     std::mutex QueueMutex;
     std::deque<Item> Queue;
     bool Accepting = true; // false once the worker loop has ended
+    std::mutex StopMutex;
     std::thread Thread;
     std::thread::id WorkerId;
 };

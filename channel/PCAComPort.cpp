@@ -76,6 +76,7 @@ TPCAComPort::TPCAComPort(const TPCAParams& params, TSerialDeviceFactory factory,
 }
 
 TPCAComPort::~TPCAComPort() {
+    EndConnectHelper(); // a dialogue under way ends (and hangs up) while the port is ours
     if (device_ && device_->IsOpen()) Disconnect();
     ClosePort();
     lastError_ = pcaOk;

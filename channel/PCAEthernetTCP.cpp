@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/epoll.h>
 
 namespace qz {
 
@@ -52,20 +53,110 @@ int TPCAEthernetTCP::Connect() {
     Sleep(PauseBeforeConnectMs);
     int err = ConnectWithTimeout(handle_, addr, params_.IpPort(), connectTimeoutMs_);
     if (err != 0) {
+        // A socket that is already connected stays as it is.
+        if (err != EISCONN) ReplaceSocket();
         lastError_ = pcaServerNotFound;
-        // A socket whose connect failed or is still half-way cannot be connected again:
-        // replace it, so the next Connect starts clean. A socket that is already connected
-        // stays as it is.
-        if (err != EISCONN) {
-            CloseFd(handle_);
-            handle_ = -1;
-            CreateSocket(); // sets LastError itself; the failed connect is what counts
-            lastError_ = pcaServerNotFound;
-        }
         return -1;
     }
     Sleep(PauseAfterConnectMs);
     return 0;
+}
+
+void TPCAEthernetTCP::ReplaceSocket() {
+    CloseFd(handle_);
+    handle_ = -1;
+    CreateSocket(); // sets LastError itself; the caller's code is what counts
+}
+
+int TPCAEthernetTCP::BeginConnect(TConnectWait& wait) {
+    wait = {};
+    step_ = TStep::None;
+    if (handle_ < 0 && !CreateSocket()) return ConnectFailed;
+    in_addr_t addr;
+    if (!ParseIPv4(params_.StringBytes(TPCAParams::OffIpAddress, TPCAParams::MaxIpAddress), addr)) {
+        lastError_ = pcaBadAddress;
+        return ConnectFailed;
+    }
+    lastError_ = pcaOk;
+    if (!RealPauses()) {
+        Sleep(PauseBeforeConnectMs);
+        return StartConnecting(wait);
+    }
+    step_ = TStep::PauseBefore;
+    wait.TimeoutMs = int(PauseBeforeConnectMs);
+    return ConnectPending;
+}
+
+int TPCAEthernetTCP::StartConnecting(TConnectWait& wait) {
+    in_addr_t addr = 0;
+    ParseIPv4(params_.StringBytes(TPCAParams::OffIpAddress, TPCAParams::MaxIpAddress), addr);
+    const int err = StartConnect(handle_, addr, params_.IpPort());
+    if (err == 0 || err == EISCONN) return Connected(wait);
+    if (err != EINPROGRESS) return Failed();
+    step_ = TStep::Connecting;
+    wait.Fd = handle_;
+    wait.Events = EPOLLOUT;
+    wait.TimeoutMs = connectTimeoutMs_;
+    return ConnectPending;
+}
+
+int TPCAEthernetTCP::Connected(TConnectWait& wait) {
+    if (!RealPauses()) {
+        Sleep(PauseAfterConnectMs);
+        step_ = TStep::None;
+        return ConnectDone;
+    }
+    step_ = TStep::PauseAfter;
+    wait = {};
+    wait.TimeoutMs = int(PauseAfterConnectMs);
+    return ConnectPending;
+}
+
+int TPCAEthernetTCP::Failed() {
+    step_ = TStep::None;
+    ReplaceSocket();
+    lastError_ = pcaServerNotFound;
+    return ConnectFailed;
+}
+
+int TPCAEthernetTCP::ContinueConnect(bool timedOut, TConnectWait& wait) {
+    wait = {};
+    switch (step_) {
+    case TStep::PauseBefore:
+        if (!timedOut) { // nothing else is waited for: not yet
+            wait.TimeoutMs = KeepTimeout;
+            return ConnectPending;
+        }
+        return StartConnecting(wait);
+    case TStep::Connecting: {
+        if (timedOut) return Failed();
+        const int outcome = ConnectOutcome(handle_);
+        if (outcome == 0 || outcome == EISCONN) return Connected(wait);
+        if (outcome != EINPROGRESS) return Failed();
+        wait.Fd = handle_; // woken too early: the same wait, the same deadline
+        wait.Events = EPOLLOUT;
+        wait.TimeoutMs = KeepTimeout;
+        return ConnectPending;
+    }
+    case TStep::PauseAfter:
+        if (!timedOut) {
+            wait.TimeoutMs = KeepTimeout;
+            return ConnectPending;
+        }
+        step_ = TStep::None;
+        lastError_ = pcaOk;
+        return ConnectDone;
+    default:
+        return ConnectFailed;
+    }
+}
+
+void TPCAEthernetTCP::AbortConnect() {
+    // A socket half-way through its handshake is dropped; a connected one (the pause after)
+    // stays and connects at once next time.
+    if (step_ == TStep::Connecting) ReplaceSocket();
+    step_ = TStep::None;
+    lastError_ = pcaServerNotFound;
 }
 
 bool TPCAEthernetTCP::IsSameChannel(const TPCAParams& params) const {

@@ -2,9 +2,10 @@
 // front of it) listening on an IPv4 address and TCP port.
 //
 // The socket is non-blocking from its creation. Connect waits at most ConnectTimeoutMs
-// (15 s by default): long enough for a slow mobile-network link, short enough that the one
-// worker thread serving every line is not frozen for the minutes the system's own TCP
-// connect time-out would take.
+// (15 s by default): long enough for a slow mobile-network link, short enough that a line
+// does not hang for the minutes the system's own TCP connect time-out would take. The
+// worker connects with BeginConnect / ContinueConnect instead, which wait for nothing: the
+// pauses and the connect itself are waited for in the worker's loop.
 #pragma once
 
 #include "channel/PCAType.h"
@@ -23,6 +24,9 @@ public:
     ~TPCAEthernetTCP() override;
 
     int Connect() override;
+    int BeginConnect(TConnectWait& wait) override;
+    int ContinueConnect(bool timedOut, TConnectWait& wait) override;
+    void AbortConnect() override;
     bool IsSameChannel(const TPCAParams& params) const override;
     bool NeedReconnect(const TPCAParams& params) const override;
     int Disconnect() override;
@@ -34,6 +38,14 @@ public:
 
 private:
     bool CreateSocket();
+    // A failed or abandoned connect leaves a socket that cannot connect again: a new one.
+    void ReplaceSocket();
+    int StartConnecting(TConnectWait& wait);
+    int Connected(TConnectWait& wait);
+    int Failed();
+
+    enum class TStep { None, PauseBefore, Connecting, PauseAfter };
+    TStep step_ = TStep::None;
 
     // Bytes 0..274 of the description: Kind 2 and the 274 bytes the channel keeps.
     TPCAParams params_;

@@ -5,8 +5,13 @@
 #include "common/Cp1251.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -120,7 +125,70 @@ TSleeper DefaultPCASleeper() {
 TPCACustom::TPCACustom(TSleeper sleeper)
     : sleeper_(sleeper ? std::move(sleeper) : DefaultPCASleeper()) {}
 
-TPCACustom::~TPCACustom() = default;
+TPCACustom::~TPCACustom() {
+    EndConnectHelper();
+    for (int fd : {connectDoneFd_, abortFd_})
+        if (fd >= 0) close(fd);
+}
+
+namespace {
+void SignalFd(int fd) {
+    const uint64_t one = 1;
+    ssize_t n;
+    do {
+        n = write(fd, &one, sizeof one);
+    } while (n < 0 && errno == EINTR);
+}
+bool DrainFd(int fd) {
+    uint64_t v = 0;
+    ssize_t n;
+    do {
+        n = read(fd, &v, sizeof v);
+    } while (n < 0 && errno == EINTR);
+    return n == sizeof v;
+}
+} // namespace
+
+int TPCACustom::BeginConnect(TConnectWait& wait) {
+    wait = {};
+    if (connectDoneFd_ < 0) connectDoneFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (abortFd_ < 0) abortFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (connectDoneFd_ < 0 || abortFd_ < 0) return Connect() == 0 ? ConnectDone : ConnectFailed;
+    EndConnectHelper();
+    connectThread_ = std::thread([this] {
+        connectResult_ = Connect();
+        SignalFd(connectDoneFd_);
+    });
+    wait.Fd = connectDoneFd_;
+    wait.Events = EPOLLIN;
+    return ConnectPending;
+}
+
+int TPCACustom::ContinueConnect(bool, TConnectWait& wait) {
+    wait = {};
+    if (!connectThread_.joinable()) return ConnectFailed;
+    if (!DrainFd(connectDoneFd_)) { // not yet: a spurious wake-up
+        wait.Fd = connectDoneFd_;
+        wait.Events = EPOLLIN;
+        return ConnectPending;
+    }
+    connectThread_.join();
+    return connectResult_ == 0 ? ConnectDone : ConnectFailed;
+}
+
+void TPCACustom::AbortConnect() {
+    if (!connectThread_.joinable()) return;
+    abort_ = true;
+    SignalFd(abortFd_);
+    connectThread_.join();
+    DrainFd(connectDoneFd_);
+    DrainFd(abortFd_);
+    abort_ = false;
+}
+
+void TPCACustom::EndConnectHelper() {
+    TPCACustom::AbortConnect();
+}
 
 int TPCACustom::Connect() {
     lastError_ = pcaNotImplemented;
@@ -190,7 +258,8 @@ int TPCACustom::BaseRead(void* buffer, uint32_t count, uint32_t timeoutMs, TOver
         return -1;
     }
     if (block) return 0; // the caller drives the transfer and collects its count
-    if (!b->Wait(timeoutMs == Infinite ? -1 : int(std::min<uint32_t>(timeoutMs, INT32_MAX)))) {
+    if (!b->Wait(timeoutMs == Infinite ? -1 : int(std::min<uint32_t>(timeoutMs, INT32_MAX)),
+                 abortFd_)) {
         readCount = 0;
         CancelIO();
         b->Cancel(); // whatever the kind's CancelIO did, this transfer is over
@@ -223,7 +292,7 @@ int TPCACustom::BaseWrite(const void* buffer, uint32_t count, TOverlapped* block
         return -1;
     }
     if (block) return 0;
-    if (!b->Wait(SyncWriteWaitMs)) {
+    if (!b->Wait(SyncWriteWaitMs, abortFd_)) {
         written = 0;
         lastError_ = pcaWriteError;
         CancelIO();
@@ -247,8 +316,28 @@ void TPCACustom::CancelOwnTransfers() {
         if (b) b->Cancel();
 }
 
+bool TPCACustom::RealPauses() const {
+    const auto* f = sleeper_.target<void (*)(uint32_t)>();
+    return f && *f == &RealSleep;
+}
+
 void TPCACustom::Sleep(uint32_t ms) const {
-    if (sleeper_) sleeper_(ms);
+    if (!sleeper_) return;
+    if (!RealPauses() || abortFd_ < 0) {
+        sleeper_(ms);
+        return;
+    }
+    if (abort_) return;
+    pollfd p{abortFd_, POLLIN, 0};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              end - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) return;
+        const int r = poll(&p, 1, int(left));
+        if (r > 0 || (r < 0 && errno != EINTR)) return;
+    }
 }
 
 std::unique_ptr<TPCACustom> CreatePCA(const TPCAParams& params) {

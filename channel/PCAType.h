@@ -33,10 +33,12 @@
 #include "platform/Sleep.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace qz {
 
@@ -208,6 +210,28 @@ public:
     // Aborts the I/O in progress.
     virtual void CancelIO() = 0;
 
+    // A connection made without blocking the caller, for a wait loop: BeginConnect starts
+    // one attempt, ContinueConnect goes on when what the attempt waits for has come, and
+    // AbortConnect gives up an attempt under way. Results: ConnectDone (0, connected),
+    // ConnectFailed (-1, LastError set, as a failed Connect) or ConnectPending (1: wait for
+    // TConnectWait, then call ContinueConnect, with timedOut when its time ran out first).
+    // The same steps, pauses and codes as Connect. By default Connect runs on a helper
+    // thread, whose sleeps and synchronous transfers AbortConnect interrupts; no other call
+    // may be made on the channel while an attempt is under way, except AbortConnect.
+    enum : int { ConnectDone = 0, ConnectFailed = -1, ConnectPending = 1 };
+    struct TConnectWait {
+        int Fd = -1;         // descriptor to wait for (-1: only the time)
+        uint32_t Events = 0; // epoll events on Fd
+        // Time limit in ms: -1 none; KeepTimeout: what is left of the previous one.
+        int TimeoutMs = -1;
+    };
+    static constexpr int KeepTimeout = -2;
+    virtual int BeginConnect(TConnectWait& wait);
+    virtual int ContinueConnect(bool timedOut, TConnectWait& wait);
+    // After it the channel is as after a failed Connect (a modem that was dialling has been
+    // hung up). Returns once the attempt has ended; no effect without one.
+    virtual void AbortConnect();
+
     // Event 0 or -1: Connect, LastError stored through errorRef when given, Connect's result.
     // Any other event asks for an asynchronous connection, which is not provided: the event
     // and errorRef are kept, 1 is stored through errorRef, result -1. LastError is untouched.
@@ -232,7 +256,16 @@ protected:
     int BaseWrite(const void* buffer, uint32_t count, TOverlapped* block, uint32_t& written);
     // Cancels the pending synchronous transfers on the channel's own blocks.
     void CancelOwnTransfers();
+    // Pauses. A real pause ends early when an attempt is aborted; a replaced sleeper (tests
+    // that record or skip the pauses) is called as it is.
     void Sleep(uint32_t ms) const;
+    // Are the pauses real (the default sleeper), so a wait loop must wait them out itself?
+    bool RealPauses() const;
+    // Is an attempt under way being aborted? Descendants end their steps early then.
+    bool Aborting() const { return abort_.load(); }
+    // The descendant's destructor calls this first: a helper thread still running Connect
+    // must not outlive the descendant's own members.
+    void EndConnectHelper();
 
     int handle_ = -1;
     int lastError_ = pcaNotImplemented;
@@ -244,6 +277,13 @@ private:
     TOverlapped* OwnBlock(std::unique_ptr<TOverlapped>& block);
     std::unique_ptr<TOverlapped> readBlock_;
     std::unique_ptr<TOverlapped> writeBlock_;
+
+    // The helper-thread connection.
+    std::thread connectThread_;
+    int connectDoneFd_ = -1; // readable once the helper's Connect has returned
+    int abortFd_ = -1;       // readable while an attempt is being aborted
+    std::atomic<bool> abort_{false};
+    int connectResult_ = -1; // written by the helper, read after joining it
 };
 
 // Creates the channel a description names: Kind 1 a TPCAComPort, Kind 2 a TPCAEthernetTCP,

@@ -4,6 +4,7 @@
 #include "connection/CcnConnectionList.h"
 #include "exchange/monLineParams.h"
 #include "protocol/CommonQZ2Protocol.h"
+#include "protocol/CustomProtocol.h"
 #include "protocol/QZ2Models.h"
 #include "sigcalc/sigcalc.h"
 
@@ -42,7 +43,9 @@ void monSleepFor(uint32_t ms, const TmonClock& clock, const std::function<bool()
 void monWaitUntil(uint32_t start, uint32_t period, const TmonClock& clock,
                   const std::function<bool()>& stop) {
     const uint32_t now = clock.Ticks();
-    if (now > start && now - start < period) monSleepFor(period - (now - start), clock, stop);
+    // Only a count below the start means it wrapped since then. A cycle that ended within the
+    // tick it began in still waits its whole period: the meter is asked once per interval.
+    if (now >= start && now - start < period) monSleepFor(period - (now - start), clock, stop);
 }
 
 bool monSettingsChanged(bool changeFlag, TDateTime changeTime, TDateTime remembered) {
@@ -110,8 +113,26 @@ void TExchangeThread::Join() {
 }
 
 std::string TExchangeThread::GetErrorText() const {
+    if (const int32_t code = FDataError.load()) return ProtocolErrorText(code);
     std::lock_guard<std::mutex> lock(FProtocolMutex);
     return FProtocol ? FProtocol->GetErrorText() : std::string();
+}
+
+bool TExchangeThread::RefuseData() {
+    FDataError = prtErrBadData;
+    return false;
+}
+
+void TExchangeThread::EndCodes(int32_t& code, int32_t& status) const {
+    code = 0;
+    status = 0;
+    if (Terminated()) return;
+    if (const int32_t data = FDataError.load()) {
+        code = data; // the answer arrived and checked out, but its contents cannot be used
+        return;
+    }
+    code = FProtocol->GetLastError();
+    status = FProtocol->GetCommand() ? FProtocol->GetCommand()->GetDeviceStatus() : 0;
 }
 
 void TExchangeThread::CreateProtocol() {
@@ -162,7 +183,7 @@ bool TMainExchangeThread::ReadTimeParams(TDateTime& changeTime, TDateTime& devic
     size_t size = 0;
     if (!FProtocol->ReadTimeParams(data, size) || Terminated()) return false;
     const auto* cmd = FProtocol->CommandAs<TQZ2_TimeParamsCmd>();
-    if (!cmd) return false;
+    if (!cmd) return RefuseData();
     deviceTime = cmd->DeviceTime();
     changeTime = cmd->ChangeTime();
     changeFlag = cmd->ChangeFlag();
@@ -175,14 +196,15 @@ bool TMainExchangeThread::ReadSettings() {
     if (!FProtocol->ReadSettings(data, size) || Terminated()) return false;
     bool ok = false;
     FStorage->Update([&](TmonStorage& s) { ok = DecodeSettings(data, size, s.Settings); });
-    return ok;
+    return ok || RefuseData(); // shorter than the settings layout
 }
 
 bool TMainExchangeThread::ReadScaleKoeffs(double& voltageScale, double& currentScale) {
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (!FProtocol->ReadScaleKoeffs(data, size) || Terminated()) return false;
-    return DecodeScaleKoeffs(data, size, voltageScale, currentScale);
+    // A coefficient that is not a finite number would scale every harmonic into nonsense.
+    return DecodeScaleKoeffs(data, size, voltageScale, currentScale) || RefuseData();
 }
 
 bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale) {
@@ -198,7 +220,7 @@ bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale) {
     TmonData3sec decoded;
     if (Decode3sec(data, size, extended, settings, voltageScale, currentScale, decoded) ==
         TmonDecodeResult::TooShort)
-        return false;
+        return RefuseData();
     decoded.Time = time;
     FStorage->Update([&](TmonStorage& s) { s.Data3sec = decoded; });
     return true;
@@ -233,10 +255,7 @@ void TMainExchangeThread::Execute() {
         }
     }
     int32_t code = 0, status = 0;
-    if (!Terminated()) {
-        code = FProtocol->GetLastError();
-        status = FProtocol->GetCommand() ? FProtocol->GetCommand()->GetDeviceStatus() : 0;
-    }
+    EndCodes(code, status);
     if (FListener) FListener->OnExchangeEnd(code, status);
 }
 
@@ -287,10 +306,7 @@ void TSignalExchangeThread::Execute() {
         WaitUntil(start, 1000);
     }
     int32_t code = 0, status = 0;
-    if (!Terminated()) {
-        code = FProtocol->GetLastError();
-        status = FProtocol->GetCommand() ? FProtocol->GetCommand()->GetDeviceStatus() : 0;
-    }
+    EndCodes(code, status);
     if (FListener) FListener->OnSignalEnd(code, status);
 }
 

@@ -60,8 +60,10 @@ public:
     virtual ~IExchangeListener() = default;
     // A new 3-second record is in the storage.
     virtual void OnData3sec() {}
-    // The polling ended: (0, 0) after a stop; otherwise the protocol's error code and the
-    // meter's status of the last answer. The thread's GetErrorText() is valid during the call.
+    // The polling ended: (0, 0) after a stop and only then; otherwise the protocol's error
+    // code and the meter's status of the last answer, or 204 with status 0 for an answer
+    // that arrived whole but cannot be used. The thread's GetErrorText() is valid during the
+    // call.
     virtual void OnExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
         (void)errorCode, (void)deviceStatus;
     }
@@ -86,8 +88,9 @@ struct TmonClock {
 // Sleeps in steps of 50 ms until ms milliseconds of the tick count have passed or stop()
 // is true. An end near the top of the 32-bit range ends once the count has wrapped around.
 void monSleepFor(uint32_t ms, const TmonClock& clock, const std::function<bool()>& stop);
-// Completes a period that began at tick `start`: sleeps the rest when the tick count is
-// above `start` and less than `period` has passed, otherwise returns at once.
+// Completes a period that began at tick `start`: sleeps the rest when the tick count is not
+// below `start` (it has not wrapped) and less than `period` has passed, otherwise returns at
+// once.
 void monWaitUntil(uint32_t start, uint32_t period, const TmonClock& clock,
                   const std::function<bool()>& stop);
 
@@ -115,7 +118,8 @@ public:
     // True once the thread body has returned.
     bool Finished() const { return FFinished.load(); }
     uint8_t ModelIndex() const { return FModelIndex; }
-    // The protocol's error text; valid while the protocol exists (during the end call).
+    // The text of the end code: the protocol's error text (valid while the protocol exists,
+    // during the end call), or the text of 204 after an answer whose contents were refused.
     std::string GetErrorText() const;
 
     // Tests make the waits instant.
@@ -128,6 +132,13 @@ protected:
     void SleepFor(uint32_t ms);
     void WaitUntil(uint32_t start, uint32_t period);
     uint32_t Ticks() const { return FClock.Ticks(); }
+    // A step whose answer passed the protocol's checks but cannot be decoded ends the
+    // exchange with 204 "Получены некорректные данные." (status 0): a settings answer shorter
+    // than its layout, a scale coefficient that is not a finite number, a 3-second record
+    // shorter than its layout. Returns false for the step to return.
+    bool RefuseData();
+    // The codes of the end call: (0, 0) only after a stop.
+    void EndCodes(int32_t& code, int32_t& status) const;
 
     IExchangeListener* FListener;
     TmonSharedStorage* FStorage;
@@ -142,6 +153,7 @@ private:
     TmonClock FClock = TmonClock::Real();
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};
+    std::atomic<int32_t> FDataError{0};
     mutable std::mutex FProtocolMutex; // Stop and GetErrorText against Create/Free
     std::thread FThread;
 };

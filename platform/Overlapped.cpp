@@ -258,7 +258,7 @@ bool TOverlapped::IsSignalled() const {
     return r > 0 && (p.revents & POLLIN);
 }
 
-bool TOverlapped::Wait(int timeoutMs) {
+bool TOverlapped::Wait(int timeoutMs, int abortFd) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
@@ -273,9 +273,10 @@ bool TOverlapped::Wait(int timeoutMs) {
             wait = int(left.count()) + 1;
         }
         if (epfd_ < 0) return false;
-        pollfd p{epfd_, POLLIN, 0};
-        int r = poll(&p, 1, wait);
+        pollfd p[2] = {{epfd_, POLLIN, 0}, {abortFd, POLLIN, 0}};
+        int r = poll(p, abortFd >= 0 ? 2 : 1, wait);
         if (r < 0 && errno != EINTR) return false;
+        if (r > 0 && abortFd >= 0 && (p[1].revents & POLLIN)) return IsSignalled();
     }
 }
 

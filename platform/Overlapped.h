@@ -59,8 +59,9 @@ public:
     bool IsSignalled() const;
 
     // Blocks until the flag is set (the transfer ended, or Signal) or timeoutMs has passed
-    // (-1 = no limit), driving the transfer meanwhile. True when signalled.
-    bool Wait(int timeoutMs);
+    // (-1 = no limit), driving the transfer meanwhile. True when signalled. A readable
+    // abortFd (-1: none) ends the wait early, as a time-out does.
+    bool Wait(int timeoutMs, int abortFd = -1);
 
     bool IsPending() const { return state_ == TState::Pending; }
     // errno of the last failure to start or of the I/O error that ended the transfer.

@@ -22,7 +22,7 @@ bool ParseIPv4(const std::string& text, in_addr_t& addr) {
     return true;
 }
 
-int ConnectWithTimeout(int fd, in_addr_t addr, uint16_t port, int timeoutMs) {
+int StartConnect(int fd, in_addr_t addr, uint16_t port) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
@@ -31,8 +31,21 @@ int ConnectWithTimeout(int fd, in_addr_t addr, uint16_t port, int timeoutMs) {
     do {
         r = connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     } while (r != 0 && errno == EINTR);
-    if (r == 0) return 0;
-    if (errno != EINPROGRESS) return errno;
+    return r == 0 ? 0 : errno;
+}
+
+int ConnectOutcome(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, 0) == 0) return EINPROGRESS;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    return err;
+}
+
+int ConnectWithTimeout(int fd, in_addr_t addr, uint16_t port, int timeoutMs) {
+    const int started = StartConnect(fd, addr, port);
+    if (started != EINPROGRESS) return started;
 
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -47,10 +60,8 @@ int ConnectWithTimeout(int fd, in_addr_t addr, uint16_t port, int timeoutMs) {
             return errno;
         }
         if (n == 0) return ETIMEDOUT;
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
-        return err;
+        const int outcome = ConnectOutcome(fd);
+        if (outcome != EINPROGRESS) return outcome;
     }
 }
 

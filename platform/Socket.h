@@ -21,6 +21,13 @@ bool ParseIPv4(const std::string& text, in_addr_t& addr);
 // timeoutMs. 0 on success, otherwise the errno (ETIMEDOUT when the time ran out).
 int ConnectWithTimeout(int fd, in_addr_t addr, uint16_t port, int timeoutMs);
 
+// The two halves of a connect that a wait loop drives. StartConnect begins it: 0 when the
+// socket connected at once, EINPROGRESS when the loop must wait for the socket to become
+// writable, otherwise the errno. ConnectOutcome then tells how it ended: 0 connected,
+// EINPROGRESS still under way (a spurious wake-up), otherwise the errno of the failure.
+int StartConnect(int fd, in_addr_t addr, uint16_t port);
+int ConnectOutcome(int fd);
+
 // Shuts both directions down.
 void ShutdownBoth(int fd);
 // Closes a descriptor (-1 is ignored).

@@ -72,8 +72,12 @@ public:
     bool Execute();
     // The channel's code when it has one, else the protocol's own.
     int32_t GetLastError() const;
-    // No further attempt starts; may be called from any thread. Final.
-    void Cancel() { FAttemptCount.store(0); }
+    // No further attempt starts, and the channel's task in progress (a connect included)
+    // ends at once; may be called from any thread. Final.
+    void Cancel() {
+        FAttemptCount.store(0);
+        if (FChannel) FChannel->CancelTask();
+    }
 
     uint16_t AttemptCount() const { return FAttemptCount.load(); }
     // A copy of the figures so far; may be called from any thread.

@@ -1,5 +1,7 @@
 #include "simulator/MeterSimulator.h"
 
+#include "protocol/KavrenCommand.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -202,6 +204,28 @@ bool TMeterSimulator::WaitReadable(int fd, int ms) {
     }
 }
 
+bool TMeterSimulator::Stopping() const {
+    pollfd p{FStopFd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+void TMeterSimulator::NoteRequest(uint32_t id, const std::vector<uint8_t>& frame) {
+    TSimRequest r;
+    r.At = std::chrono::steady_clock::now();
+    r.Connection = id;
+    if (frame.size() > kavren::kOffCmd1) {
+        r.Cmd = frame[kavren::kOffCmd];
+        r.Cmd1 = frame[kavren::kOffCmd1];
+    }
+    std::lock_guard<std::mutex> lock(FRequestLogMutex);
+    FRequestLog.push_back(r);
+}
+
+std::vector<TSimRequest> TMeterSimulator::RequestLog() const {
+    std::lock_guard<std::mutex> lock(FRequestLogMutex);
+    return FRequestLog;
+}
+
 void TMeterSimulator::AcceptLoop() {
     uint32_t nextId = 1;
     for (;;) {
@@ -290,8 +314,15 @@ void TMeterSimulator::Serve(int fd, uint32_t id, bool closeOnDemand) {
         const size_t skippedBefore = framer.SkippedBytes();
         framer.Push(buf, static_cast<size_t>(n));
         bool close = false;
+        // One read may bring many requests; a stop is noticed between their answers, so a
+        // peer that floods the meter does not hold the stop up for the whole batch.
         while (!close && framer.Next(frame)) {
+            if (Stopping()) {
+                close = true;
+                break;
+            }
             ++FRequests;
+            NoteRequest(id, frame);
             if (framer.SkippedBytes() != skippedBefore)
                 Log(id, "..",
                     "skipped " + std::to_string(framer.SkippedBytes() - skippedBefore) + " bytes");

@@ -6,14 +6,25 @@
 #include "simulator/SimOptions.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace qz {
+
+// One request the simulated meter took in (addressed to it), as a test looks at it: when it
+// came, on which connection, and what it asked for.
+struct TSimRequest {
+    std::chrono::steady_clock::time_point At;
+    uint32_t Connection = 0; // 1, 2, ... in the order the connections were accepted
+    uint8_t Cmd = 0;
+    uint8_t Cmd1 = 0;
+};
 
 class TMeterSimulator {
 public:
@@ -40,6 +51,8 @@ public:
     uint64_t RequestCount() const { return FRequests.load(); }
     uint64_t AnswerCount() const { return FAnswers.load(); }
     uint64_t ConnectionCount() const { return FConnections.load(); }
+    // Every request taken in so far, in the order they came.
+    std::vector<TSimRequest> RequestLog() const;
 
 private:
     struct TSession;
@@ -51,6 +64,9 @@ private:
     bool SendAll(int fd, const uint8_t* data, size_t size);
     // Waits until `fd` is readable or the stop signal arrives (false), up to `ms` (-1: ever).
     bool WaitReadable(int fd, int ms);
+    // Has Stop been asked for?
+    bool Stopping() const;
+    void NoteRequest(uint32_t id, const std::vector<uint8_t>& frame);
     void Log(uint32_t id, const char* dir, const std::string& text);
     void ReapFinished(bool all);
 
@@ -69,6 +85,8 @@ private:
     std::mutex FLogMutex;
     std::FILE* FLog = nullptr;
     std::atomic<uint64_t> FRequests{0}, FAnswers{0}, FConnections{0};
+    mutable std::mutex FRequestLogMutex;
+    std::vector<TSimRequest> FRequestLog;
 };
 
 } // namespace qz

@@ -4,10 +4,12 @@
 #include "platform/Event.h"
 #include "tests/support/LoopbackServer.h"
 
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -411,4 +413,136 @@ TEST(LcaWorker, ServesManyLinesAtOnce) {
         EXPECT_EQ(in[i].substr(0, done[i]), out[i].substr(0, done[i])) << i;
     }
     EXPECT_EQ(server.Accepted(), kLines);
+}
+
+TEST(LcaWorker, AHandleNamesOneChannelForTheWorkersWholeLife) {
+    // Two meters; the first hangs up after each request, so its line loses its socket.
+    LoopbackServer first(
+        [](size_t, const std::string&, bool& close) {
+            close = true;
+            return std::string();
+        },
+        1, [](size_t) { return std::string(); });
+    LoopbackServer second(LoopbackServer::Echo());
+    TLCAThread worker(nullptr);
+    std::vector<TLCAHandle> seen;
+    auto open = [&](uint16_t port) {
+        TLCAParams p = TcpParams(port, 1);
+        TLCAHandle h = kInvalidLCAHandle;
+        EXPECT_EQ(worker.RequestAndWait(lcaReqOpen, h, &p), 0);
+        for (const TLCAHandle& s : seen)
+            EXPECT_FALSE(s == h) << "handle (" << h.Id << ", " << h.LineHandle << ") given twice";
+        seen.push_back(h);
+        return h;
+    };
+    const TLCAHandle a1 = open(first.Port());
+    const TLCAHandle b1 = open(second.Port());
+    // The first line loses its connection (the peer closes, the reconnect budget is spent).
+    uint32_t done = 0;
+    EXPECT_NE(worker.Transfer(0, const_cast<char*>("x"), 1000, nullptr, done, 1, a1), -1);
+    char buf[4];
+    worker.Transfer(1, buf, 300, nullptr, done, sizeof buf, a1);
+    const TLCAHandle a2 = open(first.Port()); // on the line without a socket
+    const TLCAHandle b2 = open(second.Port());
+    // Lines closed and opened again: the system reuses descriptor numbers, handles are new.
+    for (const TLCAHandle& h : {a1, a2, b1, b2}) {
+        TLCAHandle copy = h;
+        EXPECT_EQ(worker.RequestAndWait(lcaReqClose, copy, nullptr), 0);
+    }
+    const TLCAHandle a3 = open(first.Port());
+    const TLCAHandle b3 = open(second.Port());
+    // A stale handle names nothing: it neither closes nor reaches the new channels.
+    TLCAHandle stale = b1;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqClose, stale, nullptr), 3);
+    EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, stale, nullptr), 3);
+    TLCAHandle live = b3;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, live, nullptr), 0);
+    live = a3;
+    EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, live, nullptr), 0);
+}
+
+TEST(LcaWorkerDeath, AThrowingLogCallbackEndsEveryTaskAndRequestWithTwo) {
+    LoopbackServer silent(LoopbackServer::Silent()), other(LoopbackServer::Silent());
+    LCAFinalize();
+    // The callback fails on the second line's connect message, inside the worker's pass
+    // over the lines (not inside a request, whose failures are answered one by one).
+    std::mutex m;
+    int accepted = 0, connects = 0;
+    LCAInitialize([&](const std::string& text, uint8_t, TLCAHandle) {
+        std::lock_guard<std::mutex> lock(m);
+        static const std::string kAccepted =
+            "Задание логическому каналу принято на выполнение (чтение).";
+        if (text == kAccepted) ++accepted;
+        if (text == "Соединение..." && ++connects == 2) throw std::runtime_error("log is full");
+    });
+    int32_t error = -1;
+    TLCAParams p = TcpParams(silent.Port(), 3, 1, 0xFF);
+    const TLCAHandle running = LCAOpen(p, error); // its read runs on the first line
+    ASSERT_EQ(error, 0);
+    const TLCAHandle waiting = LCAOpen(p, error); // its read waits behind it
+    ASSERT_EQ(error, 0);
+    const TLCAHandle trigger = LCAOpen(TcpParams(other.Port(), 3, 1, 0xFF), error);
+    ASSERT_EQ(error, 0);
+    TEvent ev(true);
+    uint32_t asyncDone = 99;
+    char buf[8], buf2[8];
+    ASSERT_EQ(LCARead(buf, sizeof buf, asyncDone, &ev, 60000, running), 0);
+    int32_t syncResult = -1;
+    uint32_t syncDone = 99;
+    std::thread reader(
+        [&] { syncResult = LCARead(buf2, sizeof buf2, syncDone, nullptr, 60000, waiting); });
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard<std::mutex> lock(m);
+        return accepted == 2;
+    }));
+    TEvent evTrigger(true);
+    uint32_t triggerDone = 99;
+    EXPECT_EQ(LCAWrite("x", 1, triggerDone, &evTrigger, 60000, trigger), 0);
+    // Every registered task ends, the synchronous one with the code 2.
+    EXPECT_TRUE(ev.Wait(10000)) << "the running task was never ended";
+    EXPECT_EQ(asyncDone, 0u);
+    EXPECT_TRUE(evTrigger.Wait(10000));
+    reader.join();
+    EXPECT_EQ(syncResult, 2);
+    EXPECT_EQ(syncDone, 0u);
+    // The dead worker answers every later request with 2 instead of leaving it waiting.
+    EXPECT_EQ(LCAGetLastError(running), 2);
+    EXPECT_EQ(LCAOpen(p, error).IsValid(), false);
+    EXPECT_EQ(error, 2);
+    EXPECT_EQ(LCAClose(running), 2);
+    LCAFinalize();
+    // A new worker serves as before.
+    LCAInitialize();
+    LoopbackServer echo(LoopbackServer::Echo());
+    TLCAObject ch(TcpParams(echo.Port()));
+    uint32_t done = 0;
+    EXPECT_EQ(ch.Write("hi", 2, done, nullptr, 1000), 0);
+    EXPECT_EQ(ch.Read(buf, sizeof buf, done, nullptr, 2000), 0);
+    EXPECT_EQ(std::string(buf, done), "hi");
+    LCAFinalize();
+}
+
+TEST(LcaWorkerDeath, FinalizeReturnsOnceTheCallsInFlightAndTheLinesAreGone) {
+    LoopbackServer silent(LoopbackServer::Silent());
+    LCAFinalize();
+    LCAInitialize();
+    int32_t error = -1;
+    const TLCAHandle h = LCAOpen(TcpParams(silent.Port()), error);
+    ASSERT_EQ(error, 0);
+    std::atomic<bool> returned{false};
+    int32_t result = -1;
+    std::thread reader([&] {
+        char buf[8];
+        uint32_t done = 0;
+        result = LCARead(buf, sizeof buf, done, nullptr, 60000, h); // the meter never answers
+        returned = true;
+    });
+    ASSERT_TRUE(Eventually([&] { return silent.Accepted() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the read is in flight
+    LCAFinalize();
+    // By now the call has left the worker and the line's socket is closed.
+    EXPECT_TRUE(returned.load());
+    reader.join();
+    EXPECT_EQ(result, 2);
+    EXPECT_TRUE(Eventually([&] { return silent.Closed() == 1; }, 2000));
 }

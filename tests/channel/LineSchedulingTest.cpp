@@ -23,7 +23,7 @@ protected:
         c->Command = std::make_unique<TLCACommand>();
         c->Command->State = TLCACommand::stWaiting;
     }
-    TPhysicoLine line{nullptr};
+    TPhysicoLine line{nullptr, 1};
 };
 
 } // namespace

@@ -215,6 +215,17 @@ TEST(ExchangeWaits, WaitUntilCompletesThePeriodOrReturnsAtOnce) {
     vc.now = 100; // the count wrapped since the start
     monWaitUntil(4294967000u, 3000, c, [] { return false; });
     EXPECT_EQ(vc.slept.load(), 0u);
+
+    // A cycle that ends within the tick it began in waits the whole period, not none of it.
+    std::atomic<uint32_t> frozen{50000}, slept{0};
+    TmonClock still;
+    still.Ticks = [&] { return frozen.load(); };
+    still.Sleep = [&](uint32_t ms) {
+        slept += ms;
+        frozen += ms; // only the sleeps move this clock
+    };
+    monWaitUntil(50000, 3000, still, [] { return false; });
+    EXPECT_EQ(slept.load(), 3000u);
 }
 
 TEST(ExchangeWaits, SettingsChangedOnlyByAClearFlagOrAMovedTime) {

@@ -249,16 +249,35 @@ TEST(Simulator, FaultLineSpeedPacesTheAnswer) {
 TEST(Simulator, StopsWhileAPeerDoesNotRead) {
     TMeterSimulator sim(Options(1));
     ASSERT_TRUE(sim.Start());
-    TRawClient c(sim.port());
+    // A small fixed receive buffer on our side: the meter's answers pile up in its own send
+    // buffer (at most a few MiB), far less than the batch asks for.
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(sim.port());
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    TRawClient c(fd, true);
     std::vector<uint8_t> many;
     const auto req = Request(TQZ2_SignalTrendCmd(4, 1, 0xFF, 5)); // 8 KiB answers
-    for (int i = 0; i < 300; ++i)
+    const size_t batch = 1500;                                    // 12 MiB of answers
+    for (size_t i = 0; i < batch; ++i)
         many.insert(many.end(), req.begin(), req.end());
     c.Send(many);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const auto t0 = std::chrono::steady_clock::now();
+    // Wait until the meter is busy with the batch, then stop it in the middle of it.
+    for (int i = 0; i < 500 && sim.AnswerCount() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GT(sim.AnswerCount(), 0u);
     sim.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_LT(sim.AnswerCount(), batch) << "the stop did not end the batch";
+    const uint64_t answered = sim.AnswerCount();
+    // What was sent can still be read; then the connection is closed, and nothing more came.
+    while (!c.Closed() && !c.Recv(1 << 20, 2000).empty()) {
+    }
+    EXPECT_TRUE(c.Closed());
+    EXPECT_EQ(sim.AnswerCount(), answered);
     sim.Stop(); // twice is harmless
 }
 

@@ -1,0 +1,234 @@
+// The worker while a line connects, on the real clock: a connect never holds up other lines
+// or requests, and a stop ends it at once (a modem that was dialling is hung up).
+#include "IntegrationSupport.h"
+
+#include "channel/LCAObject.h"
+#include "channel/PCAComPort.h"
+#include "platform/Event.h"
+#include "tests/support/FakeSerialDevice.h"
+#include "tests/support/TcpListener.h"
+#include "tools/qzcli/CliRun.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <sstream>
+#include <sys/eventfd.h>
+#include <thread>
+
+using namespace qz;
+using namespace qz::test;
+
+namespace {
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr long kSanitized = 1;
+#else
+constexpr long kSanitized = 0;
+#endif
+// "It ended" bounds that hold on a loaded machine under a sanitizer; the figures are logged.
+constexpr long kEndsWithinMs = 3000;
+constexpr long kAnsweredWithinMs = kSanitized ? 1000 : 100;
+
+long MsSince(Clock::time_point t) {
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// A listener whose accept queue is full: a further connect never completes its handshake
+// (the system drops the SYNs), as with a peer that never answers.
+class TDeafListener {
+public:
+    TDeafListener() : FListener(0) {
+        for (int i = 0; i < 8; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in sa{};
+            sa.sin_family = AF_INET;
+            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            sa.sin_port = htons(FListener.port);
+            (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+            FFillers.push_back(fd);
+        }
+    }
+    ~TDeafListener() {
+        for (int fd : FFillers)
+            close(fd);
+    }
+    uint16_t Port() const { return FListener.port; }
+    // Does a new connect hang? (It does once the queue is full.)
+    bool Deaf() const {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = htons(FListener.port);
+        (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        pollfd p{fd, POLLOUT, 0};
+        const bool hangs = poll(&p, 1, 300) == 0;
+        close(fd);
+        return hangs;
+    }
+
+private:
+    TcpListener FListener;
+    std::vector<int> FFillers;
+};
+
+TLCAParams TcpLine(uint16_t port) {
+    TLCAParams p;
+    p.Pca.SetKind(TPCAParams::KindTCP);
+    p.Pca.SetIpAddress("127.0.0.1");
+    p.Pca.SetIpPort(port);
+    p.MaxAttemptCountOnConnect = 3;
+    p.Priority = 1;
+    return p;
+}
+
+} // namespace
+
+TEST(Connect, StopDuringATcpConnectEndsThePollingAtOnce) {
+    TDeafListener deaf;
+    ASSERT_TRUE(deaf.Deaf());
+    LCAInitialize();
+    TmonSharedStorage storage;
+    auto conn = TcpConnection(dtQZ2M, deaf.Port(), "127.0.0.1", 2, 5); // 5 x 15 s if waited
+    TRecorder rec;
+    {
+        TMainExchangeThread poll(&rec, conn.get(), &storage);
+        rec.Thread = &poll;
+        poll.Start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(600)); // into the connect
+        const auto stopAt = Clock::now();
+        poll.Stop();
+        ASSERT_TRUE(rec.WaitEnd(20000));
+        const long ms =
+            long(std::chrono::duration_cast<std::chrono::milliseconds>(rec.EndAt - stopAt).count());
+        std::cout << "stop during a TCP connect: the polling ended after " << ms << " ms\n";
+        EXPECT_LT(ms, kEndsWithinMs);
+    }
+    EXPECT_EQ(rec.EndCode, 0);
+    EXPECT_EQ(rec.EndStatus, 0);
+    EXPECT_EQ(rec.Records, 0u);
+    LCAFinalize();
+}
+
+TEST(Connect, QzcliStoppedDuringAConnectEndsAtOnceWithZero) {
+    TDeafListener deaf;
+    ASSERT_TRUE(deaf.Deaf());
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Poll;
+    o.Model = "qz2m";
+    o.Factory = 1;
+    o.TcpHost = "127.0.0.1";
+    o.TcpPort = deaf.Port();
+    const int stop = eventfd(0, EFD_CLOEXEC);
+    Clock::time_point stopAt;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        stopAt = Clock::now();
+        const uint64_t one = 1;
+        (void)!write(stop, &one, sizeof one);
+    });
+    std::ostringstream out, err;
+    EXPECT_EQ(RunPoll(o, out, err, stop), 0) << err.str();
+    stopper.join();
+    const long ms = MsSince(stopAt);
+    std::cout << "qzcli stopped during a TCP connect: returned after " << ms << " ms\n";
+    EXPECT_LT(ms, kEndsWithinMs);
+    close(stop);
+}
+
+TEST(Connect, OtherLinesAndRequestsAreServedWhileALineConnects) {
+    TDeafListener deaf;
+    ASSERT_TRUE(deaf.Deaf());
+    LoopbackServer echo(LoopbackServer::Echo());
+    LCAInitialize();
+    TLCAObject slow(TcpLine(deaf.Port()));
+    TLCAObject fast(TcpLine(echo.Port()));
+    ASSERT_TRUE(slow.IsValid());
+    ASSERT_TRUE(fast.IsValid());
+    TEvent slowDone(true);
+    uint32_t slowCount = 77;
+    ASSERT_EQ(slow.Write("x", 1, slowCount, &slowDone, 1000), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the slow line connects
+
+    auto t = Clock::now();
+    EXPECT_EQ(slow.GetLastError(), 0);
+    long ms = MsSince(t);
+    std::cout << "last error of the connecting channel: " << ms << " ms\n";
+    EXPECT_LT(ms, kAnsweredWithinMs);
+    // The fast line connects and echoes meanwhile.
+    uint32_t done = 0;
+    ASSERT_EQ(fast.Write("ping", 4, done, nullptr, 2000), 0);
+    char buf[8] = {};
+    ASSERT_EQ(fast.Read(buf, sizeof buf, done, nullptr, 2000), 0);
+    EXPECT_EQ(std::string(buf, done), "ping");
+    ASSERT_EQ(fast.ReleaseLock(), 0);
+    t = Clock::now();
+    ASSERT_EQ(fast.Write("pong", 4, done, nullptr, 2000), 0); // connected: one round
+    ms = MsSince(t);
+    std::cout << "write on another line while one connects: " << ms << " ms\n";
+    EXPECT_LT(ms, kAnsweredWithinMs);
+    EXPECT_FALSE(slowDone.IsSet()) << "the slow line was not connecting";
+
+    // A cancel ends the connect and the task at once; later tasks are refused alike.
+    t = Clock::now();
+    EXPECT_EQ(slow.CancelTask(), 0);
+    EXPECT_TRUE(slowDone.Wait(kEndsWithinMs));
+    std::cout << "cancel during a TCP connect: the task ended after " << MsSince(t) << " ms\n";
+    EXPECT_EQ(slowCount, 0u);
+    EXPECT_EQ(slow.GetLastError(), 105);
+    EXPECT_EQ(slow.Write("x", 1, done, nullptr, 1000), 105);
+    LCAFinalize();
+}
+
+TEST(Connect, AModemStoppedWhileDiallingIsHungUp) {
+    auto line = std::make_shared<TFakeSerialLine>();
+    line->SetCTS(true);
+    line->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+    line->AddRule("+++", "0\r");
+    // The dial command gets no answer: the modem is still dialling (45 s if waited).
+    SetDefaultSerialDeviceFactory(line->Factory());
+    LCAInitialize();
+    {
+        TLCAParams p;
+        p.Pca.SetKind(TPCAParams::KindComPort);
+        p.Pca.SetPortName("COM1");
+        p.Pca.SetBaudrate(9600);
+        p.Pca.SetMode(TPCAComPort::ModePhone);
+        p.Pca.SetDialNumber(1);
+        p.Pca.SetPhoneNumber("5551234");
+        p.Pca.SetToneDial(1);
+        p.MaxAttemptCountOnConnect = 3;
+        p.Priority = 1;
+        TLCAObject modem(p);
+        ASSERT_TRUE(modem.IsValid()) << modem.OpenError;
+        int32_t result = -1;
+        std::thread writer([&] {
+            uint32_t done = 0;
+            result = modem.Write("req", 3, done, nullptr, 1000);
+        });
+        const auto until = Clock::now() + std::chrono::seconds(10);
+        while (line->Written().find("ATdt5551234\r") == std::string::npos && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_NE(line->Written().find("ATdt5551234\r"), std::string::npos) << line->Written();
+        // Requests are answered while the modem dials.
+        auto t = Clock::now();
+        EXPECT_EQ(modem.GetLastError(), 0);
+        EXPECT_LT(MsSince(t), kAnsweredWithinMs);
+        t = Clock::now();
+        EXPECT_EQ(modem.CancelTask(), 0);
+        writer.join();
+        const long ms = MsSince(t);
+        std::cout << "cancel during a modem dial: the task ended after " << ms << " ms\n";
+        EXPECT_LT(ms, kEndsWithinMs);
+        EXPECT_EQ(result, 105);
+        line->Settle();
+        const std::string written = line->Written();
+        const size_t dial = written.find("ATdt5551234\r");
+        EXPECT_NE(written.find("+++", dial), std::string::npos) << written;
+        EXPECT_FALSE(line->DTR()) << "the call is dropped";
+        EXPECT_EQ(written.find("req"), std::string::npos) << "nothing sent without a carrier";
+    }
+    LCAFinalize();
+    SetDefaultSerialDeviceFactory({});
+}

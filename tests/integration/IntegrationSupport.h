@@ -1,0 +1,143 @@
+// What the end-to-end tests share: connections to a meter on loopback, a listener that
+// records what the threads tell the window, and a meter whose answers a test may spoil.
+#pragma once
+
+#include "connection/CcnConnectionList.h"
+#include "exchange/monExchangeThreads.h"
+#include "protocol/KavrenCommand.h"
+#include "simulator/MeterResponder.h"
+#include "tests/support/LoopbackServer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qz::test {
+
+using Clock = std::chrono::steady_clock;
+
+inline std::unique_ptr<TccnConnection> TcpConnection(TDeviceType type, uint16_t port,
+                                                     const char* ip = "127.0.0.1",
+                                                     uint16_t attempts = 2,
+                                                     uint16_t connectAttempts = 2) {
+    auto c = std::make_unique<TccnConnection>();
+    auto dev = CreateDevice(type);
+    dev->SetFactoryNum(1);
+    c->SetCustomDevice(std::move(dev));
+    auto proto = std::make_unique<TccnKavrenProtocol>();
+    proto->SetDeviceAddress(1);
+    proto->SetMaxAttemptCount(attempts);
+    c->SetCustomDeviceProtocol(std::move(proto));
+    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
+    mode->TCPIPInterface().SetIpAddress(ip);
+    mode->TCPIPInterface().SetIpPort(port);
+    mode->SetMaxAttemptCountOnConnect(connectAttempts);
+    c->SetCustomConMode(std::move(mode));
+    return c;
+}
+
+// Records the threads' calls; the test waits for the end.
+class TRecorder : public IExchangeListener {
+public:
+    void OnData3sec() override {
+        std::lock_guard<std::mutex> lock(M);
+        if (Storage) RecordTimes.push_back(Storage->Snapshot().Data3sec.Time);
+        ++Records;
+        if (StopAfter && Records >= StopAfter && Thread) Thread->Stop();
+        Cv.notify_all();
+    }
+    void OnExchangeEnd(int32_t code, int32_t status) override {
+        std::lock_guard<std::mutex> lock(M);
+        Ended = true;
+        EndCode = code;
+        EndStatus = status;
+        if (Thread) EndText = Thread->GetErrorText();
+        EndAt = Clock::now();
+        Cv.notify_all();
+    }
+    void OnSignalData(uint8_t, uint8_t) override {
+        std::lock_guard<std::mutex> lock(M);
+        ++Blocks;
+        Cv.notify_all();
+    }
+    void OnSignalEnd(int32_t code, int32_t status) override {
+        std::lock_guard<std::mutex> lock(M);
+        SignalEnded = true;
+        SignalEndCode = code;
+        SignalEndStatus = status;
+        Cv.notify_all();
+    }
+    bool WaitEnd(int ms) {
+        std::unique_lock<std::mutex> lock(M);
+        return Cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return Ended; });
+    }
+
+    std::mutex M;
+    std::condition_variable Cv;
+    TmonSharedStorage* Storage = nullptr;
+    TExchangeThread* Thread = nullptr;
+    size_t StopAfter = 0;
+    size_t Records = 0, Blocks = 0;
+    std::vector<TDateTime> RecordTimes;
+    bool Ended = false, SignalEnded = false;
+    int32_t EndCode = -1, EndStatus = -1, SignalEndCode = -1, SignalEndStatus = -1;
+    std::string EndText;
+    Clock::time_point EndAt;
+};
+
+// A meter on loopback TCP that answers like the simulated one, except that a test may
+// rewrite an answer's data field before it goes out (the frame is rebuilt around it, so its
+// check byte stays right).
+class TCraftedMeter {
+public:
+    using TSpoil = std::function<void(const TKavrenHeader& request, std::vector<uint8_t>& data)>;
+
+    TCraftedMeter(int modelIndex, TSpoil spoil)
+        : FResponder(modelIndex, 1, nullptr), FSpoil(std::move(spoil)),
+          FServer([this](size_t index, const std::string& in, bool&) { return Serve(index, in); }) {
+    }
+    uint16_t Port() const { return FServer.Port(); }
+    // Commands asked for so far, as Cmd * 256 + Cmd1.
+    std::vector<int> Asked() const {
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FAsked;
+    }
+
+private:
+    std::string Serve(size_t index, const std::string& in) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        auto& framer = FFramers.try_emplace(index, FResponder.Address(), FResponder.DeviceCode())
+                           .first->second;
+        framer.Push(reinterpret_cast<const uint8_t*>(in.data()), in.size());
+        std::string out;
+        std::vector<uint8_t> frame;
+        while (framer.Next(frame)) {
+            TKavrenHeader rq;
+            if (!ReadKavrenHeader(frame.data(), frame.size(), rq)) continue;
+            FAsked.push_back(rq.Cmd * 256 + rq.Cmd1);
+            auto answer = FResponder.Answer(frame);
+            if (!answer) continue;
+            TKavrenHeader h;
+            ReadKavrenHeader(answer->data(), answer->size(), h);
+            std::vector<uint8_t> data(answer->begin() + kKavrenHeaderSize, answer->end() - 1);
+            if (FSpoil) FSpoil(rq, data);
+            const auto rebuilt = BuildKavrenFrame(h, data.data(), data.size());
+            out.append(rebuilt.begin(), rebuilt.end());
+        }
+        return out;
+    }
+
+    TMeterResponder FResponder;
+    TSpoil FSpoil;
+    mutable std::mutex FMutex;
+    std::map<size_t, TRequestFramer> FFramers;
+    std::vector<int> FAsked;
+    LoopbackServer FServer; // last: it calls Serve until it is gone
+};
+
+} // namespace qz::test
