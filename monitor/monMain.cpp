@@ -31,6 +31,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -43,7 +44,23 @@ const char* const kmonMsgExchangeError = "Ошибка обмена с изме�
 const char* const kmonMsgNoWaveforms = "Данный измеритель не предоставляет формы сигналов";
 const char* const kmonMsgConnectionObject = "Ошибка при создании объекта подключения";
 
+std::string ListNotLoadedText(const std::string& settingsFile, const std::string& reason,
+                              const std::string& backupFile) {
+    return "Список подключений не загружен из файла настроек\r\n" + settingsFile +
+           "\r\n\r\nПричина: " + reason +
+           "\r\n\r\nСохранённый список остаётся в файле настроек без изменений, пока в окне "
+           "выбора измерителя не будет сохранён новый список. Перед этим он будет скопирован "
+           "в файл\r\n" +
+           backupFile;
+}
+
 namespace {
+
+std::string SavedListBytes(const TccnConnectionList& list) {
+    TccnMemoryStream stream;
+    list.SaveToStream(stream, sfBinary);
+    return stream.Data();
+}
 
 const char* const kCaptionWarning = "Внимание";
 const char* const kCaptionError = "Ошибка";
@@ -493,7 +510,18 @@ void TForm1::FormCreate() {
     FBaseCaption = QString::fromUtf8(kmonAppTitle) + QStringLiteral("  v ") + version;
     setWindowTitle(FBaseCaption);
 
-    FSettings->LoadConnections(FConnections);
+    const TmonListLoad load = FSettings->LoadConnectionList(FConnections);
+    if (load.State == TmonListState::Damaged) {
+        // Never lose the operator's list: an older copy of the program, a torn write or a
+        // hand edit must not cost the stored value. It stays as it is in the file.
+        FKeepStoredList = true;
+        FListBackup = FSettings->ConnectionBackupPath(std::time(nullptr));
+        const std::string text = ListNotLoadedText(FSettings->FileName(), load.Reason, FListBackup);
+        // Told once the window stands, so the box has its owner on the screen.
+        QTimer::singleShot(0, this, [this, text] {
+            if (!FClosed) ShowMessage(kCaptionWarning, TmonMessageIcon::Warning, text);
+        });
+    }
     FSelectedID = FSettings->ReadSelectedID();
     for (TDeviceType t : {dtQZ2, dtQZ2M, dtQZ2C, dtQZ2A, dtQZ2AM, dtQZ2AC})
         FDialogOptions.DeviceTypeOptions().AddDeviceTypeOptions(
@@ -589,7 +617,8 @@ void TForm1::ConnectFromCommandLine(int modelIndex, int32_t factoryNumber, uint8
 }
 
 void TForm1::BDevicesClick() {
-    if (Running()) return;
+    if (Running() || FClosing.load()) return;
+    const std::string before = SavedListBytes(FConnections);
     if (FOpt.ConnectionDialog) {
         int32_t chosen = FSelectedID;
         if (FOpt.ConnectionDialog(this, FConnections, FDialogOptions, chosen)) {
@@ -613,9 +642,27 @@ void TForm1::BDevicesClick() {
             }
         }
     }
+    StoreConnectionsAfterDialog(before);
+    SaveSettingsFile();
+}
+
+void TForm1::StoreConnectionsAfterDialog(const std::string& before) {
+    if (FKeepStoredList) {
+        // The list shown was empty in place of the damaged one; only a list the operator
+        // made replaces the stored value, and only once a copy of that value is on disk.
+        if (SavedListBytes(FConnections) == before) return;
+        std::string error;
+        if (!FSettings->WriteConnectionBackup(FListBackup, &error)) {
+            ShowMessage(kCaptionError, TmonMessageIcon::Error,
+                        "Список подключений не сохранён: не удалось сохранить копию прежнего "
+                        "списка.\r\n\r\n" +
+                            error);
+            return;
+        }
+        FKeepStoredList = false;
+    }
     // The dialog may have added, changed or deleted connections: keep them on disk now.
     FSettings->SaveConnections(FConnections);
-    SaveSettingsFile();
 }
 
 void TForm1::SaveSettingsFile() {
@@ -864,7 +911,8 @@ void TForm1::FormClose() {
     if (FMainThread) FMainThread->Stop();
     WaitForAllThreads();
     FWaveform.reset();
-    FSettings->SaveConnections(FConnections);
+    // The list is stored after each use of the dialog; a list that never loaded must not
+    // replace the stored value here.
     SaveSettingsFile();
 }
 

@@ -461,8 +461,15 @@ void TccnConnectionListFrame::EditConnection(TEditMode mode) {
         return;
     }
     if (result != 1) return;
-    const bool changed =
-        mode == TEditMode::Edit ? FList->UpdateConnection(work) : FList->AddConnection(work);
+    bool changed = false;
+    try {
+        changed =
+            mode == TEditMode::Edit ? FList->UpdateConnection(work) : FList->AddConnection(work);
+    } catch (const std::exception& e) {
+        // The list has no identifier left to give: the new connection is not added.
+        Messages().Error(window(), e.what());
+        return;
+    }
     if (!changed) return;
     FList->SortConnections();
     // New nodes appear, emptied ones go; the node shown stays when it still exists.
