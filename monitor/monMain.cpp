@@ -674,6 +674,7 @@ void TForm1::SaveSettingsFile() {
 // --- exchange control ---
 
 void TForm1::BStartClick() {
+    if (FClosing.load()) return;
     if (BStart->text() == QString::fromUtf8(kStart)) {
         if (!FConnection) {
             ShowMessage(kCaptionWarning, TmonMessageIcon::Warning, kmonMsgNoDevice);
@@ -696,6 +697,7 @@ void TForm1::StartMainExchange() {
     if (!FConnection) throw std::runtime_error("Подключение не определено");
     if (FMainThread) throw std::runtime_error("Чтение 3 сек уже осуществляется");
     if (!FOpt.Exchange.MakeMain) throw std::logic_error("qzmonitor: no exchange threads");
+    if (FClosing.load()) return; // the window is closing: no thread starts
     FMainThread = FOpt.Exchange.MakeMain(this, FConnection, &FStorage);
     FMainStopping = false;
     FMainThread->Start();
@@ -712,7 +714,7 @@ void TForm1::StopMainExchange() {
 void TForm1::StartSignalExchange() {
     if (!FConnection) throw std::runtime_error("Подключение не определено");
     if (FSignalThread) throw std::runtime_error("Чтение формы сигналов уже осуществляется");
-    if (!FOpt.Exchange.MakeSignal || !FWaveform) return;
+    if (!FOpt.Exchange.MakeSignal || !FWaveform || FClosing.load()) return;
     FSignalThread = FOpt.Exchange.MakeSignal(this, FConnection, &FStorage, FWaveform->Experiment());
     FSignalStopping = false;
     FSignalThread->Start();
@@ -727,10 +729,12 @@ void TForm1::StopSignalExchange() {
 
 void TForm1::UpdateControlStates() {
     const bool running = Running();
+    const bool closing = FClosing.load();
     BStart->setText(QString::fromUtf8(running ? kStop : kStart));
-    BDevices->setEnabled(!running);
-    buSaveData->setEnabled(running);
-    ChkViewSinus->setEnabled(!FMainStopping && !FSignalStopping);
+    BStart->setEnabled(!closing);
+    BDevices->setEnabled(!running && !closing);
+    buSaveData->setEnabled(running && !closing);
+    ChkViewSinus->setEnabled(!FMainStopping && !FSignalStopping && !closing);
 }
 
 void TForm1::ToggleViewSinus() {
@@ -741,6 +745,7 @@ void TForm1::ToggleViewSinus() {
 }
 
 void TForm1::ChkViewSinusClick() {
+    if (FClosing.load()) return; // the waveform window is freed and no thread starts now
     if (ChkViewSinus->isChecked()) {
         if (!FWaveform && FOpt.WaveformFactory)
             FWaveform = FOpt.WaveformFactory(this, FShown.Settings.HasNeutral != 0);
@@ -891,7 +896,8 @@ void TForm1::WaitForAllThreads() {
     };
     while (!allFinished()) {
         DrainCalls();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // The operator's clicks wait: the controls are disabled and the window is going.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
         QThread::msleep(2);
     }
     for (auto* t : {FMainThread.get(), FSignalThread.get()})
@@ -907,6 +913,9 @@ void TForm1::FormClose() {
     if (FClosed) return;
     FClosed = true;
     FClosing = true;
+    // While the threads end nothing may start another one: a tick of "Сигнал" now would
+    // start a waveform thread that no one stops, and the close would wait for ever.
+    UpdateControlStates();
     if (FSignalThread) FSignalThread->Stop();
     if (FMainThread) FMainThread->Stop();
     WaitForAllThreads();

@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -505,6 +506,63 @@ TEST_F(WindowTest, SignalBoxRunsTheWaveformThreadBesidePolling) {
     EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
     EXPECT_TRUE(w->ChkViewSinus->isEnabled());
     ASSERT_EQ(Messages.size(), 1u);
+}
+
+// A polling thread on a silent meter: it ends only some passes of the closing loop after
+// its Stop, as a thread would that waits for its running request.
+struct SlowThread : ImonExchange {
+    struct Log {
+        int Created = 0, Stopped = 0, FinishedChecks = 0;
+    };
+    explicit SlowThread(Log* log) : L(log) {}
+    void Start() override {}
+    void Stop() override { ++L->Stopped; }
+    bool Finished() const override { return L->Stopped > 0 && ++L->FinishedChecks > 20; }
+    void Join() override {}
+    std::string GetErrorText() const override { return {}; }
+    Log* L;
+};
+
+TEST_F(WindowTest, NothingStartsWhileTheWindowCloses) {
+    SlowThread::Log main, signal;
+    int windows = 0, blocks = 0;
+    auto w = Make([&](TmonFormOptions& o) {
+        o.Exchange.MakeMain = [&main](IExchangeListener*, const TccnConnection*,
+                                      TmonSharedStorage*) {
+            ++main.Created;
+            return std::unique_ptr<ImonExchange>(new SlowThread(&main));
+        };
+        o.Exchange.MakeSignal = [&signal](IExchangeListener*, const TccnConnection*,
+                                          TmonSharedStorage*, TSigExperiment*) {
+            ++signal.Created;
+            return std::unique_ptr<ImonExchange>(new SlowThread(&signal));
+        };
+        o.WaveformFactory = [&](QWidget*, bool) {
+            ++windows;
+            return std::unique_ptr<ImonWaveformView>(new FakeWaveform(&blocks));
+        };
+    });
+    w->ConnectFromCommandLine(1, 8, 1, true);
+    ASSERT_EQ(main.Created, 1);
+    ASSERT_TRUE(w->ChkViewSinus->isEnabled());
+    bool seenDuringClose = false;
+    QTimer::singleShot(0, w.get(), [&] {
+        seenDuringClose = true;
+        EXPECT_FALSE(w->BStart->isEnabled());
+        EXPECT_FALSE(w->ChkViewSinus->isEnabled());
+        EXPECT_FALSE(w->BDevices->isEnabled());
+        // Ticked anyway (a click that was already on its way), and Start pressed.
+        w->ChkViewSinus->setChecked(true);
+        w->BStartClick();
+        w->BDevicesClick();
+    });
+    w->close();
+    EXPECT_TRUE(seenDuringClose);
+    EXPECT_EQ(main.Stopped, 1);
+    EXPECT_EQ(signal.Created, 0);
+    EXPECT_EQ(main.Created, 1);
+    EXPECT_EQ(windows, 0);
+    EXPECT_FALSE(w->Running());
 }
 
 TEST_F(WindowTest, KeysMoveTheSpectrum) {
