@@ -1,6 +1,7 @@
 #include "monitor/monMain.h"
 
 #include "common/DateTime.h"
+#include "connection/ui/CcnMessages.h"
 #include "exchange/monCsvExport.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monSpectrum.h"
@@ -22,6 +23,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QStyledItemDelegate>
@@ -228,6 +230,9 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     FWakeNotifier = new QSocketNotifier(FWakeFd, QSocketNotifier::Read, this);
     connect(FWakeNotifier, &QSocketNotifier::activated, this, [this] { DrainCalls(); });
     BuildForm();
+    // The form opens in the middle of the screen it is shown on.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     FormCreate();
     qApp->installEventFilter(this);
 }
@@ -1149,10 +1154,7 @@ void TmonMessageBoxes::Show(const std::string& caption, TmonMessageIcon icon,
     QMessageBox::Icon i = icon == TmonMessageIcon::Error     ? QMessageBox::Critical
                           : icon == TmonMessageIcon::Warning ? QMessageBox::Warning
                                                              : QMessageBox::Information;
-    QString t = Q(text);
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(i, Q(caption), t, QMessageBox::Ok, FParent);
-    box.exec();
+    RunMessageBox(FParent, i, Q(caption), Q(text), QMessageBox::Ok, QMessageBox::Ok);
 }
 
 } // namespace qz

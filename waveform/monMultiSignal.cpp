@@ -139,8 +139,11 @@ QEvent::Type TmsMessageEvent::EventType() {
     return t;
 }
 
+// A tool window of its owner: the window manager keeps it above the main window, but the
+// boxes and dialogs of the program still open above it (a window on top of every window
+// would hide them and leave the operator with a frozen program).
 TWMultiSignal::TWMultiSignal(QWidget* owner, TSigExperiment* exp, bool hasNeutral)
-    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowSystemMenuHint |
+    : QWidget(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       FExp(exp), FHasNeutral(hasNeutral) {
     BuildForm();

@@ -186,7 +186,11 @@ TccnConnectionListFrame::TccnConnectionListFrame(QWidget* parent, TccnConnection
     for (const char* h : headers)
         labels << U(h);
     grdConnection->setHorizontalHeaderLabels(labels);
-    grdConnection->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    // A caption wider than its column goes onto two lines of the 30-pixel header instead of
+    // being cut at both ends.
+    grdConnection->horizontalHeader()->setDefaultAlignment(
+        Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
+    grdConnection->horizontalHeader()->setTextElideMode(Qt::ElideNone);
     // The columns are narrow: the header and the cells use a small font so their texts fit.
     QFont small = grdConnection->font();
     small.setPixelSize(11);
@@ -195,7 +199,8 @@ TccnConnectionListFrame::TccnConnectionListFrame(QWidget* parent, TccnConnection
     header.setPixelSize(10);
     grdConnection->horizontalHeader()->setFont(header);
     grdConnection->horizontalHeader()->setFixedHeight(kRowHeight);
-    grdConnection->horizontalHeader()->setStretchLastSection(true);
+    // The columns keep their widths; room to the right of the last one stays empty.
+    grdConnection->horizontalHeader()->setStretchLastSection(false);
     grdConnection->horizontalHeader()->setMinimumSectionSize(0);
 
     MarkImages[0] = MarkPixmap(this, false);

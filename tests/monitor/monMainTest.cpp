@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -102,6 +103,11 @@ TEST_F(WindowTest, StartWithoutMeterWarns) {
     EXPECT_EQ(Main.Created, 0);
     EXPECT_EQ(w->width(), 784);
     EXPECT_EQ(w->height(), 532);
+    // Centred: the same room left and right, above and below.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect form = w->geometry();
+    EXPECT_LE(std::abs((form.left() - screen.left()) - (screen.right() - form.right())), 1);
+    EXPECT_LE(std::abs((form.top() - screen.top()) - (screen.bottom() - form.bottom())), 1);
 }
 
 TEST_F(WindowTest, StartStopStateTable) {
