@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <tuple>
 
 namespace qz {
@@ -276,6 +277,12 @@ TccnConnection* TccnConnectionList::GetItem(size_t index) const {
 }
 
 int32_t TccnConnectionList::NewID() {
+    // Identifiers are never reused, so a list whose counter reached the top can take no new
+    // connection; wrapping round would hand out negative identifiers, -1 among them.
+    if (FMaxID == std::numeric_limits<int32_t>::max())
+        throw EccnError("Исчерпан запас идентификаторов подключений: достигнуто наибольшее "
+                        "значение " +
+                        std::to_string(FMaxID) + ". Новое подключение не может быть добавлено");
     return ++FMaxID;
 }
 

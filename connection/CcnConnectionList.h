@@ -103,8 +103,10 @@ public:
     // The item at index, or null beyond the last item.
     TccnConnection* GetItem(size_t index) const;
 
+    // The next identifier; refused (EccnError) once FMaxID is the largest 32-bit value.
     int32_t NewID();
-    // Gives connection a new ConID and appends a copy of it.
+    // Gives connection a new ConID and appends a copy of it (NewID's refusal leaves the list
+    // and the connection unchanged).
     bool AddConnection(TccnConnection& connection);
     // Assigns connection to the item with its ConID; false when there is none.
     bool UpdateConnection(const TccnConnection& connection);

@@ -8,6 +8,7 @@
 #include "connection/ui/CcnConnectionListUI.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
+#include "monitor/monTranslations.h"
 #include "simulator/MeterSimulator.h"
 #ifdef QZ_WITH_WAVEFORM
 #include "waveform/monWaveformView.h"
@@ -51,6 +52,7 @@ bool WriteScreenshots(qz::TForm1& w, const QString& folder) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(qz::kmonAppTitle));
+    qz::InstallQtTranslations(app); // the toolkit's own texts in the user's language
 
     std::vector<std::string> args;
     for (const QString& a : QApplication::arguments().mid(1))

@@ -30,6 +30,10 @@ std::string FormatWithPrefix(int width, const std::string& unit, float x, char d
         v = v / 1000.0f;
         n = std::trunc(double(v));
     }
+    // The digits of the integer part, a minus sign counting as one. Between -1 and 0 the
+    // integer part is 0 (truncation gives -0.0, which prints as "-0"): one digit, so -0.5 V
+    // keeps its four decimals like 0.5 V.
+    if (n == 0) n = 0.0;
     char digitsBuf[64];
     int digits = std::snprintf(digitsBuf, sizeof digitsBuf, "%.0f", n);
     int decimals = width - digits;

@@ -1,6 +1,7 @@
 #include "monitor/monMain.h"
 
 #include "common/DateTime.h"
+#include "connection/ui/CcnMessages.h"
 #include "exchange/monCsvExport.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monSpectrum.h"
@@ -22,6 +23,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QStyledItemDelegate>
@@ -31,6 +33,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -43,7 +46,23 @@ const char* const kmonMsgExchangeError = "Ошибка обмена с изме�
 const char* const kmonMsgNoWaveforms = "Данный измеритель не предоставляет формы сигналов";
 const char* const kmonMsgConnectionObject = "Ошибка при создании объекта подключения";
 
+std::string ListNotLoadedText(const std::string& settingsFile, const std::string& reason,
+                              const std::string& backupFile) {
+    return "Список подключений не загружен из файла настроек\r\n" + settingsFile +
+           "\r\n\r\nПричина: " + reason +
+           "\r\n\r\nСохранённый список остаётся в файле настроек без изменений, пока в окне "
+           "выбора измерителя не будет сохранён новый список. Перед этим он будет скопирован "
+           "в файл\r\n" +
+           backupFile;
+}
+
 namespace {
+
+std::string SavedListBytes(const TccnConnectionList& list) {
+    TccnMemoryStream stream;
+    list.SaveToStream(stream, sfBinary);
+    return stream.Data();
+}
 
 const char* const kCaptionWarning = "Внимание";
 const char* const kCaptionError = "Ошибка";
@@ -211,6 +230,9 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     FWakeNotifier = new QSocketNotifier(FWakeFd, QSocketNotifier::Read, this);
     connect(FWakeNotifier, &QSocketNotifier::activated, this, [this] { DrainCalls(); });
     BuildForm();
+    // The form opens in the middle of the screen it is shown on.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     FormCreate();
     qApp->installEventFilter(this);
 }
@@ -493,7 +515,18 @@ void TForm1::FormCreate() {
     FBaseCaption = QString::fromUtf8(kmonAppTitle) + QStringLiteral("  v ") + version;
     setWindowTitle(FBaseCaption);
 
-    FSettings->LoadConnections(FConnections);
+    const TmonListLoad load = FSettings->LoadConnectionList(FConnections);
+    if (load.State == TmonListState::Damaged) {
+        // Never lose the operator's list: an older copy of the program, a torn write or a
+        // hand edit must not cost the stored value. It stays as it is in the file.
+        FKeepStoredList = true;
+        FListBackup = FSettings->ConnectionBackupPath(std::time(nullptr));
+        const std::string text = ListNotLoadedText(FSettings->FileName(), load.Reason, FListBackup);
+        // Told once the window stands, so the box has its owner on the screen.
+        QTimer::singleShot(0, this, [this, text] {
+            if (!FClosed) ShowMessage(kCaptionWarning, TmonMessageIcon::Warning, text);
+        });
+    }
     FSelectedID = FSettings->ReadSelectedID();
     for (TDeviceType t : {dtQZ2, dtQZ2M, dtQZ2C, dtQZ2A, dtQZ2AM, dtQZ2AC})
         FDialogOptions.DeviceTypeOptions().AddDeviceTypeOptions(
@@ -589,7 +622,8 @@ void TForm1::ConnectFromCommandLine(int modelIndex, int32_t factoryNumber, uint8
 }
 
 void TForm1::BDevicesClick() {
-    if (Running()) return;
+    if (Running() || FClosing.load()) return;
+    const std::string before = SavedListBytes(FConnections);
     if (FOpt.ConnectionDialog) {
         int32_t chosen = FSelectedID;
         if (FOpt.ConnectionDialog(this, FConnections, FDialogOptions, chosen)) {
@@ -613,9 +647,27 @@ void TForm1::BDevicesClick() {
             }
         }
     }
+    StoreConnectionsAfterDialog(before);
+    SaveSettingsFile();
+}
+
+void TForm1::StoreConnectionsAfterDialog(const std::string& before) {
+    if (FKeepStoredList) {
+        // The list shown was empty in place of the damaged one; only a list the operator
+        // made replaces the stored value, and only once a copy of that value is on disk.
+        if (SavedListBytes(FConnections) == before) return;
+        std::string error;
+        if (!FSettings->WriteConnectionBackup(FListBackup, &error)) {
+            ShowMessage(kCaptionError, TmonMessageIcon::Error,
+                        "Список подключений не сохранён: не удалось сохранить копию прежнего "
+                        "списка.\r\n\r\n" +
+                            error);
+            return;
+        }
+        FKeepStoredList = false;
+    }
     // The dialog may have added, changed or deleted connections: keep them on disk now.
     FSettings->SaveConnections(FConnections);
-    SaveSettingsFile();
 }
 
 void TForm1::SaveSettingsFile() {
@@ -627,6 +679,7 @@ void TForm1::SaveSettingsFile() {
 // --- exchange control ---
 
 void TForm1::BStartClick() {
+    if (FClosing.load()) return;
     if (BStart->text() == QString::fromUtf8(kStart)) {
         if (!FConnection) {
             ShowMessage(kCaptionWarning, TmonMessageIcon::Warning, kmonMsgNoDevice);
@@ -649,6 +702,7 @@ void TForm1::StartMainExchange() {
     if (!FConnection) throw std::runtime_error("Подключение не определено");
     if (FMainThread) throw std::runtime_error("Чтение 3 сек уже осуществляется");
     if (!FOpt.Exchange.MakeMain) throw std::logic_error("qzmonitor: no exchange threads");
+    if (FClosing.load()) return; // the window is closing: no thread starts
     FMainThread = FOpt.Exchange.MakeMain(this, FConnection, &FStorage);
     FMainStopping = false;
     FMainThread->Start();
@@ -665,7 +719,7 @@ void TForm1::StopMainExchange() {
 void TForm1::StartSignalExchange() {
     if (!FConnection) throw std::runtime_error("Подключение не определено");
     if (FSignalThread) throw std::runtime_error("Чтение формы сигналов уже осуществляется");
-    if (!FOpt.Exchange.MakeSignal || !FWaveform) return;
+    if (!FOpt.Exchange.MakeSignal || !FWaveform || FClosing.load()) return;
     FSignalThread = FOpt.Exchange.MakeSignal(this, FConnection, &FStorage, FWaveform->Experiment());
     FSignalStopping = false;
     FSignalThread->Start();
@@ -680,10 +734,12 @@ void TForm1::StopSignalExchange() {
 
 void TForm1::UpdateControlStates() {
     const bool running = Running();
+    const bool closing = FClosing.load();
     BStart->setText(QString::fromUtf8(running ? kStop : kStart));
-    BDevices->setEnabled(!running);
-    buSaveData->setEnabled(running);
-    ChkViewSinus->setEnabled(!FMainStopping && !FSignalStopping);
+    BStart->setEnabled(!closing);
+    BDevices->setEnabled(!running && !closing);
+    buSaveData->setEnabled(running && !closing);
+    ChkViewSinus->setEnabled(!FMainStopping && !FSignalStopping && !closing);
 }
 
 void TForm1::ToggleViewSinus() {
@@ -694,6 +750,7 @@ void TForm1::ToggleViewSinus() {
 }
 
 void TForm1::ChkViewSinusClick() {
+    if (FClosing.load()) return; // the waveform window is freed and no thread starts now
     if (ChkViewSinus->isChecked()) {
         if (!FWaveform && FOpt.WaveformFactory)
             FWaveform = FOpt.WaveformFactory(this, FShown.Settings.HasNeutral != 0);
@@ -844,7 +901,8 @@ void TForm1::WaitForAllThreads() {
     };
     while (!allFinished()) {
         DrainCalls();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // The operator's clicks wait: the controls are disabled and the window is going.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
         QThread::msleep(2);
     }
     for (auto* t : {FMainThread.get(), FSignalThread.get()})
@@ -860,11 +918,15 @@ void TForm1::FormClose() {
     if (FClosed) return;
     FClosed = true;
     FClosing = true;
+    // While the threads end nothing may start another one: a tick of "Сигнал" now would
+    // start a waveform thread that no one stops, and the close would wait for ever.
+    UpdateControlStates();
     if (FSignalThread) FSignalThread->Stop();
     if (FMainThread) FMainThread->Stop();
     WaitForAllThreads();
     FWaveform.reset();
-    FSettings->SaveConnections(FConnections);
+    // The list is stored after each use of the dialog; a list that never loaded must not
+    // replace the stored value here.
     SaveSettingsFile();
 }
 
@@ -1092,10 +1154,7 @@ void TmonMessageBoxes::Show(const std::string& caption, TmonMessageIcon icon,
     QMessageBox::Icon i = icon == TmonMessageIcon::Error     ? QMessageBox::Critical
                           : icon == TmonMessageIcon::Warning ? QMessageBox::Warning
                                                              : QMessageBox::Information;
-    QString t = Q(text);
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(i, Q(caption), t, QMessageBox::Ok, FParent);
-    box.exec();
+    RunMessageBox(FParent, i, Q(caption), Q(text), QMessageBox::Ok, QMessageBox::Ok);
 }
 
 } // namespace qz

@@ -44,6 +44,11 @@ extern const char* const kmonMsgExchangeError;
 extern const char* const kmonMsgNoWaveforms;
 extern const char* const kmonMsgConnectionObject;
 
+// The start-up warning about a stored connection list that did not load: the settings file,
+// why, and the file the stored value is copied to before a new list replaces it.
+std::string ListNotLoadedText(const std::string& settingsFile, const std::string& reason,
+                              const std::string& backupFile);
+
 // The waveform window as the main window sees it (the window itself plugs in later).
 class ImonWaveformView {
 public:
@@ -107,6 +112,10 @@ public:
     const QImage& SpectrumImage() const;
     TmonSharedStorage& SharedStorage() { return FStorage; }
     TmonIniFile& Settings() { return *FSettings; }
+    // The stored list did not load, and its value stays in the settings file until the
+    // operator saves a list through the dialog.
+    bool StoredListKept() const { return FKeepStoredList; }
+    const std::string& ListBackupFile() const { return FListBackup; }
     // The path of the last CSV file written ("" before any).
     const std::string& LastSavedFile() const { return FLastSavedFile; }
 
@@ -160,6 +169,8 @@ private:
     void ReapRetired();
     void WaitForAllThreads();
     void SaveSettingsFile();
+    // After the dialog: stores the list unless the damaged stored value is still to be kept.
+    void StoreConnectionsAfterDialog(const std::string& before);
     void ShowMessage(const char* caption, TmonMessageIcon icon, const std::string& text);
 
     TmonFormOptions FOpt;
@@ -193,6 +204,8 @@ private:
     std::string FLastSavedFile;
     int FRecordsShown = 0;
     bool FStartingUp = false;
+    bool FKeepStoredList = false; // the stored list did not load
+    std::string FListBackup;      // where its value goes before a list replaces it
 
     // spectrum state
     int FLevel = 1;

@@ -28,24 +28,24 @@ std::string BytesToHex(const std::vector<uint8_t>& bytes) {
     return BytesToHex(bytes.data(), bytes.size());
 }
 
-bool HexToBytes(const std::string& text, std::vector<uint8_t>& out) {
+bool HexToBytes(const std::string& text, std::vector<uint8_t>& out, size_t* badPos) {
     out.clear();
+    auto fail = [&out, badPos](size_t pos) {
+        out.clear();
+        if (badPos) *badPos = pos;
+        return false;
+    };
     const size_t pairs = text.size() / 2;
     out.reserve(pairs);
     for (size_t i = 0; i < pairs; ++i) {
         const int hi = DigitValue(text[2 * i]);
         const int lo = DigitValue(text[2 * i + 1]);
-        if (hi < 0 || lo < 0) {
-            out.clear();
-            return false;
-        }
+        if (hi < 0) return fail(2 * i);
+        if (lo < 0) return fail(2 * i + 1);
         out.push_back(uint8_t(hi << 4 | lo));
     }
     // The odd trailing digit is dropped, but it must still be a digit.
-    if (text.size() % 2 != 0 && DigitValue(text.back()) < 0) {
-        out.clear();
-        return false;
-    }
+    if (text.size() % 2 != 0 && DigitValue(text.back()) < 0) return fail(text.size() - 1);
     return true;
 }
 

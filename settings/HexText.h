@@ -14,7 +14,8 @@ std::string BytesToHex(const std::vector<uint8_t>& bytes);
 
 // Converts the digits back into bytes. Digits of either case are accepted; an odd trailing
 // digit is ignored. A character that is not a hexadecimal digit makes the whole text invalid:
-// the result is false and `out` is left empty, so a damaged value never yields a half stream.
-bool HexToBytes(const std::string& text, std::vector<uint8_t>& out);
+// the result is false and `out` is left empty, so a damaged value never yields a half stream;
+// `badPos` (when given) then receives the position of the first such character.
+bool HexToBytes(const std::string& text, std::vector<uint8_t>& out, size_t* badPos = nullptr);
 
 } // namespace qz

@@ -5,10 +5,18 @@
 #include "settings/cmnKnownFoldersFunc.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace qz {
 namespace {
+
+std::string ErrnoText(int err) {
+    return std::system_category().message(err);
+}
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -90,13 +98,77 @@ void TmonIniFile::WriteConnectionStream(const std::vector<uint8_t>& stream) {
 }
 
 bool TmonIniFile::LoadConnections(TccnConnectionList& list) const {
-    const std::vector<uint8_t> bytes = ReadConnectionStream();
-    if (bytes.empty()) {
+    return LoadConnectionList(list).State == TmonListState::Loaded;
+}
+
+std::string TmonIniFile::ReadConnectionValue() const {
+    return ReadString(kConnectionsSection, kConnectionListKey, std::string());
+}
+
+TmonListLoad TmonIniFile::LoadConnectionList(TccnConnectionList& list) const {
+    list.Clear();
+    TmonListLoad r;
+    const std::string value = ReadConnectionValue();
+    std::vector<uint8_t> bytes;
+    size_t bad = 0;
+    if (!HexToBytes(value, bytes, &bad)) {
+        r.State = TmonListState::Damaged;
+        // The operator looks at the file in a text editor: count characters, not bytes.
+        size_t column = 1;
+        for (size_t i = 0; i < bad; ++i)
+            if ((uint8_t(value[i]) & 0xC0) != 0x80) ++column;
+        r.Reason = "Значение содержит символ, не являющийся шестнадцатеричной цифрой (позиция " +
+                   std::to_string(column) + ")";
+        return r;
+    }
+    if (bytes.empty()) return r; // an odd single digit holds no byte either
+    TccnMemoryStream stream(std::string(bytes.begin(), bytes.end()));
+    try {
+        list.LoadFromStream(stream, sfBinary);
+    } catch (const std::exception& e) {
         list.Clear();
+        r.State = TmonListState::Damaged;
+        r.Reason = e.what();
+        return r;
+    }
+    r.State = TmonListState::Loaded;
+    return r;
+}
+
+std::string TmonIniFile::ConnectionBackupPath(std::time_t when) const {
+    std::tm t{};
+    localtime_r(&when, &t);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%S", &t);
+    return FileName() + "." + stamp + ".bak";
+}
+
+bool TmonIniFile::WriteConnectionBackup(const std::string& path, std::string* error) const {
+    TInMemoryIni copy;
+    copy.WriteString(kConnectionsSection, kConnectionListKey, ReadConnectionValue());
+    const std::string text = copy.GetText();
+    // O_EXCL: a backup already there holds an earlier damaged list; it is never replaced.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (error) *error = "Не удалось создать файл \"" + path + "\": " + ErrnoText(errno);
         return false;
     }
-    TccnMemoryStream stream(std::string(bytes.begin(), bytes.end()));
-    return list.TryLoadFromStream(stream, sfBinary);
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    const bool ok = done == text.size() && ::fsync(fd) == 0;
+    const int savedErrno = errno;
+    ::close(fd);
+    if (!ok) {
+        ::unlink(path.c_str());
+        if (error) *error = "Не удалось записать файл \"" + path + "\": " + ErrnoText(savedErrno);
+        return false;
+    }
+    return true;
 }
 
 void TmonIniFile::SaveConnections(const TccnConnectionList& list) {

@@ -12,6 +12,7 @@
 #include "settings/InMemoryIni.h"
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,18 @@ std::string IniFileNameFor(const std::string& exeName);
 // The full name of the settings file; "" when there is no local application data folder.
 std::string SettingsFilePath(const std::string& product, const std::string& exeName);
 
+// What became of the stored connection list when it was read.
+enum class TmonListState {
+    Absent,  // no value, or an empty one: an empty list
+    Loaded,  // the stored list
+    Damaged, // a value that does not give a list: the list is empty, the value must be kept
+};
+
+struct TmonListLoad {
+    TmonListState State = TmonListState::Absent;
+    std::string Reason; // for a damaged value: why it did not load
+};
+
 class TmonIniFile : public TInMemoryIni {
 public:
     // The monitor's own file: kMonitorProductName, ExecutableName().
@@ -74,6 +87,19 @@ public:
     // Loads the stored list (binary stream form). A missing or damaged value, or a stream
     // the list refuses, leaves the list empty; the result says whether a list was loaded.
     bool LoadConnections(TccnConnectionList& list) const;
+    // The same, telling an absent list from a damaged one and why the damaged one failed:
+    // a character that is not a hexadecimal digit, or the list's own format error (a foreign
+    // or torn stream, a list written by a newer version).
+    TmonListLoad LoadConnectionList(TccnConnectionList& list) const;
+    // The stored value as it stands in the file.
+    std::string ReadConnectionValue() const;
+
+    // Where a damaged stored list is kept before a new list replaces it: beside this file,
+    // "<file name>.<date>_<time>.bak", e.g. qzmonitor.ini.2026-12-08_01-45-00.bak.
+    std::string ConnectionBackupPath(std::time_t when) const;
+    // Writes the stored value into `path` as a settings file of its own (the same section
+    // and key, so it can be put back by hand). An existing file is never replaced.
+    bool WriteConnectionBackup(const std::string& path, std::string* error = nullptr) const;
     // Stores the list in its binary stream form.
     void SaveConnections(const TccnConnectionList& list);
 

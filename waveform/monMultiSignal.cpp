@@ -37,8 +37,12 @@ constexpr int kScrollWidth = 16;
 constexpr int kPanelWidth = 121;
 
 // A 0x00BBGGRR colour; the system colours (high byte set) are the window colour.
+uint32_t ResolvedColour(uint32_t c) {
+    return (c & 0xFF000000u) ? kWindowColour : c;
+}
+
 QColor ColourOf(uint32_t c) {
-    if (c & 0xFF000000u) c = kWindowColour;
+    c = ResolvedColour(c);
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
 }
 
@@ -139,8 +143,11 @@ QEvent::Type TmsMessageEvent::EventType() {
     return t;
 }
 
+// A tool window of its owner: the window manager keeps it above the main window, but the
+// boxes and dialogs of the program still open above it (a window on top of every window
+// would hide them and leave the operator with a frozen program).
 TWMultiSignal::TWMultiSignal(QWidget* owner, TSigExperiment* exp, bool hasNeutral)
-    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowSystemMenuHint |
+    : QWidget(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       FExp(exp), FHasNeutral(hasNeutral) {
     BuildForm();
@@ -179,7 +186,7 @@ void TWMultiSignal::BuildForm() {
         // Every item starts ticked: the initial masks ask for every phase.
         item->setCheckState(Qt::Checked);
         item->setForeground(ColourOf(ch->Colour));
-        item->setBackground(ColourOf(kWindowColour));
+        item->setBackground(ColourOf(FWindowColour));
         item->setSizeHint(QSize(kPanelWidth - 20, 16));
         ChanelList->addItem(item);
     }
@@ -248,7 +255,7 @@ void TWMultiSignal::BuildForm() {
 
     FView.ClientWidth = width();
     FPicture = QImage(size(), QImage::Format_RGB32);
-    FPicture.fill(ColourOf(kWindowColour));
+    FPicture.fill(ColourOf(FWindowColour));
     LayoutControls();
 }
 
@@ -345,8 +352,14 @@ void TWMultiSignal::FormResize() {
 }
 
 void TWMultiSignal::SetScales(double voltage, double current) {
-    FUCoef = UCoefOf(voltage);
-    FICoef = ICoefOf(current, FHasNeutral);
+    const double u = UCoefOf(voltage), i = ICoefOf(current, FHasNeutral);
+    if (u == FUCoef && i == FICoef) return;
+    FUCoef = u;
+    FICoef = i;
+    // The grid steps are in volts and amperes: new factors need new steps, or a meter with
+    // another voltage ratio draws hundreds of lines and a large current loses its grid.
+    GridCompute_U();
+    GridCompute_I();
 }
 
 bool TWMultiSignal::ItemChecked(int item) const {
@@ -451,7 +464,7 @@ void TWMultiSignal::DrawGrid(QPainter& p, bool voltage, int& labelWidth) {
     const double step = gridStep / coef;
     const double cell = ppu * step;
     if (!(cell > 0.5)) return; // lines closer than a pixel say nothing
-    const QColor grid = ColourOf(kGridColour);
+    const QColor grid = ColourOf(FGridColour);
     const QColor back = ColourOf(FExp ? FExp->BackgroundColour : kWindowColour);
     const QFontMetrics fm(p.font());
     const int lo = msTrunc((vo - H / 2.0) / cell);
@@ -582,7 +595,7 @@ void TWMultiSignal::FormRis() {
     p.setFont(f);
 
     // Zero line.
-    const QColor grid = ColourOf(kGridColour);
+    const QColor grid = ColourOf(FGridColour);
     const int y0 = ZeroLineY(H, vo);
     p.setPen(QPen(grid, 1, Qt::SolidLine));
     p.drawLine(0, y0, cw, y0);
@@ -614,7 +627,7 @@ void TWMultiSignal::FormRis() {
     p.drawLine(1, H, cw - 16, H);
 
     // Below the plot: the window colour and the axis titles.
-    p.fillRect(0, ch - 30, cw, 30, ColourOf(kWindowColour));
+    p.fillRect(0, ch - 30, cw, 30, ColourOf(FWindowColour));
     p.setPen(Qt::black);
     const QFontMetrics fm(p.font());
     auto title = [&](int labelWidth, const char* text) {
@@ -628,6 +641,19 @@ void TWMultiSignal::FormRis() {
     update();
 }
 
+void TWMultiSignal::SetWindowColour(uint32_t colour) {
+    FWindowColour = ResolvedColour(colour);
+    FMarkColour = ~FWindowColour & 0xFFFFFF;
+    // The grid stays grey, unless grey is the window colour itself: then it is the mark's.
+    FGridColour = FWindowColour == kGridColour ? FMarkColour : kGridColour;
+    for (int i = 0; i < ChanelList->count(); ++i)
+        ChanelList->item(i)->setBackground(ColourOf(FWindowColour));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, ColourOf(FWindowColour));
+    setPalette(pal);
+    FormRis();
+}
+
 void TWMultiSignal::FormPaint() {
     setWindowTitle(ZoomCaption());
 }
@@ -637,8 +663,8 @@ void TWMultiSignal::paintEvent(QPaintEvent*) {
     p.drawImage(0, 0, FPicture);
     if (FSelecting && FSelection.isValid()) {
         // The frame in the inverse of the window colour.
-        p.setPen(QPen(ColourOf(~kWindowColour & 0xFFFFFF), 1, Qt::DashLine));
-        p.setBrush(QBrush(ColourOf(~kWindowColour & 0xFFFFFF), Qt::DiagCrossPattern));
+        p.setPen(QPen(ColourOf(FMarkColour), 1, Qt::DashLine));
+        p.setBrush(QBrush(ColourOf(FMarkColour), Qt::DiagCrossPattern));
         p.drawRect(FSelection.normalized());
     }
 }
@@ -763,10 +789,8 @@ void TWMultiSignal::HandleMessage(const TmsMessageEvent& m) {
         break;
     case WM_MS_COMMAND:
         switch (m.WParam) {
-        case 0: // colours follow the experiment: nothing else is coloured by the window
-            if (FExp)
-                for (int i = 0; i < ChanelList->count(); ++i)
-                    ChanelList->item(i)->setBackground(ColourOf(FExp->BackgroundColour));
+        case 0: // the window and list colour follow the experiment; grid and mark follow them
+            if (FExp) SetWindowColour(FExp->BackgroundColour);
             break;
         case 1:
             FormRis();
@@ -825,7 +849,10 @@ void TWMultiSignal::HandleMessage(const TmsMessageEvent& m) {
 // --- mouse ---
 
 void TWMultiSignal::ApplyShiftState(Qt::KeyboardModifiers mods) {
+    // A drag keeps its mode until its button is released.
+    if (FDragging || FSelecting) return;
     mods &= Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    const bool scaleU = CBScaleU->isChecked(), scaleI = CBScaleI->isChecked();
     if (mods == Qt::AltModifier) {
         FMode = TmsMode::HorizontalZoom;
         setCursor(Qt::SizeHorCursor);
@@ -842,15 +869,16 @@ void TWMultiSignal::ApplyShiftState(Qt::KeyboardModifiers mods) {
         CBScaleI->setChecked(true);
         CBScaleU->setChecked(false);
     } else if (mods == Qt::NoModifier) {
-        if (!FDragging && !FSelecting) {
-            FMode = TmsMode::Pan;
-            setCursor(Qt::OpenHandCursor);
-        }
+        FMode = TmsMode::Pan;
+        setCursor(Qt::OpenHandCursor);
     }
+    // The grid of the scale just chosen is shown at once.
+    if (CBScaleU->isChecked() != scaleU || CBScaleI->isChecked() != scaleI) FormRis();
 }
 
 void TWMultiSignal::mousePressEvent(QMouseEvent* e) {
     const QPoint pt = e->position().toPoint();
+    if (FDragging || FSelecting) return; // one drag at a time
     if (FMode == TmsMode::Pan && e->button() == Qt::LeftButton) {
         FDragging = true;
         setCursor(Qt::SizeAllCursor);
@@ -866,6 +894,13 @@ void TWMultiSignal::mousePressEvent(QMouseEvent* e) {
 
 void TWMultiSignal::mouseMoveEvent(QMouseEvent* e) {
     const QPoint pt = e->position().toPoint();
+    // A release this window never saw (taken by a box or another window) still ends the drag.
+    if ((FDragging && !(e->buttons() & Qt::LeftButton)) ||
+        (FSelecting && !(e->buttons() & Qt::RightButton))) {
+        FDragging = FSelecting = false;
+        setCursor(Qt::OpenHandCursor);
+        update();
+    }
     if (FDragging) {
         if (pt.y() != FDragY) {
             ScrollBar1->setValue(ScrollBar1->value() + (FDragY - pt.y()));
@@ -909,9 +944,9 @@ void TWMultiSignal::mouseReleaseEvent(QMouseEvent* e) {
     const TmsButton b = e->button() == Qt::RightButton    ? TmsButton::Right
                         : e->button() == Qt::MiddleButton ? TmsButton::Middle
                                                           : TmsButton::Left;
-    switch (FMode) {
-    case TmsMode::Pan:
-    case TmsMode::Select:
+    // A drag ends with the release of its own button, whatever the modifier keys did
+    // meanwhile; then the keys held now choose the mode.
+    if (FDragging || FSelecting) {
         if (FDragging && e->button() == Qt::LeftButton) {
             FDragging = false;
             setCursor(Qt::OpenHandCursor);
@@ -921,10 +956,20 @@ void TWMultiSignal::mouseReleaseEvent(QMouseEvent* e) {
             setCursor(Qt::OpenHandCursor);
             const QRect r = FSelection.normalized();
             update();
+            ApplyShiftState(e->modifiers());
             // A click without a drag copies the whole plot.
             ShowCopyMenu(e->globalPosition().toPoint(),
                          r.width() > 2 && r.height() > 2 ? r : QRect());
+            return;
+        } else {
+            return; // another button during the drag does nothing
         }
+        ApplyShiftState(e->modifiers());
+        return;
+    }
+    switch (FMode) {
+    case TmsMode::Pan:
+    case TmsMode::Select:
         break;
     case TmsMode::VoltageRange:
     case TmsMode::CurrentRange: {
@@ -1024,7 +1069,7 @@ void TWMultiSignal::HandleKey(QKeyEvent* e, bool press) {
             QCoreApplication::postEvent(
                 owner, new QKeyEvent(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier));
     }
-    if (!FDragging && !FSelecting) ApplyShiftState(mods);
+    ApplyShiftState(mods);
 }
 
 } // namespace qz

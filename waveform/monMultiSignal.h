@@ -103,6 +103,12 @@ public:
     double UGridStep() const { return FUGridStep; }
     double IGridStep() const { return FIGridStep; }
     TmsMode Mode() const { return FMode; }
+    // Colours as 0x00BBGGRR: the window (and list), the marks and the selection frame (its
+    // inverse), the grid.
+    uint32_t WindowColour() const { return FWindowColour; }
+    uint32_t MarkColour() const { return FMarkColour; }
+    uint32_t GridColour() const { return FGridColour; }
+    bool Dragging() const { return FDragging || FSelecting; }
     const QImage& Picture() const { return FPicture; }
     int ViewChangedPosted() const { return FViewChangedPosted; }
     // Forgets what earlier windows of this run kept (tests start from a first window).
@@ -155,6 +161,7 @@ private:
     void PostViewChanged();
     void RequestClose();
     void HandleMessage(const TmsMessageEvent& m);
+    void SetWindowColour(uint32_t colour);
     void HandleKey(QKeyEvent* e, bool press);
     void ShowCopyMenu(const QPoint& globalPos, const QRect& rect);
     QString ZoomCaption() const;
@@ -172,6 +179,9 @@ private:
     double FIGridStep = 20.0;
     QImage FPicture;
     TmsMode FMode = TmsMode::Pan;
+    uint32_t FWindowColour = 0xFFFFFF;
+    uint32_t FMarkColour = 0x000000;
+    uint32_t FGridColour = 0x808080;
     bool FDragging = false;
     bool FSelecting = false;
     int FDragX = 0, FDragY = 0;

@@ -186,7 +186,11 @@ TccnConnectionListFrame::TccnConnectionListFrame(QWidget* parent, TccnConnection
     for (const char* h : headers)
         labels << U(h);
     grdConnection->setHorizontalHeaderLabels(labels);
-    grdConnection->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    // A caption wider than its column goes onto two lines of the 30-pixel header instead of
+    // being cut at both ends.
+    grdConnection->horizontalHeader()->setDefaultAlignment(
+        Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
+    grdConnection->horizontalHeader()->setTextElideMode(Qt::ElideNone);
     // The columns are narrow: the header and the cells use a small font so their texts fit.
     QFont small = grdConnection->font();
     small.setPixelSize(11);
@@ -195,7 +199,8 @@ TccnConnectionListFrame::TccnConnectionListFrame(QWidget* parent, TccnConnection
     header.setPixelSize(10);
     grdConnection->horizontalHeader()->setFont(header);
     grdConnection->horizontalHeader()->setFixedHeight(kRowHeight);
-    grdConnection->horizontalHeader()->setStretchLastSection(true);
+    // The columns keep their widths; room to the right of the last one stays empty.
+    grdConnection->horizontalHeader()->setStretchLastSection(false);
     grdConnection->horizontalHeader()->setMinimumSectionSize(0);
 
     MarkImages[0] = MarkPixmap(this, false);
@@ -461,8 +466,15 @@ void TccnConnectionListFrame::EditConnection(TEditMode mode) {
         return;
     }
     if (result != 1) return;
-    const bool changed =
-        mode == TEditMode::Edit ? FList->UpdateConnection(work) : FList->AddConnection(work);
+    bool changed = false;
+    try {
+        changed =
+            mode == TEditMode::Edit ? FList->UpdateConnection(work) : FList->AddConnection(work);
+    } catch (const std::exception& e) {
+        // The list has no identifier left to give: the new connection is not added.
+        Messages().Error(window(), e.what());
+        return;
+    }
     if (!changed) return;
     FList->SortConnections();
     // New nodes appear, emptied ones go; the node shown stays when it still exists.

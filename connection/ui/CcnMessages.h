@@ -1,6 +1,9 @@
 // Error boxes and Yes/No questions of the connection dialogs behind a small interface, so
-// tests can see what the operator would be told and answer the questions.
+// tests can see what the operator would be told and answer the questions; and the one way
+// every box of the program is built.
 #pragma once
+
+#include <QMessageBox>
 
 #include <string>
 
@@ -26,5 +29,21 @@ public:
 
 // The process-wide real boxes, used when a window is given none.
 IccnMessages& DefaultMessages();
+
+// The window a box is to stand above: an open modal dialog of ours, else the active window
+// of ours, else the window of `parent`. A box owned by it is kept above it by the window
+// manager, so no window of ours hides the box.
+QWidget* BoxOwner(QWidget* parent);
+
+// Russian names of the standard buttons, so the boxes read the same with and without the
+// toolkit's own translations: "ОК", "Отмена", "Да", "Нет".
+QString StandardButtonText(QMessageBox::StandardButton button);
+void NameStandardButtons(QMessageBox& box);
+
+// A modal box owned by BoxOwner(parent) with Russian button names; the button pressed.
+QMessageBox::StandardButton RunMessageBox(QWidget* parent, QMessageBox::Icon icon,
+                                          const QString& caption, const QString& text,
+                                          QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton defaultButton);
 
 } // namespace qz

@@ -115,6 +115,26 @@ TEST(CcnConnectionList, IdentifiersKeepGrowingAcrossDeleteSaveAndLoad) {
     EXPECT_EQ(d.ConID, 2);
 }
 
+TEST(CcnConnectionList, TheLastIdentifierIsNeverWrappedRound) {
+    TccnConnectionList list;
+    list.FMaxID = 2147483646;
+    TccnConnection a = Qz2Connection(1);
+    ASSERT_TRUE(list.AddConnection(a));
+    EXPECT_EQ(a.ConID, 2147483647);
+    TccnConnection b = Qz2Connection(2);
+    b.ConID = 17;
+    try {
+        list.AddConnection(b);
+        FAIL() << "a new identifier past 2147483647";
+    } catch (const EccnError& e) {
+        EXPECT_NE(std::string(e.what()).find("2147483647"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(list.FMaxID, 2147483647);
+    EXPECT_EQ(list.Count(), 1u);
+    EXPECT_EQ(b.ConID, 17);
+    EXPECT_THROW(list.NewID(), EccnError);
+}
+
 TEST(CcnConnectionList, UnknownIdentifiersChangeNothing) {
     TccnConnectionList list;
     TccnConnection a = Qz2Connection(10);

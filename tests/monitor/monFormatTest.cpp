@@ -16,6 +16,11 @@ TEST(FormatWithPrefix, VoltageExamples) {
     EXPECT_EQ(FormatVoltage(10392.3f, '.'), "10.392 кВ");
     EXPECT_EQ(FormatVoltage(3464.1f, '.'), "3.4641 кВ");
     EXPECT_EQ(FormatVoltage(-12.5f, '.'), "-12.50 В"); // the minus counts as a digit
+    // Between -1 and 0 the integer part is a plain 0: the digits stay those of 0.5.
+    EXPECT_EQ(FormatVoltage(-0.5f, '.'), "-0.5000 В");
+    EXPECT_EQ(FormatCurrent(-0.0001f, ','), "-0,0001 А");
+    EXPECT_EQ(FormatVoltage(-1.5f, '.'), "-1.500 В");
+    EXPECT_EQ(FormatVoltage(-0.5f * 1000.0f * 1000.0f, '.'), "-500.0 кВ");
     EXPECT_EQ(FormatVoltage(2e9f, '.'), "2.0000 ГВ");
     EXPECT_EQ(FormatVoltage(1e12f, '.'), "1000.0 ГВ"); // no prefix beyond giga
     EXPECT_EQ(FormatVoltage(2.5e6f, '.'), "2.5000 МВ");

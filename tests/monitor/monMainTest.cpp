@@ -13,12 +13,15 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace qz {
 namespace {
@@ -100,6 +103,11 @@ TEST_F(WindowTest, StartWithoutMeterWarns) {
     EXPECT_EQ(Main.Created, 0);
     EXPECT_EQ(w->width(), 784);
     EXPECT_EQ(w->height(), 532);
+    // Centred: the same room left and right, above and below.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect form = w->geometry();
+    EXPECT_LE(std::abs((form.left() - screen.left()) - (screen.right() - form.right())), 1);
+    EXPECT_LE(std::abs((form.top() - screen.top()) - (screen.bottom() - form.bottom())), 1);
 }
 
 TEST_F(WindowTest, StartStopStateTable) {
@@ -347,6 +355,107 @@ TEST_F(WindowTest, DeletingTheCurrentConnectionInACancelledDialogLeavesNoneSelec
     EXPECT_FALSE(w->Running());
 }
 
+// The stored value, found in the file as it is on disk.
+std::string StoredListLine(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("\xD1\xEF\xE8\xF1\xEE\xEA=", 0) == 0) return line; // "Список=" in 1251
+    return {};
+}
+
+TEST_F(WindowTest, ADamagedListIsKeptUntilTheOperatorSavesOne) {
+    int uses = 0;
+    auto dialog = [&uses](QWidget*, TccnConnectionList& list, const TccnConnectionListUIOptions&,
+                          int32_t&) {
+        if (++uses == 2) { // first use: look and cancel; second: add one
+            auto c = MakeCommandLineConnection(0, 5, 2);
+            list.AddConnection(*c);
+        }
+        return false;
+    };
+    // Each kind of damage: non-hex digits, a torn stream.
+    for (const std::string value : {"5450463ZZ0", "54504630FF"}) {
+        uses = 0;
+        Messages.clear();
+        std::filesystem::remove_all(std::filesystem::path(IniPath()).parent_path());
+        {
+            TmonIniFile ini(kMonitorProductName, ExeName());
+            ini.WriteString(kConnectionsSection, kConnectionListKey, value);
+            ini.WriteLevel(0, 5);
+            ASSERT_TRUE(ini.UpdateFile());
+        }
+        const std::string stored = StoredListLine(IniPath());
+        ASSERT_FALSE(stored.empty());
+        auto w = Make([&](TmonFormOptions& o) { o.ConnectionDialog = dialog; });
+        EXPECT_TRUE(Messages.empty()); // told once the window runs
+        QCoreApplication::processEvents();
+        ASSERT_EQ(Messages.size(), 1u) << value;
+        EXPECT_EQ(Messages[0].Caption, "Внимание");
+        EXPECT_EQ(Messages[0].Icon, TmonMessageIcon::Warning);
+        EXPECT_NE(Messages[0].Text.find(IniPath()), std::string::npos) << Messages[0].Text;
+        EXPECT_NE(Messages[0].Text.find(w->ListBackupFile()), std::string::npos);
+        EXPECT_NE(Messages[0].Text.find(value.find('Z') != std::string::npos ? "шестнадцатеричной"
+                                                                             : "Неверный формат"),
+                  std::string::npos)
+            << Messages[0].Text;
+        EXPECT_EQ(w->ListBackupFile().rfind(IniPath() + ".", 0), 0u);
+        EXPECT_TRUE(w->StoredListKept());
+
+        // Other settings change and reach the disk; the list does not.
+        w->BInc->click();
+        w->BDevices->click(); // a look without a change
+        EXPECT_EQ(StoredListLine(IniPath()), stored);
+        EXPECT_FALSE(std::filesystem::exists(w->ListBackupFile()));
+        const std::string backup = w->ListBackupFile();
+        w.reset();
+        EXPECT_EQ(StoredListLine(IniPath()), stored) << value;
+        EXPECT_FALSE(std::filesystem::exists(backup));
+
+        // A second start tells again; the operator's own list replaces the value, after a copy.
+        Messages.clear();
+        w = Make([&](TmonFormOptions& o) { o.ConnectionDialog = dialog; });
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Messages.size(), 1u);
+        w->BDevices->click();
+        EXPECT_FALSE(w->StoredListKept());
+        ASSERT_TRUE(std::filesystem::exists(w->ListBackupFile()));
+        EXPECT_EQ(StoredListLine(w->ListBackupFile()), stored);
+        TmonIniFile disk(kMonitorProductName, ExeName());
+        TccnConnectionList list;
+        EXPECT_TRUE(disk.LoadConnections(list));
+        EXPECT_EQ(list.Count(), 1u);
+        w.reset();
+    }
+}
+
+TEST_F(WindowTest, AListThatCannotBeCopiedAsideIsNotReplaced) {
+    {
+        TmonIniFile ini(kMonitorProductName, ExeName());
+        ini.WriteString(kConnectionsSection, kConnectionListKey, "NOTHEX");
+        ASSERT_TRUE(ini.UpdateFile());
+    }
+    auto w = Make([](TmonFormOptions& o) {
+        o.ConnectionDialog = [](QWidget*, TccnConnectionList& list,
+                                const TccnConnectionListUIOptions&, int32_t&) {
+            auto c = MakeCommandLineConnection(0, 5, 2);
+            list.AddConnection(*c);
+            return false;
+        };
+    });
+    QCoreApplication::processEvents();
+    // The backup's name is taken by a folder: the copy fails.
+    std::filesystem::create_directories(w->ListBackupFile());
+    Messages.clear();
+    w->BDevices->click();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Caption, "Ошибка");
+    EXPECT_NE(Messages[0].Text.find(w->ListBackupFile()), std::string::npos);
+    EXPECT_TRUE(w->StoredListKept());
+    w.reset();
+    EXPECT_EQ(StoredListLine(IniPath()), "\xD1\xEF\xE8\xF1\xEE\xEA=NOTHEX");
+}
+
 TEST_F(WindowTest, SaveWritesCsvOnlyWhileRunning) {
     auto w = Make();
     w->ConnectFromCommandLine(0, 1234, 1, false);
@@ -403,6 +512,63 @@ TEST_F(WindowTest, SignalBoxRunsTheWaveformThreadBesidePolling) {
     EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
     EXPECT_TRUE(w->ChkViewSinus->isEnabled());
     ASSERT_EQ(Messages.size(), 1u);
+}
+
+// A polling thread on a silent meter: it ends only some passes of the closing loop after
+// its Stop, as a thread would that waits for its running request.
+struct SlowThread : ImonExchange {
+    struct Log {
+        int Created = 0, Stopped = 0, FinishedChecks = 0;
+    };
+    explicit SlowThread(Log* log) : L(log) {}
+    void Start() override {}
+    void Stop() override { ++L->Stopped; }
+    bool Finished() const override { return L->Stopped > 0 && ++L->FinishedChecks > 20; }
+    void Join() override {}
+    std::string GetErrorText() const override { return {}; }
+    Log* L;
+};
+
+TEST_F(WindowTest, NothingStartsWhileTheWindowCloses) {
+    SlowThread::Log main, signal;
+    int windows = 0, blocks = 0;
+    auto w = Make([&](TmonFormOptions& o) {
+        o.Exchange.MakeMain = [&main](IExchangeListener*, const TccnConnection*,
+                                      TmonSharedStorage*) {
+            ++main.Created;
+            return std::unique_ptr<ImonExchange>(new SlowThread(&main));
+        };
+        o.Exchange.MakeSignal = [&signal](IExchangeListener*, const TccnConnection*,
+                                          TmonSharedStorage*, TSigExperiment*) {
+            ++signal.Created;
+            return std::unique_ptr<ImonExchange>(new SlowThread(&signal));
+        };
+        o.WaveformFactory = [&](QWidget*, bool) {
+            ++windows;
+            return std::unique_ptr<ImonWaveformView>(new FakeWaveform(&blocks));
+        };
+    });
+    w->ConnectFromCommandLine(1, 8, 1, true);
+    ASSERT_EQ(main.Created, 1);
+    ASSERT_TRUE(w->ChkViewSinus->isEnabled());
+    bool seenDuringClose = false;
+    QTimer::singleShot(0, w.get(), [&] {
+        seenDuringClose = true;
+        EXPECT_FALSE(w->BStart->isEnabled());
+        EXPECT_FALSE(w->ChkViewSinus->isEnabled());
+        EXPECT_FALSE(w->BDevices->isEnabled());
+        // Ticked anyway (a click that was already on its way), and Start pressed.
+        w->ChkViewSinus->setChecked(true);
+        w->BStartClick();
+        w->BDevicesClick();
+    });
+    w->close();
+    EXPECT_TRUE(seenDuringClose);
+    EXPECT_EQ(main.Stopped, 1);
+    EXPECT_EQ(signal.Created, 0);
+    EXPECT_EQ(main.Created, 1);
+    EXPECT_EQ(windows, 0);
+    EXPECT_FALSE(w->Running());
 }
 
 TEST_F(WindowTest, KeysMoveTheSpectrum) {

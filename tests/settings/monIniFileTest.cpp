@@ -222,3 +222,102 @@ TEST_F(MonIniFile, WriteFailuresAreReportedNotThrown) {
 }
 
 } // namespace
+
+namespace {
+
+std::string ValidListHex() {
+    TccnConnectionList list;
+    TccnConnection c;
+    c.SetCustomDevice(CreateDevice(dtQZ2M));
+    c.SetCustomDeviceProtocol(CreateDeviceProtocol(dptKavren));
+    c.SetCustomConMode(CreateConMode(cmtDirect232));
+    list.AddConnection(c);
+    const std::string bin = BinaryForm(list);
+    return BytesToHex(reinterpret_cast<const uint8_t*>(bin.data()), bin.size());
+}
+
+} // namespace
+
+// Every kind of damage is told apart from an absent list, with its own reason, and never
+// yields a half list.
+TEST_F(MonIniFile, DamagedListsSayWhy) {
+    TmonIniFile ini(kMonitorProductName, "qzmonitor");
+    TccnConnectionList list;
+    EXPECT_EQ(ini.LoadConnectionList(list).State, TmonListState::Absent);
+
+    const std::string good = ValidListHex();
+    ini.WriteString(kConnectionsSection, kConnectionListKey, good);
+    EXPECT_EQ(ini.LoadConnectionList(list).State, TmonListState::Loaded);
+    EXPECT_EQ(list.Count(), 1u);
+
+    // Non-hex digit: the position is counted in characters, as a text editor shows it.
+    ini.WriteString(kConnectionsSection, kConnectionListKey, "0Я" + good.substr(0, 4) + "G1");
+    TmonListLoad r = ini.LoadConnectionList(list);
+    EXPECT_EQ(r.State, TmonListState::Damaged);
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_NE(r.Reason.find("шестнадцатеричной"), std::string::npos) << r.Reason;
+    EXPECT_NE(r.Reason.find("позиция 2"), std::string::npos) << r.Reason;
+    ini.WriteString(kConnectionsSection, kConnectionListKey, good.substr(0, 6) + "xx");
+    r = ini.LoadConnectionList(list);
+    EXPECT_NE(r.Reason.find("позиция 7"), std::string::npos) << r.Reason;
+
+    // A torn stream: the list's own format error.
+    ini.WriteString(kConnectionsSection, kConnectionListKey, good.substr(0, good.size() / 2));
+    r = ini.LoadConnectionList(list);
+    EXPECT_EQ(r.State, TmonListState::Damaged);
+    EXPECT_EQ(r.Reason.rfind("Ошибка загрузки данных. Неверный формат.", 0), 0u) << r.Reason;
+
+    // A list from a newer version (1.2.0.21): refused with the version's text.
+    std::string newer = good;
+    const size_t at = newer.find("010201020102000215"); // list of 1, 1, 0, 21
+    ASSERT_NE(at, std::string::npos);
+    newer[at + 9] = '2'; // Minor
+    ini.WriteString(kConnectionsSection, kConnectionListKey, newer);
+    r = ini.LoadConnectionList(list);
+    EXPECT_EQ(r.State, TmonListState::Damaged);
+    EXPECT_NE(r.Reason.find("Текущая версия списка подключений меньше загружаемой"),
+              std::string::npos)
+        << r.Reason;
+    EXPECT_EQ(list.Count(), 0u);
+}
+
+// The backup keeps the stored value as a settings file of its own, beside the settings file,
+// and an earlier backup is never replaced.
+TEST_F(MonIniFile, BackupOfADamagedValue) {
+    fs::create_directories(folder_);
+    const std::string stored = "54504630ZZ\xCF"; // "TPF0", junk and a Cyrillic letter П
+    WriteFileBytes(path_,
+                   "[\xCF\xCE\xC4\xCA\xCB\xDE\xD7\xC5\xCD\xC8\xDF]\n\xD1\xEF\xE8\xF1\xEE\xEA=" +
+                       stored + "\n");
+    TmonIniFile ini(kMonitorProductName, "qzmonitor");
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 8;
+    t.tm_hour = 1;
+    t.tm_min = 45;
+    t.tm_sec = 7;
+    t.tm_isdst = -1;
+    const std::string backup = ini.ConnectionBackupPath(std::mktime(&t));
+    EXPECT_EQ(backup, path_ + ".2026-12-08_01-45-07.bak");
+
+    std::string error;
+    ASSERT_TRUE(ini.WriteConnectionBackup(backup, &error)) << error;
+    EXPECT_NE(ReadFileBytes(backup).find("\xD1\xEF\xE8\xF1\xEE\xEA=" + stored + "\n"),
+              std::string::npos);
+    TmonIniFile copy = TmonIniFile::AtPath(backup);
+    TccnConnectionList list;
+    EXPECT_EQ(copy.LoadConnectionList(list).State, TmonListState::Damaged);
+
+    const std::string before = ReadFileBytes(backup);
+    EXPECT_FALSE(ini.WriteConnectionBackup(backup, &error));
+    EXPECT_NE(error.find(backup), std::string::npos) << error;
+    EXPECT_EQ(ReadFileBytes(backup), before);
+
+    // Writing the other settings keeps the damaged value byte for byte.
+    ini.WriteLevel(0, 7);
+    ini.WriteSelectedID(3);
+    ASSERT_TRUE(ini.UpdateFile());
+    EXPECT_NE(ReadFileBytes(path_).find("\xD1\xEF\xE8\xF1\xEE\xEA=" + stored + "\n"),
+              std::string::npos);
+}

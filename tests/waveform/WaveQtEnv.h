@@ -48,6 +48,14 @@ inline void SendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton
     QApplication::sendEvent(w, &e);
 }
 
+// A move while `held` stays pressed (a drag).
+inline void DragMove(QWidget* w, QPoint pos, Qt::MouseButtons held,
+                     Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QMouseEvent e(QEvent::MouseMove, QPointF(pos), QPointF(w->mapToGlobal(pos)), Qt::NoButton, held,
+                  mods);
+    QApplication::sendEvent(w, &e);
+}
+
 inline void Click(QWidget* w, QPoint pos, Qt::MouseButton button,
                   Qt::KeyboardModifiers mods = Qt::NoModifier) {
     SendMouse(w, QEvent::MouseMove, pos, Qt::NoButton, mods);

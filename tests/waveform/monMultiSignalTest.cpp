@@ -19,6 +19,7 @@
 
 using namespace qz;
 using qz::test::Click;
+using qz::test::DragMove;
 using qz::test::SendMouse;
 using qz::test::SendWheel;
 
@@ -310,11 +311,104 @@ TEST_F(WindowFixture, PanDragMovesPositionAndOffset) {
     SendMouse(w.get(), QEvent::MouseButtonPress, QPoint(200, 100), Qt::LeftButton);
     EXPECT_EQ(w->cursor().shape(), Qt::SizeAllCursor);
     const int p0 = w->View().Position;
-    SendMouse(w.get(), QEvent::MouseMove, QPoint(188, 90), Qt::NoButton);
+    DragMove(w.get(), QPoint(188, 90), Qt::LeftButton);
     EXPECT_EQ(w->View().Position, p0 + 2) << "12 pixels at 6 per sample";
     EXPECT_EQ(w->ScrollBar1->value(), 10);
     SendMouse(w.get(), QEvent::MouseButtonRelease, QPoint(188, 90), Qt::LeftButton);
     EXPECT_EQ(w->cursor().shape(), Qt::OpenHandCursor);
+}
+
+// Modifier keys pressed during a pan do not change what the release does: the drag ends,
+// and after it the window neither pans on plain moves nor takes a click as a range click.
+TEST_F(WindowFixture, ADragEndsOnReleaseWhateverTheModifiersDid) {
+    Open(true);
+    Fill(1, 256, 32768);
+    w->Schet();
+    const int u0 = w->UFullScale(), i0 = w->IFullScale();
+    for (auto mods : {Qt::ControlModifier, Qt::ShiftModifier, Qt::AltModifier}) {
+        SendMouse(w.get(), QEvent::MouseMove, QPoint(200, 100), Qt::NoButton);
+        SendMouse(w.get(), QEvent::MouseButtonPress, QPoint(200, 100), Qt::LeftButton);
+        DragMove(w.get(), QPoint(190, 100), Qt::LeftButton, mods);
+        QKeyEvent key(QEvent::KeyPress,
+                      mods == Qt::ControlModifier ? Qt::Key_Control
+                      : mods == Qt::ShiftModifier ? Qt::Key_Shift
+                                                  : Qt::Key_Alt,
+                      mods);
+        QApplication::sendEvent(w.get(), &key);
+        EXPECT_EQ(w->Mode(), TmsMode::Pan) << "the drag keeps its mode";
+        SendMouse(w.get(), QEvent::MouseButtonRelease, QPoint(190, 100), Qt::LeftButton, mods);
+        EXPECT_FALSE(w->Dragging()) << mods;
+        EXPECT_NE(w->Mode(), TmsMode::Pan) << "the keys held now choose the mode";
+        EXPECT_EQ(w->UFullScale(), u0) << "the release was no range click";
+        EXPECT_EQ(w->IFullScale(), i0);
+        SendMouse(w.get(), QEvent::MouseMove, QPoint(190, 100), Qt::NoButton); // keys let go
+        const int p = w->View().Position;
+        SendMouse(w.get(), QEvent::MouseMove, QPoint(100, 60), Qt::NoButton);
+        EXPECT_EQ(w->View().Position, p) << "a move without a button does not pan";
+        EXPECT_EQ(w->Mode(), TmsMode::Pan);
+    }
+    // A release the window never saw: the next move without a button ends the drag.
+    SendMouse(w.get(), QEvent::MouseButtonPress, QPoint(200, 100), Qt::LeftButton);
+    SendMouse(w.get(), QEvent::MouseMove, QPoint(150, 100), Qt::NoButton);
+    EXPECT_FALSE(w->Dragging());
+    Click(w.get(), QPoint(100, 60), Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_NE(w->UFullScale(), u0) << "a range click works again";
+}
+
+// Ctrl and Shift tick "Шкала U" and "Шкала I"; the picture shows the new grid at once.
+TEST_F(WindowFixture, ScaleKeysRedrawAtOnce) {
+    Open(true);
+    w->resize(404, 242);
+    w->CBScaleU->setChecked(false);
+    w->CBScaleI->setChecked(true);
+    w->FormRis();
+    const QImage currentGrid = w->Picture().copy();
+    QKeyEvent ctrl(QEvent::KeyPress, Qt::Key_Control, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &ctrl);
+    EXPECT_TRUE(w->CBScaleU->isChecked());
+    EXPECT_NE(w->Picture(), currentGrid);
+    const QImage afterKey = w->Picture().copy();
+    w->FormRis();
+    EXPECT_EQ(w->Picture(), afterKey) << "the picture after the key is the voltage grid's";
+    QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &shift);
+    EXPECT_EQ(w->Picture(), currentGrid);
+}
+
+// New scale factors from a refill give new grid steps at once, without a resize.
+TEST_F(WindowFixture, NewScaleFactorsRecomputeTheGrids) {
+    Open(true);
+    w->resize(404, 242);
+    w->SetScales(3.81, 5);
+    const double u0 = w->UGridStep(), i0 = w->IGridStep();
+    EXPECT_DOUBLE_EQ(u0, GridStep(w->height(), w->UFullScale(), w->UCoef()));
+    w->SetScales(100.0, 1000);
+    EXPECT_DOUBLE_EQ(w->UGridStep(), GridStep(w->height(), w->UFullScale(), w->UCoef()));
+    EXPECT_DOUBLE_EQ(w->IGridStep(), GridStep(w->height(), w->IFullScale(), w->ICoef()));
+    EXPECT_NE(w->UGridStep(), u0);
+    EXPECT_NE(w->IGridStep(), i0);
+}
+
+// Message 0x8193 with wParam 0: the window and the list take the experiment's colour, the
+// marks its inverse.
+TEST_F(WindowFixture, ColourMessageRecolours) {
+    Open(false);
+    w->resize(404, 242);
+    EXPECT_EQ(w->WindowColour(), 0xFFFFFFu);
+    Exp()->BackgroundColour = 0x00400000; // dark blue as 0x00BBGGRR
+    TmsMessageEvent colours(WM_MS_COMMAND, 0);
+    QApplication::sendEvent(w.get(), &colours);
+    EXPECT_EQ(w->WindowColour(), 0x400000u);
+    EXPECT_EQ(w->MarkColour(), 0xBFFFFFu);
+    EXPECT_EQ(w->GridColour(), 0x808080u);
+    const QColor blue(0, 0, 0x40);
+    EXPECT_EQ(w->ChanelList->item(0)->background().color(), blue);
+    EXPECT_EQ(w->Picture().pixelColor(2, w->height() - 5), blue) << "the strip under the plot";
+    // A system colour (high byte set) is the window colour white again.
+    Exp()->BackgroundColour = 0xFF000005;
+    QApplication::sendEvent(w.get(), &colours);
+    EXPECT_EQ(w->WindowColour(), 0xFFFFFFu);
+    EXPECT_EQ(w->MarkColour(), 0x000000u);
 }
 
 TEST_F(WindowFixture, CaptionReadsValuesUnderThePointer) {

@@ -37,6 +37,11 @@ TEST_F(ViewFixture, CreatesExperimentAndShownWindow) {
     EXPECT_EQ(v->Window()->CBoxPointCount->count(), 4);
     EXPECT_EQ(v->Window()->UFullScale(), 111409);
     EXPECT_EQ(v->Window()->parentWidget(), &owner);
+    // A tool window of the main window, not one above every window: boxes and dialogs of
+    // the program open above it.
+    EXPECT_EQ(v->Window()->windowType(), Qt::Tool);
+    EXPECT_FALSE(v->Window()->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(v->Window()->isWindow());
     EXPECT_DOUBLE_EQ(view->VoltageFactor(), v->Window()->UCoef());
     EXPECT_DOUBLE_EQ(view->CurrentFactor(), v->Window()->ICoef());
 }

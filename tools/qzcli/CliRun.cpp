@@ -35,8 +35,10 @@ bool LoadList(const TmonIniFile& settings, TccnConnectionList& list, std::ostrea
         err << settings.LoadError() << '\n';
         return false;
     }
-    if (settings.ReadConnectionStream().empty() || settings.LoadConnections(list)) return true;
-    err << "Список подключений в файле настроек повреждён: " << settings.FileName() << '\n';
+    const TmonListLoad load = settings.LoadConnectionList(list);
+    if (load.State != TmonListState::Damaged) return true;
+    err << "Список подключений в файле настроек повреждён: " << settings.FileName() << '\n'
+        << load.Reason << '\n';
     return false;
 }
 

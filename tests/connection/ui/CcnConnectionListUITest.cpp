@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -98,6 +99,26 @@ TEST_F(ConnectionList, GridHeaderWidthsAndRowHeight) {
     for (int c = 1; c <= 4; ++c)
         EXPECT_EQ(g->columnWidth(c), widths[c - 1]);
     EXPECT_EQ(g->rowHeight(0), 30);
+    // A wider window leaves the widths as they are, the last one too.
+    Form->resize(1400, 600);
+    Form->show();
+    QApplication::processEvents();
+    ASSERT_GT(g->viewport()->width(), 130 + 50 + 70 + 100 + 185);
+    EXPECT_EQ(g->columnWidth(5), 185);
+    EXPECT_EQ(g->columnWidth(4), 100);
+    // Every caption fits its column within the header's height, on two lines if need be.
+    QHeaderView* h = g->horizontalHeader();
+    EXPECT_TRUE(h->defaultAlignment() & Qt::TextWordWrap);
+    EXPECT_EQ(h->textElideMode(), Qt::ElideNone);
+    const QFontMetrics fm(h->font());
+    const int margin = g->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
+    for (int c = 1; c < 6; ++c) {
+        const QRect room(0, 0, g->columnWidth(c) - 2 * margin, 1000);
+        const QRect need =
+            fm.boundingRect(room, int(h->defaultAlignment()), g->horizontalHeaderItem(c)->text());
+        EXPECT_LE(need.width(), room.width()) << c;
+        EXPECT_LE(need.height(), h->height()) << c;
+    }
     EXPECT_EQ(g->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(g->selectionMode(), QAbstractItemView::ContiguousSelection);
 }

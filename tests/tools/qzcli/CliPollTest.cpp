@@ -150,6 +150,38 @@ TEST(QzcliConnections, ListsTheStoredConnectionsAndMarksTheSelectedOne) {
     EXPECT_EQ(text.str().rfind("object", 0), 0u) << text.str().substr(0, 80);
 }
 
+TEST(QzcliConnections, EveryKindOfDamageIsReportedWithStatusOne) {
+    TempDir dir;
+    const std::string file = dir.path + "/qzmonitor.ini";
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Connections;
+    o.SettingsFile = file;
+    // Non-hex digits, a torn stream, a foreign stream.
+    for (const char* value : {"5450463G", "54504630", "0102030405"}) {
+        {
+            TmonIniFile ini = TmonIniFile::AtPath(file);
+            ini.WriteString(kConnectionsSection, kConnectionListKey, value);
+            ASSERT_TRUE(ini.UpdateFile());
+        }
+        std::ostringstream out, err;
+        EXPECT_EQ(RunConnections(o, out, err), 1) << value;
+        EXPECT_TRUE(out.str().empty()) << value << ": " << out.str();
+        EXPECT_NE(err.str().find("повреждён"), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find(file), std::string::npos) << err.str();
+        const bool hex = std::string(value).find('G') != std::string::npos;
+        EXPECT_NE(err.str().find(hex ? "шестнадцатеричной" : "Неверный формат"), std::string::npos)
+            << err.str();
+    }
+    // An empty value is an empty list, not damage.
+    {
+        TmonIniFile ini = TmonIniFile::AtPath(file);
+        ini.WriteString(kConnectionsSection, kConnectionListKey, "");
+        ASSERT_TRUE(ini.UpdateFile());
+    }
+    std::ostringstream out, err;
+    EXPECT_EQ(RunConnections(o, out, err), 0) << err.str();
+}
+
 TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
     SetDefaultPCASleeper([](uint32_t) {});
     TempDir dir;
