@@ -32,8 +32,9 @@ struct TCliOptions {
     int64_t Count = 0; // 0: until stopped
     bool Json = false;
     bool Csv = false;
-    std::string CsvDir;  // empty: the documents product folder
-    bool Signal = false; // also read waveforms; the CSV then holds the last block
+    std::string CsvDir;     // empty: the documents product folder
+    bool Signal = false;    // also read waveforms; the CSV then holds the last block
+    std::string RecordFile; // a new journal that keeps everything read (empty: none)
 };
 
 // Parses the arguments after the program name. False with a message in `error` (Russian,
