@@ -42,7 +42,9 @@ void monSleepFor(uint32_t ms, const TmonClock& clock, const std::function<bool()
 void monWaitUntil(uint32_t start, uint32_t period, const TmonClock& clock,
                   const std::function<bool()>& stop) {
     const uint32_t now = clock.Ticks();
-    if (now > start && now - start < period) monSleepFor(period - (now - start), clock, stop);
+    // A cycle that ended within the tick it began in still waits its whole period: a meter
+    // that answers in under a millisecond must not be asked again at once.
+    if (now >= start && now - start < period) monSleepFor(period - (now - start), clock, stop);
 }
 
 bool monSettingsChanged(bool changeFlag, TDateTime changeTime, TDateTime remembered) {

@@ -101,7 +101,7 @@ struct TmonClock {
 // is true. An end near the top of the 32-bit range ends once the count has wrapped around.
 void monSleepFor(uint32_t ms, const TmonClock& clock, const std::function<bool()>& stop);
 // Completes a period that began at tick `start`: sleeps the rest when the tick count is
-// above `start` and less than `period` has passed, otherwise returns at once.
+// at or above `start` and less than `period` has passed, otherwise returns at once.
 void monWaitUntil(uint32_t start, uint32_t period, const TmonClock& clock,
                   const std::function<bool()>& stop);
 

@@ -131,8 +131,12 @@ public:
     bool LoadAnswer(int64_t id, TjnAnswerKind& kind, std::vector<uint8_t>& data,
                     std::string& error);
 
-private:
+    // For readers with queries of their own (the replay); the connection is read-only.
+    const TjnDb& Db() const { return FDb; }
+    // The operator's text for a failed step.
     bool StepError(int rc, std::string& error) const;
+
+private:
     TjnDb FDb;
     TjnMeter FMeter;
     std::string FFileName;
