@@ -212,7 +212,8 @@ int ExportCsv(TjnReader& j, const std::string& target, TDateTime from, TDateTime
                 }
             });
             line += "\r\n";
-            file.Write(Utf8ToCp1251(line));
+            // Digits, separators and the date: the same bytes in code page 1251.
+            file.Write(line);
             ++lines;
             return true;
         },
