@@ -1,6 +1,8 @@
 // The journal on its own: what goes in comes out the same, decoding reruns to the same
 // values, and files that are not good journals are refused with a text and left untouched.
 #include "journal/jnJournal.h"
+#include "journal/jnRecorder.h"
+#include "journal/jnReplay.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
 
@@ -285,4 +287,98 @@ TEST(Journal, ARecordShorterThanItsLayoutIsReportedNotDecoded) {
         e));
     EXPECT_FALSE(decoded);
     EXPECT_NE(e.find("короче"), std::string::npos) << e;
+}
+
+TEST(JournalReplay, AnswersWhatWasInForceAndNothingItDidNotRecord) {
+    TempDir dir;
+    const std::string file = dir.path + "/j.db";
+    WriteJournal(file, 6); // records at 10:00:03 .. 10:00:18, settings changed at 10:00:12
+    TjnReplay replay;
+    std::string e;
+    ASSERT_TRUE(replay.Open(file, e)) << e;
+    EXPECT_DOUBLE_EQ(replay.StartTime(), At(10, 0, 6));
+    const TMeterModel meter(1);
+    std::vector<uint8_t> data;
+    TDateTime stamp = 0;
+
+    // The records of the intervals that have ended, the last one served until the next.
+    ASSERT_TRUE(replay.Record3sec(At(10, 0, 6) + 0.2 / 86400, data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 6));
+    EXPECT_EQ(data, meter.RecordData(At(10, 0, 6)));
+    ASSERT_TRUE(replay.Record3sec(At(10, 0, 11), data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 9));
+    ASSERT_TRUE(replay.Record3sec(At(10, 0, 21) + 0.5 / 86400, data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 21)); // the last record
+    EXPECT_FALSE(replay.Record3sec(At(10, 0, 24) + 0.5 / 86400, data, stamp));
+    EXPECT_EQ(replay.MissingStatus(27), 9);
+
+    // Settings and time parameters in force: the change appears at 10:00:12; the meter's
+    // current time is the replay's own.
+    ASSERT_TRUE(replay.Settings(At(10, 0, 11), data));
+    EXPECT_EQ(data[qz2::kSetCurrentCode], meter.SettingsData()[qz2::kSetCurrentCode]);
+    ASSERT_TRUE(replay.Settings(At(10, 0, 13), data));
+    EXPECT_EQ(data[qz2::kSetCurrentCode], 3);
+    ASSERT_TRUE(replay.TimeParams(At(10, 0, 13), data));
+    ASSERT_EQ(data.size(), 44u);
+    EXPECT_DOUBLE_EQ(DecodeQZ2Time(data.data()), At(10, 0, 13));
+    EXPECT_DOUBLE_EQ(DecodeQZ2Time(data.data() + 8), At(10, 0, 12)); // recorded change time
+    EXPECT_NE(data[6], 0);
+    ASSERT_TRUE(replay.ScaleKoeffs(At(10, 0, 1), data)); // before the first: the first
+    EXPECT_EQ(data, meter.ScaleData());
+
+    // Waveforms: the nearest block of the same mask and size; none of another kind.
+    ASSERT_TRUE(replay.Waveform(At(10, 0, 10), 0xFF, 2, data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 9));
+    EXPECT_EQ(data, meter.WaveformData(0xFF, 2, SecondsOf(At(10, 0, 9))));
+    ASSERT_TRUE(replay.Waveform(At(10, 0, 11), 0xFF, 2, data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 12));
+    EXPECT_FALSE(replay.Waveform(At(10, 0, 10), 0x3F, 2, data, stamp));
+    EXPECT_FALSE(replay.Waveform(At(10, 0, 10), 0xFF, 3, data, stamp));
+    EXPECT_EQ(replay.MissingStatus(32), 4);
+
+    // Nothing to replay in a journal without records.
+    const std::string empty = dir.path + "/empty.db";
+    {
+        TjnWriter w;
+        ASSERT_TRUE(w.Create(empty, QZ2MMeter(), e));
+    }
+    TjnReplay none;
+    EXPECT_FALSE(none.Open(empty, e));
+    EXPECT_NE(e.find("нет ни одной записи"), std::string::npos) << e;
+}
+
+namespace {
+struct TCounting : IExchangeListener {
+    int Data = 0, Answers = 0;
+    void OnData3sec() override { ++Data; }
+    void OnAnswer(const TmonAnswer&) override { ++Answers; }
+};
+} // namespace
+
+TEST(JournalRecorder, AFailedWriteIsReportedOnceAndTheListenerStillHearsEverything) {
+    TjnWriter closed; // never opened: every write fails
+    TmonSharedStorage storage;
+    TCounting next;
+    TjnRecorder recorder(closed, storage, &next);
+    int failures = 0;
+    std::string text;
+    recorder.OnFailure = [&](const std::string& e) {
+        ++failures;
+        text = e;
+    };
+    const uint8_t bytes[12] = {};
+    TmonAnswer a;
+    a.Kind = TmonAnswerKind::Settings;
+    a.Data = bytes;
+    a.Size = sizeof bytes;
+    recorder.OnAnswer(a);
+    a.Kind = TmonAnswerKind::Record3sec;
+    recorder.OnAnswer(a);
+    recorder.OnData3sec();
+    EXPECT_EQ(failures, 1);
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(recorder.Error(), text);
+    EXPECT_EQ(recorder.Records(), 0);
+    EXPECT_EQ(next.Answers, 2);
+    EXPECT_EQ(next.Data, 1);
 }

@@ -424,6 +424,33 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
             << "record " << k;
         EXPECT_TRUE(replayed[k] == json[k]) << "record " << k;
     }
+
+    // The same with qzcli itself polling a meter that replays at the recorded pace.
+    TSimOptions ro1 = ro;
+    const auto t0 = Steady::now();
+    const TDateTime start = replay->StartTime();
+    ro1.Clock = [t0, start] {
+        const std::chrono::duration<double> real = Steady::now() - t0;
+        return start + real.count() / 86400.0;
+    };
+    TMeterSimulator pace(ro1);
+    ASSERT_TRUE(pace.Start());
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Poll;
+    o.Model = "qz2m";
+    o.Factory = 1;
+    o.TcpHost = "127.0.0.1";
+    o.TcpPort = pace.port();
+    o.Count = 2;
+    o.Json = true;
+    std::ostringstream pollOut, pollErr;
+    ASSERT_EQ(RunPoll(o, pollOut, pollErr, -1), 0) << pollErr.str();
+    std::istringstream printed(pollOut.str());
+    std::string line;
+    for (size_t k = 0; k < 2; ++k) {
+        ASSERT_TRUE(std::getline(printed, line));
+        EXPECT_TRUE(line == json[k]) << "record " << k;
+    }
     LCAFinalize();
 }
 
@@ -470,6 +497,13 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     // Reading it changed nothing, neither the file nor its log.
     EXPECT_EQ(ReadAll(journal), before);
     EXPECT_EQ(ReadAll(journal + "-wal"), log);
+
+    // The command line takes the journal file.
+    TCliOptions parsed;
+    std::string parseError;
+    ASSERT_TRUE(ParseCliArgs({"poll", "--demo", "--record", journal}, parsed, parseError));
+    EXPECT_EQ(parsed.RecordFile, journal);
+    EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--record"}, parsed, parseError));
 
     // The next recording, to a new file, works; the old one is never written again.
     SetDefaultPCASleeper([](uint32_t) {});
