@@ -5,6 +5,7 @@
 #include "journal/jnReplay.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
+#include "simulator/SimOptions.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -381,4 +382,19 @@ TEST(JournalRecorder, AFailedWriteIsReportedOnceAndTheListenerStillHearsEverythi
     EXPECT_EQ(recorder.Records(), 0);
     EXPECT_EQ(next.Answers, 2);
     EXPECT_EQ(next.Data, 1);
+}
+
+TEST(JournalReplay, TheSimulatorsCommandLineTakesTheJournalAndTheSpeed) {
+    TSimOptions o;
+    bool help = false;
+    std::string e;
+    ASSERT_TRUE(ParseSimArgs({"--replay", "/x/site.db", "--speed", "12.5"}, o, help, e)) << e;
+    EXPECT_EQ(o.ReplayFile, "/x/site.db");
+    EXPECT_DOUBLE_EQ(o.Speed, 12.5);
+    for (const char* bad : {"0", "-1", "fast", "1001"}) {
+        TSimOptions b;
+        EXPECT_FALSE(ParseSimArgs({"--speed", bad}, b, help, e)) << bad;
+    }
+    TSimOptions b;
+    EXPECT_FALSE(ParseSimArgs({"--replay"}, b, help, e));
 }

@@ -1,5 +1,7 @@
 // qzsim: the meter simulator as a program.
+#ifdef QZ_WITH_JOURNAL
 #include "journal/jnReplay.h"
+#endif
 #include "simulator/MeterSimulator.h"
 #include "simulator/SimOptions.h"
 
@@ -30,6 +32,7 @@ int main(int argc, char** argv) {
         std::fputs(qz::SimHelpText().c_str(), stdout);
         return 0;
     }
+#ifdef QZ_WITH_JOURNAL
     if (!opt.ReplayFile.empty()) {
         // The recorded meter: its model, its address and its answers, on a clock that starts
         // where the recording does.
@@ -49,6 +52,12 @@ int main(int argc, char** argv) {
         };
         opt.Replay = replay;
     }
+#else
+    if (!opt.ReplayFile.empty()) {
+        std::fprintf(stderr, "qzsim: built without the journal: --replay is not available\n");
+        return 2;
+    }
+#endif
     sem_init(&gStop, 0, 0);
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
