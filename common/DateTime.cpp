@@ -53,7 +53,9 @@ namespace {
 
 // Splits a value into days since 30.12.1899 and milliseconds of the day.
 void Split(TDateTime dt, long& days, long& ms) {
-    if (!std::isfinite(dt)) dt = 0;
+    // Beyond the years 1..9999 no calendar applies (and the day count would not fit a
+    // long): such a value, read from outside bytes, decodes like a non-number.
+    if (!std::isfinite(dt) || std::fabs(dt) > 3.0e6) dt = 0;
     const double whole = std::trunc(dt);
     days = long(whole);
     ms = long(std::llround(std::fabs(dt - whole) * kMSecsPerDay));

@@ -159,6 +159,24 @@ void TExchangeThread::WaitUntil(uint32_t start, uint32_t period) {
     monWaitUntil(start, period, FClock, [this] { return Terminated(); });
 }
 
+TDateTime TExchangeThread::HeaderTime() const {
+    const auto* cmd = dynamic_cast<const TQZ2_CustomCmd*>(FProtocol->GetCommand());
+    return cmd ? cmd->RecordTime() : 0;
+}
+
+void TExchangeThread::Tell(TmonAnswerKind kind, const uint8_t* data, size_t size,
+                           TDateTime meterTime, uint8_t mask, uint8_t sizeCode) {
+    if (!FListener) return;
+    TmonAnswer a;
+    a.Kind = kind;
+    a.Data = data;
+    a.Size = size;
+    a.MeterTime = meterTime;
+    a.ChannelMask = mask;
+    a.SizeCode = sizeCode;
+    FListener->OnAnswer(a);
+}
+
 void TExchangeThread::Body() {
     try {
         Execute();
@@ -187,6 +205,7 @@ bool TMainExchangeThread::ReadTimeParams(TDateTime& changeTime, TDateTime& devic
     deviceTime = cmd->DeviceTime();
     changeTime = cmd->ChangeTime();
     changeFlag = cmd->ChangeFlag();
+    Tell(TmonAnswerKind::TimeParams, data, size, deviceTime);
     return true;
 }
 
@@ -194,6 +213,7 @@ bool TMainExchangeThread::ReadSettings() {
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (!FProtocol->ReadSettings(data, size) || Terminated()) return false;
+    Tell(TmonAnswerKind::Settings, data, size, HeaderTime());
     bool ok = false;
     FStorage->Update([&](TmonStorage& s) { ok = DecodeSettings(data, size, s.Settings); });
     return ok || RefuseData(); // shorter than the settings layout
@@ -203,6 +223,7 @@ bool TMainExchangeThread::ReadScaleKoeffs(double& voltageScale, double& currentS
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (!FProtocol->ReadScaleKoeffs(data, size) || Terminated()) return false;
+    Tell(TmonAnswerKind::ScaleKoeffs, data, size, HeaderTime());
     // A coefficient that is not a finite number would scale every harmonic into nonsense.
     return DecodeScaleKoeffs(data, size, voltageScale, currentScale) || RefuseData();
 }
@@ -215,6 +236,7 @@ bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale) {
     const bool ok = extended ? FProtocol->ReadArchive3secM(data, size, time)
                              : FProtocol->ReadArchive3sec(data, size, time);
     if (!ok || Terminated()) return false;
+    Tell(TmonAnswerKind::Record3sec, data, size, time);
     // Decode outside the lock, publish under it.
     const TmonSettings settings = FStorage->Settings();
     TmonData3sec decoded;
@@ -288,6 +310,7 @@ void TSignalExchangeThread::Execute() {
         const bool ok = FProtocol->ReadSignalTrend(mask, sizeCode, size, data);
         if (Terminated()) break;
         if (ok) {
+            Tell(TmonAnswerKind::Signal, data, size, HeaderTime(), mask, sizeCode);
             FStorage->Update([&](TmonStorage& s) {
                 s.SignalData = data;
                 s.SignalSize = size;

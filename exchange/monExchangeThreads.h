@@ -53,6 +53,18 @@ private:
     TmonStorage Data;
 };
 
+// An answer of the meter as it came, before decoding: for a recorder that keeps the raw bytes.
+enum class TmonAnswerKind { TimeParams, Settings, ScaleKoeffs, Record3sec, Signal };
+struct TmonAnswer {
+    TmonAnswerKind Kind = TmonAnswerKind::TimeParams;
+    const uint8_t* Data = nullptr; // the answer's data field, valid during the call only
+    size_t Size = 0;
+    // The meter's time: its current time for the time parameters, the record's time for a
+    // 3-second record, the answer header's time otherwise.
+    TDateTime MeterTime = 0;
+    uint8_t ChannelMask = 0, SizeCode = 0; // of a waveform block
+};
+
 // What the exchange threads tell the window. Called on the exchange thread; the thread waits
 // until the call returns.
 class IExchangeListener {
@@ -72,6 +84,8 @@ public:
     virtual void OnSignalData(uint8_t channelMask, uint8_t sizeCode) {
         (void)channelMask, (void)sizeCode;
     }
+    // A successful read, before it is decoded and announced (OnData3sec, OnSignalData).
+    virtual void OnAnswer(const TmonAnswer& answer) { (void)answer; }
     // The waveform thread ended, with the codes as for OnExchangeEnd.
     virtual void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) {
         (void)errorCode, (void)deviceStatus;
@@ -139,6 +153,10 @@ protected:
     bool RefuseData();
     // The codes of the end call: (0, 0) only after a stop.
     void EndCodes(int32_t& code, int32_t& status) const;
+    // The held answer's header time, and the raw answer handed to the listener.
+    TDateTime HeaderTime() const;
+    void Tell(TmonAnswerKind kind, const uint8_t* data, size_t size, TDateTime meterTime,
+              uint8_t mask = 0, uint8_t sizeCode = 0);
 
     IExchangeListener* FListener;
     TmonSharedStorage* FStorage;

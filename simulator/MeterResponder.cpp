@@ -64,6 +64,36 @@ void TMeterResponder::SetSettingsChange(bool flag, TDateTime time) {
     FChangeTime = time;
 }
 
+void TMeterResponder::SetReplay(std::shared_ptr<IMeterReplay> replay) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FReplay = std::move(replay);
+}
+
+bool TMeterResponder::Replayed(const TKavrenHeader& rq, TDateTime now, std::vector<uint8_t>& data,
+                               TDateTime& stamp, uint16_t& status) const {
+    std::shared_ptr<IMeterReplay> replay;
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        replay = FReplay;
+    }
+    if (!replay) return false;
+    bool ok = false;
+    if (rq.Cmd == 14 && rq.Cmd1 == 1)
+        ok = replay->Settings(now, data);
+    else if (rq.Cmd == 14 && rq.Cmd1 == 2)
+        ok = replay->ScaleKoeffs(now, data);
+    else if (rq.Cmd == 15 && rq.Cmd1 == 1)
+        ok = replay->TimeParams(now, data);
+    else if (rq.Cmd == 27 && rq.Cmd1 == 1 && rq.Param1 == 2 && rq.Param2 == 3)
+        ok = replay->Record3sec(now, data, stamp);
+    else if (rq.Cmd == 32)
+        ok = replay->Waveform(now, rq.Cmd1, rq.Param2, data, stamp);
+    else
+        return false; // refused as by the model
+    if (!ok) status = replay->MissingStatus(rq.Cmd);
+    return true;
+}
+
 namespace {
 enum : uint16_t { stBadCmd = 2, stBadCmd1 = 3, stBadInterval = 4 };
 
@@ -95,7 +125,11 @@ std::optional<std::vector<uint8_t>> TMeterResponder::Answer(const std::vector<ui
     std::vector<uint8_t> data;
     uint16_t status = 0;
 
-    switch (rq.Cmd) {
+    // A replayed answer has its data already; the model answers everything else.
+    const bool replayed = Replayed(rq, now, data, stamp, status);
+    switch (replayed ? -1 : int(rq.Cmd)) {
+    case -1:
+        break;
     case 14:
         if (rq.Cmd1 == 1)
             data = FModel.SettingsData();

@@ -4,15 +4,19 @@
 
 #include "common/DateTime.h"
 #include "simulator/MeterModel.h"
+#include "simulator/ReplaySource.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace qz {
+
+struct TKavrenHeader;
 
 // Deliberate misbehaviour, counted per connection.
 struct TFaultOptions {
@@ -67,6 +71,8 @@ public:
                                                int forceSignalStatus = 0) const;
 
     void SetSettingsChange(bool flag, TDateTime time);
+    // Answers from a recording from now on (nullptr: from the model again).
+    void SetReplay(std::shared_ptr<IMeterReplay> replay);
     TDateTime Now() const { return FClock(); }
     const TMeterModel& Model() const { return FModel; }
     uint16_t Address() const { return FAddress; }
@@ -80,6 +86,10 @@ private:
     mutable std::mutex FMutex;
     bool FChangeFlag = true;
     TDateTime FChangeTime = 0;
+    std::shared_ptr<IMeterReplay> FReplay;
+    // The data of a replayed answer; false when the request is none the recording serves.
+    bool Replayed(const TKavrenHeader& rq, TDateTime now, std::vector<uint8_t>& data,
+                  TDateTime& stamp, uint16_t& status) const;
 };
 
 // What to do with one answer once the faults have been applied.

@@ -38,6 +38,7 @@ TMeterSimulator::TMeterSimulator(TSimOptions options)
     : FOpt(std::move(options)), FResponder(FOpt.ModelIndex, FOpt.Address, FOpt.Clock) {
     FResponder.SetSettingsChange(FOpt.ChangeFlag,
                                  FOpt.ChangeTime != 0 ? FOpt.ChangeTime : DefaultChangeTime());
+    if (FOpt.Replay) FResponder.SetReplay(FOpt.Replay);
 }
 
 TMeterSimulator::~TMeterSimulator() {

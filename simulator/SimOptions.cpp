@@ -49,6 +49,15 @@ Faults (counted per connection):
   --wrong-address       answers carry the meter's address + 1
   --baud B              pace the answer bytes as on a line of B baud (10 bits a byte)
 
+Replay:
+  --replay FILE         answer as the meter recorded in the journal FILE did (qzcli poll
+                        --record): the clock starts at the first record, the settings,
+                        scale coefficients and 3-second records are the recorded ones, a
+                        waveform request gets the recorded block nearest in time with the same
+                        channel mask and size (status 4 when there is none); the model and the
+                        address are the recorded meter's
+  --speed N             replay N times faster (default 1)
+
 Other:
   --log FILE            log every request and answer (hex) to FILE
   --help                this text
@@ -170,6 +179,20 @@ bool ParseSimArgs(const std::vector<std::string>& args, TSimOptions& out, bool& 
         } else if (a == "--truncate-first") {
             if (!number(0, INT_MAX, n)) return false;
             out.Faults.TruncateFirst = static_cast<int>(n);
+        } else if (a == "--replay") {
+            if (!value(out.ReplayFile) || out.ReplayFile.empty()) {
+                error = "--replay wants a journal file";
+                return false;
+            }
+        } else if (a == "--speed") {
+            if (!value(v)) return false;
+            char* end = nullptr;
+            const double speed = std::strtod(v.c_str(), &end);
+            if (!end || *end != '\0' || !(speed >= 0.01 && speed <= 1000)) {
+                error = "--speed wants a number in 0.01..1000: " + v;
+                return false;
+            }
+            out.Speed = speed;
         } else if (a == "--wrong-address") {
             out.Faults.WrongAddress = true;
         } else if (a == "--baud") {

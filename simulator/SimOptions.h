@@ -3,8 +3,10 @@
 
 #include "common/DateTime.h"
 #include "simulator/MeterResponder.h"
+#include "simulator/ReplaySource.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,11 @@ struct TSimOptions {
     bool ChangeFlag = true;
     TDateTime ChangeTime = 0; // 0: a fixed time in the past
     TClockFn Clock;           // the meter's clock; empty: this computer's local time
+    // Replaying a recording: the journal to answer from and how many times faster than
+    // recorded (the program opens the journal and sets Replay, Clock and the model).
+    std::string ReplayFile;
+    double Speed = 1;
+    std::shared_ptr<IMeterReplay> Replay;
 };
 
 // The text of `qzsim --help`.

@@ -1,5 +1,6 @@
 #include "common/DateTime.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace qz;
@@ -70,4 +71,15 @@ TEST(DateTime, BcdHelpers) {
     EXPECT_FALSE(IsValidBcd(0xA0));
     for (int v = 0; v < 100; ++v)
         EXPECT_EQ(BcdToInt(IntToBcd(v)), v);
+}
+
+TEST(DateTime, ValuesBeyondTheCalendarDecodeLikeNonNumbers) {
+    // A time read from a damaged file may be any double.
+    for (double v : {6.2e185, -6.2e185, 3.1e6, std::nan("")}) {
+        const TDateTimeParts p = DecodeDateTime(v);
+        EXPECT_EQ(p.Year, 1899) << v;
+        EXPECT_EQ(p.Month, 12) << v;
+        EXPECT_EQ(p.Day, 30) << v;
+    }
+    EXPECT_EQ(DecodeDateTime(2958465.0).Year, 9999); // 31.12.9999 still decodes
 }

@@ -212,6 +212,11 @@ TEST(ExchangeWaits, WaitUntilCompletesThePeriodOrReturnsAtOnce) {
     vc.slept = 0;
     monWaitUntil(5000, 3000, c, [] { return false; }); // over the period
     EXPECT_EQ(vc.slept.load(), 0u);
+    vc.slept = 0;
+    vc.now = 7000;
+    monWaitUntil(7000, 3000, c, [] { return false; }); // done within the tick it began in
+    EXPECT_NEAR(double(vc.slept.load()), 3000.0, 100.0);
+    vc.slept = 0;
     vc.now = 100; // the count wrapped since the start
     monWaitUntil(4294967000u, 3000, c, [] { return false; });
     EXPECT_EQ(vc.slept.load(), 0u);

@@ -177,6 +177,8 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
                 return false;
             }
             out.Decimal = v[0];
+        } else if (a == "--record") {
+            if (!value(out.RecordFile)) return false;
         } else if (a == "--json") {
             out.Json = true;
         } else if (a == "--csv") {

@@ -35,6 +35,7 @@ struct TCliOptions {
     std::string CsvDir;  // empty: the documents product folder; made when missing
     char Decimal = 0;    // '.' or ',': the CSV's decimal separator; 0: the user's locale
     bool Signal = false; // also read waveforms; the CSV then holds the last block
+    std::string RecordFile; // a new journal that keeps everything read (empty: none)
 };
 
 // Parses the arguments after the program name. False with a message in `error` (Russian,

@@ -11,12 +11,14 @@
 #include "simulator/MeterSimulator.h"
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliLocale.h"
+#include "tools/qzcli/CliJournal.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 
 #include <cerrno>
 #include <mutex>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -264,6 +266,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
         std::unique_ptr<TPrinter> printer;
         std::unique_ptr<TmonSignalControl> signal;
         std::unique_ptr<THeadlessSignalWindow> signalWindow;
+        std::unique_ptr<TCliRecording> recording;
         // Threads last: they go first, before anything they use.
         std::unique_ptr<TMainExchangeThread> thread;
         std::unique_ptr<TSignalExchangeThread> signalThread;
@@ -276,7 +279,12 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             printer =
                 std::make_unique<TPrinter>(o, out, err, storage, *connection, neutral, endFd,
                                            CsvOptionsOf(TCliLocale::FromEnvironment(), o.Decimal));
-            thread = std::make_unique<TMainExchangeThread>(printer.get(), connection, &storage);
+            IExchangeListener* listener = printer.get();
+            if (!o.RecordFile.empty()) {
+                recording = std::make_unique<TCliRecording>(storage, printer.get());
+                listener = recording->Listener();
+            }
+            thread = std::make_unique<TMainExchangeThread>(listener, connection, &storage);
             if (o.Signal) {
                 signal = std::make_unique<TmonSignalControl>(neutral);
                 signalWindow = std::make_unique<THeadlessSignalWindow>(neutral);
@@ -284,8 +292,11 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
                 printer->SignalWindow = signalWindow.get();
                 printer->ModelIsA = ModelIsA(ModelIndexOfDeviceTypeValue(type));
                 signalThread = std::make_unique<TSignalExchangeThread>(
-                    printer.get(), connection, &storage, signal->Experiment());
+                    listener, connection, &storage, signal->Experiment());
             }
+            std::string error;
+            if (recording && !recording->Open(o.RecordFile, *connection, error))
+                throw std::runtime_error(error);
         } catch (const std::exception& e) {
             err << e.what() << '\n';
             close(endFd);
@@ -293,6 +304,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             return 2;
         }
         printer->Thread = thread.get();
+        if (recording) recording->OnFailure([&thread] { thread->Stop(); });
         thread->Start();
         if (signalThread) signalThread->Start();
         pollfd fds[2] = {{endFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -321,6 +333,14 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
         if (printer->SaveFailed) result = 1;
         thread.reset();
         signalThread.reset();
+        if (recording) {
+            // Only after the threads: nothing writes any more.
+            const std::string error = recording->Finish();
+            if (!error.empty()) {
+                err << error << '\n';
+                result = 1;
+            }
+        }
     }
     close(endFd);
     LCAFinalize();

@@ -1,4 +1,5 @@
 // qzcli: the monitor's exchange without a window.
+#include "tools/qzcli/CliJournal.h"
 #include "tools/qzcli/CliRun.h"
 
 #include <csignal>
@@ -10,6 +11,9 @@
 int main(int argc, char** argv) {
     using namespace qz;
     std::vector<std::string> args(argv + 1, argv + argc);
+    // The commands that read a journal have arguments of their own.
+    if (!args.empty() && IsJournalCommand(args[0]))
+        return RunJournalCommand(args, std::cout, std::cerr);
     TCliOptions options;
     std::string error;
     if (!ParseCliArgs(args, options, error)) {
@@ -18,7 +22,7 @@ int main(int argc, char** argv) {
     }
     switch (options.Command) {
     case TCliOptions::TCommand::Help:
-        std::cout << CliHelpText();
+        std::cout << CliHelpText() << CliJournalHelpText();
         return 0;
     case TCliOptions::TCommand::Connections:
         return RunConnections(options, std::cout, std::cerr);

@@ -1,0 +1,158 @@
+// The recording journal on this machine's disk: the cost of appending one 3-second record
+// (its own transaction, synced), the bytes a record takes and what a week of records comes
+// to, and the CSV export of a week (201 600 records) with the peak memory of the process.
+//
+//   build/bench/bench_journal --benchmark_counters_tabular=true
+// The files go to QZ_BENCH_DIR (default: the current folder), which should be on the disk
+// the journals are meant for, not on a memory file system.
+#include "journal/jnJournal.h"
+#include "simulator/MeterModel.h"
+#include "tools/qzcli/CliJournal.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sqlite3.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace qz;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kWeek = 7 * 24 * 1200; // records of 3 seconds
+
+std::string BenchDir() {
+    const char* d = std::getenv("QZ_BENCH_DIR");
+    return d && *d ? d : ".";
+}
+
+TjnMeter Meter() {
+    TjnMeter m;
+    m.DeviceType = 2;
+    m.ModelIndex = 1;
+    m.Model = "QZ2M";
+    m.FactoryNumber = 1;
+    m.Address = 1;
+    m.Connection = "TCP/IP";
+    m.ProgramVersion = "bench";
+    return m;
+}
+
+int64_t JournalBytes(const std::string& f) {
+    std::error_code e;
+    int64_t n = int64_t(fs::file_size(f, e));
+    if (fs::exists(f + "-wal")) n += int64_t(fs::file_size(f + "-wal", e));
+    return n;
+}
+
+// A journal with settings, scale coefficients and one record from the simulated meter.
+void StartJournal(TjnWriter& w, const std::string& file, std::vector<uint8_t>& record,
+                  TmonData3sec& decoded) {
+    const TMeterModel model(1);
+    std::string e;
+    fs::remove(file);
+    if (!w.Create(file, Meter(), e)) throw std::runtime_error(e);
+    const TDateTime t = NowDateTime();
+    const auto tp = model.TimeData(t, true, t), s = model.SettingsData(), k = model.ScaleData();
+    w.AddAnswer(TjnAnswerKind::TimeParams, t, t, tp.data(), tp.size(), e);
+    w.AddAnswer(TjnAnswerKind::Settings, t, t, s.data(), s.size(), e);
+    w.AddAnswer(TjnAnswerKind::ScaleKoeffs, t, t, k.data(), k.size(), e);
+    record = model.RecordData(t);
+    TmonSettings settings;
+    DecodeSettings(s.data(), s.size(), settings);
+    double vs = 0, cs = 0;
+    DecodeScaleKoeffs(k.data(), k.size(), vs, cs);
+    Decode3sec(record.data(), record.size(), true, settings, vs, cs, decoded);
+}
+
+void BM_AppendRecord(benchmark::State& state) {
+    const std::string file = BenchDir() + "/bench-append.db";
+    TjnWriter w;
+    std::vector<uint8_t> record;
+    TmonData3sec decoded;
+    StartJournal(w, file, record, decoded);
+    const int64_t before = JournalBytes(file);
+    std::string e;
+    TDateTime t = NowDateTime();
+    int64_t n = 0;
+    for (auto _ : state) {
+        t += 3.0 / 86400;
+        if (!w.AddRecord(t, t, record.data(), record.size(), decoded, e)) {
+            state.SkipWithError(e.c_str());
+            break;
+        }
+        ++n;
+    }
+    w.Close(e);
+    const double perRecord = double(JournalBytes(file) - before) / double(n ? n : 1);
+    state.counters["bytes_per_record"] = perRecord;
+    state.counters["week_MB"] = perRecord * double(kWeek) / 1e6;
+    fs::remove(file);
+}
+BENCHMARK(BM_AppendRecord)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// A week's journal, made quickly: one recorded record copied for every 3 seconds of a week
+// in a single transaction (the recorder would take a week for it).
+std::string WeekJournal() {
+    const std::string file = BenchDir() + "/bench-week.db";
+    if (fs::exists(file)) return file;
+    {
+        TjnWriter w;
+        std::vector<uint8_t> record;
+        TmonData3sec decoded;
+        StartJournal(w, file, record, decoded);
+        std::string e;
+        const TDateTime t = NowDateTime();
+        w.AddRecord(t, t, record.data(), record.size(), decoded, e);
+        w.Close(e);
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    std::string cols;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info('record') WHERE name <> 'seq'", -1,
+                       &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW)
+        cols += std::string(cols.empty() ? "" : ", ") +
+                reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    std::string select = cols;
+    const std::string shift = "meter_time + k * 3.0 / 86400";
+    select.replace(select.find("meter_time"), 10, shift);
+    const std::string sql =
+        "PRAGMA synchronous = OFF; BEGIN; WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 "
+        "FROM n WHERE k < " +
+        std::to_string(kWeek - 1) + ") INSERT INTO record (" + cols + ") SELECT " + select +
+        " FROM record, n WHERE seq = 1; COMMIT;";
+    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return file;
+}
+
+void BM_ExportWeekCsv(benchmark::State& state) {
+    const std::string journal = WeekJournal();
+    const std::string csv = BenchDir() + "/bench-week.csv";
+    for (auto _ : state) {
+        std::ostringstream out, err;
+        if (RunJournalCommand({"export", journal, "--csv", csv}, out, err) != 0) {
+            state.SkipWithError(err.str().c_str());
+            break;
+        }
+    }
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    state.counters["records"] = double(kWeek);
+    state.counters["journal_MB"] = double(JournalBytes(journal)) / 1e6;
+    state.counters["csv_MB"] = double(fs::file_size(csv)) / 1e6;
+    state.counters["peak_rss_MB"] = double(ru.ru_maxrss) / 1024.0;
+    fs::remove(csv);
+}
+BENCHMARK(BM_ExportWeekCsv)->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,560 @@
+#include "journal/jnJournal.h"
+
+#include "protocol/QZ2Models.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qz {
+namespace {
+
+// The query columns of a record: the main decoded values, so that a journal can be searched
+// with SQL without decoding the raw data again.
+struct TjnColumn {
+    const char* Name;
+    double (*Get)(const TmonData3sec&);
+};
+
+#define QZ_COL(name, expr)                                                                         \
+    {                                                                                              \
+        name, [](const TmonData3sec& d) -> double { return expr; }                                 \
+    }
+const TjnColumn kColumns[] = {
+    QZ_COL("f", d.F),
+    QZ_COL("u_a", d.U[phA]),
+    QZ_COL("u_b", d.U[phB]),
+    QZ_COL("u_c", d.U[phC]),
+    QZ_COL("u_n", d.U[phN]),
+    QZ_COL("i_a", d.I[phA]),
+    QZ_COL("i_b", d.I[phB]),
+    QZ_COL("i_c", d.I[phC]),
+    QZ_COL("i_n", d.I[phN]),
+    QZ_COL("uline_ab", d.ULine[lnAB]),
+    QZ_COL("uline_bc", d.ULine[lnBC]),
+    QZ_COL("uline_ca", d.ULine[lnCA]),
+    QZ_COL("p_a", d.P[pwA]),
+    QZ_COL("p_b", d.P[pwB]),
+    QZ_COL("p_c", d.P[pwC]),
+    QZ_COL("p_sum", d.P[pwSum]),
+    QZ_COL("p_n", d.P[pwN]),
+    QZ_COL("q_a", d.Q[pwA]),
+    QZ_COL("q_b", d.Q[pwB]),
+    QZ_COL("q_c", d.Q[pwC]),
+    QZ_COL("q_sum", d.Q[pwSum]),
+    QZ_COL("q_n", d.Q[pwN]),
+    QZ_COL("s_a", d.S[pwA]),
+    QZ_COL("s_b", d.S[pwB]),
+    QZ_COL("s_c", d.S[pwC]),
+    QZ_COL("s_sum", d.S[pwSum]),
+    QZ_COL("s_n", d.S[pwN]),
+    QZ_COL("cos_a", d.CosPhi[pwA]),
+    QZ_COL("cos_b", d.CosPhi[pwB]),
+    QZ_COL("cos_c", d.CosPhi[pwC]),
+    QZ_COL("cos_sum", d.CosPhi[pwSum]),
+    QZ_COL("cos_n", d.CosPhi[pwN]),
+    QZ_COL("k0", d.K0),
+    QZ_COL("k2", d.K2),
+    QZ_COL("ku_a", d.KU[phA]),
+    QZ_COL("ku_b", d.KU[phB]),
+    QZ_COL("ku_c", d.KU[phC]),
+    QZ_COL("ku_n", d.KU[phN]),
+    QZ_COL("ki_a", d.KI(phA)),
+    QZ_COL("ki_b", d.KI(phB)),
+    QZ_COL("ki_c", d.KI(phC)),
+    QZ_COL("ki_n", d.KI(phN)),
+};
+#undef QZ_COL
+constexpr int kColumnCount = int(sizeof kColumns / sizeof kColumns[0]);
+
+std::string ColumnList(const char* suffix) {
+    std::string s;
+    for (const TjnColumn& c : kColumns) {
+        s += ", ";
+        s += c.Name;
+        s += suffix;
+    }
+    return s;
+}
+
+std::string SchemaSql() {
+    return "CREATE TABLE meter ("
+           " id INTEGER PRIMARY KEY CHECK (id = 1),"
+           " device_type INTEGER NOT NULL, model_index INTEGER NOT NULL, model TEXT NOT NULL,"
+           " factory_number INTEGER NOT NULL, address INTEGER NOT NULL,"
+           " connection TEXT NOT NULL, program_version TEXT NOT NULL, started REAL NOT NULL);"
+           "CREATE TABLE answer ("
+           " id INTEGER PRIMARY KEY, kind INTEGER NOT NULL,"
+           " meter_time REAL NOT NULL, local_time REAL NOT NULL, data BLOB NOT NULL);"
+           "CREATE TABLE record ("
+           " seq INTEGER PRIMARY KEY, meter_time REAL NOT NULL, local_time REAL NOT NULL,"
+           " settings_id INTEGER NOT NULL, scale_id INTEGER NOT NULL, data BLOB NOT NULL" +
+           ColumnList(" REAL") +
+           ");"
+           "CREATE INDEX record_meter_time ON record (meter_time);"
+           "CREATE TABLE waveform ("
+           " id INTEGER PRIMARY KEY, meter_time REAL NOT NULL, local_time REAL NOT NULL,"
+           " settings_id INTEGER NOT NULL, channel_mask INTEGER NOT NULL,"
+           " size_code INTEGER NOT NULL, data BLOB NOT NULL);"
+           "CREATE INDEX waveform_meter_time ON waveform (meter_time);";
+}
+
+std::string Placeholders(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += i ? ", ?" : "?";
+    return s;
+}
+
+bool Done(int rc) {
+    return rc == SQLITE_DONE || rc == SQLITE_OK;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TjnWriter
+
+TjnWriter::~TjnWriter() {
+    std::string ignored;
+    if (FDb.IsOpen()) Close(ignored);
+}
+
+bool TjnWriter::Fail(const char* what, std::string& error) {
+    error = std::string(what) + ": " + FDb.ErrorText();
+    return false;
+}
+
+bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::string& error) {
+    // The file is made here, exclusively, so that an existing file (another recording, or
+    // anything else) is never opened for writing.
+    const int fd = open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = errno == EEXIST
+                    ? "Файл уже существует, журнал не перезаписывается: " + fileName
+                    : "Не удалось создать файл журнала " + fileName + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    FFileName = fileName;
+    auto undo = [&](const char* what) {
+        Fail(what, error);
+        FAnswer = TjnStmt();
+        FRecord = TjnStmt();
+        FWaveform = TjnStmt();
+        FDb.Close();
+        unlink(fileName.c_str()); // ours and still empty of records
+        return false;
+    };
+    if (FDb.Open(fileName, SQLITE_OPEN_READWRITE) != SQLITE_OK)
+        return undo("Не удалось открыть журнал");
+    // The schema is written in the rollback mode first, so that the file carries its header
+    // and tables even when the process dies before the log is ever folded in.
+    // Pages of 32 KiB hold thirteen records each; with the default 4 KiB a record of about
+    // 2.4 KB would take a page of its own.
+    const std::string setup = "PRAGMA page_size = 32768; PRAGMA application_id = " + std::to_string(kjnApplicationId) +
+                              "; PRAGMA user_version = " + std::to_string(kjnSchemaVersion) +
+                              "; PRAGMA synchronous = FULL; BEGIN; " + SchemaSql();
+    if (FDb.Exec(setup.c_str()) != SQLITE_OK) return undo("Не удалось создать журнал");
+    TjnStmt m;
+    m.Prepare(FDb, "INSERT INTO meter VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?)");
+    m.Bind(1, int64_t(meter.DeviceType));
+    m.Bind(2, int64_t(meter.ModelIndex));
+    m.Bind(3, meter.Model);
+    m.Bind(4, int64_t(meter.FactoryNumber));
+    m.Bind(5, int64_t(meter.Address));
+    m.Bind(6, meter.Connection);
+    m.Bind(7, meter.ProgramVersion);
+    m.Bind(8, meter.Started);
+    if (!Done(m.Step()) || FDb.Exec("COMMIT") != SQLITE_OK)
+        return undo("Не удалось записать журнал");
+    m = TjnStmt();
+    // From now on only this process writes and reads it: the lock is held until Close, and
+    // every commit is synced to the disk.
+    if (FDb.Exec("PRAGMA locking_mode = EXCLUSIVE; PRAGMA journal_mode = WAL;"
+                 " PRAGMA synchronous = FULL; BEGIN IMMEDIATE; COMMIT;") != SQLITE_OK)
+        return undo("Не удалось открыть журнал для записи");
+    const std::string rec = "INSERT INTO record (meter_time, local_time, settings_id, scale_id, "
+                            "data" +
+                            ColumnList("") + ") VALUES (" + Placeholders(5 + kColumnCount) + ")";
+    if (FAnswer.Prepare(FDb, "INSERT INTO answer (kind, meter_time, local_time, data) "
+                             "VALUES (?, ?, ?, ?)") != SQLITE_OK ||
+        FRecord.Prepare(FDb, rec.c_str()) != SQLITE_OK ||
+        FWaveform.Prepare(FDb,
+                          "INSERT INTO waveform (meter_time, local_time, settings_id, "
+                          "channel_mask, size_code, data) VALUES (?, ?, ?, ?, ?, ?)") != SQLITE_OK)
+        return undo("Не удалось подготовить журнал");
+    return true;
+}
+
+bool TjnWriter::AddAnswer(TjnAnswerKind kind, TDateTime meterTime, TDateTime localTime,
+                          const uint8_t* data, size_t size, std::string& error) {
+    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
+    FAnswer.Bind(1, int64_t(kind));
+    FAnswer.Bind(2, meterTime);
+    FAnswer.Bind(3, localTime);
+    FAnswer.BindBlob(4, data, size);
+    const int rc = FAnswer.Step();
+    FAnswer.Reset();
+    if (!Done(rc)) return Fail("Не удалось записать ответ в журнал", error);
+    if (kind == TjnAnswerKind::Settings) FSettingsId = FDb.LastInsertId();
+    if (kind == TjnAnswerKind::ScaleKoeffs) FScaleId = FDb.LastInsertId();
+    return true;
+}
+
+bool TjnWriter::AddRecord(TDateTime meterTime, TDateTime localTime, const uint8_t* data,
+                          size_t size, const TmonData3sec& decoded, std::string& error) {
+    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
+    FRecord.Bind(1, meterTime);
+    FRecord.Bind(2, localTime);
+    FRecord.Bind(3, FSettingsId);
+    FRecord.Bind(4, FScaleId);
+    FRecord.BindBlob(5, data, size);
+    for (int c = 0; c < kColumnCount; ++c)
+        FRecord.Bind(6 + c, kColumns[c].Get(decoded));
+    const int rc = FRecord.Step();
+    FRecord.Reset();
+    if (!Done(rc)) return Fail("Не удалось записать запись в журнал", error);
+    return true;
+}
+
+bool TjnWriter::AddWaveform(TDateTime meterTime, TDateTime localTime, uint8_t channelMask,
+                            uint8_t sizeCode, const uint8_t* data, size_t size,
+                            std::string& error) {
+    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
+    FWaveform.Bind(1, meterTime);
+    FWaveform.Bind(2, localTime);
+    FWaveform.Bind(3, FSettingsId);
+    FWaveform.Bind(4, int64_t(channelMask));
+    FWaveform.Bind(5, int64_t(sizeCode));
+    FWaveform.BindBlob(6, data, size);
+    const int rc = FWaveform.Step();
+    FWaveform.Reset();
+    if (!Done(rc)) return Fail("Не удалось записать форму сигнала в журнал", error);
+    return true;
+}
+
+bool TjnWriter::Close(std::string& error) {
+    if (!FDb.IsOpen()) return true;
+    FAnswer = TjnStmt();
+    FRecord = TjnStmt();
+    FWaveform = TjnStmt();
+    // Back to a single self-contained file that any reader opens without side files.
+    const bool ok =
+        FDb.Exec("PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE;") == SQLITE_OK;
+    if (!ok) Fail("Не удалось закрыть журнал", error);
+    FDb.Close();
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TjnReader
+
+namespace {
+
+TjnOpenResult ResultOfCode(int rc) {
+    switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return TjnOpenResult::Locked;
+    case SQLITE_NOTADB:
+        return TjnOpenResult::NotJournal;
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return TjnOpenResult::CannotOpen;
+    default:
+        return TjnOpenResult::Damaged;
+    }
+}
+
+std::string TextOf(TjnOpenResult r, const std::string& file, const std::string& detail) {
+    switch (r) {
+    case TjnOpenResult::Ok:
+        return "";
+    case TjnOpenResult::NotFound:
+        return "Файл журнала не найден: " + file;
+    case TjnOpenResult::CannotOpen:
+        return "Не удалось открыть журнал " + file + (detail.empty() ? "" : ": " + detail);
+    case TjnOpenResult::NotJournal:
+        return "Файл не является журналом записи измерений: " + file;
+    case TjnOpenResult::NewerSchema:
+        return "Журнал " + file + " записан более новой версией программы (" + detail +
+               "); обновите программу";
+    case TjnOpenResult::Damaged:
+        return "Журнал повреждён или обрезан: " + file +
+               (detail.empty() ? "" : " (" + detail + ")");
+    case TjnOpenResult::Locked:
+        return "Журнал занят: в него ведёт запись другая программа: " + file;
+    }
+    return "";
+}
+
+} // namespace
+
+TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
+    FFileName = fileName;
+    FDb.Close();
+    auto fail = [&](TjnOpenResult r, const std::string& detail = std::string()) {
+        error = TextOf(r, fileName, detail);
+        FDb.Close();
+        return r;
+    };
+    struct stat st {};
+    if (stat(fileName.c_str(), &st) != 0)
+        return errno == ENOENT ? fail(TjnOpenResult::NotFound)
+                               : fail(TjnOpenResult::CannotOpen, std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return fail(TjnOpenResult::NotJournal);
+    if (access(fileName.c_str(), R_OK) != 0)
+        return fail(TjnOpenResult::CannotOpen, std::strerror(errno));
+    // An empty file would open as an empty database: it is none of ours.
+    if (st.st_size < 512) return fail(TjnOpenResult::NotJournal);
+
+    const int rc = FDb.Open(fileName, SQLITE_OPEN_READONLY);
+    if (rc != SQLITE_OK) return fail(ResultOfCode(rc), sqlite3_errstr(rc));
+    sqlite3_busy_timeout(FDb.Handle(), 250);
+
+    auto pragma = [&](const char* sql, int64_t& value) {
+        TjnStmt s;
+        int r = s.Prepare(FDb, sql);
+        if (r == SQLITE_OK) {
+            r = s.Step();
+            if (r == SQLITE_ROW) value = s.Int(0);
+            if (r == SQLITE_ROW || r == SQLITE_DONE) r = SQLITE_OK;
+        }
+        return r;
+    };
+    int64_t appId = 0, version = 0;
+    int r = pragma("PRAGMA application_id", appId);
+    if (r != SQLITE_OK) return fail(ResultOfCode(r), FDb.ErrorText());
+    if (appId != kjnApplicationId) return fail(TjnOpenResult::NotJournal);
+    r = pragma("PRAGMA user_version", version);
+    if (r != SQLITE_OK) return fail(ResultOfCode(r), FDb.ErrorText());
+    if (version > kjnSchemaVersion)
+        return fail(TjnOpenResult::NewerSchema, "версия " + std::to_string(version) +
+                                                    ", известна " +
+                                                    std::to_string(kjnSchemaVersion));
+    if (version < 1) return fail(TjnOpenResult::NotJournal);
+
+    // A file cut short: the header promises more pages than the file holds. (With a log
+    // beside it the newest pages may live only in the log.)
+    int64_t pages = 0, pageSize = 0;
+    if (pragma("PRAGMA page_count", pages) != SQLITE_OK ||
+        pragma("PRAGMA page_size", pageSize) != SQLITE_OK)
+        return fail(TjnOpenResult::Damaged, FDb.ErrorText());
+    struct stat wal {};
+    const bool hasLog = stat((fileName + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    if (!hasLog && pages * pageSize > int64_t(st.st_size)) return fail(TjnOpenResult::Damaged);
+
+    TjnStmt m;
+    r = m.Prepare(FDb, "SELECT device_type, model_index, model, factory_number, address, "
+                       "connection, program_version, started FROM meter WHERE id = 1");
+    if (r != SQLITE_OK) return fail(ResultOfCode(r), FDb.ErrorText());
+    r = m.Step();
+    if (r != SQLITE_ROW)
+        return fail(r == SQLITE_DONE ? TjnOpenResult::Damaged : ResultOfCode(r),
+                    r == SQLITE_DONE ? "нет сведений об измерителе" : FDb.ErrorText());
+    FMeter.DeviceType = int32_t(m.Int(0));
+    FMeter.ModelIndex = int32_t(m.Int(1));
+    FMeter.Model = m.Text(2);
+    FMeter.FactoryNumber = int32_t(m.Int(3));
+    FMeter.Address = int32_t(m.Int(4));
+    FMeter.Connection = m.Text(5);
+    FMeter.ProgramVersion = m.Text(6);
+    FMeter.Started = m.Real(7);
+    if (FMeter.ModelIndex < 0 || FMeter.ModelIndex >= kQZ2ModelCount)
+        return fail(TjnOpenResult::Damaged, "неизвестная модель измерителя");
+    // The other tables must be there and readable.
+    for (const char* sql : {"SELECT count(*) FROM answer", "SELECT count(*) FROM waveform",
+                            "SELECT seq, meter_time, local_time, settings_id, scale_id, data "
+                            "FROM record LIMIT 1"}) {
+        TjnStmt s;
+        r = s.Prepare(FDb, sql);
+        if (r == SQLITE_OK) r = s.Step();
+        if (r != SQLITE_ROW && r != SQLITE_DONE) return fail(ResultOfCode(r), FDb.ErrorText());
+    }
+    error.clear();
+    return TjnOpenResult::Ok;
+}
+
+bool TjnReader::StepError(int rc, std::string& error) const {
+    const TjnOpenResult r = ResultOfCode(rc);
+    error = TextOf(r == TjnOpenResult::NotJournal ? TjnOpenResult::Damaged : r, FFileName,
+                   FDb.ErrorText());
+    return false;
+}
+
+bool TjnReader::Counts(int64_t& records, int64_t& waveforms, std::string& error) {
+    TjnStmt s;
+    int rc = s.Prepare(FDb, "SELECT (SELECT count(*) FROM record), (SELECT count(*) FROM "
+                            "waveform)");
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    rc = s.Step();
+    if (rc != SQLITE_ROW) return StepError(rc, error);
+    records = s.Int(0);
+    waveforms = s.Int(1);
+    return true;
+}
+
+bool TjnReader::RecordSpan(TDateTime& first, TDateTime& last, std::string& error) {
+    TjnStmt s;
+    int rc = s.Prepare(FDb, "SELECT min(meter_time), max(meter_time) FROM record");
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    rc = s.Step();
+    if (rc != SQLITE_ROW) return StepError(rc, error);
+    if (s.IsNull(0)) {
+        error.clear();
+        return false;
+    }
+    first = s.Real(0);
+    last = s.Real(1);
+    return true;
+}
+
+bool TjnReader::ForEachAnswer(const std::function<bool(const TjnAnswerView&)>& f,
+                              std::string& error) {
+    TjnStmt s;
+    int rc =
+        s.Prepare(FDb, "SELECT id, kind, meter_time, local_time, data FROM answer ORDER BY id");
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        TjnAnswerView a;
+        a.Id = s.Int(0);
+        a.Kind = TjnAnswerKind(s.Int(1));
+        a.MeterTime = s.Real(2);
+        a.LocalTime = s.Real(3);
+        a.Data = s.Blob(4, a.Size);
+        if (!f(a)) return true;
+    }
+    return rc == SQLITE_DONE || StepError(rc, error);
+}
+
+bool TjnReader::ForEachRecord(TDateTime from, TDateTime to,
+                              const std::function<bool(const TjnRecordView&)>& f,
+                              std::string& error) {
+    TjnStmt s;
+    int rc = s.Prepare(FDb, "SELECT seq, meter_time, local_time, settings_id, scale_id, data "
+                            "FROM record WHERE meter_time >= ? AND meter_time <= ? ORDER BY seq");
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    s.Bind(1, from);
+    s.Bind(2, to);
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        TjnRecordView v;
+        v.Seq = s.Int(0);
+        v.MeterTime = s.Real(1);
+        v.LocalTime = s.Real(2);
+        v.SettingsId = s.Int(3);
+        v.ScaleId = s.Int(4);
+        v.Data = s.Blob(5, v.Size);
+        if (!f(v)) return true;
+    }
+    return rc == SQLITE_DONE || StepError(rc, error);
+}
+
+bool TjnReader::ForEachRecordTime(const std::function<bool(int64_t, TDateTime)>& f,
+                                  std::string& error) {
+    TjnStmt s;
+    int rc = s.Prepare(FDb, "SELECT seq, meter_time FROM record ORDER BY seq");
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    while ((rc = s.Step()) == SQLITE_ROW)
+        if (!f(s.Int(0), s.Real(1))) return true;
+    return rc == SQLITE_DONE || StepError(rc, error);
+}
+
+bool TjnReader::ForEachWaveform(TDateTime from, TDateTime to,
+                                const std::function<bool(const TjnWaveformView&)>& f,
+                                std::string& error) {
+    TjnStmt s;
+    int rc = s.Prepare(FDb, "SELECT id, meter_time, local_time, settings_id, channel_mask, "
+                            "size_code, data FROM waveform WHERE meter_time >= ? AND "
+                            "meter_time <= ? ORDER BY id");
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    s.Bind(1, from);
+    s.Bind(2, to);
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        TjnWaveformView v;
+        v.Id = s.Int(0);
+        v.MeterTime = s.Real(1);
+        v.LocalTime = s.Real(2);
+        v.SettingsId = s.Int(3);
+        v.ChannelMask = uint8_t(s.Int(4));
+        v.SizeCode = uint8_t(s.Int(5));
+        v.Data = s.Blob(6, v.Size);
+        if (!f(v)) return true;
+    }
+    return rc == SQLITE_DONE || StepError(rc, error);
+}
+
+bool TjnReader::LoadAnswer(int64_t id, TjnAnswerKind& kind, std::vector<uint8_t>& data,
+                           std::string& error) {
+    TjnStmt s;
+    int rc = s.Prepare(FDb, "SELECT kind, data FROM answer WHERE id = ?");
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    s.Bind(1, id);
+    rc = s.Step();
+    if (rc == SQLITE_DONE) {
+        error = TextOf(TjnOpenResult::Damaged, FFileName,
+                       "нет ответа измерителя " + std::to_string(id));
+        return false;
+    }
+    if (rc != SQLITE_ROW) return StepError(rc, error);
+    kind = TjnAnswerKind(s.Int(0));
+    size_t size = 0;
+    const uint8_t* p = s.Blob(1, size);
+    data.assign(p, p + size);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TjnDecoder
+
+TjnDecoder::TjnDecoder(TjnReader& reader)
+    : FReader(reader), FExtended(ModelHasNeutral(reader.Meter().ModelIndex)) {}
+
+bool TjnDecoder::SettingsOf(int64_t settingsId, TmonSettings& out, std::string& error) {
+    if (settingsId != FSettingsId) {
+        TmonSettings s;
+        s.HasNeutral = FExtended ? 1 : 0;
+        if (settingsId != 0) {
+            TjnAnswerKind kind;
+            std::vector<uint8_t> data;
+            if (!FReader.LoadAnswer(settingsId, kind, data, error)) return false;
+            // A settings answer too short to decode leaves the settings empty, as the
+            // exchange would have had none.
+            if (kind == TjnAnswerKind::Settings) DecodeSettings(data.data(), data.size(), s);
+        }
+        FSettings = s;
+        FSettingsId = settingsId;
+    }
+    out = FSettings;
+    return true;
+}
+
+bool TjnDecoder::Decode(const TjnRecordView& record, TmonData3sec& out, std::string& error) {
+    TmonSettings settings;
+    if (!SettingsOf(record.SettingsId, settings, error)) return false;
+    if (record.ScaleId != FScaleId) {
+        double u = 0, i = 0;
+        if (record.ScaleId != 0) {
+            TjnAnswerKind kind;
+            std::vector<uint8_t> data;
+            if (!FReader.LoadAnswer(record.ScaleId, kind, data, error)) return false;
+            if (kind == TjnAnswerKind::ScaleKoeffs)
+                DecodeScaleKoeffs(data.data(), data.size(), u, i);
+        }
+        FVoltageScale = u;
+        FCurrentScale = i;
+        FScaleId = record.ScaleId;
+    }
+    if (Decode3sec(record.Data, record.Size, FExtended, settings, FVoltageScale, FCurrentScale,
+                   out) == TmonDecodeResult::TooShort) {
+        error = "Запись " + std::to_string(record.Seq) + " журнала короче своего формата";
+        return false;
+    }
+    out.Time = record.MeterTime;
+    return true;
+}
+
+} // namespace qz

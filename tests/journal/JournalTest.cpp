@@ -1,0 +1,400 @@
+// The journal on its own: what goes in comes out the same, decoding reruns to the same
+// values, and files that are not good journals are refused with a text and left untouched.
+#include "journal/jnJournal.h"
+#include "journal/jnRecorder.h"
+#include "journal/jnReplay.h"
+#include "protocol/QZ2Commands.h"
+#include "simulator/MeterModel.h"
+#include "simulator/SimOptions.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+using namespace qz;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/qzjournal-test-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string path;
+};
+
+std::string ReadAll(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TDateTime At(int h, int m, int s) {
+    TDateTime t = 0;
+    TryEncodeDateTime({2026, 12, 8, h, m, s, 0}, t);
+    return t;
+}
+
+TjnMeter QZ2MMeter() {
+    TjnMeter m;
+    m.DeviceType = 2;
+    m.ModelIndex = 1; // QZ2M: the extended record
+    m.Model = "Каврен–QZ2М";
+    m.FactoryNumber = 1234;
+    m.Address = 1234;
+    m.Connection = "TCP/IP (IP: 127.0.0.1, Порт: 4001)";
+    m.ProgramVersion = "0.1.0.0";
+    m.Started = At(10, 0, 0);
+    return m;
+}
+
+// A journal of `records` records from the simulated meter's answers, with the settings
+// answered twice (a change after the first half) and one waveform block per record.
+void WriteJournal(const std::string& file, int records, bool close = true,
+                  std::vector<TmonData3sec>* decoded = nullptr) {
+    const TMeterModel meter(1);
+    TjnWriter w;
+    std::string e;
+    ASSERT_TRUE(w.Create(file, QZ2MMeter(), e)) << e;
+    TmonSettings settings;
+    settings.HasNeutral = 1;
+    double vs = 0, cs = 0;
+    for (int i = 0; i < records; ++i) {
+        const TDateTime t = At(10, 0, 3 + 3 * i);
+        if (i == 0 || i == records / 2) {
+            std::vector<uint8_t> tp = meter.TimeData(t, true, t);
+            std::vector<uint8_t> s = meter.SettingsData();
+            if (i > 0) s[qz2::kSetCurrentCode] = 3; // 15 A nominal from now on
+            const std::vector<uint8_t> k = meter.ScaleData();
+            ASSERT_TRUE(w.AddAnswer(TjnAnswerKind::TimeParams, t, t, tp.data(), tp.size(), e));
+            ASSERT_TRUE(w.AddAnswer(TjnAnswerKind::Settings, t, t, s.data(), s.size(), e));
+            ASSERT_TRUE(w.AddAnswer(TjnAnswerKind::ScaleKoeffs, t, t, k.data(), k.size(), e));
+            ASSERT_TRUE(DecodeSettings(s.data(), s.size(), settings));
+            ASSERT_TRUE(DecodeScaleKoeffs(k.data(), k.size(), vs, cs));
+        }
+        const std::vector<uint8_t> r = meter.RecordData(t + 3.0 / 86400);
+        TmonData3sec d;
+        ASSERT_NE(Decode3sec(r.data(), r.size(), true, settings, vs, cs, d),
+                  TmonDecodeResult::TooShort);
+        d.Time = t;
+        if (decoded) decoded->push_back(d);
+        ASSERT_TRUE(w.AddRecord(t, t + 0.5 / 86400, r.data(), r.size(), d, e)) << e;
+        const std::vector<uint8_t> wf = meter.WaveformData(0xFF, 2, SecondsOf(t));
+        ASSERT_TRUE(w.AddWaveform(t, t, 0xFF, 2, wf.data(), wf.size(), e)) << e;
+    }
+    if (close) ASSERT_TRUE(w.Close(e)) << e;
+}
+
+} // namespace
+
+TEST(Journal, KeepsEveryItemAndDecodesToTheValuesTheExchangeHad) {
+    TempDir dir;
+    const std::string file = dir.path + "/j.db";
+    std::vector<TmonData3sec> expected;
+    WriteJournal(file, 8, true, &expected);
+    // Closed cleanly: one file, no log beside it, created with the usual permissions.
+    EXPECT_FALSE(fs::exists(file + "-wal"));
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+
+    TjnReader r;
+    std::string e;
+    ASSERT_EQ(r.Open(file, e), TjnOpenResult::Ok) << e;
+    EXPECT_EQ(r.Meter().Model, "Каврен–QZ2М");
+    EXPECT_EQ(r.Meter().FactoryNumber, 1234);
+    EXPECT_EQ(r.Meter().Connection, QZ2MMeter().Connection);
+    EXPECT_DOUBLE_EQ(r.Meter().Started, At(10, 0, 0));
+    int64_t records = 0, waveforms = 0;
+    ASSERT_TRUE(r.Counts(records, waveforms, e));
+    EXPECT_EQ(records, 8);
+    EXPECT_EQ(waveforms, 8);
+
+    // Records come back in order with their raw data and decode to exactly what the
+    // exchange decoded, the second settings (15 A nominal) in force for the second half.
+    TjnDecoder decoder(r);
+    size_t n = 0;
+    const TMeterModel meter(1);
+    ASSERT_TRUE(r.ForEachRecord(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](const TjnRecordView& v) {
+            EXPECT_EQ(v.Size, 1946u);
+            const std::vector<uint8_t> raw = meter.RecordData(v.MeterTime + 3.0 / 86400);
+            EXPECT_TRUE(std::equal(raw.begin(), raw.end(), v.Data));
+            TmonData3sec d;
+            EXPECT_TRUE(decoder.Decode(v, d, e)) << e;
+            const TmonData3sec& x = expected[n];
+            EXPECT_DOUBLE_EQ(d.Time, x.Time);
+            EXPECT_EQ(d.U1[phA], x.U1[phA]);
+            EXPECT_EQ(d.P[pwSum], x.P[pwSum]);
+            EXPECT_EQ(d.KIn_B[4], x.KIn_B[4]); // relative to the nominal current in force
+            EXPECT_EQ(d.Un_N[2], x.Un_N[2]);
+            ++n;
+            return true;
+        },
+        e));
+    EXPECT_EQ(n, 8u);
+    EXPECT_NE(expected[0].KIn_B[4], expected[7].KIn_B[4]) << "the settings change shows";
+
+    // A time window limits the walk; a callback can end it early.
+    n = 0;
+    ASSERT_TRUE(r.ForEachRecord(
+        At(10, 0, 6), At(10, 0, 12), [&](const TjnRecordView&) { return ++n, true; }, e));
+    EXPECT_EQ(n, 3u);
+    n = 0;
+    ASSERT_TRUE(r.ForEachWaveform(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](const TjnWaveformView& b) {
+            EXPECT_EQ(b.ChannelMask, 0xFF);
+            EXPECT_EQ(b.SizeCode, 2);
+            EXPECT_EQ(b.Size, 64u * 8 * 2 + 1);
+            return ++n < 2;
+        },
+        e));
+    EXPECT_EQ(n, 2u);
+    std::vector<TjnAnswerKind> kinds;
+    ASSERT_TRUE(
+        r.ForEachAnswer([&](const TjnAnswerView& a) { return kinds.push_back(a.Kind), true; }, e));
+    EXPECT_EQ(kinds.size(), 6u);
+    EXPECT_EQ(kinds[0], TjnAnswerKind::TimeParams);
+    EXPECT_EQ(kinds[1], TjnAnswerKind::Settings);
+    EXPECT_EQ(kinds[2], TjnAnswerKind::ScaleKoeffs);
+}
+
+TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
+    TempDir dir;
+    const std::string good = dir.path + "/good.db";
+    WriteJournal(good, 4);
+    std::string e;
+
+    // An existing file of any kind is not replaced by a new recording.
+    TjnWriter w;
+    EXPECT_FALSE(w.Create(good, QZ2MMeter(), e));
+    EXPECT_NE(e.find("существует"), std::string::npos) << e;
+    TjnReader check;
+    EXPECT_EQ(check.Open(good, e), TjnOpenResult::Ok) << e;
+
+    auto open = [&](const std::string& file) {
+        TjnReader r;
+        e.clear();
+        return r.Open(file, e);
+    };
+    EXPECT_EQ(open(dir.path + "/absent.db"), TjnOpenResult::NotFound);
+    EXPECT_NE(e.find("absent.db"), std::string::npos);
+
+    const std::string text = dir.path + "/text.db";
+    std::ofstream(text) << std::string(4096, 'x');
+    EXPECT_EQ(open(text), TjnOpenResult::NotJournal);
+    EXPECT_FALSE(e.empty());
+    std::ofstream(dir.path + "/empty.db").close();
+    EXPECT_EQ(open(dir.path + "/empty.db"), TjnOpenResult::NotJournal);
+
+    // Somebody else's database.
+    const std::string other = dir.path + "/other.db";
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    EXPECT_EQ(open(other), TjnOpenResult::NotJournal);
+
+    // A journal of a newer schema.
+    const std::string newer = dir.path + "/newer.db";
+    fs::copy_file(good, newer);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(newer.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    EXPECT_EQ(open(newer), TjnOpenResult::NewerSchema);
+    EXPECT_NE(e.find("новой"), std::string::npos) << e;
+
+    // Cut short, as by a copy that did not finish.
+    const std::string cut = dir.path + "/cut.db";
+    fs::copy_file(good, cut);
+    fs::resize_file(cut, fs::file_size(cut) / 2);
+    EXPECT_EQ(open(cut), TjnOpenResult::Damaged);
+    EXPECT_NE(e.find("повреждён"), std::string::npos) << e;
+
+    // Still being recorded by another recorder.
+    const std::string busy = dir.path + "/busy.db";
+    {
+        TjnWriter live;
+        ASSERT_TRUE(live.Create(busy, QZ2MMeter(), e)) << e;
+        EXPECT_EQ(open(busy), TjnOpenResult::Locked);
+        EXPECT_NE(e.find("занят"), std::string::npos) << e;
+    }
+    EXPECT_EQ(open(busy), TjnOpenResult::Ok) << e;
+}
+
+TEST(Journal, ReadingChangesNothing) {
+    TempDir dir;
+    const std::string file = dir.path + "/j.db";
+    WriteJournal(file, 5);
+    const std::string before = ReadAll(file);
+    {
+        TjnReader r;
+        std::string e;
+        ASSERT_EQ(r.Open(file, e), TjnOpenResult::Ok);
+        TjnDecoder d(r);
+        TmonData3sec x;
+        ASSERT_TRUE(r.ForEachRecord(
+            kjnAnyTimeFrom, kjnAnyTimeTo, [&](const TjnRecordView& v) { return d.Decode(v, x, e); },
+            e));
+    }
+    EXPECT_EQ(ReadAll(file), before);
+    EXPECT_FALSE(fs::exists(file + "-wal"));
+    // A read-only file is read all the same.
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+    TjnReader r;
+    std::string e;
+    EXPECT_EQ(r.Open(file, e), TjnOpenResult::Ok) << e;
+}
+
+TEST(Journal, ARecordShorterThanItsLayoutIsReportedNotDecoded) {
+    TempDir dir;
+    const std::string file = dir.path + "/j.db";
+    {
+        TjnWriter w;
+        std::string e;
+        ASSERT_TRUE(w.Create(file, QZ2MMeter(), e));
+        const std::vector<uint8_t> shortRecord(1602, 0); // basic size for an extended model
+        ASSERT_TRUE(w.AddRecord(At(10, 0, 3), At(10, 0, 3), shortRecord.data(), shortRecord.size(),
+                                TmonData3sec(), e));
+        ASSERT_TRUE(w.Close(e));
+    }
+    TjnReader r;
+    std::string e;
+    ASSERT_EQ(r.Open(file, e), TjnOpenResult::Ok);
+    TjnDecoder d(r);
+    bool decoded = true;
+    ASSERT_TRUE(r.ForEachRecord(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](const TjnRecordView& v) {
+            TmonData3sec x;
+            decoded = d.Decode(v, x, e);
+            return true;
+        },
+        e));
+    EXPECT_FALSE(decoded);
+    EXPECT_NE(e.find("короче"), std::string::npos) << e;
+}
+
+TEST(JournalReplay, AnswersWhatWasInForceAndNothingItDidNotRecord) {
+    TempDir dir;
+    const std::string file = dir.path + "/j.db";
+    WriteJournal(file, 6); // records at 10:00:03 .. 10:00:18, settings changed at 10:00:12
+    TjnReplay replay;
+    std::string e;
+    ASSERT_TRUE(replay.Open(file, e)) << e;
+    EXPECT_DOUBLE_EQ(replay.StartTime(), At(10, 0, 6));
+    const TMeterModel meter(1);
+    std::vector<uint8_t> data;
+    TDateTime stamp = 0;
+
+    // The records of the intervals that have ended, the last one served until the next.
+    ASSERT_TRUE(replay.Record3sec(At(10, 0, 6) + 0.2 / 86400, data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 6));
+    EXPECT_EQ(data, meter.RecordData(At(10, 0, 6)));
+    ASSERT_TRUE(replay.Record3sec(At(10, 0, 11), data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 9));
+    ASSERT_TRUE(replay.Record3sec(At(10, 0, 21) + 0.5 / 86400, data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 21)); // the last record
+    EXPECT_FALSE(replay.Record3sec(At(10, 0, 24) + 0.5 / 86400, data, stamp));
+    EXPECT_EQ(replay.MissingStatus(27), 9);
+
+    // Settings and time parameters in force: the change appears at 10:00:12; the meter's
+    // current time is the replay's own.
+    ASSERT_TRUE(replay.Settings(At(10, 0, 11), data));
+    EXPECT_EQ(data[qz2::kSetCurrentCode], meter.SettingsData()[qz2::kSetCurrentCode]);
+    ASSERT_TRUE(replay.Settings(At(10, 0, 13), data));
+    EXPECT_EQ(data[qz2::kSetCurrentCode], 3);
+    ASSERT_TRUE(replay.TimeParams(At(10, 0, 13), data));
+    ASSERT_EQ(data.size(), 44u);
+    EXPECT_DOUBLE_EQ(DecodeQZ2Time(data.data()), At(10, 0, 13));
+    EXPECT_DOUBLE_EQ(DecodeQZ2Time(data.data() + 8), At(10, 0, 12)); // recorded change time
+    EXPECT_NE(data[6], 0);
+    ASSERT_TRUE(replay.ScaleKoeffs(At(10, 0, 1), data)); // before the first: the first
+    EXPECT_EQ(data, meter.ScaleData());
+
+    // Waveforms: the nearest block of the same mask and size; none of another kind.
+    ASSERT_TRUE(replay.Waveform(At(10, 0, 10), 0xFF, 2, data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 9));
+    EXPECT_EQ(data, meter.WaveformData(0xFF, 2, SecondsOf(At(10, 0, 9))));
+    ASSERT_TRUE(replay.Waveform(At(10, 0, 11), 0xFF, 2, data, stamp));
+    EXPECT_DOUBLE_EQ(stamp, At(10, 0, 12));
+    EXPECT_FALSE(replay.Waveform(At(10, 0, 10), 0x3F, 2, data, stamp));
+    EXPECT_FALSE(replay.Waveform(At(10, 0, 10), 0xFF, 3, data, stamp));
+    EXPECT_EQ(replay.MissingStatus(32), 4);
+
+    // Nothing to replay in a journal without records.
+    const std::string empty = dir.path + "/empty.db";
+    {
+        TjnWriter w;
+        ASSERT_TRUE(w.Create(empty, QZ2MMeter(), e));
+    }
+    TjnReplay none;
+    EXPECT_FALSE(none.Open(empty, e));
+    EXPECT_NE(e.find("нет ни одной записи"), std::string::npos) << e;
+}
+
+namespace {
+struct TCounting : IExchangeListener {
+    int Data = 0, Answers = 0;
+    void OnData3sec() override { ++Data; }
+    void OnAnswer(const TmonAnswer&) override { ++Answers; }
+};
+} // namespace
+
+TEST(JournalRecorder, AFailedWriteIsReportedOnceAndTheListenerStillHearsEverything) {
+    TjnWriter closed; // never opened: every write fails
+    TmonSharedStorage storage;
+    TCounting next;
+    TjnRecorder recorder(closed, storage, &next);
+    int failures = 0;
+    std::string text;
+    recorder.OnFailure = [&](const std::string& e) {
+        ++failures;
+        text = e;
+    };
+    const uint8_t bytes[12] = {};
+    TmonAnswer a;
+    a.Kind = TmonAnswerKind::Settings;
+    a.Data = bytes;
+    a.Size = sizeof bytes;
+    recorder.OnAnswer(a);
+    a.Kind = TmonAnswerKind::Record3sec;
+    recorder.OnAnswer(a);
+    recorder.OnData3sec();
+    EXPECT_EQ(failures, 1);
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(recorder.Error(), text);
+    EXPECT_EQ(recorder.Records(), 0);
+    EXPECT_EQ(next.Answers, 2);
+    EXPECT_EQ(next.Data, 1);
+}
+
+TEST(JournalReplay, TheSimulatorsCommandLineTakesTheJournalAndTheSpeed) {
+    TSimOptions o;
+    bool help = false;
+    std::string e;
+    ASSERT_TRUE(ParseSimArgs({"--replay", "/x/site.db", "--speed", "12.5"}, o, help, e)) << e;
+    EXPECT_EQ(o.ReplayFile, "/x/site.db");
+    EXPECT_DOUBLE_EQ(o.Speed, 12.5);
+    for (const char* bad : {"0", "-1", "fast", "1001"}) {
+        TSimOptions b;
+        EXPECT_FALSE(ParseSimArgs({"--speed", bad}, b, help, e)) << bad;
+    }
+    TSimOptions b;
+    EXPECT_FALSE(ParseSimArgs({"--replay"}, b, help, e));
+}

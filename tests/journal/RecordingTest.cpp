@@ -1,0 +1,538 @@
+// Recording from the simulated meter on the real threads, with the meter's clock and the
+// threads' clock both running ten times faster so that ten 3-second records take about three
+// seconds: the journal, its CSV and COMTRADE exports against what the poll printed, a
+// recorder killed in the middle, and the replay of a journal as a meter.
+#include "channel/LCAObject.h"
+#include "channel/PCAType.h"
+#include "connection/CcnConnectionList.h"
+#include "exchange/monCsvExport.h"
+#include "journal/jnComtrade.h"
+#include "journal/jnJournal.h"
+#include "journal/jnRecorder.h"
+#include "journal/jnReplay.h"
+#include "simulator/MeterSimulator.h"
+#include "tools/qzcli/CliFields.h"
+#include "tools/qzcli/CliFormat.h"
+#include "tools/qzcli/CliJournal.h"
+#include "tools/qzcli/CliRun.h"
+#include "waveform/monSignalControl.h"
+#include "waveform/monWaveMath.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace qz;
+namespace fs = std::filesystem;
+using Steady = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kFast = 10;
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/qzrecording-test-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string path;
+};
+
+TmonClock FastTicks() {
+    const auto t0 = Steady::now();
+    TmonClock c;
+    c.Ticks = [t0] {
+        return uint32_t(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count() *
+            kFast);
+    };
+    c.Sleep = [](uint32_t ms) {
+        std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / kFast));
+    };
+    return c;
+}
+
+TClockFn FastMeterClock(TDateTime start) {
+    const auto t0 = Steady::now();
+    return [t0, start] {
+        const std::chrono::duration<double> real = Steady::now() - t0;
+        return start + real.count() * kFast / 86400.0;
+    };
+}
+
+std::unique_ptr<TccnConnection> TcpConnection(uint16_t port) {
+    auto c = std::make_unique<TccnConnection>();
+    auto dev = CreateDevice(dtQZ2M);
+    dev->SetFactoryNum(1);
+    c->SetCustomDevice(std::move(dev));
+    auto proto = std::make_unique<TccnKavrenProtocol>();
+    proto->SetDeviceAddress(1);
+    c->SetCustomDeviceProtocol(std::move(proto));
+    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
+    mode->TCPIPInterface().SetIpAddress("127.0.0.1");
+    mode->TCPIPInterface().SetIpPort(port);
+    c->SetCustomConMode(std::move(mode));
+    return c;
+}
+
+// Prints what qzcli --json prints, and stops the poll after enough records and blocks.
+class TJsonLines : public IExchangeListener {
+public:
+    explicit TJsonLines(TmonSharedStorage& s) : Storage(s) {}
+    void OnData3sec() override {
+        std::lock_guard<std::mutex> lock(M);
+        Lines.push_back(RecordJson(Storage.Snapshot().Data3sec));
+        Check();
+    }
+    void OnSignalData(uint8_t, uint8_t) override {
+        std::lock_guard<std::mutex> lock(M);
+        ++Blocks;
+        Check();
+    }
+    void OnExchangeEnd(int32_t code, int32_t status) override {
+        std::lock_guard<std::mutex> lock(M);
+        Ended = true;
+        EndCode = code;
+        EndStatus = status;
+        Cv.notify_all();
+    }
+    bool WaitEnd() {
+        std::unique_lock<std::mutex> lock(M);
+        return Cv.wait_for(lock, std::chrono::seconds(60), [this] { return Ended; });
+    }
+    TmonSharedStorage& Storage;
+    TExchangeThread* Thread = nullptr;
+    size_t Records = 10, MinBlocks = 3;
+    std::vector<std::string> Lines;
+    size_t Blocks = 0;
+    bool Ended = false;
+    int32_t EndCode = 0, EndStatus = 0;
+    std::mutex M;
+    std::condition_variable Cv;
+
+private:
+    void Check() {
+        if (Lines.size() >= Records && Blocks >= MinBlocks && Thread) Thread->Stop();
+    }
+};
+
+// Polls the simulated meter on loopback, optionally recording, until enough records came.
+std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, size_t records,
+                              size_t blocks, int64_t* recorded = nullptr) {
+    auto connection = TcpConnection(sim.port());
+    TmonSharedStorage storage;
+    storage.Update([](TmonStorage& s) { s.Settings.HasNeutral = 1; });
+    TJsonLines printer(storage);
+    printer.Records = records;
+    printer.MinBlocks = blocks;
+    TjnWriter writer;
+    TjnRecorder recorder(writer, storage, &printer);
+    IExchangeListener* listener = &printer;
+    if (!journal.empty()) {
+        TjnMeter m;
+        m.DeviceType = dtQZ2M;
+        m.ModelIndex = 1;
+        m.Model = DeviceTypeNames[dtQZ2M];
+        m.FactoryNumber = 1;
+        m.Address = 1;
+        m.Connection = "TCP/IP";
+        m.Started = NowDateTime();
+        std::string e;
+        EXPECT_TRUE(writer.Create(journal, m, e)) << e;
+        listener = &recorder;
+    }
+    TmonSignalControl signal(true);
+    TMainExchangeThread thread(listener, connection.get(), &storage);
+    TSignalExchangeThread waves(listener, connection.get(), &storage, signal.Experiment());
+    thread.SetClock(FastTicks());
+    waves.SetClock(FastTicks());
+    printer.Thread = &thread;
+    thread.Start();
+    if (blocks > 0) waves.Start();
+    EXPECT_TRUE(printer.WaitEnd());
+    thread.Join();
+    waves.Stop();
+    waves.Join();
+    EXPECT_EQ(printer.EndCode, 0);
+    EXPECT_EQ(printer.EndStatus, 0);
+    EXPECT_TRUE(recorder.Error().empty()) << recorder.Error();
+    if (recorded) *recorded = recorder.Waveforms();
+    std::string e;
+    if (writer.IsOpen()) EXPECT_TRUE(writer.Close(e)) << e;
+    std::lock_guard<std::mutex> lock(printer.M);
+    return printer.Lines;
+}
+
+// "key":number or "key":[numbers] of a JSON line, null as NaN.
+std::map<std::string, std::vector<double>> ParseJson(const std::string& j) {
+    std::map<std::string, std::vector<double>> out;
+    size_t i = 1;
+    while (i < j.size() && j[i] == '"') {
+        const size_t end = j.find('"', i + 1);
+        const std::string key = j.substr(i + 1, end - i - 1);
+        i = end + 2;
+        auto number = [&] {
+            if (j.compare(i, 4, "null") == 0) {
+                i += 4;
+                return std::nan("");
+            }
+            char* stop = nullptr;
+            const double v = std::strtod(j.c_str() + i, &stop);
+            i = size_t(stop - j.c_str());
+            return v;
+        };
+        std::vector<double>& v = out[key];
+        if (j[i] == '[') {
+            ++i;
+            while (j[i] != ']') {
+                v.push_back(number());
+                if (j[i] == ',') ++i;
+            }
+            ++i;
+        } else {
+            v.push_back(number());
+        }
+        if (j[i] == ',') ++i;
+    }
+    return out;
+}
+
+std::vector<std::string> Cells(const std::string& line) {
+    std::vector<std::string> out;
+    std::string cell;
+    for (char c : line) {
+        if (c == ';') {
+            out.push_back(cell);
+            cell.clear();
+        } else if (c != '\r' && c != '\n') {
+            cell += c;
+        }
+    }
+    return out;
+}
+
+double CellValue(std::string cell) {
+    for (char& c : cell)
+        if (c == ',') c = '.';
+    for (char& c : cell)
+        if (c == 'E') c = 'e';
+    return cell.empty() ? std::nan("") : std::strtod(cell.c_str(), nullptr);
+}
+
+std::vector<std::string> FileLines(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> out;
+    std::string line;
+    while (std::getline(in, line))
+        out.push_back(line);
+    return out;
+}
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+std::string ReadAll(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
+    SetDefaultPCASleeper([](uint32_t) {});
+    LCAInitialize();
+    TempDir dir;
+    const std::string journal = dir.path + "/week.db";
+    TSimOptions so;
+    so.ModelIndex = 1;
+    so.ListenPort = 0;
+    so.Clock = FastMeterClock(NowDateTime());
+    TMeterSimulator sim(so);
+    ASSERT_TRUE(sim.Start());
+    int64_t blocks = 0;
+    const std::vector<std::string> json = Poll(sim, journal, 10, 3, &blocks);
+    ASSERT_EQ(json.size(), 10u);
+    ASSERT_GE(blocks, 3);
+
+    // The journal holds each of them, committed and closed.
+    TjnReader r;
+    std::string e;
+    ASSERT_EQ(r.Open(journal, e), TjnOpenResult::Ok) << e;
+    int64_t records = 0, waveforms = 0;
+    ASSERT_TRUE(r.Counts(records, waveforms, e));
+    EXPECT_EQ(records, 10);
+    EXPECT_EQ(waveforms, blocks);
+
+    // The CSV export: one line per record, every cell the value --json printed.
+    const std::string csv = dir.path + "/week.csv";
+    std::ostringstream out, err;
+    ASSERT_EQ(RunJournalCommand({"export", journal, "--csv", csv, "--harmonics"}, out, err), 0)
+        << err.str();
+    const auto lines = FileLines(csv);
+    ASSERT_EQ(lines.size(), 11u);
+    // Column i + 1 of a line is field (name, index) in the order of the fields.
+    std::vector<std::pair<std::string, int>> columns;
+    ForEachRecordField(TmonData3sec(), true, [&](const char* name, const double*, int n) {
+        if (std::string(name) == "Time") return;
+        for (int i = 0; i < n; ++i)
+            columns.push_back({name, i});
+    });
+    ASSERT_EQ(Cells(lines[0]).size(), columns.size() + 1);
+    for (size_t k = 0; k < 10; ++k) {
+        const auto values = ParseJson(json[k]);
+        const auto cells = Cells(lines[k + 1]);
+        ASSERT_EQ(cells.size(), columns.size() + 1) << k;
+        EXPECT_EQ(cells[0], FormatCsvDateTime(values.at("Time")[0]));
+        for (size_t c = 0; c < columns.size(); ++c) {
+            const double want = values.at(columns[c].first)[size_t(columns[c].second)];
+            const double got = CellValue(cells[c + 1]);
+            if (std::isnan(want))
+                EXPECT_TRUE(std::isnan(got)) << columns[c].first;
+            else
+                EXPECT_EQ(got, want) << "record " << k << " " << columns[c].first << "["
+                                     << columns[c].second << "]: " << cells[c + 1];
+        }
+    }
+    // A window of meter times takes only the records inside it.
+    const std::string part = dir.path + "/part.csv";
+    const std::string from = Cells(lines[3])[0], to = Cells(lines[5])[0];
+    ASSERT_EQ(
+        RunJournalCommand({"export", journal, "--csv", part, "--from", from, "--to", to}, out, err),
+        0)
+        << err.str();
+    EXPECT_EQ(FileLines(part).size(), 4u);
+
+    // COMTRADE: each block read back by an independent reader gives the snapshot CSV's
+    // waveform cells of the same block.
+    const std::string folder = dir.path + "/comtrade";
+    ASSERT_EQ(RunJournalCommand({"export", journal, "--comtrade", folder}, out, err), 0)
+        << err.str();
+    TjnDecoder decoder(r);
+    int checked = 0;
+    ASSERT_TRUE(r.ForEachWaveform(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](const TjnWaveformView& b) {
+            const std::string base = folder + "/" + ComtradeBaseName(r.Meter(), b);
+            std::istringstream py(Shell("python3 " QZ_COMTRADE_READER " " + base + ".cfg"));
+            std::string header, info, line;
+            std::getline(py, header);
+            std::getline(py, info);
+            EXPECT_EQ(header, "UA[V];IA[A];UB[V];IB[A];UC[V];IC[A];UN[V];IN[A];UAB[V];UBC[V];"
+                              "UCA[V]");
+            const auto facts = Cells(info + ";");
+            EXPECT_EQ(facts[0], "50");
+            EXPECT_EQ(facts[1], "3200"); // 64 samples per period of 50 Hz
+            EXPECT_EQ(facts[2], "64");
+            const TDateTimeParts t = DecodeDateTime(b.MeterTime);
+            char stamp[40];
+            std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d,%02d:%02d:%02d.%06d", t.Day, t.Month,
+                          t.Year, t.Hour, t.Minute, t.Second, t.MSec * 1000);
+            EXPECT_EQ(facts[3], stamp);
+
+            // The snapshot CSV of the same block, as "Сохранить" writes it.
+            TmonStorage s;
+            EXPECT_TRUE(decoder.SettingsOf(b.SettingsId, s.Settings, e));
+            s.SignalData = b.Data;
+            s.SignalSize = int32_t(b.Size);
+            TmonSignalControl control(true);
+            struct TAll : ImsSignalWindow {
+                void SetFullScales(int, int) override {}
+                void RemovePointCountItem(int) override {}
+                void SetQuantCount(int) override {}
+                void SetZoom(int) override {}
+                void ShowWindow() override {}
+                void Schet() override {}
+                void FormResize() override {}
+                void SetScales(double, double) override {}
+                void FormRis() override {}
+                bool ItemChecked(int) const override { return true; }
+                std::string BusyCaption() const override { return "-"; }
+                void SetBusyCaption(const std::string&) override {}
+                double UCoef() const override { return 0; }
+                double ICoef() const override { return 0; }
+            } window;
+            control.OnSignalData(window, s, b.ChannelMask, b.SizeCode, false);
+            TmonCsvOptions o;
+            o.DecimalSeparator = '.';
+            const std::string snapshot =
+                FormatMeasurementsCsv(TmonCsvDevice(), s, ICoefOf(s.Settings.NominalCurrent, true),
+                                      UCoefOf(s.Settings.VoltageRatio), control.Experiment(), o);
+            std::istringstream in(snapshot);
+            std::vector<std::string> snapLines;
+            while (std::getline(in, line))
+                snapLines.push_back(line);
+            EXPECT_EQ(snapLines.size(), 67u + 64u);
+            int n = 0;
+            while (std::getline(py, line)) {
+                const auto mine = Cells(line + ";");
+                const auto theirs = Cells(snapLines[size_t(67 + n)]);
+                EXPECT_EQ(mine[0], theirs[0]);
+                EXPECT_EQ(mine.size(), theirs.size() + 1); // the reader adds the time
+                for (size_t c = 2; c < mine.size() && c - 1 < theirs.size(); ++c) {
+                    const double a = CellValue(mine[c]), want = CellValue(theirs[c - 1]);
+                    EXPECT_NEAR(a, want, 1e-9 * (1 + std::fabs(want))) << "sample " << n;
+                }
+                ++n;
+            }
+            EXPECT_EQ(n, 64);
+            ++checked;
+            return true;
+        },
+        e));
+    EXPECT_EQ(checked, blocks);
+
+    // Replay: the journal as a meter. The poll prints the recorded records, one for one.
+    auto replay = std::make_shared<TjnReplay>();
+    ASSERT_TRUE(replay->Open(journal, e)) << e;
+    TSimOptions ro;
+    ro.ModelIndex = replay->Meter().ModelIndex;
+    ro.Address = uint16_t(replay->Meter().Address);
+    ro.ListenPort = 0;
+    ro.Clock = FastMeterClock(replay->StartTime());
+    ro.Replay = replay;
+    TMeterSimulator player(ro);
+    ASSERT_TRUE(player.Start());
+    const std::vector<std::string> replayed = Poll(player, "", 10, 0);
+    ASSERT_EQ(replayed.size(), 10u);
+    for (size_t k = 0; k < 10; ++k) {
+        // The time first, for a readable message; then every value.
+        EXPECT_EQ(TimeOfDayMs(ParseJson(replayed[k]).at("Time")[0]),
+                  TimeOfDayMs(ParseJson(json[k]).at("Time")[0]))
+            << "record " << k;
+        EXPECT_TRUE(replayed[k] == json[k]) << "record " << k;
+    }
+
+    // The same with qzcli itself polling a meter that replays at the recorded pace.
+    TSimOptions ro1 = ro;
+    const auto t0 = Steady::now();
+    const TDateTime start = replay->StartTime();
+    ro1.Clock = [t0, start] {
+        const std::chrono::duration<double> real = Steady::now() - t0;
+        return start + real.count() / 86400.0;
+    };
+    TMeterSimulator pace(ro1);
+    ASSERT_TRUE(pace.Start());
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Poll;
+    o.Model = "qz2m";
+    o.Factory = 1;
+    o.TcpHost = "127.0.0.1";
+    o.TcpPort = pace.port();
+    o.Count = 2;
+    o.Json = true;
+    std::ostringstream pollOut, pollErr;
+    ASSERT_EQ(RunPoll(o, pollOut, pollErr, -1), 0) << pollErr.str();
+    std::istringstream printed(pollOut.str());
+    std::string line;
+    for (size_t k = 0; k < 2; ++k) {
+        ASSERT_TRUE(std::getline(printed, line));
+        EXPECT_TRUE(line == json[k]) << "record " << k;
+    }
+    LCAFinalize();
+}
+
+TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
+    TempDir dir;
+    const std::string journal = dir.path + "/killed.db";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 2);
+        execl(QZ_QZCLI_PATH, "qzcli", "poll", "--demo", "--json", "--record", journal.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    // Two records printed: both are committed before they are printed.
+    std::string got;
+    char buf[65536];
+    while (std::count(got.begin(), got.end(), '\n') < 2) {
+        const ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, size_t(n));
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(out[0]);
+    const size_t printed = size_t(std::count(got.begin(), got.end(), '\n'));
+    ASSERT_GE(printed, 2u) << got.substr(0, 200);
+
+    const std::string before = ReadAll(journal), log = ReadAll(journal + "-wal");
+    std::ostringstream info, err;
+    ASSERT_EQ(RunJournalCommand({"info", journal}, info, err), 0) << err.str();
+    const auto at = info.str().find("Записи 3 с: ");
+    ASSERT_NE(at, std::string::npos) << info.str();
+    EXPECT_GE(std::stoul(info.str().substr(at + std::strlen("Записи 3 с: "))), printed)
+        << info.str();
+    EXPECT_NE(info.str().find("Пропуски: нет"), std::string::npos) << info.str();
+    // Reading it changed nothing, neither the file nor its log.
+    EXPECT_EQ(ReadAll(journal), before);
+    EXPECT_EQ(ReadAll(journal + "-wal"), log);
+
+    // The command line takes the journal file.
+    TCliOptions parsed;
+    std::string parseError;
+    ASSERT_TRUE(ParseCliArgs({"poll", "--demo", "--record", journal}, parsed, parseError));
+    EXPECT_EQ(parsed.RecordFile, journal);
+    EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--record"}, parsed, parseError));
+
+    // The next recording, to a new file, works; the old one is never written again.
+    SetDefaultPCASleeper([](uint32_t) {});
+    TCliOptions o;
+    o.Command = TCliOptions::TCommand::Poll;
+    o.Demo = true;
+    o.Count = 1;
+    o.Json = true;
+    o.RecordFile = journal;
+    std::ostringstream pollOut, pollErr;
+    EXPECT_EQ(RunPoll(o, pollOut, pollErr, -1), 2);
+    EXPECT_NE(pollErr.str().find("существует"), std::string::npos) << pollErr.str();
+    o.RecordFile = dir.path + "/next.db";
+    ASSERT_EQ(RunPoll(o, pollOut, pollErr, -1), 0) << pollErr.str();
+    std::ostringstream info2;
+    ASSERT_EQ(RunJournalCommand({"info", o.RecordFile}, info2, err), 0) << err.str();
+    EXPECT_NE(info2.str().find("Записи 3 с: 1,"), std::string::npos) << info2.str();
+
+    // Bad journals end with a text and status 1, wrong arguments with status 2.
+    std::ofstream(dir.path + "/text.db") << std::string(1000, 'x');
+    std::ostringstream o1, e1;
+    EXPECT_EQ(RunJournalCommand({"info", dir.path + "/text.db"}, o1, e1), 1);
+    EXPECT_NE(e1.str().find("не является журналом"), std::string::npos) << e1.str();
+    EXPECT_EQ(
+        RunJournalCommand({"export", dir.path + "/text.db", "--csv", dir.path + "/x.csv"}, o1, e1),
+        1);
+    EXPECT_FALSE(fs::exists(dir.path + "/x.csv"));
+    EXPECT_EQ(RunJournalCommand({"export", journal}, o1, e1), 2);
+    EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", "a", "--comtrade", "b"}, o1, e1), 2);
+    EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", "a", "--from", "yesterday"}, o1, e1),
+              2);
+}

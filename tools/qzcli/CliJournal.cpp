@@ -1,0 +1,371 @@
+#include "tools/qzcli/CliJournal.h"
+
+#include "common/Cp1251.h"
+#include "connection/CcnConnectionList.h"
+#include "journal/jnComtrade.h"
+#include "journal/jnJournal.h"
+#include "journal/jnOutFile.h"
+#include "journal/jnRecorder.h"
+#include "protocol/QZ2Commands.h"
+#include "protocol/QZ2Models.h"
+#include "tools/qzcli/CliFields.h"
+#include "tools/qzcli/CliFormat.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace qz {
+namespace {
+
+std::string TimeText(TDateTime t) {
+    const TDateTimeParts p = DecodeDateTime(t);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d:%02d", p.Day, p.Month, p.Year, p.Hour,
+                  p.Minute, p.Second);
+    return buf;
+}
+
+// Column names of the CSV export: the JSON names, with the phase, line, sequence component
+// or harmonic number of a grouped field.
+std::string Label(const char* name, int n, int i) {
+    static const char* const kPhases[] = {"A", "B", "C", "N"};
+    static const char* const kPowers[] = {"A", "B", "C", "сумма", "N"};
+    static const char* const kLines[] = {"AB", "BC", "CA"};
+    static const char* const kSeq[] = {"0", "1", "2"};
+    std::string s = name;
+    if (n == 1) return s;
+    if (n == 39) return s + "(" + std::to_string(i + 2) + ")";
+    if (n == 4) return s + " " + kPhases[i];
+    if (n == 5) return s + " " + kPowers[i];
+    const bool seq = std::strstr(name, "Seq") != nullptr;
+    return s + " " + (seq ? kSeq[i] : kLines[i]);
+}
+
+// The cells of the fourth channel, empty for a meter without it (as in the snapshot CSV).
+bool IsNeutralCell(const char* name, int n, int i) {
+    if (n == 4) return i == 3;
+    if (n == 5) return i == 4;
+    const size_t len = std::strlen(name);
+    return len >= 2 && std::strcmp(name + len - 2, "_N") == 0;
+}
+
+int Usage(std::ostream& err, const std::string& text) {
+    err << text << "\nСм. qzcli --help\n";
+    return 2;
+}
+
+int OpenJournal(const std::string& file, TjnReader& reader, std::ostream& err) {
+    std::string error;
+    if (reader.Open(file, error) != TjnOpenResult::Ok) {
+        err << error << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+// Settings answers that differ from the one before: (meter time, a note on what changed).
+std::string SettingsChangeNote(const TmonSettings& a, const TmonSettings& b) {
+    std::string s;
+    auto diff = [&s](const char* what, double x, double y) {
+        if (std::fabs(x - y) > 1e-9) {
+            char buf[96];
+            std::snprintf(buf, sizeof buf, "%s%s %g -> %g", s.empty() ? "" : ", ", what, x, y);
+            s += buf;
+        }
+    };
+    diff("Uном ф", a.NominalPhaseVoltage, b.NominalPhaseVoltage);
+    diff("Uном мф", a.NominalLineVoltage, b.NominalLineVoltage);
+    diff("Iном", a.NominalCurrent, b.NominalCurrent);
+    diff("коэффициент трансформации", a.VoltageRatio, b.VoltageRatio);
+    diff("схема", a.InputConfig, b.InputConfig);
+    return s.empty() ? "изменены уставки" : s;
+}
+
+int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
+    TjnReader j;
+    if (OpenJournal(file, j, err)) return 1;
+    const TjnMeter& m = j.Meter();
+    std::string error;
+    int64_t records = 0, waveforms = 0;
+    if (!j.Counts(records, waveforms, error)) {
+        err << error << '\n';
+        return 1;
+    }
+    out << "Журнал: " << file << '\n';
+    out << "Измеритель: " << m.Model << ", заводской номер " << m.FactoryNumber << ", адрес "
+        << m.Address << '\n';
+    out << "Подключение: " << m.Connection << '\n';
+    out << "Программа: qzcli " << m.ProgramVersion << '\n';
+    out << "Начало записи: " << TimeText(m.Started) << '\n';
+    TDateTime first = 0, last = 0;
+    if (j.RecordSpan(first, last, error))
+        out << "Записи 3 с: " << records << ", с " << TimeText(first) << " по " << TimeText(last)
+            << '\n';
+    else if (!error.empty()) {
+        err << error << '\n';
+        return 1;
+    } else
+        out << "Записи 3 с: 0\n";
+    out << "Блоки форм сигналов: " << waveforms << '\n';
+
+    // Gaps: a step of more than one 3-second interval between neighbours.
+    constexpr int kMaxShown = 20;
+    int64_t gaps = 0, missing = 0;
+    TDateTime previous = 0;
+    bool havePrevious = false;
+    std::string shown;
+    const bool walked = j.ForEachRecordTime(
+        [&](int64_t, TDateTime t) {
+            if (havePrevious) {
+                const double seconds = (t - previous) * 86400.0;
+                const int64_t lost = std::llround(seconds / 3.0) - 1;
+                if (lost > 0) {
+                    ++gaps;
+                    missing += lost;
+                    if (gaps <= kMaxShown)
+                        shown += "  после " + TimeText(previous) + " до " + TimeText(t) + ": нет " +
+                                 std::to_string(lost) + " записей\n";
+                }
+            }
+            previous = t;
+            havePrevious = true;
+            return true;
+        },
+        error);
+    if (!walked) {
+        err << error << '\n';
+        return 1;
+    }
+    if (gaps == 0)
+        out << "Пропуски: нет\n";
+    else {
+        out << "Пропуски: " << gaps << " (нет " << missing << " записей)\n" << shown;
+        if (gaps > kMaxShown) out << "  и ещё " << (gaps - kMaxShown) << '\n';
+    }
+
+    // Setting changes: every settings answer that differs from the one before it.
+    std::vector<uint8_t> before;
+    TmonSettings beforeSettings;
+    int changes = 0;
+    std::string changeLines;
+    if (!j.ForEachAnswer(
+            [&](const TjnAnswerView& a) {
+                if (a.Kind != TjnAnswerKind::Settings) return true;
+                std::vector<uint8_t> now(a.Data, a.Data + a.Size);
+                TmonSettings s;
+                DecodeSettings(a.Data, a.Size, s);
+                if (!before.empty() && now != before) {
+                    ++changes;
+                    changeLines += "  " + TimeText(a.MeterTime) + ": " +
+                                   SettingsChangeNote(beforeSettings, s) + "\n";
+                }
+                before.swap(now);
+                beforeSettings = s;
+                return true;
+            },
+            error)) {
+        err << error << '\n';
+        return 1;
+    }
+    out << "Изменения настроек: " << (changes ? std::to_string(changes) : "нет") << '\n'
+        << changeLines;
+    return 0;
+}
+
+int ExportCsv(TjnReader& j, const std::string& target, TDateTime from, TDateTime to, bool harmonics,
+              const TmonCsvOptions& options, std::ostream& err, int64_t& lines) {
+    const bool neutral = ModelHasNeutral(j.Meter().ModelIndex);
+    std::string error;
+    TjnOutFile file;
+    if (!file.Open(target, error)) {
+        err << error << '\n';
+        return 1;
+    }
+    std::string line = "Время;";
+    TmonData3sec sample;
+    ForEachRecordField(sample, harmonics, [&](const char* name, const double*, int n) {
+        if (std::strcmp(name, "Time") == 0) return;
+        for (int i = 0; i < n; ++i)
+            line += Label(name, n, i) + ";";
+    });
+    line += "\r\n";
+    file.Write(Utf8ToCp1251(line));
+
+    TjnDecoder decoder(j);
+    TmonData3sec d;
+    bool ok = true;
+    lines = 0;
+    const bool walked = j.ForEachRecord(
+        from, to,
+        [&](const TjnRecordView& r) {
+            if (!decoder.Decode(r, d, error)) return ok = false;
+            line =
+                options.FormatDateTime ? options.FormatDateTime(d.Time) : FormatCsvDateTime(d.Time);
+            line += ';';
+            ForEachRecordField(d, harmonics, [&](const char* name, const double* v, int n) {
+                if (std::strcmp(name, "Time") == 0) return;
+                for (int i = 0; i < n; ++i) {
+                    if (neutral || !IsNeutralCell(name, n, i))
+                        line += FormatGeneral15(v[i], options.DecimalSeparator);
+                    line += ';';
+                }
+            });
+            line += "\r\n";
+            // Digits, separators and the date: the same bytes in code page 1251.
+            file.Write(line);
+            ++lines;
+            return true;
+        },
+        error);
+    if (!walked || !ok || !file.Commit(error)) {
+        err << error << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool ParseCliTime(const std::string& text, TDateTime& out) {
+    TDateTimeParts p;
+    char tail = 0;
+    int n = std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &p.Year, &p.Month, &p.Day, &p.Hour,
+                        &p.Minute, &p.Second, &tail);
+    if (n < 3 || n == 7) {
+        p = TDateTimeParts();
+        n = std::sscanf(text.c_str(), "%d.%d.%d %d:%d:%d%c", &p.Day, &p.Month, &p.Year, &p.Hour,
+                        &p.Minute, &p.Second, &tail);
+        if (n < 3 || n == 7) return false;
+    }
+    return TryEncodeDateTime(p, out);
+}
+
+bool IsJournalCommand(const std::string& command) {
+    return command == "info" || command == "export";
+}
+
+std::string CliJournalHelpText() {
+    return "\n"
+           "  qzcli poll ... --record FILE\n"
+           "      вести журнал записи: каждая 3-секундная запись, каждый блок формы сигнала\n"
+           "      и каждый ответ с настройками сохраняются в новом файле FILE (SQLite)\n"
+           "\n"
+           "  qzcli info FILE\n"
+           "      измеритель, время начала и конца, число записей и блоков, пропуски,\n"
+           "      изменения настроек\n"
+           "\n"
+           "  qzcli export FILE (--csv OUT [--harmonics] | --comtrade DIR [--samples N])\n"
+           "              [--from T] [--to T]\n"
+           "      --csv: одна строка на запись, величины как у poll --json (--harmonics:\n"
+           "      и таблицы гармоник); --comtrade: каждый блок формы сигнала парой .cfg/.dat\n"
+           "      (IEEE C37.111-1999, ASCII), N отсчётов на период (по умолчанию 64);\n"
+           "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\".\n";
+}
+
+int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                      const TmonCsvOptions& csv) {
+    if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Usage(err, "Не задан файл журнала");
+    const std::string& file = args[1];
+    if (args[0] == "info") {
+        if (args.size() > 2) return Usage(err, "Неизвестный параметр: " + args[2]);
+        return RunInfo(file, out, err);
+    }
+    std::string csvOut, folder;
+    TDateTime from = kjnAnyTimeFrom, to = kjnAnyTimeTo;
+    bool harmonics = false;
+    TjnComtradeOptions comtrade;
+    for (size_t i = 2; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--harmonics") {
+            harmonics = true;
+            continue;
+        }
+        if (i + 1 >= args.size()) return Usage(err, "Не задано значение для " + a);
+        const std::string& v = args[++i];
+        if (a == "--csv") {
+            csvOut = v;
+        } else if (a == "--comtrade") {
+            folder = v;
+        } else if (a == "--from" || a == "--to") {
+            if (!ParseCliTime(v, a == "--from" ? from : to))
+                return Usage(err, "Неверное время: " + v);
+        } else if (a == "--samples") {
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (!end || *end || n < 1 || n > 100000)
+                return Usage(err, "Неверное число отсчётов на период: " + v);
+            comtrade.SamplesPerPeriod = int(n);
+        } else {
+            return Usage(err, "Неизвестный параметр: " + a);
+        }
+    }
+    if (csvOut.empty() == folder.empty()) return Usage(err, "Укажите либо --csv, либо --comtrade");
+    if (from > to) return Usage(err, "Время --from позже времени --to");
+    TjnReader j;
+    if (OpenJournal(file, j, err)) return 1;
+    if (!csvOut.empty()) {
+        int64_t lines = 0;
+        const int rc = ExportCsv(j, csvOut, from, to, harmonics, csv, err, lines);
+        if (rc == 0) err << "Записей: " << lines << ", файл " << csvOut << '\n';
+        return rc;
+    }
+    int64_t written = 0;
+    std::string error;
+    if (!ExportComtrade(j, folder, from, to, comtrade, written, error)) {
+        err << error << '\n';
+        return 1;
+    }
+    err << "Блоков: " << written << ", папка " << folder << '\n';
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recording while polling
+
+TCliRecording::TCliRecording(TmonSharedStorage& storage, IExchangeListener* next)
+    : FWriter(std::make_unique<TjnWriter>()),
+      FRecorder(std::make_unique<TjnRecorder>(*FWriter, storage, next)) {}
+
+TCliRecording::~TCliRecording() = default;
+
+IExchangeListener* TCliRecording::Listener() {
+    return FRecorder.get();
+}
+
+bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {
+    TjnMeter m;
+    if (const TccnCustomDevice* d = c.CustomDevice()) {
+        m.DeviceType = int32_t(d->DeviceType());
+        m.ModelIndex = ModelIndexOfDeviceTypeValue(m.DeviceType);
+        if (m.DeviceType >= 0 && m.DeviceType < DeviceTypeCount)
+            m.Model = DeviceTypeNames[m.DeviceType];
+        m.FactoryNumber = d->FactoryNum();
+    }
+    if (const auto* p = dynamic_cast<const TccnKavrenProtocol*>(c.CustomDeviceProtocol()))
+        m.Address = p->DeviceAddress();
+    if (const TccnCustomConMode* mode = c.CustomConMode()) {
+        m.Connection = ConModeTypeNames[mode->ConModeType()];
+        const std::string summary = ConModeSummary(c);
+        if (!summary.empty()) m.Connection += " (" + summary + ")";
+    }
+    m.ProgramVersion = QZ_VERSION_STRING;
+    m.Started = NowDateTime();
+    FFileName = fileName;
+    return FWriter->Create(fileName, m, error);
+}
+
+void TCliRecording::OnFailure(std::function<void()> stop) {
+    FRecorder->OnFailure = [stop](const std::string&) {
+        if (stop) stop();
+    };
+}
+
+std::string TCliRecording::Finish() {
+    std::string error = FRecorder->Error();
+    std::string closeError;
+    if (!FWriter->Close(closeError) && error.empty()) error = closeError;
+    return error.empty() ? std::string() : "Ошибка записи журнала " + FFileName + ": " + error;
+}
+
+} // namespace qz
