@@ -54,7 +54,10 @@ std::string CliHelpText() {
            "      (в DIR или в папку документов); --signal: читать и формы сигналов,\n"
            "      последний блок попадает в файл CSV;\n"
            "      --demo: встроенный имитатор измерителя на 127.0.0.1.\n"
-           "      Модели: qz2, qz2m, qz2c, qz2a, qz2am, qz2ac. Ctrl-C останавливает опрос.\n";
+           "      Модели: qz2, qz2m, qz2c, qz2a, qz2am, qz2ac. Ctrl-C останавливает опрос.\n"
+           "\n"
+           "  qzcli --version\n"
+           "      версия программы\n";
 }
 
 bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::string& error) {
@@ -66,6 +69,10 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
     const std::string& cmd = args[0];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         out.Command = TCliOptions::TCommand::Help;
+        return true;
+    }
+    if (cmd == "--version" || cmd == "-V") {
+        out.Command = TCliOptions::TCommand::Version;
         return true;
     }
     if (cmd == "connections")

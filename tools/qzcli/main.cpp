@@ -1,6 +1,8 @@
 // qzcli: the monitor's exchange without a window.
 #include "tools/qzcli/CliRun.h"
 
+#include "common/ProgramVersion.h"
+
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
@@ -19,6 +21,9 @@ int main(int argc, char** argv) {
     switch (options.Command) {
     case TCliOptions::TCommand::Help:
         std::cout << CliHelpText();
+        return 0;
+    case TCliOptions::TCommand::Version:
+        std::cout << ProgramVersionText("qzcli");
         return 0;
     case TCliOptions::TCommand::Connections:
         return RunConnections(options, std::cout, std::cerr);
