@@ -4,7 +4,9 @@
 //   qzmonitor poll comN model factory [/start]   a meter on a COM port, polled at once with /start
 //   qzmonitor --demo                       a simulated meter on loopback, polled at once
 //   qzmonitor --demo --screenshots DIR     the demo, PNGs of the window after two records
+//   qzmonitor --help | --version           answered without a display
 #include "channel/LCAObject.h"
+#include "common/ProgramVersion.h"
 #include "connection/ui/CcnConnectionListUI.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
@@ -50,9 +52,24 @@ bool WriteScreenshots(qz::TForm1& w, const QString& folder) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // QApplication opens the display at once and ends the program without one, so the
+    // requests that need no window are answered first.
+    switch (qz::FindInfoRequest(std::vector<std::string>(argv + (argc > 0), argv + argc))) {
+    case qz::TmonInfoRequest::Help:
+        std::fputs(qz::MonitorHelpText().c_str(), stdout);
+        return 0;
+    case qz::TmonInfoRequest::Version:
+        std::fputs(qz::ProgramVersionText("qzmonitor").c_str(), stdout);
+        return 0;
+    case qz::TmonInfoRequest::None:
+        break;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(qz::kmonAppTitle));
     qz::InstallQtTranslations(app); // the toolkit's own texts in the user's language
+    // Lets the desktop match the window to its installed entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.qzmonitor.qzmonitor"));
 
     std::vector<std::string> args;
     for (const QString& a : QApplication::arguments().mid(1))

@@ -51,6 +51,46 @@ std::unique_ptr<TccnConnection> MakeConnection(int modelIndex, int32_t factoryNu
 
 } // namespace
 
+TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--screenshots")
+            ++i;
+        else if (a == "--help" || a == "-h")
+            return TmonInfoRequest::Help;
+        else if (a == "--version" || a == "-V")
+            return TmonInfoRequest::Version;
+    }
+    return TmonInfoRequest::None;
+}
+
+std::string MonitorHelpText() {
+    std::string models;
+    for (int i = 0; i < kQZ2ModelCount; ++i) {
+        models += i ? ", " : "";
+        models += QZ2Model(i).CmdLineName;
+        if (i == ModelIndexOfName("qz2m")) models += " (qz2+)"; // ParsePollArguments takes both
+    }
+    return "qzmonitor — монитор трёхфазных измерителей показателей качества электроэнергии.\n"
+           "\n"
+           "  qzmonitor\n"
+           "      окно с подключением, выбранным в прошлый раз\n"
+           "  qzmonitor poll COMn МОДЕЛЬ ЗАВОДСКОЙ_НОМЕР [/start]\n"
+           "      измеритель на COM-порту (115200 бит/с); /start: сразу начать опрос.\n"
+           "      Модели: " +
+           models +
+           "\n"
+           "  qzmonitor --demo [--screenshots ПАПКА]\n"
+           "      встроенный имитатор измерителя на 127.0.0.1, опрос начинается сразу;\n"
+           "      --screenshots: снимки окна после двух записей в ПАПКУ, затем выход\n"
+           "  qzmonitor --help | --version\n"
+           "      эта справка | версия программы\n"
+           "\n"
+           "Порт COMn — это /dev/ttyS(n-1) (COM33.. /dev/ttyUSB*, COM65.. /dev/ttyACM*),\n"
+           "если ссылка ~/.local/share/VQ/ports/comN не указывает другое устройство.\n"
+           "Для доступа к последовательным портам пользователь должен входить в группу dialout.\n";
+}
+
 std::optional<TmonPollArguments> ParsePollArguments(const std::vector<std::string>& args) {
     auto arg = [&args](size_t i) { return i < args.size() ? args[i] : std::string(); };
     if (Lower(arg(0)) != "poll") return std::nullopt;

@@ -23,6 +23,17 @@ struct TmonPollArguments {
 // line is then ignored silently.
 std::optional<TmonPollArguments> ParsePollArguments(const std::vector<std::string>& args);
 
+// --help and --version are answered before the window system is touched, so that they work
+// on a machine without a display (a package check, a terminal over ssh).
+enum class TmonInfoRequest { None, Help, Version };
+
+// The first --help (-h) or --version (-V) among the arguments; the value after --screenshots
+// is a folder name, never a request.
+TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args);
+
+// The text of `qzmonitor --help`.
+std::string MonitorHelpText();
+
 // A connection (outside any list) to a meter of the model on COMn at 115200 baud through the
 // direct RS-232 mode; the protocol address is the factory number kept to 16 bits.
 std::unique_ptr<TccnConnection> MakeCommandLineConnection(int modelIndex, int32_t factoryNumber,

@@ -61,6 +61,7 @@ Replay:
 Other:
   --log FILE            log every request and answer (hex) to FILE
   --help                this text
+  --version             the program's version
 
 Stop with Ctrl+C or SIGTERM.
 )";
@@ -90,8 +91,9 @@ bool ParseDateTime(const std::string& s, TDateTime& out) {
 } // namespace
 
 bool ParseSimArgs(const std::vector<std::string>& args, TSimOptions& out, bool& help,
-                  std::string& error) {
+                  std::string& error, bool* version) {
     help = false;
+    if (version) *version = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& v) {
@@ -116,6 +118,8 @@ bool ParseSimArgs(const std::vector<std::string>& args, TSimOptions& out, bool& 
         long n = 0;
         if (a == "--help" || a == "-h") {
             help = true;
+        } else if ((a == "--version" || a == "-V") && version) {
+            *version = true;
         } else if (a == "--model") {
             if (!value(v)) return false;
             const int m = ModelIndexOfName(v);

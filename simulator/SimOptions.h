@@ -34,8 +34,9 @@ struct TSimOptions {
 std::string SimHelpText();
 
 // Parses the arguments after the program name. Returns false with a message in `error` for
-// a wrong argument; `help` is set for --help.
+// a wrong argument; `help` is set for --help, and `*version` for --version (a caller that
+// passes no flag does not take --version).
 bool ParseSimArgs(const std::vector<std::string>& args, TSimOptions& out, bool& help,
-                  std::string& error);
+                  std::string& error, bool* version = nullptr);
 
 } // namespace qz

@@ -3,6 +3,7 @@
 
 #include "connection/CcnConnectionClasses.h"
 #include "connection/CcnConnectionList.h"
+#include "protocol/QZ2Models.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,38 @@ TEST(PollArguments, ConnectionOnTheComPort) {
     ASSERT_TRUE(tm);
     EXPECT_EQ(tm->TCPIPInterface().IpPort(), 4001);
     EXPECT_EQ(t->CustomDevice()->DeviceType(), dtQZ2M);
+}
+
+TEST(InfoRequest, FoundAnywhereButNeverInTheScreenshotsFolder) {
+    EXPECT_EQ(FindInfoRequest({}), TmonInfoRequest::None);
+    EXPECT_EQ(FindInfoRequest({"poll", "com1", "qz2", "5", "/start"}), TmonInfoRequest::None);
+    EXPECT_EQ(FindInfoRequest({"--help"}), TmonInfoRequest::Help);
+    EXPECT_EQ(FindInfoRequest({"-h"}), TmonInfoRequest::Help);
+    EXPECT_EQ(FindInfoRequest({"--demo", "--version"}), TmonInfoRequest::Version);
+    EXPECT_EQ(FindInfoRequest({"-V"}), TmonInfoRequest::Version);
+    // The first request wins.
+    EXPECT_EQ(FindInfoRequest({"--version", "--help"}), TmonInfoRequest::Version);
+    // A folder that happens to be called --help is a folder.
+    EXPECT_EQ(FindInfoRequest({"--demo", "--screenshots", "--help"}), TmonInfoRequest::None);
+    EXPECT_EQ(FindInfoRequest({"--screenshots", "--help", "--version"}), TmonInfoRequest::Version);
+    EXPECT_EQ(FindInfoRequest({"--screenshots"}), TmonInfoRequest::None);
+    // Only whole arguments count.
+    EXPECT_EQ(FindInfoRequest({"--helpme", "--version=1", "help"}), TmonInfoRequest::None);
+}
+
+TEST(InfoRequest, HelpNamesEveryModelThePollLineTakes) {
+    const std::string help = MonitorHelpText();
+    for (int i = 0; i < kQZ2ModelCount; ++i) {
+        const std::string name = QZ2Model(i).CmdLineName;
+        EXPECT_NE(help.find(" " + name), std::string::npos) << name;
+        auto a = ParsePollArguments({"poll", "com1", name, "1"});
+        ASSERT_TRUE(a) << name;
+        EXPECT_EQ(a->ModelIndex, i);
+    }
+    EXPECT_NE(help.find("qz2+"), std::string::npos);
+    for (const char* sw :
+         {"poll", "/start", "--demo", "--screenshots", "--help", "--version", "dialout"})
+        EXPECT_NE(help.find(sw), std::string::npos) << sw;
 }
 
 } // namespace

@@ -37,8 +37,22 @@ TEST(SimOptions, DefaultsAndHelp) {
     const std::string text = SimHelpText();
     for (const char* sw : {"--listen", "--pty", "--garbage", "--bad-check", "--status",
                            "--signal-status", "--silent-after", "--close-after", "--baud", "--log",
-                           "--model", "--address", "--truncate-first"})
+                           "--model", "--address", "--truncate-first", "--version"})
         EXPECT_NE(text.find(sw), std::string::npos) << sw;
+}
+
+TEST(SimOptions, VersionOnlyForACallerThatAsksForIt) {
+    TSimOptions o;
+    bool help = true, version = false;
+    std::string err;
+    ASSERT_TRUE(ParseSimArgs({"--model", "qz2m", "--version"}, o, help, err, &version)) << err;
+    EXPECT_TRUE(version);
+    EXPECT_FALSE(help);
+    ASSERT_TRUE(ParseSimArgs({"--model", "qz2m"}, o, help, err, &version)) << err;
+    EXPECT_FALSE(version);
+    // The simulator inside a test or a demo has no version to print: --version is refused.
+    EXPECT_FALSE(ParseSimArgs({"--version"}, o, help, err));
+    EXPECT_FALSE(err.empty());
 }
 
 TEST(SimOptions, RejectsWrongArguments) {

@@ -69,7 +69,10 @@ std::string CliHelpText() {
            "  Код завершения poll: 0 — опрос закончен (--count или Ctrl-C); 1 — обмен с\n"
            "  измерителем прервался ошибкой или файл CSV не удалось записать (опрос\n"
            "  останавливается сразу, причина выводится в stderr); 2 — неверные параметры\n"
-           "  или подключение, которое нельзя использовать.\n";
+           "  или подключение, которое нельзя использовать.\n"
+           "\n"
+           "  qzcli --version\n"
+           "      версия программы\n";
 }
 
 bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::string& error) {
@@ -81,6 +84,10 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
     const std::string& cmd = args[0];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         out.Command = TCliOptions::TCommand::Help;
+        return true;
+    }
+    if (cmd == "--version" || cmd == "-V") {
+        out.Command = TCliOptions::TCommand::Version;
         return true;
     }
     if (cmd == "connections")

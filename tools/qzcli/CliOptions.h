@@ -8,7 +8,7 @@
 namespace qz {
 
 struct TCliOptions {
-    enum class TCommand { None, Help, Connections, Poll };
+    enum class TCommand { None, Help, Version, Connections, Poll };
     TCommand Command = TCommand::None;
 
     // Both commands.

@@ -2,6 +2,8 @@
 #include "tools/qzcli/CliJournal.h"
 #include "tools/qzcli/CliRun.h"
 
+#include "common/ProgramVersion.h"
+
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
@@ -23,6 +25,9 @@ int main(int argc, char** argv) {
     switch (options.Command) {
     case TCliOptions::TCommand::Help:
         std::cout << CliHelpText() << CliJournalHelpText();
+        return 0;
+    case TCliOptions::TCommand::Version:
+        std::cout << ProgramVersionText("qzcli");
         return 0;
     case TCliOptions::TCommand::Connections:
         return RunConnections(options, std::cout, std::cerr);

@@ -5,6 +5,7 @@
 #include "simulator/MeterSimulator.h"
 #include "simulator/SimOptions.h"
 
+#include "common/ProgramVersion.h"
 #include "protocol/QZ2Models.h"
 
 #include <chrono>
@@ -22,14 +23,18 @@ void OnSignal(int) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     qz::TSimOptions opt;
-    bool help = false;
+    bool help = false, version = false;
     std::string error;
-    if (!qz::ParseSimArgs(args, opt, help, error)) {
+    if (!qz::ParseSimArgs(args, opt, help, error, &version)) {
         std::fprintf(stderr, "qzsim: %s\n(see qzsim --help)\n", error.c_str());
         return 2;
     }
     if (help) {
         std::fputs(qz::SimHelpText().c_str(), stdout);
+        return 0;
+    }
+    if (version) {
+        std::fputs(qz::ProgramVersionText("qzsim").c_str(), stdout);
         return 0;
     }
 #ifdef QZ_WITH_JOURNAL

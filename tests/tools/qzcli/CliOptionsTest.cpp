@@ -46,6 +46,9 @@ TEST(CliOptions, AcceptsTheThreeWaysToNameAMeter) {
     EXPECT_TRUE(o.Text);
     ASSERT_TRUE(Parse({"--help"}, o, e));
     EXPECT_EQ(o.Command, TCliOptions::TCommand::Help);
+    ASSERT_TRUE(Parse({"--version"}, o, e));
+    EXPECT_EQ(o.Command, TCliOptions::TCommand::Version);
+    EXPECT_NE(CliHelpText().find("--version"), std::string::npos);
 }
 
 TEST(CliOptions, RefusesWhatItCannotTake) {
@@ -66,6 +69,7 @@ TEST(CliOptions, RefusesWhatItCannotTake) {
         {"poll", "--demo", "--count", "0"},
         {"poll", "--demo", "--count", "99999999999999999999999"},
         {"connections", "--json"},
+        {"poll", "--demo", "--version"}, // a command's options hold no version request
     };
     for (const auto& args : bad) {
         TCliOptions o;
