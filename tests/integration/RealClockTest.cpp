@@ -49,6 +49,7 @@ TEST_F(RealClock, OneTimeAndOneRecordRequestPerIntervalWaveformsAtMostOncePerSec
     auto conn = TcpConnection(dtQZ2M, sim.port());
     TSigExperiment* exp = nullptr;
     ASSERT_EQ(ExpCreate(&exp, "signal", 0), 0);
+    exp->ChannelMask = 0x3F; // the phase voltages and currents: a mask of 0 asks for nothing
 
     const size_t records = 5; // the first interval is partial: four whole ones after it
     TRecorder rec, sigRec;

@@ -88,7 +88,9 @@ void WriteJournal(const std::string& file, int records, bool close = true,
         const std::vector<uint8_t> wf = meter.WaveformData(0xFF, 2, SecondsOf(t));
         ASSERT_TRUE(w.AddWaveform(t, t, 0xFF, 2, wf.data(), wf.size(), e)) << e;
     }
-    if (close) ASSERT_TRUE(w.Close(e)) << e;
+    if (close) {
+        ASSERT_TRUE(w.Close(e)) << e;
+    }
 }
 
 } // namespace

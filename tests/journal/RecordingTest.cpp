@@ -172,7 +172,9 @@ std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, 
     EXPECT_TRUE(recorder.Error().empty()) << recorder.Error();
     if (recorded) *recorded = recorder.Waveforms();
     std::string e;
-    if (writer.IsOpen()) EXPECT_TRUE(writer.Close(e)) << e;
+    if (writer.IsOpen()) {
+        EXPECT_TRUE(writer.Close(e)) << e;
+    }
     std::lock_guard<std::mutex> lock(printer.M);
     return printer.Lines;
 }
