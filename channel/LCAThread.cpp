@@ -77,6 +77,10 @@ TPhysicoLine::TPhysicoLine(TLCAThread* thread, int32_t serial) : Thread(thread),
     Tags[enRead] = {this, enRead};
     Tags[enTimer] = {this, enTimer};
     Tags[enConnect] = {this, enConnect};
+    // The loop handles a transfer's end as soon as Advance reports it; the blocks need not
+    // set their flags for that (only a transfer that fails to start sets one by hand).
+    WriteOverlapped.SetQuietCompletion(true);
+    ReadOverlapped.SetQuietCompletion(true);
 }
 
 TPhysicoLine::~TPhysicoLine() {
@@ -259,11 +263,14 @@ void TPhysicoLine::ArmTimer(uint32_t ms) {
     // A zero value would disarm the timer; a zero time-out must expire at once instead.
     if (ms == 0) spec.it_value.tv_nsec = 1;
     timerfd_settime(TimerFd, 0, &spec, nullptr);
+    TimerArmed = true;
 }
 
 void TPhysicoLine::DisarmTimer() {
+    if (!TimerArmed) return;
     itimerspec spec{};
-    timerfd_settime(TimerFd, 0, &spec, nullptr);
+    timerfd_settime(TimerFd, 0, &spec, nullptr); // also clears an expiry not yet read
+    TimerArmed = false;
 }
 
 void TPhysicoLine::StartIO() {
@@ -286,14 +293,16 @@ void TPhysicoLine::StartIO() {
         return;
     }
     k.State = k.Direction == 0 ? TLCACommand::stWriting : TLCACommand::stReading;
-    ArmTimer(k.TimeoutMs);
     // A write usually goes out at once and an answer may already be waiting: finish such a
-    // transfer now instead of after another turn of the wait. The line is then served again
-    // before the worker waits (the task may have ended, or must reconnect and start anew).
+    // transfer now instead of after another turn of the wait, without arming its time-out.
+    // The line is then served again before the worker waits (the task may have ended, or
+    // must reconnect and start anew).
     if (Block(k.Direction).Advance()) {
         HandleSignal(k.Direction == 0 ? enWrite : enRead);
         Thread->ServeAgain = true;
+        return;
     }
+    ArmTimer(k.TimeoutMs);
 }
 
 void TPhysicoLine::AbortCurrent() {

@@ -108,6 +108,7 @@ private:
     void Watch(const TPCACustom::TConnectWait& wait);
     void Unwatch();
     int ConnectFd = -1; // the descriptor a connect waits for, in the worker's epoll set
+    bool TimerArmed = false;
     TOverlapped& Block(uint8_t direction) {
         return direction == 0 ? WriteOverlapped : ReadOverlapped;
     }

@@ -67,28 +67,50 @@ bool TOverlapped::Start(TDir dir, int fd, uint8_t* buf, uint32_t count, uint32_t
         error_ = errno;
         return false;
     }
-    epoll_event ev{};
-    ev.events = dir == TDir::Read ? EPOLLIN : EPOLLOUT;
-    ev.data.fd = fd;
-    if (epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
-        if (errno != EEXIST || epoll_ctl(epfd_, EPOLL_CTL_MOD, fd, &ev) != 0) {
+    dir_ = dir;
+    fd_ = fd;
+    // A descriptor seen for the first time is put into the set at once, which also tells
+    // whether it can be waited on at all. One that was waited on before joins the set only
+    // when the transfer does not complete at once: most transfers on a socket do.
+    if (fd != pollableFd_) {
+        if (!Attach()) {
             error_ = errno;
             return false;
         }
+        pollableFd_ = fd;
     }
-    attached_ = true;
     ResetEvent();
-    dir_ = dir;
-    fd_ = fd;
     buf_ = buf;
     count_ = count;
     ms_ = ms;
     useSend_ = true;
-    isTty_ = isatty(fd) == 1;
+    ttyKnown_ = false;
     state_ = TState::Pending;
     if (dir == TDir::Write && ms > 0) ArmTimer(ms);
-    Advance();
+    if (!Advance() && !attached_ && !Attach()) {
+        error_ = errno;
+        Finish(TState::Failed);
+    }
     return true;
+}
+
+bool TOverlapped::Attach() {
+    epoll_event ev{};
+    ev.events = dir_ == TDir::Read ? EPOLLIN : EPOLLOUT;
+    ev.data.fd = fd_;
+    if (epoll_ctl(epfd_, EPOLL_CTL_ADD, fd_, &ev) != 0) {
+        if (errno != EEXIST || epoll_ctl(epfd_, EPOLL_CTL_MOD, fd_, &ev) != 0) return false;
+    }
+    attached_ = true;
+    return true;
+}
+
+bool TOverlapped::IsTty() {
+    if (!ttyKnown_) {
+        isTty_ = isatty(fd_) == 1;
+        ttyKnown_ = true;
+    }
+    return isTty_;
 }
 
 bool TOverlapped::Advance() {
@@ -111,8 +133,8 @@ bool TOverlapped::AdvanceRead() {
             if (ms_ == 0) break;
             continue;
         }
-        if (n == 0 && isTty_ && !HungUp()) break; // a terminal in VMIN 0 mode: no data yet
-        if (n == 0) {                             // end of file: the peer closed
+        if (n == 0 && IsTty() && !HungUp()) break; // a terminal in VMIN 0 mode: no data yet
+        if (n == 0) {                              // end of file: the peer closed
             Finish(TState::Done);
             return true;
         }
@@ -176,7 +198,7 @@ void TOverlapped::Finish(TState state) {
     Detach();
     DisarmTimer();
     state_ = state;
-    Signal();
+    if (!quietCompletion_) Signal();
 }
 
 void TOverlapped::Detach() {
@@ -193,12 +215,14 @@ void TOverlapped::ArmTimer(uint32_t ms) {
     its.it_value.tv_sec = ms / 1000;
     its.it_value.tv_nsec = long(ms % 1000) * 1000000L;
     timerfd_settime(timerFd_, 0, &its, nullptr); // also clears an expiry not yet read
+    timerArmed_ = true;
 }
 
 void TOverlapped::DisarmTimer() {
-    if (timerFd_ < 0) return;
+    if (timerFd_ < 0 || !timerArmed_) return;
     itimerspec its{};
-    timerfd_settime(timerFd_, 0, &its, nullptr);
+    timerfd_settime(timerFd_, 0, &its, nullptr); // also clears an expiry not yet read
+    timerArmed_ = false;
 }
 
 bool TOverlapped::TimerExpired() {
@@ -237,15 +261,18 @@ void TOverlapped::Signal() {
     do {
         n = write(eventFd_, &one, sizeof one);
     } while (n < 0 && errno == EINTR);
+    flagWritten_ = true;
 }
 
 void TOverlapped::ResetEvent() {
-    if (eventFd_ < 0) return;
+    // Only Signal sets the flag, so there is nothing to clear when it has not run since.
+    if (eventFd_ < 0 || !flagWritten_) return;
     uint64_t v;
     ssize_t n;
     do {
         n = read(eventFd_, &v, sizeof v);
     } while (n < 0 && errno == EINTR);
+    flagWritten_ = false;
 }
 
 bool TOverlapped::IsSignalled() const {
@@ -262,7 +289,7 @@ bool TOverlapped::Wait(int timeoutMs, int abortFd) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
-        Advance();
+        if (Advance() && quietCompletion_) return true; // ended, without setting the flag
         if (IsSignalled()) return true;
         int wait = -1;
         if (timeoutMs >= 0) {

@@ -53,6 +53,11 @@ public:
     // Aborts a pending transfer: its result fails and the flag is set. No effect otherwise.
     void Cancel();
 
+    // Quiet completion: the end of a transfer does not set the flag. For a caller that acts
+    // on Advance()'s result at once (a wait loop that starts a transfer and handles its end
+    // as soon as Advance reports it), which then saves the flag's two system calls.
+    void SetQuietCompletion(bool quiet) { quietCompletion_ = quiet; }
+
     // The signalled flag by hand.
     void Signal();
     void ResetEvent();
@@ -74,6 +79,8 @@ private:
     enum class TDir { Read, Write };
 
     bool Start(TDir dir, int fd, uint8_t* buf, uint32_t count, uint32_t ms);
+    bool Attach();
+    bool IsTty();
     void Finish(TState state);
     void Detach();
     void ArmTimer(uint32_t ms);
@@ -94,6 +101,11 @@ private:
     bool attached_ = false;
     bool useSend_ = true;
     bool isTty_ = false;
+    bool ttyKnown_ = false; // isTty_ is looked up when a read first needs it
+    int pollableFd_ = -1;   // the last descriptor that could be put into the set
+    bool timerArmed_ = false;
+    bool flagWritten_ = false; // the eventfd holds a count that ResetEvent must read
+    bool quietCompletion_ = false;
     uint8_t* buf_ = nullptr;
     uint32_t count_ = 0;
     uint32_t done_ = 0;

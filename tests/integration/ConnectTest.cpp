@@ -181,6 +181,28 @@ TEST(Connect, OtherLinesAndRequestsAreServedWhileALineConnects) {
     LCAFinalize();
 }
 
+TEST(Connect, ClosingAChannelWhoseLineConnectsEndsTheConnectAndItsTask) {
+    TDeafListener deaf;
+    ASSERT_TRUE(deaf.Deaf());
+    LCAInitialize();
+    int32_t error = -1;
+    const TLCAHandle h = LCAOpen(TcpLine(deaf.Port()), error);
+    ASSERT_EQ(error, 0);
+    TEvent ended(true);
+    uint32_t done = 77;
+    char buf[4];
+    ASSERT_EQ(LCARead(buf, sizeof buf, done, &ended, 60000, h), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the line connects
+    EXPECT_FALSE(ended.IsSet());
+    const auto t = Clock::now();
+    EXPECT_EQ(LCAClose(h), 0);
+    EXPECT_TRUE(ended.Wait(kEndsWithinMs));
+    std::cout << "close during a TCP connect: done after " << MsSince(t) << " ms\n";
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(LCAGetLastError(h), 3) << "the channel is gone";
+    LCAFinalize();
+}
+
 TEST(Connect, AModemStoppedWhileDiallingIsHungUp) {
     auto line = std::make_shared<TFakeSerialLine>();
     line->SetCTS(true);
