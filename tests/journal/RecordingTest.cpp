@@ -326,6 +326,21 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
         0)
         << err.str();
     EXPECT_EQ(FileLines(part).size(), 4u);
+    // --decimal forces the separator: the same cells, with a point for the comma.
+    const std::string dotted = dir.path + "/dotted.csv";
+    ASSERT_EQ(RunJournalCommand({"export", journal, "--csv", dotted, "--from", from, "--to", to,
+                                 "--decimal", "."},
+                                out, err),
+              0)
+        << err.str();
+    const auto commaLines = FileLines(part), dotLines = FileLines(dotted);
+    ASSERT_EQ(dotLines.size(), commaLines.size());
+    std::string expected = commaLines[1];
+    std::replace(expected.begin(), expected.end(), ',', '.');
+    EXPECT_NE(expected, commaLines[1]);
+    EXPECT_EQ(dotLines[1], expected);
+    EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", dotted, "--decimal", ";"}, out, err),
+              2);
 
     // COMTRADE: each block read back by an independent reader gives the snapshot CSV's
     // waveform cells of the same block.

@@ -255,10 +255,11 @@ std::string CliJournalHelpText() {
            "      измеритель, время начала и конца, число записей и блоков, пропуски,\n"
            "      изменения настроек\n"
            "\n"
-           "  qzcli export FILE (--csv OUT [--harmonics] | --comtrade DIR [--samples N])\n"
-           "              [--from T] [--to T]\n"
+           "  qzcli export FILE (--csv OUT [--harmonics] [--decimal , | .] |\n"
+           "                     --comtrade DIR [--samples N]) [--from T] [--to T]\n"
            "      --csv: одна строка на запись, величины как у poll --json (--harmonics:\n"
-           "      и таблицы гармоник); --comtrade: каждый блок формы сигнала парой .cfg/.dat\n"
+           "      и таблицы гармоник), числа и даты по региональным настройкам, как у\n"
+           "      poll --csv; --comtrade: каждый блок формы сигнала парой .cfg/.dat\n"
            "      (IEEE C37.111-1999, ASCII), N отсчётов на период (по умолчанию 64);\n"
            "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\".\n";
 }
@@ -274,6 +275,7 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     std::string csvOut, folder;
     TDateTime from = kjnAnyTimeFrom, to = kjnAnyTimeTo;
     bool harmonics = false;
+    char decimal = 0;
     TjnComtradeOptions comtrade;
     for (size_t i = 2; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -285,6 +287,10 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
         const std::string& v = args[++i];
         if (a == "--csv") {
             csvOut = v;
+        } else if (a == "--decimal") {
+            if (v != "," && v != ".")
+                return Usage(err, "Неверный десятичный разделитель (ожидается , или .): " + v);
+            decimal = v[0];
         } else if (a == "--comtrade") {
             folder = v;
         } else if (a == "--from" || a == "--to") {
@@ -306,7 +312,9 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     if (OpenJournal(file, j, err)) return 1;
     if (!csvOut.empty()) {
         int64_t lines = 0;
-        const int rc = ExportCsv(j, csvOut, from, to, harmonics, csv, err, lines);
+        TmonCsvOptions options = csv;
+        if (decimal) options.DecimalSeparator = decimal;
+        const int rc = ExportCsv(j, csvOut, from, to, harmonics, options, err, lines);
         if (rc == 0) err << "Записей: " << lines << ", файл " << csvOut << '\n';
         return rc;
     }

@@ -1,5 +1,6 @@
 // qzcli: the monitor's exchange without a window.
 #include "tools/qzcli/CliJournal.h"
+#include "tools/qzcli/CliLocale.h"
 #include "tools/qzcli/CliRun.h"
 
 #include "common/ProgramVersion.h"
@@ -15,7 +16,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     // The commands that read a journal have arguments of their own.
     if (!args.empty() && IsJournalCommand(args[0]))
-        return RunJournalCommand(args, std::cout, std::cerr);
+        return RunJournalCommand(args, std::cout, std::cerr,
+                                 CsvOptionsOf(TCliLocale::FromEnvironment()));
     TCliOptions options;
     std::string error;
     if (!ParseCliArgs(args, options, error)) {
