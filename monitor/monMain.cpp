@@ -230,9 +230,7 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     FWakeNotifier = new QSocketNotifier(FWakeFd, QSocketNotifier::Read, this);
     connect(FWakeNotifier, &QSocketNotifier::activated, this, [this] { DrainCalls(); });
     BuildForm();
-    // The form opens in the middle of the screen it is shown on.
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(); // again once shown, when the window manager's frame is known
     FormCreate();
     qApp->installEventFilter(this);
 }
@@ -928,6 +926,22 @@ void TForm1::FormClose() {
     // The list is stored after each use of the dialog; a list that never loaded must not
     // replace the stored value here.
     SaveSettingsFile();
+}
+
+void TForm1::CentreOnScreen() {
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect target(QPoint(), frameGeometry().size());
+    target.moveCenter(screen->availableGeometry().center());
+    move(target.topLeft()); // a window's position is that of its frame
+}
+
+void TForm1::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (FCentred) return;
+    FCentred = true;
+    // The frame's size arrives from the window manager after the window is mapped.
+    QTimer::singleShot(100, this, [this] { CentreOnScreen(); });
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
