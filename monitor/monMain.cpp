@@ -7,6 +7,7 @@
 #include "monitor/monSpectrum.h"
 #include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
+#include "settings/cmnPortAccess.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -846,6 +847,11 @@ void TForm1::HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
         std::string text = deviceStatus != 0
                                ? DeviceStatusText(deviceStatus & 0xFFFF)
                                : (FMainThread ? FMainThread->GetErrorText() : std::string());
+        // A serial port the account may not open: the device and the cure beside the code's text.
+        if (deviceStatus == 0) {
+            const std::string detail = PortAccessDetail(errorCode, FConnection);
+            if (!detail.empty()) text += "\r\n\r\n" + detail;
+        }
         ShowMessage(kCaptionError, TmonMessageIcon::Error, kmonMsgExchangeError + text);
     }
     Retire(std::move(FMainThread));
