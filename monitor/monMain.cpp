@@ -7,6 +7,7 @@
 #include "monitor/monSpectrum.h"
 #include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
+#include "settings/cmnPortAccess.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -230,9 +231,7 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     FWakeNotifier = new QSocketNotifier(FWakeFd, QSocketNotifier::Read, this);
     connect(FWakeNotifier, &QSocketNotifier::activated, this, [this] { DrainCalls(); });
     BuildForm();
-    // The form opens in the middle of the screen it is shown on.
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(); // again once shown, when the window manager's frame is known
     FormCreate();
     qApp->installEventFilter(this);
 }
@@ -848,6 +847,11 @@ void TForm1::HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
         std::string text = deviceStatus != 0
                                ? DeviceStatusText(deviceStatus & 0xFFFF)
                                : (FMainThread ? FMainThread->GetErrorText() : std::string());
+        // A serial port the account may not open: the device and the cure beside the code's text.
+        if (deviceStatus == 0) {
+            const std::string detail = PortAccessDetail(errorCode, FConnection);
+            if (!detail.empty()) text += "\r\n\r\n" + detail;
+        }
         ShowMessage(kCaptionError, TmonMessageIcon::Error, kmonMsgExchangeError + text);
     }
     Retire(std::move(FMainThread));
@@ -928,6 +932,22 @@ void TForm1::FormClose() {
     // The list is stored after each use of the dialog; a list that never loaded must not
     // replace the stored value here.
     SaveSettingsFile();
+}
+
+void TForm1::CentreOnScreen() {
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect target(QPoint(), frameGeometry().size());
+    target.moveCenter(screen->availableGeometry().center());
+    move(target.topLeft()); // a window's position is that of its frame
+}
+
+void TForm1::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (FCentred) return;
+    FCentred = true;
+    // The frame's size arrives from the window manager after the window is mapped.
+    QTimer::singleShot(100, this, [this] { CentreOnScreen(); });
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {

@@ -131,6 +131,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* obj, QEvent* e) override;
 
 private:
@@ -169,6 +170,8 @@ private:
     void ReapRetired();
     void WaitForAllThreads();
     void SaveSettingsFile();
+    // Puts the window with its frame in the middle of its screen.
+    void CentreOnScreen();
     // After the dialog: stores the list unless the damaged stored value is still to be kept.
     void StoreConnectionsAfterDialog(const std::string& before);
     void ShowMessage(const char* caption, TmonMessageIcon icon, const std::string& text);
@@ -204,6 +207,7 @@ private:
     std::string FLastSavedFile;
     int FRecordsShown = 0;
     bool FStartingUp = false;
+    bool FCentred = false;        // centred once its frame was known
     bool FKeepStoredList = false; // the stored list did not load
     std::string FListBackup;      // where its value goes before a list replaces it
 

@@ -175,6 +175,21 @@ TEST_F(WindowTest, ExchangeEndMessages) {
     EXPECT_EQ(Messages.size(), 3u);
 }
 
+TEST_F(WindowTest, APortThatDoesNotOpenNamesItsDevice) {
+    auto w = Make();
+    w->ConnectFromCommandLine(0, 1, 90, true); // COM90: /dev/ttyACM25, absent here
+    ASSERT_TRUE(Main.Listener);
+    Main.Listener->OnExchangeEnd(203, 0);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, std::string("Ошибка обмена с измерителем:\r\n\r\nНет ответа") +
+                                    "\r\n\r\nУстройство /dev/ttyACM25 не найдено.");
+    // Another failure keeps the code's text alone.
+    w->BStart->click();
+    Main.Listener->OnExchangeEnd(202, 0);
+    ASSERT_EQ(Messages.size(), 2u);
+    EXPECT_EQ(Messages[1].Text, "Ошибка обмена с измерителем:\r\n\r\nНет ответа");
+}
+
 TEST_F(WindowTest, RecordFillsLabelsCaptionAndGrid) {
     auto w = Make();
     w->ConnectFromCommandLine(1, 77, 1, true); // QZ2M: with the neutral

@@ -7,6 +7,7 @@
 #include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
 #include "settings/cmnKnownFoldersFunc.h"
+#include "settings/cmnPortAccess.h"
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
 #include "tools/qzcli/CliFormat.h"
@@ -328,6 +329,10 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
         std::lock_guard<std::mutex> lock(printer->Mutex);
         if (printer->Code != 0 || printer->Status != 0) {
             err << "Ошибка обмена с измерителем: " << printer->Text << '\n';
+            if (printer->Status == 0) {
+                const std::string detail = PortAccessDetail(printer->Code, connection);
+                if (!detail.empty()) err << detail << '\n';
+            }
             result = 1;
         }
         if (printer->SaveFailed) result = 1;

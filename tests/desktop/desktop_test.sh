@@ -1,0 +1,323 @@
+#!/usr/bin/env bash
+# The monitor on Xvfb with openbox, driven with xdotool and wmctrl as an operator would:
+#   a) no meter, "Сигнал" ticked, "Старт" pressed: the "Внимание" box stands above the
+#      waveform window in the window manager's stacking order;
+#   b) polling a simulated meter on a pseudo-terminal that stops answering, the window closed
+#      and "Сигнал" clicked during the close: the program ends within 10 s;
+#   c) a settings file whose connection list is damaged: after a start and a close the stored
+#      value is unchanged byte for byte and the operator was told at start-up;
+#   d) the delete question of the connection list in Russian.
+# A screenshot of every step goes to the folder given as the third argument.
+#   desktop_test.sh QZMONITOR QZSIM SCREENSHOT_FOLDER
+set -uo pipefail
+
+monitor=$1
+sim=$2
+shots=$3
+here="$(cd "$(dirname "$0")" && pwd)"
+
+for tool in Xvfb openbox xdotool wmctrl xprop import; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "desktop: $tool is missing (scripts/install-deps installs it); skipped"
+    exit 77
+  fi
+done
+
+work="$(mktemp -d /tmp/qz-desktop-XXXXXX)"
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "desktop: FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# A private home: settings, port links and the toolkit's runtime folder.
+export HOME="$work/home"
+export XDG_DATA_HOME="$HOME/.local/share"
+export XDG_CONFIG_HOME="$HOME/.config"
+export XDG_CACHE_HOME="$HOME/.cache"
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export LANG=ru_RU.UTF-8
+unset LC_ALL LANGUAGE QT_QPA_PLATFORM
+settings_dir="$XDG_DATA_HOME/VQ/Монитор Каврен-QZ2"
+settings="$settings_dir/qzmonitor.ini"
+list_key=$'\xD1\xEF\xE8\xF1\xEE\xEA=' # "Список=" in code page 1251
+stored_list() { LC_ALL=C grep -a "^$list_key" "$1"; }
+
+# --- the desktop
+display=""
+for n in $(seq 91 140); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+    display=":$n"
+    break
+  fi
+done
+[ -n "$display" ] || { echo "desktop: no free display"; exit 1; }
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY="$display"
+for _ in $(seq 300); do xprop -root >/dev/null 2>&1 && break; sleep 0.05; done
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wm_ready=0
+for _ in $(seq 300); do
+  if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+    wm_ready=1
+    break
+  fi
+  sleep 0.05
+done
+if [ $wm_ready -ne 1 ]; then
+  echo "desktop: the window manager did not start:"
+  cat "$work/openbox.log"
+  exit 1
+fi
+
+shot() { import -window root "$shots/$1.png" 2>/dev/null || echo "desktop: no screenshot $1"; }
+
+# The managed windows, one "id title" line each. Asked window by window, so a window that
+# goes away meanwhile costs only its own line.
+windows() {
+  local id name
+  for id in $(xprop -root -notype _NET_CLIENT_LIST 2>/dev/null | sed -n 's/.*# //p' | tr -d ,); do
+    name="$(LC_ALL=C.UTF-8 xprop -id "$id" -notype _NET_WM_NAME 2>/dev/null |
+      sed -n 's/^_NET_WM_NAME = "\(.*\)"$/\1/p')"
+    echo "$id $name"
+  done
+}
+
+# Waits up to $2 seconds for a managed window whose title matches the extended regular
+# expression $1 and prints its id (the newest one when there are several).
+wait_window() {
+  local deadline=$((SECONDS + $2)) id
+  while [ $SECONDS -le $deadline ]; do
+    id="$(windows | while read -r wid title; do
+      [[ $title =~ $1 ]] && echo "$wid"
+    done | tail -n 1)"
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Clicks at a point of a window, in its own coordinates.
+click() {
+  echo "desktop: click $1 at $2,$3"
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+  sleep 0.3
+}
+
+# Position of a window in the stacking order (bottom first), -1 when absent.
+stack_index() {
+  local hex list
+  hex="$(printf '0x%x' "$1")"
+  list="$(xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')"
+  local i=0
+  for w in $list; do
+    if [ "$((w))" -eq "$((hex))" ]; then
+      echo $i
+      return
+    fi
+    i=$((i + 1))
+  done
+  echo -1
+}
+
+# Waits up to $2 seconds for process $1 to end; true when it did.
+wait_exit() {
+  local deadline=$((SECONDS + $2))
+  while [ $SECONDS -lt $deadline ]; do
+    kill -0 "$1" 2>/dev/null || { wait "$1" 2>/dev/null; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+start_monitor() {
+  "$monitor" "$@" >>"$work/monitor.log" 2>&1 &
+  monitor_pid=$!
+  pids+=($monitor_pid)
+}
+
+close_monitor() {
+  wmctrl -i -c "$main" 2>/dev/null
+  if ! wait_exit "$monitor_pid" 10; then
+    fail "$1: the monitor did not end within 10 s of the close"
+    kill -9 "$monitor_pid" 2>/dev/null
+  fi
+}
+
+# The form's controls, in the main window's own coordinates.
+signal_box=(215 68)  # "Сигнал"
+start_button=(293 28) # "Старт"
+device_button=(122 28) # "Измеритель ..."
+main_title='^Монитор Каврен-QZ2  v'
+
+# --- a) the box above the waveform window, and the centred window
+start_monitor
+if main="$(wait_window "$main_title" 15)"; then
+  sleep 1 # shown and centred
+  shot a1_main_centred
+  eval "$(xdotool getwindowgeometry --shell "$main")"
+  # The whole window with its frame stands in the middle of the 1280 x 1024 screen.
+  read -r fl fr ft fb < <(xprop -id "$main" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+  cx=$((X - fl + (WIDTH + fl + fr) / 2))
+  cy=$((Y - ft + (HEIGHT + ft + fb) / 2))
+  echo "desktop: a: main window centre at $cx,$cy"
+  # Across exactly; down within the title bar, which openbox adds once more to the position
+  # the toolkit asks for.
+  if [ $((cx - 640)) -lt -3 ] || [ $((cx - 640)) -gt 3 ] || [ $((cy - 512)) -lt -3 ] ||
+    [ $((cy - 512)) -gt $((ft + 3)) ]; then
+    fail "a: the main window is not centred: $X,$Y ${WIDTH}x$HEIGHT, frame $fl $fr $ft $fb"
+  fi
+  click "$main" "${signal_box[@]}"
+  if wave="$(wait_window 'MultiSignal|Масш\.:' 10)"; then
+    # Over the middle of the main window, where the box opens, clear of the buttons.
+    xdotool windowmove "$wave" 450 420
+    sleep 0.5
+    click "$main" "${start_button[@]}"
+    if box="$(wait_window '^Внимание$' 10)"; then
+      sleep 0.5
+      shot a2_box_above_waveform
+      bi="$(stack_index "$box")"
+      wi="$(stack_index "$wave")"
+      echo "desktop: a: stacking: waveform $wi, box $bi"
+      [ "$bi" -gt "$wi" ] || fail "a: the box ($bi) is beneath the waveform window ($wi)"
+      # Closed through the window manager: no key is sent, so none can stay pressed and
+      # answer the boxes of the next steps.
+      wmctrl -i -c "$box"
+      sleep 0.3
+    else
+      fail "a: no \"Внимание\" box after Start without a meter"
+      shot a2_no_box
+    fi
+  else
+    fail "a: no waveform window after ticking \"Сигнал\""
+  fi
+  close_monitor a
+else
+  fail "a: the main window did not appear"
+fi
+
+# --- d) the delete question in Russian
+mkdir -p "$settings_dir"
+printf '[\xCF\xCE\xC4\xCA\xCB\xDE\xD7\xC5\xCD\xC8\xDF]\n\xD1\xEF\xE8\xF1\xEE\xEA=%s\n\xC2\xFB\xE1\xF0\xE0\xED\xEE=0\n' \
+  "$(cat "$here/one_connection.hex")" >"$settings"
+start_monitor
+if main="$(wait_window "$main_title" 15)"; then
+  sleep 1 # shown and centred
+  click "$main" "${device_button[@]}"
+  if dialog="$(wait_window '^Список подключений$' 10)"; then
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    # The current row is the stored selection; "Удалить" is the fourth button under the grid.
+    click "$dialog" 312 $((HEIGHT - 51))
+    if question="$(wait_window '^Монитор Каврен-QZ2$' 10)"; then
+      sleep 0.5
+      shot d_delete_question
+      wmctrl -i -c "$question" # closed: the answer is "Нет"
+      sleep 0.5
+    else
+      shot d_no_question
+      fail "d: no delete question"
+    fi
+    wmctrl -i -c "$dialog"
+    sleep 0.5
+  else
+    shot d_no_list
+    fail "d: the connection list did not open"
+  fi
+  close_monitor d
+  [ "$(stored_list "$settings")" = "$list_key$(cat "$here/one_connection.hex")" ] ||
+    fail "d: the list changed although the deletion was refused"
+else
+  fail "d: the main window did not appear"
+fi
+
+# --- c) a damaged list survives a start and a close
+rm -rf "$settings_dir"
+mkdir -p "$settings_dir"
+damaged='5450463ZZ0FF'
+printf '[\xCF\xCE\xC4\xCA\xCB\xDE\xD7\xC5\xCD\xC8\xDF]\n\xD1\xEF\xE8\xF1\xEE\xEA=%s\n[SCALE]\nLevels_0=5\n' \
+  "$damaged" >"$settings"
+stored_list "$settings" >"$work/stored.before"
+start_monitor
+if main="$(wait_window "$main_title" 15)"; then
+  if box="$(wait_window '^Внимание$' 10)"; then
+    sleep 0.5
+    shot c1_damaged_list_warning
+    wmctrl -i -c "$box"
+    sleep 0.3
+  else
+    shot c1_no_warning
+    fail "c: no start-up warning about the damaged list"
+  fi
+  shot c2_after_warning
+  close_monitor c
+  stored_list "$settings" >"$work/stored.after"
+  cmp -s "$work/stored.before" "$work/stored.after" ||
+    fail "c: the stored list changed: $(cat "$work/stored.after")"
+  ls "$settings_dir" | grep -q '\.bak$' && fail "c: a backup was written without a save"
+else
+  fail "c: the main window did not appear"
+fi
+
+# --- b) the close while the meter is silent, "Сигнал" clicked during it
+rm -rf "$settings_dir" # no list: no start-up box
+link="$XDG_DATA_HOME/VQ/ports/com5"
+mkdir -p "$(dirname "$link")"
+"$sim" --model qz2 --address 1 --pty "$link" --silent-after 0 --log "$work/sim.log" \
+  >"$work/sim.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
+[ -e "$link" ] || fail "b: the simulator made no pseudo-terminal"
+start_monitor poll com5 qz2 1 /start
+if main="$(wait_window "$main_title" 15)"; then
+  # The first request is on its way and gets no answer.
+  for _ in $(seq 50); do [ -s "$work/sim.log" ] && break; sleep 0.1; done
+  [ -s "$work/sim.log" ] || fail "b: the meter was never asked"
+  shot b1_polling_silent_meter
+  started=$SECONDS
+  wmctrl -i -c "$main"
+  # The close now waits for the unanswered request; a tick of "Сигнал" meanwhile must not
+  # start a waveform thread that no one would stop.
+  sleep 0.25
+  if kill -0 "$monitor_pid" 2>/dev/null; then
+    xdotool mousemove --window "$main" "${signal_box[@]}" click 1 2>/dev/null
+  else
+    echo "desktop: b: the close was over before the tick"
+  fi
+  sleep 0.2
+  shot b2_during_close
+  if wait_exit "$monitor_pid" 10; then
+    echo "desktop: b: the monitor ended $((SECONDS - started)) s after the close"
+  else
+    fail "b: the monitor still runs 10 s after the close"
+    shot b3_still_running
+    kill -9 "$monitor_pid" 2>/dev/null
+  fi
+else
+  fail "b: the main window did not appear"
+fi
+
+echo "desktop: screenshots in $shots"
+if [ $failures -ne 0 ]; then
+  echo "desktop: $failures failure(s); the monitor said:"
+  cat "$work/monitor.log"
+  exit 1
+fi
+echo "desktop: all steps passed"
