@@ -48,8 +48,15 @@ const TTrendSample* UpperBound(const TTrendSample* s, size_t n, TDateTime t) {
 
 // --- time axis ---
 
-std::string FormatDateTimePattern(TDateTime t, const std::string& p) {
+std::string FormatDateTimePattern(TDateTime t, const std::string& p,
+                                  const TTrendTimeFormat* names) {
     const TDateTimeParts d = DecodeDateTime(t);
+    // 30.12.1899 was a Saturday; Monday is 0.
+    const long days = long(std::floor(t));
+    const int weekday = int(((days + 5) % 7 + 7) % 7);
+    const auto name = [](const std::vector<std::string>* list, int i, const std::string& number) {
+        return list && i >= 0 && size_t(i) < list->size() ? (*list)[size_t(i)] : number;
+    };
     std::string out;
     for (size_t i = 0; i < p.size();) {
         const char c = p[i];
@@ -79,10 +86,18 @@ std::string FormatDateTimePattern(TDateTime t, const std::string& p) {
         const bool two = n >= 2;
         switch (c) {
         case 'd':
-            out += two ? TwoDigits(d.Day) : std::to_string(d.Day);
+            if (n >= 3)
+                out += name(names ? (n == 3 ? &names->ShortDays : &names->LongDays) : nullptr,
+                            weekday, TwoDigits(d.Day));
+            else
+                out += two ? TwoDigits(d.Day) : std::to_string(d.Day);
             break;
         case 'M':
-            out += two ? TwoDigits(d.Month) : std::to_string(d.Month);
+            if (n >= 3)
+                out += name(names ? (n == 3 ? &names->ShortMonths : &names->LongMonths) : nullptr,
+                            d.Month - 1, TwoDigits(d.Month));
+            else
+                out += two ? TwoDigits(d.Month) : std::to_string(d.Month);
             break;
         case 'y':
             out += n >= 4 ? std::to_string(d.Year) : TwoDigits(d.Year % 100);
@@ -161,11 +176,11 @@ std::vector<TTrendTimeTick> TimeTicks(const TTrendTimeRange& r, int widthPx, int
          k += 1) {
         TTrendTimeTick t;
         t.Time = k * step / kmonSecondsPerDay;
-        const std::string date = FormatDateTimePattern(t.Time, f.Date);
+        const std::string date = FormatDateTimePattern(t.Time, f.Date, &f);
         if (step >= kmonSecondsPerDay) {
             t.Label = date;
         } else {
-            t.Label = FormatDateTimePattern(t.Time, timeFmt);
+            t.Label = FormatDateTimePattern(t.Time, timeFmt, &f);
             if (date != lastDate) t.DateLabel = date;
         }
         lastDate = date;

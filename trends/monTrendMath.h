@@ -28,10 +28,14 @@ struct TTrendTimeFormat {
     std::string Date = "dd.MM.yyyy";
     std::string LongTime = "HH:mm:ss";
     std::string ShortTime = "HH:mm";
+    // Month names for MMM and MMMM (January first) and day names for ddd and dddd (Monday
+    // first), short and long; without them the pattern writes numbers.
+    std::vector<std::string> ShortMonths, LongMonths, ShortDays, LongDays;
 };
-// A date-time written with such a pattern. Day and month names (ddd, MMM) are written as
-// numbers, time zones (t) are left out: the meter's clock has no zone.
-std::string FormatDateTimePattern(TDateTime t, const std::string& pattern);
+// A date-time written with such a pattern. Time zones (t) are left out: the meter's clock has
+// no zone.
+std::string FormatDateTimePattern(TDateTime t, const std::string& pattern,
+                                  const TTrendTimeFormat* names = nullptr);
 
 // The tick step in seconds for a span shown on `widthPx` pixels, labels at least `minLabelPx`
 // apart: 1, 2, 5, 10, 15, 30 s, 1, 2, 5, 10, 15, 30 min, 1, 2, 3, 6, 12 h, 1, 2, 7, 14, 28

@@ -34,6 +34,15 @@ TEST(TrendTimeAxis, PatternsOfTheDesktopLocales) {
     EXPECT_EQ(FormatDateTimePattern(t, "hh:mm ap"), "01:07 pm");
     EXPECT_EQ(FormatDateTimePattern(t, "H:mm:ss.zzz"), "13:07:09.042");
     EXPECT_EQ(FormatDateTimePattern(t, "yyyy-MM-dd'T'HH 'o''clock'"), "2026-03-05T13 o'clock");
+    // Names where the desktop gives them, numbers otherwise. 05.03.2026 is a Thursday.
+    TTrendTimeFormat names;
+    names.ShortMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    names.LongDays = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+    EXPECT_EQ(FormatDateTimePattern(t, "dddd d MMM yyyy", &names), "Thursday 5 Mar 2026");
+    EXPECT_EQ(FormatDateTimePattern(t, "ddd d MMM", &names), "05 5 Mar");
+    EXPECT_EQ(FormatDateTimePattern(At(1899, 12, 30, 0, 0, 0), "dddd", &names), "Saturday");
+    EXPECT_EQ(FormatDateTimePattern(At(1899, 12, 29, 0, 0, 0), "dddd", &names), "Friday");
     // Midnight and noon in a twelve-hour clock are 12.
     EXPECT_EQ(FormatDateTimePattern(At(2026, 3, 5, 0, 0, 0), "h AP"), "12 AM");
     EXPECT_EQ(FormatDateTimePattern(At(2026, 3, 5, 12, 0, 0), "h AP"), "12 PM");
