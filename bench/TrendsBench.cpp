@@ -53,6 +53,23 @@ void BM_WeekRedraw(benchmark::State& state) {
 }
 BENCHMARK(BM_WeekRedraw)->Arg(3)->Arg(8)->Unit(benchmark::kMillisecond);
 
+// The plot model alone: decimation, ticks and axes without the painting.
+void BM_WeekModel(benchmark::State& state) {
+    const std::vector<int> checked = {qz::tqUA, qz::tqUB, qz::tqUC};
+    qz::TTrendPlotLayout layout;
+    layout.Width = 1600 + layout.Left + layout.Right;
+    layout.Height = 700;
+    const auto& week = Week();
+    const qz::TTrendTimeRange r{week.front().Time, week.back().Time};
+    const qz::TmonSettings s = qz::DemoTrendSettings();
+    for (auto _ : state) {
+        auto m = qz::BuildPlotModel(week, checked, s, r, layout, qz::TTrendTimeFormat(),
+                                    qz::kmonTrendDefaultGapDays);
+        benchmark::DoNotOptimize(m.Panes.data());
+    }
+}
+BENCHMARK(BM_WeekModel)->Unit(benchmark::kMillisecond);
+
 // One record appended to the source and taken by the window showing the whole week: the
 // samples read, the view moved along and a repaint asked for (Arg 0), or painted too (Arg 1).
 void BM_AppendOne(benchmark::State& state) {

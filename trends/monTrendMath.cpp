@@ -252,71 +252,97 @@ int ValueToY(double v, double lo, double hi, int top, int height) {
 
 // --- decimation ---
 
-void DecimateSeries(const TTrendSample* samples, size_t n, int q, const TTrendTimeRange& r,
-                    int width, double gapDays, TTrendSeries& out) {
-    out.Quantity = q;
-    out.Before = out.After = TTrendEdge();
-    out.Columns.assign(size_t(std::max(width, 0)), TTrendColumn());
-    if (width <= 0 || n == 0 || !(r.Span() > 0) || q < 0 || q >= kmonTrendQuantityCount) return;
+void DecimateSeriesSet(const TTrendSample* samples, size_t n, TTrendSeries* const* out,
+                       size_t count, const TTrendTimeRange& r, int width, double gapDays) {
+    const size_t cols = size_t(std::max(width, 0));
+    for (size_t k = 0; k < count; ++k) {
+        out[k]->Before = out[k]->After = TTrendEdge();
+        out[k]->Columns.assign(cols, TTrendColumn());
+    }
+    if (width <= 0 || n == 0 || !(r.Span() > 0)) return;
+    // Only the quantities that exist take part.
+    std::vector<TTrendSeries*> series;
+    std::vector<int> qs;
+    for (size_t k = 0; k < count; ++k)
+        if (out[k]->Quantity >= 0 && out[k]->Quantity < kmonTrendQuantityCount) {
+            series.push_back(out[k]);
+            qs.push_back(out[k]->Quantity);
+        } else {
+            out[k]->Columns.clear();
+        }
+    const size_t m = series.size();
+    if (m == 0) return;
     const TTrendSample* b = LowerBound(samples, n, r.From);
     const TTrendSample* e = UpperBound(b, size_t(samples + n - b), r.To);
     const double perDay = width / r.Span();
-    // The last sample counted, to tell a join from a gap.
-    const TTrendSample* prev = nullptr;
-    for (const TTrendSample* s = b; s > samples;) {
-        --s;
-        if (std::isfinite(s->Value[q])) {
-            prev = s;
-            break;
-        }
-    }
-    if (prev && b - samples > 0) {
-        out.Before.Has = true;
-        out.Before.X = (prev->Time - r.From) * perDay;
-        out.Before.Value = prev->Value[q];
-    }
-    TTrendColumn* cols = out.Columns.data();
-    const int lastCol = width - 1;
-    for (const TTrendSample* s = b; s != e; ++s) {
-        const float v = s->Value[q];
-        if (!std::isfinite(v)) continue;
-        int c = int((s->Time - r.From) * perDay);
-        c = c < 0 ? 0 : c > lastCol ? lastCol : c;
-        TTrendColumn& col = cols[c];
-        if (!col.Has) {
-            col.Has = true;
-            col.Min = col.Max = col.First = v;
-            col.Joined = prev && s->Time - prev->Time <= gapDays;
-        } else {
-            if (v < col.Min) col.Min = v;
-            if (v > col.Max) col.Max = v;
-        }
-        col.Last = v;
-        prev = s;
-    }
-    if (prev) {
-        // The first sample after the view, joined when it follows the last one closely.
-        for (const TTrendSample* s = e; s != samples + n; ++s) {
-            if (!std::isfinite(s->Value[q])) continue;
-            if (s->Time - prev->Time <= gapDays) {
-                out.After.Has = true;
-                out.After.X = (s->Time - r.From) * perDay;
-                out.After.Value = s->Value[q];
-            }
-            break;
-        }
-    }
-    if (out.Before.Has) {
-        // Joined only when the first sample in view follows it closely.
-        const TTrendSample* firstIn = nullptr;
-        for (const TTrendSample* s = b; s != e; ++s)
-            if (std::isfinite(s->Value[q])) {
-                firstIn = s;
+    // Per quantity: the last sample counted, to tell a join from a gap, and the first in view.
+    std::vector<const TTrendSample*> prev(m, nullptr), firstIn(m, nullptr);
+    std::vector<TTrendColumn*> col(m);
+    for (size_t k = 0; k < m; ++k) {
+        col[k] = series[k]->Columns.data();
+        for (const TTrendSample* s = b; s > samples;) {
+            --s;
+            if (std::isfinite(s->Value[qs[k]])) {
+                prev[k] = s;
                 break;
             }
-        const double beforeTime = r.From + out.Before.X / perDay;
-        if (!firstIn || firstIn->Time - beforeTime > gapDays) out.Before.Has = false;
+        }
+        if (prev[k]) {
+            series[k]->Before.Has = true;
+            series[k]->Before.X = (prev[k]->Time - r.From) * perDay;
+            series[k]->Before.Value = prev[k]->Value[qs[k]];
+        }
     }
+    const int lastCol = width - 1;
+    // One pass over the samples in view for all quantities: a week of records is read once.
+    for (const TTrendSample* s = b; s != e; ++s) {
+        int c = int((s->Time - r.From) * perDay);
+        c = c < 0 ? 0 : c > lastCol ? lastCol : c;
+        for (size_t k = 0; k < m; ++k) {
+            const float v = s->Value[qs[k]];
+            if (!std::isfinite(v)) continue;
+            TTrendColumn& cc = col[k][c];
+            if (!cc.Has) {
+                cc.Has = true;
+                cc.Min = cc.Max = cc.First = v;
+                cc.Joined = prev[k] && s->Time - prev[k]->Time <= gapDays;
+                if (!firstIn[k]) firstIn[k] = s;
+            } else {
+                if (v < cc.Min) cc.Min = v;
+                if (v > cc.Max) cc.Max = v;
+            }
+            cc.Last = v;
+            prev[k] = s;
+        }
+    }
+    for (size_t k = 0; k < m; ++k) {
+        TTrendSeries& o = *series[k];
+        const int q = qs[k];
+        if (prev[k]) {
+            // The first sample after the view, joined when it follows the last one closely.
+            for (const TTrendSample* s = e; s != samples + n; ++s) {
+                if (!std::isfinite(s->Value[q])) continue;
+                if (s->Time - prev[k]->Time <= gapDays) {
+                    o.After.Has = true;
+                    o.After.X = (s->Time - r.From) * perDay;
+                    o.After.Value = s->Value[q];
+                }
+                break;
+            }
+        }
+        // The sample before the view joins only when the first sample in view follows it.
+        if (o.Before.Has) {
+            const double beforeTime = r.From + o.Before.X / perDay;
+            if (!firstIn[k] || firstIn[k]->Time - beforeTime > gapDays) o.Before.Has = false;
+        }
+    }
+}
+
+void DecimateSeries(const TTrendSample* samples, size_t n, int q, const TTrendTimeRange& r,
+                    int width, double gapDays, TTrendSeries& out) {
+    out.Quantity = q;
+    TTrendSeries* one = &out;
+    DecimateSeriesSet(samples, n, &one, 1, r, width, gapDays);
 }
 
 bool SeriesExtent(const std::vector<TTrendSeries>& series, double& lo, double& hi) {
@@ -449,13 +475,21 @@ TTrendPlotModel BuildPlotModel(const std::vector<TTrendSample>& samples,
         p.Height = paneH;
         for (int q : groups[size_t(i)]) {
             p.Series.emplace_back();
-            DecimateSeries(samples.data(), samples.size(), q, range, w, gapDays, p.Series.back());
+            p.Series.back().Quantity = q;
             for (const TmonTrendLimit& lim : TrendLimitsOf(q, settings))
                 if (std::find_if(p.Limits.begin(), p.Limits.end(), [&](const TmonTrendLimit& x) {
                         return x.Value == lim.Value && x.Color == lim.Color;
                     }) == p.Limits.end())
                     p.Limits.push_back(lim);
         }
+        m.Panes.push_back(std::move(p));
+    }
+    std::vector<TTrendSeries*> all;
+    for (TTrendPane& p : m.Panes)
+        for (TTrendSeries& s : p.Series)
+            all.push_back(&s);
+    DecimateSeriesSet(samples.data(), samples.size(), all.data(), all.size(), range, w, gapDays);
+    for (TTrendPane& p : m.Panes) {
         double lo = 0, hi = 0;
         bool any = SeriesExtent(p.Series, lo, hi);
         for (const TmonTrendLimit& lim : p.Limits) {
@@ -466,7 +500,6 @@ TTrendPlotModel BuildPlotModel(const std::vector<TTrendSample>& samples,
         }
         if (!any) lo = 0, hi = 1;
         p.Axis = NiceValueAxis(lo, hi, paneH, layout.MinValueTickPx);
-        m.Panes.push_back(std::move(p));
     }
     return m;
 }

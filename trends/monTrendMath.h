@@ -106,6 +106,9 @@ struct TTrendSeries {
 // The work is one pass over the samples in view and a binary search for their ends.
 void DecimateSeries(const TTrendSample* samples, size_t n, int q, const TTrendTimeRange& r,
                     int width, double gapDays, TTrendSeries& out);
+// The same for several series at once (each names its Quantity), in one pass over the samples.
+void DecimateSeriesSet(const TTrendSample* samples, size_t n, TTrendSeries* const* series,
+                       size_t count, const TTrendTimeRange& r, int width, double gapDays);
 // The extremes over the columns of some series; false when no column has data.
 bool SeriesExtent(const std::vector<TTrendSeries>& series, double& lo, double& hi);
 

@@ -213,6 +213,41 @@ TEST(TrendDecimation, EachColumnKeepsTheExtremesOfItsSamples) {
     EXPECT_GT(s.After.X, width);
 }
 
+TEST(TrendDecimation, OnePassForSeveralQuantitiesGivesWhatEachAloneGives) {
+    auto samples = GenerateTrendSamples(45000.0, 5000, 3.0, 2);
+    // A gap in the frequency only: the voltages stay joined across it.
+    for (size_t i = 2000; i < 2100; ++i)
+        samples[i].Value[tqF] = std::numeric_limits<float>::quiet_NaN();
+    const TTrendTimeRange r{samples[100].Time, samples[4000].Time};
+    TTrendSeries f, ua, bad;
+    f.Quantity = tqF;
+    ua.Quantity = tqUA;
+    bad.Quantity = -1;
+    TTrendSeries* set[] = {&f, &bad, &ua};
+    DecimateSeriesSet(samples.data(), samples.size(), set, 3, r, 700, kmonTrendDefaultGapDays);
+    EXPECT_TRUE(bad.Columns.empty());
+    for (TTrendSeries* s : {&f, &ua}) {
+        TTrendSeries alone;
+        DecimateSeries(samples.data(), samples.size(), s->Quantity, r, 700, kmonTrendDefaultGapDays,
+                       alone);
+        ASSERT_EQ(alone.Columns.size(), s->Columns.size());
+        int breaks = 0;
+        for (size_t c = 0; c < alone.Columns.size(); ++c) {
+            const TTrendColumn &a = alone.Columns[c], &b = s->Columns[c];
+            EXPECT_EQ(a.Has, b.Has);
+            EXPECT_EQ(a.Joined, b.Joined);
+            EXPECT_EQ(a.Min, b.Min);
+            EXPECT_EQ(a.Max, b.Max);
+            EXPECT_EQ(a.First, b.First);
+            EXPECT_EQ(a.Last, b.Last);
+            if (b.Has && !b.Joined) ++breaks;
+        }
+        EXPECT_EQ(breaks, s == &f ? 1 : 0) << s->Quantity;
+        EXPECT_EQ(alone.Before.Has, s->Before.Has);
+        EXPECT_EQ(alone.After.Value, s->After.Value);
+    }
+}
+
 TEST(TrendDecimation, GapsBreakTheLineAndBadValuesAreSkipped) {
     const TDateTime t0 = 45000.0;
     std::vector<TTrendSample> v;
