@@ -1,0 +1,202 @@
+#include "trends/monTrendsWindow.h"
+#include "trends/monTrendDemo.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace qz;
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "test_trends_window";
+        static char* argv[] = {name, nullptr};
+        App = new QApplication(argc, argv);
+    }
+    void TearDown() override {
+        delete App;
+        App = nullptr;
+    }
+    QApplication* App = nullptr;
+};
+::testing::Environment* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+constexpr double kSec = 1.0 / 86400.0;
+
+void Mouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton b) {
+    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton
+                                     : type == QEvent::MouseMove        ? Qt::MouseButtons()
+                                                                        : b;
+    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), b, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+void Key(QWidget* w, int key) {
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+struct TrendsWindow : ::testing::Test {
+    TmonTrendMemorySource src{"проверка"};
+    TmonTrendsWindow w;
+    std::vector<TTrendSample> samples = GenerateTrendSamples(46000.25, 600, 3.0, 5);
+    std::vector<std::pair<std::string, std::string>> errors;
+
+    void SetUp() override {
+        w.OnError = [this](const std::string& c, const std::string& t) {
+            errors.push_back({c, t});
+        };
+        w.resize(1000, 600);
+        w.SetSettings(DemoTrendSettings());
+        w.SetSource(&src);
+        w.show();
+        QApplication::processEvents();
+    }
+    void Feed(size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            ASSERT_TRUE(src.Append(samples[i]));
+            w.SamplesAppended();
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(TrendsWindow, FollowsLiveSamplesAndReadsOutARecordedValueAtItsTime) {
+    EXPECT_EQ(w.windowTitle().toStdString(), "Тренды — проверка");
+    EXPECT_EQ(w.SampleCount(), 0u);
+    EXPECT_EQ(w.ReadoutAt(46000.25), "");
+    Feed(0, 300);
+    ASSERT_EQ(w.SampleCount(), 300u);
+    // Everything is on show and grows with the recording.
+    EXPECT_DOUBLE_EQ(w.Range().From, samples[0].Time);
+    EXPECT_DOUBLE_EQ(w.Range().To, samples[299].Time);
+    Feed(300, 400);
+    EXPECT_DOUBLE_EQ(w.Range().To, samples[399].Time);
+
+    // The pointer over the column of record 250: the readout names its time and its values.
+    const TTrendSample& rec = samples[250];
+    const int x = w.PlotXOfTime(rec.Time);
+    Mouse(w.Plot(), QEvent::MouseMove, QPoint(x, 100), Qt::NoButton);
+    const std::string shown = w.ReadoutText().toStdString();
+    EXPECT_EQ(shown, w.ReadoutAt(rec.Time));
+    const char sep = SystemDecimalSeparator();
+    for (int q : {tqUA, tqUB, tqUC})
+        EXPECT_NE(shown.find(ReadoutValue(q, rec.Value[q], sep)), std::string::npos) << shown;
+    const TTrendTimeFormat f = SystemTrendTimeFormat();
+    EXPECT_EQ(shown.rfind(FormatDateTimePattern(rec.Time, f.Date, &f) + " " +
+                              FormatDateTimePattern(rec.Time, f.LongTime, &f),
+                          0),
+              0u)
+        << shown;
+    // A newly checked quantity joins the readout.
+    w.SetChecked(tqF, true);
+    EXPECT_NE(w.ReadoutAt(rec.Time).find(ReadoutValue(tqF, rec.Value[tqF], sep)),
+              std::string::npos);
+    // The readout follows live samples under a resting pointer.
+    Feed(400, 401);
+    EXPECT_EQ(w.ReadoutText().toStdString(), w.ReadoutAt(w.TimeAtPlotX(x)));
+}
+
+TEST_F(TrendsWindow, WheelKeysDragAndHome) {
+    Feed(0, 600);
+    const TTrendTimeRange whole = w.Range();
+    QWidget* plot = w.Plot();
+    const int x = w.PlotXOfTime(samples[200].Time);
+    const TDateTime under = w.TimeAtPlotX(x);
+    QWheelEvent wheel(QPointF(x, 50), QPointF(plot->mapToGlobal(QPoint(x, 50))), QPoint(),
+                      QPoint(0, 240), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(plot, &wheel);
+    EXPECT_NEAR(w.Range().Span(), whole.Span() / (1.25 * 1.25), 1e-9);
+    EXPECT_NEAR(w.TimeAtPlotX(x), under, 1.0 * kSec); // the time under the pointer stays
+    // Dragging left by 100 pixels shows later times, by 100 pixels' worth.
+    const TTrendTimeRange before = w.Range();
+    const double perPixel = before.Span() / w.Plot()->Layout().PlotWidth();
+    Mouse(plot, QEvent::MouseButtonPress, QPoint(500, 100), Qt::LeftButton);
+    Mouse(plot, QEvent::MouseMove, QPoint(400, 100), Qt::NoButton);
+    Mouse(plot, QEvent::MouseButtonRelease, QPoint(400, 100), Qt::LeftButton);
+    EXPECT_NEAR(w.Range().From, before.From + 100 * perPixel, 1e-9);
+    EXPECT_NEAR(w.Range().Span(), before.Span(), 1e-9);
+    // The keys zoom and pan; Home shows everything.
+    Key(plot, Qt::Key_Minus);
+    EXPECT_GT(w.Range().Span(), before.Span());
+    const TDateTime from = w.Range().From;
+    Key(plot, Qt::Key_Left);
+    EXPECT_LT(w.Range().From, from);
+    Key(plot, Qt::Key_Home);
+    EXPECT_DOUBLE_EQ(w.Range().From, whole.From);
+    EXPECT_DOUBLE_EQ(w.Range().To, whole.To);
+    // A view moved away from the end stays put while records arrive.
+    w.SetRange({samples[10].Time, samples[50].Time});
+    src.Append(GenerateTrendSamples(samples.back().Time + 3 * kSec, 1, 3.0, 9)[0]);
+    w.SamplesAppended();
+    EXPECT_DOUBLE_EQ(w.Range().From, samples[10].Time);
+}
+
+TEST_F(TrendsWindow, CopiesAndSavesThePicture) {
+    Feed(0, 600);
+    QApplication::clipboard()->clear();
+    w.CopyGraphics();
+    const QImage img = QApplication::clipboard()->image();
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.size(), w.Plot()->size());
+    // The trend of phase A is painted in its yellow.
+    int yellow = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (img.pixelColor(x, y) == QColor(0xFF, 0xFF, 0x00)) ++yellow;
+    EXPECT_GT(yellow, w.Plot()->Layout().PlotWidth() / 2);
+
+    char tmpl[] = "/tmp/qz_trends_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const QString path = QString(tmpl) + "/trend.png";
+    std::string error;
+    ASSERT_TRUE(SaveTrendImage(w.PlotImage(), path, error)) << error;
+    QImageReader r(path);
+    EXPECT_EQ(r.format(), "png");
+    EXPECT_EQ(r.read().size(), w.Plot()->size());
+    const QString bad = QString(tmpl) + "/missing/trend.png";
+    EXPECT_FALSE(SaveTrendImage(w.PlotImage(), bad, error));
+    EXPECT_NE(error.find(bad.toStdString()), std::string::npos);
+    EXPECT_FALSE(SaveTrendImage(QImage(), path, error));
+    EXPECT_FALSE(error.empty());
+    std::filesystem::remove_all(tmpl);
+}
+
+TEST_F(TrendsWindow, OpeningAFileWithoutTheJournalKeepsTheViewAndSaysSo) {
+    Feed(0, 10);
+    TrendFileOpener = nullptr;
+    EXPECT_FALSE(w.OpenFile("/nowhere/rec.db"));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, "Ошибка");
+    EXPECT_NE(errors[0].second.find("/nowhere/rec.db"), std::string::npos);
+    EXPECT_EQ(w.SampleCount(), 10u);
+}
+
+TEST_F(TrendsWindow, TheListOffersTheNeutralOnlyWithIt) {
+    auto* list = w.findChild<QListWidget*>();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count(), kmonTrendQuantityCount);
+    TmonSettings s = DemoTrendSettings();
+    s.HasNeutral = 0;
+    w.SetSettings(s);
+    EXPECT_EQ(list->count(), kmonTrendQuantityCount - 4);
+    // The choice survives the change.
+    const auto checked = w.CheckedQuantities();
+    EXPECT_EQ(checked, (std::vector<int>{tqUA, tqUB, tqUC}));
+}

@@ -1,0 +1,507 @@
+#include "trends/monTrendMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace qz {
+
+namespace {
+
+std::string TwoDigits(int v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%02d", v);
+    return b;
+}
+
+// How many times character c repeats from position i.
+size_t RunLength(const std::string& p, size_t i) {
+    size_t n = 1;
+    while (i + n < p.size() && p[i + n] == p[i])
+        ++n;
+    return n;
+}
+
+bool Finite(double x) {
+    return std::isfinite(x);
+}
+
+// 1, 2 or 5 times a power of ten, not below x (x > 0).
+double NiceCeil(double x) {
+    const double p = std::pow(10.0, std::floor(std::log10(x)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * p >= x * (1 - 1e-9)) return m * p;
+    return 10 * p;
+}
+
+const TTrendSample* LowerBound(const TTrendSample* s, size_t n, TDateTime t) {
+    return std::lower_bound(s, s + n, t,
+                            [](const TTrendSample& a, TDateTime b) { return a.Time < b; });
+}
+const TTrendSample* UpperBound(const TTrendSample* s, size_t n, TDateTime t) {
+    return std::upper_bound(s, s + n, t,
+                            [](TDateTime a, const TTrendSample& b) { return a < b.Time; });
+}
+
+} // namespace
+
+// --- time axis ---
+
+std::string FormatDateTimePattern(TDateTime t, const std::string& p,
+                                  const TTrendTimeFormat* names) {
+    const TDateTimeParts d = DecodeDateTime(t);
+    // 30.12.1899 was a Saturday; Monday is 0.
+    const long days = long(std::floor(t));
+    const int weekday = int(((days + 5) % 7 + 7) % 7);
+    const auto name = [](const std::vector<std::string>* list, int i, const std::string& number) {
+        return list && i >= 0 && size_t(i) < list->size() ? (*list)[size_t(i)] : number;
+    };
+    std::string out;
+    for (size_t i = 0; i < p.size();) {
+        const char c = p[i];
+        if (c == '\'') {
+            // Quoted text; two quotes stand for one.
+            size_t j = i + 1;
+            if (j < p.size() && p[j] == '\'') {
+                out += '\'';
+                i += 2;
+                continue;
+            }
+            while (j < p.size()) {
+                if (p[j] == '\'') {
+                    if (j + 1 < p.size() && p[j + 1] == '\'') {
+                        out += '\'';
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                out += p[j++];
+            }
+            i = j + 1;
+            continue;
+        }
+        const size_t n = RunLength(p, i);
+        const bool two = n >= 2;
+        switch (c) {
+        case 'd':
+            if (n >= 3)
+                out += name(names ? (n == 3 ? &names->ShortDays : &names->LongDays) : nullptr,
+                            weekday, TwoDigits(d.Day));
+            else
+                out += two ? TwoDigits(d.Day) : std::to_string(d.Day);
+            break;
+        case 'M':
+            if (n >= 3)
+                out += name(names ? (n == 3 ? &names->ShortMonths : &names->LongMonths) : nullptr,
+                            d.Month - 1, TwoDigits(d.Month));
+            else
+                out += two ? TwoDigits(d.Month) : std::to_string(d.Month);
+            break;
+        case 'y':
+            out += n >= 4 ? std::to_string(d.Year) : TwoDigits(d.Year % 100);
+            break;
+        case 'H':
+            out += two ? TwoDigits(d.Hour) : std::to_string(d.Hour);
+            break;
+        case 'h': {
+            // With AP in the pattern the hours run 1..12, otherwise as H.
+            const bool ampm = p.find_first_of("Aa") != std::string::npos;
+            int h = d.Hour;
+            if (ampm) h = h % 12 == 0 ? 12 : h % 12;
+            out += two ? TwoDigits(h) : std::to_string(h);
+            break;
+        }
+        case 'm':
+            out += two ? TwoDigits(d.Minute) : std::to_string(d.Minute);
+            break;
+        case 's':
+            out += two ? TwoDigits(d.Second) : std::to_string(d.Second);
+            break;
+        case 'z': {
+            char b[8];
+            std::snprintf(b, sizeof b, "%03d", d.MSec);
+            out += n >= 3 ? std::string(b) : std::to_string(d.MSec);
+            break;
+        }
+        case 'A':
+        case 'a':
+            if (i + 1 < p.size() && (p[i + 1] == 'P' || p[i + 1] == 'p')) {
+                std::string ap = d.Hour < 12 ? "AM" : "PM";
+                if (c == 'a') ap = d.Hour < 12 ? "am" : "pm";
+                out += ap;
+                i += 2;
+                continue;
+            }
+            out.append(n, c);
+            break;
+        case 't':
+            // A time zone: the meter's clock has none. Drop a blank before it too.
+            while (!out.empty() && out.back() == ' ')
+                out.pop_back();
+            break;
+        default:
+            out.append(n, c);
+            break;
+        }
+        i += n;
+    }
+    return out;
+}
+
+double TimeTickStep(double spanSeconds, int widthPx, int minLabelPx) {
+    static const double kSteps[] = {1,     2,     5,      10,     15,      30,     60,    120,
+                                    300,   600,   900,    1800,   3600,    7200,   10800, 21600,
+                                    43200, 86400, 172800, 604800, 1209600, 2419200};
+    if (!(spanSeconds > 0) || !Finite(spanSeconds)) return 1;
+    const int labels = std::max(1, std::max(widthPx, 1) / std::max(minLabelPx, 1));
+    const double want = spanSeconds / labels;
+    for (double s : kSteps)
+        if (s >= want) return s;
+    const double month = 2419200;
+    return month * NiceCeil(want / month);
+}
+
+std::vector<TTrendTimeTick> TimeTicks(const TTrendTimeRange& r, int widthPx, int minLabelPx,
+                                      const TTrendTimeFormat& f) {
+    std::vector<TTrendTimeTick> ticks;
+    if (!Finite(r.From) || !Finite(r.To) || !(r.To > r.From)) return ticks;
+    const double step = TimeTickStep(r.Span() * kmonSecondsPerDay, widthPx, minLabelPx);
+    const double from = r.From * kmonSecondsPerDay, to = r.To * kmonSecondsPerDay;
+    const std::string& timeFmt = step < 60 ? f.LongTime : f.ShortTime;
+    std::string lastDate;
+    // Bounded by the width: the step keeps labels minLabelPx apart.
+    for (double k = std::ceil(from / step - 1e-9); k * step <= to + 1e-6 && ticks.size() < 4096;
+         k += 1) {
+        TTrendTimeTick t;
+        t.Time = k * step / kmonSecondsPerDay;
+        const std::string date = FormatDateTimePattern(t.Time, f.Date, &f);
+        if (step >= kmonSecondsPerDay) {
+            t.Label = date;
+        } else {
+            t.Label = FormatDateTimePattern(t.Time, timeFmt, &f);
+            if (date != lastDate) t.DateLabel = date;
+        }
+        lastDate = date;
+        ticks.push_back(std::move(t));
+    }
+    return ticks;
+}
+
+// --- value axes ---
+
+TTrendValueAxis NiceValueAxis(double lo, double hi, int heightPx, int minTickPx) {
+    TTrendValueAxis a;
+    if (!Finite(lo) || !Finite(hi) || lo > hi) lo = 0, hi = 1;
+    if (hi - lo <= std::max(std::fabs(hi), std::fabs(lo)) * 1e-6) {
+        const double open = std::max(std::fabs(hi) * 0.01, 0.001);
+        lo -= open;
+        hi += open;
+    }
+    const double big = std::max(std::fabs(lo), std::fabs(hi));
+    if (big >= 1e6) {
+        a.Scale = 1e-6;
+        a.Prefix = "М";
+    } else if (big >= 1e4) {
+        a.Scale = 1e-3;
+        a.Prefix = "к";
+    }
+    const int ticks = std::max(2, std::max(heightPx, 1) / std::max(minTickPx, 1));
+    a.Step = NiceCeil((hi - lo) / ticks);
+    a.Lo = std::floor(lo / a.Step + 1e-9) * a.Step;
+    a.Hi = std::ceil(hi / a.Step - 1e-9) * a.Step;
+    if (a.Hi <= a.Lo) a.Hi = a.Lo + a.Step;
+    const double shown = a.Step * a.Scale;
+    a.Decimals = std::max(0, int(-std::floor(std::log10(shown) + 1e-9)));
+    return a;
+}
+
+std::vector<double> ValueTicks(const TTrendValueAxis& a) {
+    std::vector<double> v;
+    if (!(a.Step > 0)) return v;
+    const long first = std::lround(a.Lo / a.Step), last = std::lround(a.Hi / a.Step);
+    for (long k = first; k <= last && v.size() < 1000; ++k)
+        v.push_back(double(k) * a.Step);
+    return v;
+}
+
+std::string ValueLabel(double v, const TTrendValueAxis& a, char decimalSeparator) {
+    return FormatFixed(v * a.Scale, a.Decimals, decimalSeparator);
+}
+
+// --- mapping ---
+
+double TimeToX(TDateTime t, const TTrendTimeRange& r, int left, int width) {
+    const double span = r.Span();
+    if (!(span > 0)) return left;
+    return left + (t - r.From) / span * width;
+}
+
+TDateTime XToTime(double x, const TTrendTimeRange& r, int left, int width) {
+    if (width <= 0) return r.From;
+    return r.From + (x - left) / width * r.Span();
+}
+
+int ValueToY(double v, double lo, double hi, int top, int height) {
+    if (!(hi > lo) || !Finite(v)) return top + height / 2;
+    const double y = top + (hi - v) / (hi - lo) * height;
+    const double lim = double(std::max(height, 1));
+    return int(std::lround(std::clamp(y, top - lim, top + height + lim)));
+}
+
+// --- decimation ---
+
+void DecimateSeriesSet(const TTrendSample* samples, size_t n, TTrendSeries* const* out,
+                       size_t count, const TTrendTimeRange& r, int width, double gapDays) {
+    const size_t cols = size_t(std::max(width, 0));
+    for (size_t k = 0; k < count; ++k) {
+        out[k]->Before = out[k]->After = TTrendEdge();
+        out[k]->Columns.assign(cols, TTrendColumn());
+    }
+    if (width <= 0 || n == 0 || !(r.Span() > 0)) return;
+    // Only the quantities that exist take part.
+    std::vector<TTrendSeries*> series;
+    std::vector<int> qs;
+    for (size_t k = 0; k < count; ++k)
+        if (out[k]->Quantity >= 0 && out[k]->Quantity < kmonTrendQuantityCount) {
+            series.push_back(out[k]);
+            qs.push_back(out[k]->Quantity);
+        } else {
+            out[k]->Columns.clear();
+        }
+    const size_t m = series.size();
+    if (m == 0) return;
+    const TTrendSample* b = LowerBound(samples, n, r.From);
+    const TTrendSample* e = UpperBound(b, size_t(samples + n - b), r.To);
+    const double perDay = width / r.Span();
+    // Per quantity: the last sample counted, to tell a join from a gap, and the first in view.
+    std::vector<const TTrendSample*> prev(m, nullptr), firstIn(m, nullptr);
+    std::vector<TTrendColumn*> col(m);
+    for (size_t k = 0; k < m; ++k) {
+        col[k] = series[k]->Columns.data();
+        for (const TTrendSample* s = b; s > samples;) {
+            --s;
+            if (std::isfinite(s->Value[qs[k]])) {
+                prev[k] = s;
+                break;
+            }
+        }
+        if (prev[k]) {
+            series[k]->Before.Has = true;
+            series[k]->Before.X = (prev[k]->Time - r.From) * perDay;
+            series[k]->Before.Value = prev[k]->Value[qs[k]];
+        }
+    }
+    const int lastCol = width - 1;
+    // One pass over the samples in view for all quantities: a week of records is read once.
+    for (const TTrendSample* s = b; s != e; ++s) {
+        int c = int((s->Time - r.From) * perDay);
+        c = c < 0 ? 0 : c > lastCol ? lastCol : c;
+        for (size_t k = 0; k < m; ++k) {
+            const float v = s->Value[qs[k]];
+            if (!std::isfinite(v)) continue;
+            TTrendColumn& cc = col[k][c];
+            if (!cc.Has) {
+                cc.Has = true;
+                cc.Min = cc.Max = cc.First = v;
+                cc.Joined = prev[k] && s->Time - prev[k]->Time <= gapDays;
+                if (!firstIn[k]) firstIn[k] = s;
+            } else {
+                if (v < cc.Min) cc.Min = v;
+                if (v > cc.Max) cc.Max = v;
+            }
+            cc.Last = v;
+            prev[k] = s;
+        }
+    }
+    for (size_t k = 0; k < m; ++k) {
+        TTrendSeries& o = *series[k];
+        const int q = qs[k];
+        if (prev[k]) {
+            // The first sample after the view, joined when it follows the last one closely.
+            for (const TTrendSample* s = e; s != samples + n; ++s) {
+                if (!std::isfinite(s->Value[q])) continue;
+                if (s->Time - prev[k]->Time <= gapDays) {
+                    o.After.Has = true;
+                    o.After.X = (s->Time - r.From) * perDay;
+                    o.After.Value = s->Value[q];
+                }
+                break;
+            }
+        }
+        // The sample before the view joins only when the first sample in view follows it.
+        if (o.Before.Has) {
+            const double beforeTime = r.From + o.Before.X / perDay;
+            if (!firstIn[k] || firstIn[k]->Time - beforeTime > gapDays) o.Before.Has = false;
+        }
+    }
+}
+
+void DecimateSeries(const TTrendSample* samples, size_t n, int q, const TTrendTimeRange& r,
+                    int width, double gapDays, TTrendSeries& out) {
+    out.Quantity = q;
+    TTrendSeries* one = &out;
+    DecimateSeriesSet(samples, n, &one, 1, r, width, gapDays);
+}
+
+bool SeriesExtent(const std::vector<TTrendSeries>& series, double& lo, double& hi) {
+    bool any = false;
+    for (const auto& s : series)
+        for (const auto& c : s.Columns) {
+            if (!c.Has) continue;
+            if (!any || c.Min < lo) lo = c.Min;
+            if (!any || c.Max > hi) hi = c.Max;
+            any = true;
+        }
+    return any;
+}
+
+// --- zoom and pan ---
+
+TTrendTimeRange WholeRange(const TTrendViewLimits& l) {
+    const double minSpan = l.MinSpan > 0 ? l.MinSpan : kmonTrendMinSpanDays;
+    if (!(l.Last - l.First >= minSpan)) return {l.First, l.First + minSpan};
+    return {l.First, l.Last};
+}
+
+TTrendTimeRange ClampRange(const TTrendTimeRange& r, const TTrendViewLimits& l) {
+    const TTrendTimeRange w = WholeRange(l);
+    if (!Finite(r.From) || !Finite(r.To)) return w;
+    double span = std::max(r.Span(), std::min(l.MinSpan, w.Span()));
+    if (span >= w.Span()) return w;
+    double from = std::clamp(r.From, w.From, w.To - span);
+    return {from, from + span};
+}
+
+TTrendTimeRange ZoomAbout(const TTrendTimeRange& r, double factor, TDateTime anchor,
+                          const TTrendViewLimits& l) {
+    if (!(factor > 0) || !Finite(factor) || !(r.Span() > 0)) return ClampRange(r, l);
+    const TTrendTimeRange w = WholeRange(l);
+    const double span = std::clamp(r.Span() / factor, std::min(l.MinSpan, w.Span()), w.Span());
+    if (!Finite(anchor)) anchor = (r.From + r.To) / 2;
+    const double from = anchor - (anchor - r.From) * (span / r.Span());
+    return ClampRange({from, from + span}, l);
+}
+
+TTrendTimeRange PanBy(const TTrendTimeRange& r, double deltaDays, const TTrendViewLimits& l) {
+    if (!Finite(deltaDays)) return ClampRange(r, l);
+    return ClampRange({r.From + deltaDays, r.To + deltaDays}, l);
+}
+
+bool IsWholeRange(const TTrendTimeRange& r, const TTrendViewLimits& l) {
+    const TTrendTimeRange w = WholeRange(l);
+    const double eps = 1e-3 / kmonSecondsPerDay;
+    return std::fabs(r.From - w.From) < eps && std::fabs(r.To - w.To) < eps;
+}
+
+TTrendTimeRange FollowNewSamples(const TTrendTimeRange& r, TDateTime oldLast,
+                                 const TTrendViewLimits& l) {
+    TTrendViewLimits old = l;
+    old.Last = oldLast;
+    if (IsWholeRange(r, old)) return WholeRange(l);
+    if (oldLast <= r.To && l.Last > r.To) {
+        const double span = r.Span();
+        return ClampRange({l.Last - span, l.Last}, l);
+    }
+    return ClampRange(r, l);
+}
+
+// --- readout ---
+
+size_t NearestSample(const TTrendSample* samples, size_t n, TDateTime t) {
+    if (n == 0 || !Finite(t)) return n;
+    const TTrendSample* it = LowerBound(samples, n, t);
+    if (it == samples) return 0;
+    if (it == samples + n) return n - 1;
+    const TTrendSample* before = it - 1;
+    return size_t((t - before->Time <= it->Time - t ? before : it) - samples);
+}
+
+int ReadoutDecimals(int q) {
+    if (q == tqF || q == tqCosSum) return 3;
+    if (q >= tqIA && q <= tqIN) return 3;
+    if (q >= tqPSum && q <= tqSSum) return 1;
+    return 2;
+}
+
+std::string ReadoutValue(int q, float v, char decimalSeparator) {
+    const TmonTrendQuantityInfo& info = TrendQuantityInfo(q);
+    std::string s =
+        std::string(info.Name) + " " + FormatFixed(v, ReadoutDecimals(q), decimalSeparator);
+    if (*info.Unit) s += std::string(" ") + info.Unit;
+    return s;
+}
+
+// --- the plot model ---
+
+std::vector<std::vector<int>> PaneQuantities(const std::vector<int>& checked) {
+    std::vector<std::vector<int>> panes;
+    std::vector<std::string> units;
+    for (int q : checked) {
+        if (q < 0 || q >= kmonTrendQuantityCount) continue;
+        const std::string unit = TrendQuantityInfo(q).Unit;
+        auto it = std::find(units.begin(), units.end(), unit);
+        if (it == units.end()) {
+            units.push_back(unit);
+            panes.push_back({q});
+        } else if (std::find(panes[size_t(it - units.begin())].begin(),
+                             panes[size_t(it - units.begin())].end(),
+                             q) == panes[size_t(it - units.begin())].end()) {
+            panes[size_t(it - units.begin())].push_back(q);
+        }
+    }
+    return panes;
+}
+
+TTrendPlotModel BuildPlotModel(const std::vector<TTrendSample>& samples,
+                               const std::vector<int>& checked, const TmonSettings& settings,
+                               const TTrendTimeRange& range, const TTrendPlotLayout& layout,
+                               const TTrendTimeFormat& fmt, double gapDays) {
+    TTrendPlotModel m;
+    m.Range = range;
+    m.Layout = layout;
+    const int w = std::max(0, layout.PlotWidth());
+    const int h = std::max(0, layout.PlotHeight());
+    m.Ticks = TimeTicks(range, w, layout.MinLabelPx, fmt);
+    const auto groups = PaneQuantities(checked);
+    if (groups.empty()) return m;
+    const int n = int(groups.size());
+    const int paneH = std::max(1, (h - layout.PaneGap * (n - 1)) / n);
+    for (int i = 0; i < n; ++i) {
+        TTrendPane p;
+        p.Unit = TrendQuantityInfo(groups[size_t(i)][0]).Unit;
+        p.Top = layout.Top + i * (paneH + layout.PaneGap);
+        p.Height = paneH;
+        for (int q : groups[size_t(i)]) {
+            p.Series.emplace_back();
+            p.Series.back().Quantity = q;
+            for (const TmonTrendLimit& lim : TrendLimitsOf(q, settings))
+                if (std::find_if(p.Limits.begin(), p.Limits.end(), [&](const TmonTrendLimit& x) {
+                        return x.Value == lim.Value && x.Color == lim.Color;
+                    }) == p.Limits.end())
+                    p.Limits.push_back(lim);
+        }
+        m.Panes.push_back(std::move(p));
+    }
+    std::vector<TTrendSeries*> all;
+    for (TTrendPane& p : m.Panes)
+        for (TTrendSeries& s : p.Series)
+            all.push_back(&s);
+    DecimateSeriesSet(samples.data(), samples.size(), all.data(), all.size(), range, w, gapDays);
+    for (TTrendPane& p : m.Panes) {
+        double lo = 0, hi = 0;
+        bool any = SeriesExtent(p.Series, lo, hi);
+        for (const TmonTrendLimit& lim : p.Limits) {
+            if (lim.Color != mclBlue) continue;
+            lo = any ? std::min(lo, lim.Value) : lim.Value;
+            hi = any ? std::max(hi, lim.Value) : lim.Value;
+            any = true;
+        }
+        if (!any) lo = 0, hi = 1;
+        p.Axis = NiceValueAxis(lo, hi, paneH, layout.MinValueTickPx);
+    }
+    return m;
+}
+
+} // namespace qz

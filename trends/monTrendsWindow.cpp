@@ -1,0 +1,580 @@
+#include "trends/monTrendsWindow.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QImageWriter>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qz {
+
+namespace {
+
+QString U8(const std::string& s) {
+    return QString::fromUtf8(s.data(), int(s.size()));
+}
+
+QColor Rgb(uint32_t rgb) {
+    return QColor(int((rgb >> 16) & 0xFF), int((rgb >> 8) & 0xFF), int(rgb & 0xFF));
+}
+
+// The main window's limit colours are kept as 0x00BBGGRR.
+QColor OfLimitColor(TmonColor c) {
+    const uint32_t v = uint32_t(c);
+    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
+}
+
+const QColor kGrid(0x80, 0x80, 0x80);
+
+// A wheel notch or a key zooms the time axis by this much.
+constexpr double kZoomStep = 1.25;
+// The arrow keys pan by this share of the span.
+constexpr double kPanShare = 0.1;
+
+void PaintSeries(QPainter& p, const TTrendPane& pane, const TTrendSeries& s, int left) {
+    const TTrendValueAxis& a = pane.Axis;
+    const auto y = [&](float v) { return ValueToY(v, a.Lo, a.Hi, pane.Top, pane.Height); };
+    std::vector<QLine> lines;
+    lines.reserve(s.Columns.size() * 2 + 2);
+    int dataColumns = 0;
+    bool havePrev = false;
+    int prevX = 0, prevY = 0;
+    for (size_t c = 0; c < s.Columns.size(); ++c) {
+        const TTrendColumn& col = s.Columns[c];
+        if (!col.Has) continue;
+        ++dataColumns;
+        const int x = left + int(c);
+        const int yFirst = y(col.First);
+        if (col.Joined) {
+            if (havePrev)
+                lines.emplace_back(prevX, prevY, x, yFirst);
+            else if (s.Before.Has)
+                lines.emplace_back(left + int(std::lround(std::max(s.Before.X, -1e6))),
+                                   y(s.Before.Value), x, yFirst);
+        }
+        const int yMin = y(col.Min), yMax = y(col.Max);
+        lines.emplace_back(x, yMax, x, yMin);
+        havePrev = true;
+        prevX = x;
+        prevY = y(col.Last);
+    }
+    if (havePrev && s.After.Has)
+        lines.emplace_back(prevX, prevY, left + int(std::lround(std::min(s.After.X, 1e6))),
+                           y(s.After.Value));
+    p.setPen(QPen(Rgb(TrendQuantityInfo(s.Quantity).Rgb), 1));
+    p.drawLines(lines.data(), int(lines.size()));
+    // Few samples on a wide plot: mark each, so that the records can be told from the lines.
+    if (dataColumns > 0 && dataColumns * 8 < int(s.Columns.size())) {
+        p.setBrush(Rgb(TrendQuantityInfo(s.Quantity).Rgb));
+        for (size_t c = 0; c < s.Columns.size(); ++c)
+            if (s.Columns[c].Has) p.drawRect(left + int(c) - 1, y(s.Columns[c].First) - 1, 2, 2);
+        p.setBrush(Qt::NoBrush);
+    }
+}
+
+} // namespace
+
+void PaintTrends(QPainter& p, const TTrendPlotModel& m, char sep) {
+    const TTrendPlotLayout& l = m.Layout;
+    p.fillRect(0, 0, l.Width, l.Height, Rgb(kmonTrendGround));
+    const int left = l.Left, w = std::max(0, l.PlotWidth());
+    const int plotBottom = l.Top + std::max(0, l.PlotHeight());
+    const QFontMetrics fm(p.font());
+    // The time axis: a grid line and a label per tick, the date under it where it changes.
+    for (const TTrendTimeTick& t : m.Ticks) {
+        const int x = int(std::lround(TimeToX(t.Time, m.Range, left, w)));
+        p.setPen(QPen(kGrid, 1, Qt::DotLine));
+        for (const TTrendPane& pane : m.Panes)
+            p.drawLine(x, pane.Top, x, pane.Top + pane.Height);
+        p.setPen(Qt::white);
+        const QString label = U8(t.Label);
+        int tx = x - fm.horizontalAdvance(label) / 2;
+        tx = std::clamp(tx, 0, std::max(0, l.Width - fm.horizontalAdvance(label)));
+        p.drawText(tx, plotBottom + fm.ascent() + 3, label);
+        if (!t.DateLabel.empty()) {
+            const QString date = U8(t.DateLabel);
+            int dx = std::clamp(x - fm.horizontalAdvance(date) / 2, 0,
+                                std::max(0, l.Width - fm.horizontalAdvance(date)));
+            p.drawText(dx, plotBottom + fm.ascent() + fm.height() + 4, date);
+        }
+    }
+    for (const TTrendPane& pane : m.Panes) {
+        const TTrendValueAxis& a = pane.Axis;
+        const QRect box(left, pane.Top, w, pane.Height);
+        for (double v : ValueTicks(a)) {
+            const int yy = ValueToY(v, a.Lo, a.Hi, pane.Top, pane.Height);
+            p.setPen(QPen(kGrid, 1, Qt::DotLine));
+            p.drawLine(left, yy, left + w, yy);
+            p.setPen(Qt::white);
+            const QString label = U8(ValueLabel(v, a, sep));
+            p.drawText(left - 6 - fm.horizontalAdvance(label), yy + fm.ascent() / 2 - 1, label);
+        }
+        p.setPen(Qt::white);
+        const std::string unit = a.Prefix + pane.Unit;
+        p.drawText(4, pane.Top + fm.ascent(), U8(unit.empty() ? std::string("cos") : unit));
+        p.save();
+        p.setClipRect(box.adjusted(0, 0, 1, 1));
+        for (const TmonTrendLimit& lim : pane.Limits) {
+            const int yy = ValueToY(lim.Value, a.Lo, a.Hi, pane.Top, pane.Height);
+            p.setPen(QPen(OfLimitColor(lim.Color), 1, Qt::DashLine));
+            p.drawLine(left, yy, left + w, yy);
+        }
+        for (const TTrendSeries& s : pane.Series)
+            PaintSeries(p, pane, s, left);
+        p.restore();
+        p.setPen(kGrid);
+        p.drawRect(box);
+        // The legend: the names of the pane's quantities in their colours.
+        int lx = left + 6;
+        for (const TTrendSeries& s : pane.Series) {
+            const QString name = U8(TrendQuantityInfo(s.Quantity).Name);
+            p.setPen(Rgb(TrendQuantityInfo(s.Quantity).Rgb));
+            p.drawText(lx, pane.Top + fm.ascent() + 2, name);
+            lx += fm.horizontalAdvance(name) + 10;
+        }
+    }
+}
+
+QImage RenderTrends(const TTrendPlotModel& m, char sep) {
+    QImage img(std::max(1, m.Layout.Width), std::max(1, m.Layout.Height), QImage::Format_RGB32);
+    QPainter p(&img);
+    PaintTrends(p, m, sep);
+    return img;
+}
+
+bool SaveTrendImage(const QImage& image, const QString& path, std::string& error) {
+    error.clear();
+    if (image.isNull()) {
+        error = "Нет рисунка для сохранения";
+        return false;
+    }
+    QImageWriter w(path, "png");
+    if (!w.write(image)) {
+        error = "Не удалось сохранить рисунок в файл " + path.toStdString() + ": " +
+                w.errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+TTrendTimeFormat SystemTrendTimeFormat() {
+    const QLocale loc = QLocale::system();
+    TTrendTimeFormat f;
+    f.Date = loc.dateFormat(QLocale::ShortFormat).toStdString();
+    f.LongTime = loc.timeFormat(QLocale::LongFormat).toStdString();
+    f.ShortTime = loc.timeFormat(QLocale::ShortFormat).toStdString();
+    for (int m = 1; m <= 12; ++m) {
+        f.ShortMonths.push_back(loc.monthName(m, QLocale::ShortFormat).toStdString());
+        f.LongMonths.push_back(loc.monthName(m, QLocale::LongFormat).toStdString());
+    }
+    for (int d = 1; d <= 7; ++d) {
+        f.ShortDays.push_back(loc.dayName(d, QLocale::ShortFormat).toStdString());
+        f.LongDays.push_back(loc.dayName(d, QLocale::LongFormat).toStdString());
+    }
+    return f;
+}
+
+char SystemDecimalSeparator() {
+    const QString d = QLocale::system().decimalPoint();
+    return d.size() == 1 && d[0].unicode() < 0x80 ? char(d[0].unicode()) : ',';
+}
+
+// --- the window ---
+
+TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    FFormat = SystemTrendTimeFormat();
+    FSeparator = SystemDecimalSeparator();
+    setWindowTitle(QString::fromUtf8("Тренды"));
+    resize(1000, 600);
+
+    FList = new QListWidget(this);
+    FList->setFixedWidth(150);
+    auto* copy = new QPushButton(QString::fromUtf8("Копировать графику"), this);
+    auto* save = new QPushButton(QString::fromUtf8("Сохранить PNG…"), this);
+    auto* open = new QPushButton(QString::fromUtf8("Открыть запись…"), this);
+    auto* whole = new QPushButton(QString::fromUtf8("Весь график"), this);
+    copy->setObjectName("copy");
+    save->setObjectName("save");
+    open->setObjectName("open");
+    whole->setObjectName("whole");
+    auto* side = new QVBoxLayout;
+    side->addWidget(FList, 1);
+    for (QPushButton* b : {whole, copy, save, open}) {
+        b->setFixedWidth(150);
+        b->setFocusPolicy(Qt::NoFocus);
+        side->addWidget(b);
+    }
+
+    FPlot = new TmonTrendPlot(this);
+    FReadout = new QLabel(this);
+    FReadout->setObjectName("readout");
+    FReadout->setMinimumHeight(20);
+    auto* main = new QVBoxLayout;
+    main->addWidget(FPlot, 1);
+    main->addWidget(FReadout);
+    auto* top = new QHBoxLayout(this);
+    top->addLayout(side);
+    top->addLayout(main, 1);
+
+    connect(copy, &QPushButton::clicked, this, &TmonTrendsWindow::CopyGraphics);
+    connect(save, &QPushButton::clicked, this, &TmonTrendsWindow::SavePicture);
+    connect(whole, &QPushButton::clicked, this, &TmonTrendsWindow::ShowWhole);
+    connect(open, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(
+            this, QString::fromUtf8("Открыть запись"), QString(),
+            QString::fromUtf8("Записи (*.db *.sqlite);;Все файлы (*)"));
+        if (!path.isEmpty()) OpenFile(path.toStdString());
+    });
+    FillList();
+    connect(FList, &QListWidget::itemChanged, this, [this] { Invalidate(); });
+
+    FFollow = new QTimer(this);
+    FFollow->setInterval(1000);
+    connect(FFollow, &QTimer::timeout, this, &TmonTrendsWindow::SamplesAppended);
+    FFollow->start();
+}
+
+TmonTrendsWindow::~TmonTrendsWindow() = default;
+
+void TmonTrendsWindow::FillList() {
+    const std::vector<int> was =
+        FList->count() ? CheckedQuantities() : std::vector<int>{tqUA, tqUB, tqUC};
+    QSignalBlocker block(FList);
+    FList->clear();
+    for (TmonTrendQuantity q : TrendQuantitiesOf(FSettings.HasNeutral != 0)) {
+        const TmonTrendQuantityInfo& info = TrendQuantityInfo(q);
+        auto* item = new QListWidgetItem(QString::fromUtf8(info.Name), FList);
+        item->setData(Qt::UserRole, int(q));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        const bool on = std::find(was.begin(), was.end(), int(q)) != was.end();
+        item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+        // The phase colours read poorly on a white list: a swatch of the colour instead.
+        QPixmap swatch(12, 12);
+        swatch.fill(Rgb(info.Rgb));
+        item->setIcon(QIcon(swatch));
+    }
+    Invalidate();
+}
+
+std::vector<int> TmonTrendsWindow::CheckedQuantities() const {
+    std::vector<int> r;
+    for (int i = 0; i < FList->count(); ++i)
+        if (FList->item(i)->checkState() == Qt::Checked)
+            r.push_back(FList->item(i)->data(Qt::UserRole).toInt());
+    return r;
+}
+
+void TmonTrendsWindow::SetChecked(int quantity, bool checked) {
+    for (int i = 0; i < FList->count(); ++i)
+        if (FList->item(i)->data(Qt::UserRole).toInt() == quantity)
+            FList->item(i)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void TmonTrendsWindow::SetSettings(const TmonSettings& s) {
+    const bool neutralChanged = (s.HasNeutral != 0) != (FSettings.HasNeutral != 0);
+    FSettings = s;
+    if (neutralChanged) FillList();
+    Invalidate();
+}
+
+void TmonTrendsWindow::SetSource(ITrendSource* source) {
+    FSource = source;
+    if (FOwned && FOwned.get() != source) FOwned.reset();
+    Reload();
+}
+
+bool TmonTrendsWindow::OpenFile(const std::string& path) {
+    std::string error;
+    std::unique_ptr<ITrendSource> s = OpenTrendFile(path, error);
+    if (!s) {
+        ReportError(error);
+        return false;
+    }
+    FOwned = std::move(s);
+    FSource = FOwned.get();
+    Reload();
+    return true;
+}
+
+void TmonTrendsWindow::Reload() {
+    FSamples.clear();
+    if (FSource) FSource->ReadFrom(0, FSource->Count(), FSamples);
+    FRange = WholeRange(Limits());
+    UpdateCaption();
+    Invalidate();
+}
+
+void TmonTrendsWindow::UpdateCaption() {
+    QString c = QString::fromUtf8("Тренды");
+    if (FSource && !FSource->Name().empty()) c += QString::fromUtf8(" — ") + U8(FSource->Name());
+    setWindowTitle(c);
+}
+
+void TmonTrendsWindow::SamplesAppended() {
+    if (!FSource) return;
+    const size_t count = FSource->Count();
+    if (count < FSamples.size()) {
+        // Not the samples read before (a journal replaced under the same source): start over.
+        Reload();
+        return;
+    }
+    if (count == FSamples.size()) return;
+    const TDateTime oldLast = FSamples.empty() ? 0 : FSamples.back().Time;
+    const bool wasEmpty = FSamples.empty();
+    FSource->ReadFrom(FSamples.size(), count - FSamples.size(), FSamples);
+    FRange = wasEmpty ? WholeRange(Limits()) : FollowNewSamples(FRange, oldLast, Limits());
+    Invalidate();
+    if (FPointerX >= 0) PointerAt(FPointerX);
+}
+
+TTrendViewLimits TmonTrendsWindow::Limits() const {
+    TTrendViewLimits l;
+    if (!FSamples.empty()) {
+        l.First = FSamples.front().Time;
+        l.Last = FSamples.back().Time;
+    } else {
+        l.First = l.Last = NowDateTime();
+    }
+    return l;
+}
+
+void TmonTrendsWindow::SetRange(const TTrendTimeRange& r) {
+    FRange = ClampRange(r, Limits());
+    Invalidate();
+}
+
+void TmonTrendsWindow::ShowWhole() {
+    SetRange(WholeRange(Limits()));
+}
+
+void TmonTrendsWindow::ZoomAt(double factor, TDateTime anchor) {
+    FRange = ZoomAbout(FRange, factor, anchor, Limits());
+    Invalidate();
+}
+
+void TmonTrendsWindow::Pan(double deltaDays) {
+    FRange = PanBy(FRange, deltaDays, Limits());
+    Invalidate();
+}
+
+void TmonTrendsWindow::Invalidate() {
+    FModelValid = false;
+    if (FPlot) FPlot->update();
+}
+
+const TTrendPlotModel& TmonTrendsWindow::Model(int width, int height) const {
+    if (!FModelValid || FModel.Layout.Width != width || FModel.Layout.Height != height) {
+        TTrendPlotLayout layout = FPlot->Layout();
+        layout.Width = width;
+        layout.Height = height;
+        FModel = BuildPlotModel(FSamples, CheckedQuantities(), FSettings, FRange, layout, FFormat,
+                                kmonTrendDefaultGapDays);
+        FModelValid = true;
+    }
+    return FModel;
+}
+
+TDateTime TmonTrendsWindow::TimeAtPlotX(int x) const {
+    const TTrendPlotLayout l = FPlot->Layout();
+    return XToTime(x, FRange, l.Left, l.PlotWidth());
+}
+
+int TmonTrendsWindow::PlotXOfTime(TDateTime t) const {
+    const TTrendPlotLayout l = FPlot->Layout();
+    return int(std::lround(TimeToX(t, FRange, l.Left, l.PlotWidth())));
+}
+
+std::string TmonTrendsWindow::ReadoutAt(TDateTime t) const {
+    const size_t i = NearestSample(FSamples.data(), FSamples.size(), t);
+    if (i >= FSamples.size()) return "";
+    const TTrendSample& s = FSamples[i];
+    std::string r = FormatDateTimePattern(s.Time, FFormat.Date, &FFormat) + " " +
+                    FormatDateTimePattern(s.Time, FFormat.LongTime, &FFormat);
+    for (int q : CheckedQuantities())
+        r += "   " + ReadoutValue(q, s.Value[q], FSeparator);
+    return r;
+}
+
+QString TmonTrendsWindow::ReadoutText() const {
+    return FReadout->text();
+}
+
+void TmonTrendsWindow::PointerAt(int x) {
+    FPointerX = x;
+    const TTrendPlotLayout l = FPlot->Layout();
+    if (x < l.Left || x > l.Left + l.PlotWidth()) {
+        FReadout->clear();
+    } else {
+        FReadout->setText(U8(ReadoutAt(TimeAtPlotX(x))));
+    }
+    FPlot->update();
+}
+
+QImage TmonTrendsWindow::PlotImage() const {
+    return RenderTrends(Model(FPlot->width(), FPlot->height()), FSeparator);
+}
+
+void TmonTrendsWindow::CopyGraphics() {
+    QApplication::clipboard()->setImage(PlotImage());
+}
+
+void TmonTrendsWindow::SavePicture() {
+    QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8("Сохранить PNG"), QString(),
+                                                QString::fromUtf8("Рисунки PNG (*.png)"));
+    if (path.isEmpty()) return;
+    if (!path.endsWith(".png", Qt::CaseInsensitive)) path += ".png";
+    std::string error;
+    if (!SaveTrendImage(PlotImage(), path, error)) ReportError(error);
+}
+
+void TmonTrendsWindow::ReportError(const std::string& text) {
+    if (OnError) {
+        OnError("Ошибка", text);
+        return;
+    }
+    QMessageBox::critical(this, QString::fromUtf8("Ошибка"), U8(text));
+}
+
+void TmonTrendsWindow::keyPressEvent(QKeyEvent* e) {
+    const TDateTime centre = (FRange.From + FRange.To) / 2;
+    switch (e->key()) {
+    case Qt::Key_Home:
+        ShowWhole();
+        break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        ZoomAt(kZoomStep, FPointerX >= 0 ? TimeAtPlotX(FPointerX) : centre);
+        break;
+    case Qt::Key_Minus:
+        ZoomAt(1 / kZoomStep, FPointerX >= 0 ? TimeAtPlotX(FPointerX) : centre);
+        break;
+    case Qt::Key_Left:
+        Pan(-kPanShare * FRange.Span());
+        break;
+    case Qt::Key_Right:
+        Pan(kPanShare * FRange.Span());
+        break;
+    default:
+        if (e->matches(QKeySequence::Copy) ||
+            (e->key() == Qt::Key_Insert && (e->modifiers() & Qt::ControlModifier))) {
+            CopyGraphics();
+            break;
+        }
+        QWidget::keyPressEvent(e);
+        return;
+    }
+    e->accept();
+}
+
+// --- the plot ---
+
+TmonTrendPlot::TmonTrendPlot(TmonTrendsWindow* owner) : QWidget(owner), FOwner(owner) {
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumSize(300, 200);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+TTrendPlotLayout TmonTrendPlot::Layout() const {
+    TTrendPlotLayout l;
+    l.Width = width();
+    l.Height = height();
+    return l;
+}
+
+void TmonTrendPlot::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const TTrendPlotModel& m = FOwner->Model(width(), height());
+    PaintTrends(p, m, FOwner->FSeparator);
+    const int x = FOwner->FPointerX;
+    const TTrendPlotLayout l = Layout();
+    if (x < l.Left || x > l.Left + l.PlotWidth() || FOwner->FSamples.empty()) return;
+    // The crosshair: the pointer's column and a mark on each trend at the nearest sample.
+    const auto& samples = FOwner->FSamples;
+    const size_t i = NearestSample(samples.data(), samples.size(), FOwner->TimeAtPlotX(x));
+    const int sx = FOwner->PlotXOfTime(samples[i].Time);
+    p.setPen(QPen(Qt::white, 1, Qt::DashLine));
+    p.drawLine(x, l.Top, x, l.Top + l.PlotHeight());
+    for (const TTrendPane& pane : m.Panes)
+        for (const TTrendSeries& s : pane.Series) {
+            const int y = ValueToY(samples[i].Value[s.Quantity], pane.Axis.Lo, pane.Axis.Hi,
+                                   pane.Top, pane.Height);
+            p.setPen(QPen(Qt::white, 1));
+            p.setBrush(QColor(int((TrendQuantityInfo(s.Quantity).Rgb >> 16) & 0xFF),
+                              int((TrendQuantityInfo(s.Quantity).Rgb >> 8) & 0xFF),
+                              int(TrendQuantityInfo(s.Quantity).Rgb & 0xFF)));
+            p.drawEllipse(QPoint(sx, y), 3, 3);
+        }
+}
+
+void TmonTrendPlot::resizeEvent(QResizeEvent*) {
+    FOwner->Invalidate();
+}
+
+void TmonTrendPlot::wheelEvent(QWheelEvent* e) {
+    const int dy = e->angleDelta().y();
+    if (dy == 0) return;
+    const double notches = dy / 120.0;
+    FOwner->ZoomAt(std::pow(kZoomStep, notches),
+                   FOwner->TimeAtPlotX(int(std::lround(e->position().x()))));
+    e->accept();
+}
+
+void TmonTrendPlot::mousePressEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return;
+    FDragging = true;
+    FDragX = int(std::lround(e->position().x()));
+    FDragRange = FOwner->FRange;
+    setCursor(Qt::ClosedHandCursor);
+}
+
+void TmonTrendPlot::mouseMoveEvent(QMouseEvent* e) {
+    const int x = int(std::lround(e->position().x()));
+    if (FDragging) {
+        // The time under the pointer stays under it: drag right shows earlier times.
+        const int w = std::max(1, Layout().PlotWidth());
+        const double delta = -(x - FDragX) * FDragRange.Span() / w;
+        FOwner->FRange = PanBy(FDragRange, delta, FOwner->Limits());
+        FOwner->Invalidate();
+    }
+    FOwner->PointerAt(x);
+}
+
+void TmonTrendPlot::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return;
+    FDragging = false;
+    unsetCursor();
+}
+
+void TmonTrendPlot::leaveEvent(QEvent*) {
+    FOwner->FPointerX = -1;
+    FOwner->FReadout->clear();
+    update();
+}
+
+void TmonTrendPlot::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(QString::fromUtf8("Копировать графику"));
+    QAction* save = menu.addAction(QString::fromUtf8("Сохранить PNG…"));
+    QAction* whole = menu.addAction(QString::fromUtf8("Весь график"));
+    connect(copy, &QAction::triggered, FOwner, &TmonTrendsWindow::CopyGraphics);
+    connect(save, &QAction::triggered, FOwner, &TmonTrendsWindow::SavePicture);
+    connect(whole, &QAction::triggered, FOwner, &TmonTrendsWindow::ShowWhole);
+    menu.exec(e->globalPos());
+}
+
+} // namespace qz

@@ -1,0 +1,143 @@
+// The trends window ("Тренды"): the chosen quantities against time from a recording, following
+// new records live. The arithmetic is in monTrendMath; this file only gathers the operator's
+// choices, paints the plot model and handles the mouse and keys.
+#pragma once
+
+#include "trends/monTrendMath.h"
+#include "trends/monTrendSource.h"
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+namespace qz {
+
+// Paints a plot model over the spectrum's grey ground: panes with their value axes and limit
+// lines, the time axis, the decimated trends.
+void PaintTrends(QPainter& p, const TTrendPlotModel& m, char decimalSeparator);
+QImage RenderTrends(const TTrendPlotModel& m, char decimalSeparator);
+
+// Writes a picture as a PNG file. False with a text for the operator when it cannot be written.
+bool SaveTrendImage(const QImage& image, const QString& path, std::string& error);
+
+// The user's date and time patterns and decimal separator from the desktop's locale.
+TTrendTimeFormat SystemTrendTimeFormat();
+char SystemDecimalSeparator();
+
+class TmonTrendPlot;
+
+class TmonTrendsWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit TmonTrendsWindow(QWidget* parent = nullptr);
+    ~TmonTrendsWindow() override;
+
+    // The samples to show: not owned, it must outlive the window or be replaced first. The
+    // whole range is shown; new samples are taken on SamplesAppended() and once a second.
+    void SetSource(ITrendSource* source);
+    // Opens a journal file through TrendFileOpener and shows it (owned by the window). A
+    // failure keeps what was shown and tells the operator ("Ошибка").
+    bool OpenFile(const std::string& path);
+    // The meter's settings: the limit lines and whether the N channel quantities are offered.
+    void SetSettings(const TmonSettings& s);
+
+    // Takes the samples appended to the source since the last call and moves the view along.
+    void SamplesAppended();
+
+    // The chosen quantities, in the order of the list.
+    std::vector<int> CheckedQuantities() const;
+    void SetChecked(int quantity, bool checked);
+
+    // The time axis.
+    TTrendTimeRange Range() const { return FRange; }
+    void SetRange(const TTrendTimeRange& r);
+    void ShowWhole();
+    void ZoomAt(double factor, TDateTime anchor);
+    void Pan(double deltaDays);
+
+    // The readout of the sample nearest to `t`: its time and the chosen values; "" with no data.
+    std::string ReadoutAt(TDateTime t) const;
+    // The readout shown under the plot now (follows the pointer).
+    QString ReadoutText() const;
+    // The time at a pixel column of the plot widget.
+    TDateTime TimeAtPlotX(int x) const;
+    int PlotXOfTime(TDateTime t) const;
+    TmonTrendPlot* Plot() const { return FPlot; }
+
+    // The picture as "Копировать графику" and saving give it.
+    QImage PlotImage() const;
+    void CopyGraphics();
+    // Asks for a file name and saves the picture.
+    void SavePicture();
+
+    size_t SampleCount() const { return FSamples.size(); }
+    const std::vector<TTrendSample>& Samples() const { return FSamples; }
+
+    // How the window tells the operator of a failure; a message box unless a test replaces it.
+    std::function<void(const std::string& caption, const std::string& text)> OnError;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    friend class TmonTrendPlot;
+    void FillList();
+    void Reload();
+    void UpdateCaption();
+    TTrendViewLimits Limits() const;
+    const TTrendPlotModel& Model(int width, int height) const;
+    void Invalidate();
+    void PointerAt(int x);
+    void ReportError(const std::string& text);
+
+    ITrendSource* FSource = nullptr;
+    std::unique_ptr<ITrendSource> FOwned;
+    TmonSettings FSettings;
+    std::vector<TTrendSample> FSamples;
+    TTrendTimeRange FRange;
+    TTrendTimeFormat FFormat;
+    char FSeparator = ',';
+    QListWidget* FList = nullptr;
+    TmonTrendPlot* FPlot = nullptr;
+    QLabel* FReadout = nullptr;
+    QTimer* FFollow = nullptr;
+    int FPointerX = -1;
+    mutable TTrendPlotModel FModel;
+    mutable bool FModelValid = false;
+};
+
+// The painted plot; the window's keys work here too.
+class TmonTrendPlot : public QWidget {
+    Q_OBJECT
+public:
+    explicit TmonTrendPlot(TmonTrendsWindow* owner);
+    TTrendPlotLayout Layout() const;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void leaveEvent(QEvent*) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+
+private:
+    TmonTrendsWindow* FOwner;
+    bool FDragging = false;
+    int FDragX = 0;
+    TTrendTimeRange FDragRange;
+};
+
+} // namespace qz
