@@ -232,8 +232,8 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     FWakeNotifier = new QSocketNotifier(FWakeFd, QSocketNotifier::Read, this);
     connect(FWakeNotifier, &QSocketNotifier::activated, this, [this] { DrainCalls(); });
     FRecording = std::make_unique<TmonRecording>(FStorage, static_cast<IExchangeListener*>(this));
-    FRecording->OnFailure = [this](const std::string& text) {
-        RunOnWindowThread([this, &text] { HandleRecordingFailure(text); });
+    FRecording->OnFailure = [this](const std::string& file, const std::string& text) {
+        RunOnWindowThread([this, &file, &text] { HandleRecordingFailure(file, text); });
     };
     BuildForm();
     // The form opens in the middle of the screen it is shown on.
@@ -1199,7 +1199,9 @@ void TForm1::UpdateRecording() {
     if (!error.empty()) ShowMessage(kCaptionError, TmonMessageIcon::Error, error);
 }
 
-void TForm1::HandleRecordingFailure(const std::string& text) {
+void TForm1::HandleRecordingFailure(const std::string& file, const std::string& text) {
+    // Stopped by the operator meanwhile (and told then), or a new journal begun: not this one.
+    if (!FRecording->Active() || FRecording->FileName() != file) return;
     // The journal keeps what was committed before the failure; polling goes on.
     FRecording->Stop();
     {

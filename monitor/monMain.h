@@ -181,7 +181,7 @@ private:
     // "Запись": a journal is open while the toggle is on and the meter is polled.
     void ChkRecordClick();
     void UpdateRecording();
-    void HandleRecordingFailure(const std::string& text);
+    void HandleRecordingFailure(const std::string& fileName, const std::string& text);
 
     TmonFormOptions FOpt;
     TmonFormatContext FFormat;

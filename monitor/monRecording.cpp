@@ -148,7 +148,7 @@ int64_t TmonRecording::Records() const {
 }
 
 template <class F> void TmonRecording::Record(F&& f) {
-    std::string failure;
+    std::string failure, fileName;
     {
         std::lock_guard<std::mutex> lock(FMutex);
         f(FRecorder.get());
@@ -157,10 +157,11 @@ template <class F> void TmonRecording::Record(F&& f) {
         if (!error.empty() && !FFailureTold) {
             FFailureTold = true;
             failure = JournalWriteErrorText(FFileName, error);
+            fileName = FFileName;
         }
     }
     // The window stops the recording from here, which takes the lock again.
-    if (!failure.empty() && OnFailure) OnFailure(failure);
+    if (!failure.empty() && OnFailure) OnFailure(fileName, failure);
 }
 
 void TmonRecording::OnAnswer(const TmonAnswer& answer) {

@@ -47,8 +47,10 @@ public:
     int64_t Records() const;
 
     // Called once per journal, on the exchange thread and outside every lock of the
-    // recording, when a write failed; nothing more is written to that journal.
-    std::function<void(const std::string& text)> OnFailure;
+    // recording, when a write failed: the journal's name and the operator's text. Nothing
+    // more is written to that journal. By the time the call is handled the journal may have
+    // been stopped, or another one started: the name tells them apart.
+    std::function<void(const std::string& fileName, const std::string& text)> OnFailure;
     // The local time of the journal's name and items; this computer's clock unless set.
     std::function<TDateTime()> Now = &NowDateTime;
 

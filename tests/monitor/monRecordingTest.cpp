@@ -105,6 +105,7 @@ int64_t JournalRecords(const std::string& file, std::vector<TmonData3sec>* decod
             kjnAnyTimeFrom, kjnAnyTimeTo,
             [&](const TjnRecordView& r) {
                 TmonData3sec d;
+                EXPECT_NE(r.SettingsId, 0); // read before the journal began
                 EXPECT_TRUE(decoder.Decode(r, d, error)) << error;
                 decoded->push_back(d);
                 return true;
@@ -172,8 +173,20 @@ TEST(WindowRecording, TheToggleRecordsThePollMeanwhile) {
     ASSERT_EQ(decoded.size(), 2u);
     EXPECT_DOUBLE_EQ(decoded.back().U1[phA], lastU);
     EXPECT_GE(sim.RecordReads(), size_t(stopAt));
-    EXPECT_TRUE(shown.empty()) << shown.front().Text;
+
+    // On again, and the window closed while recording: the journal is closed into one file.
+    w->ChkRecord->click();
+    ASSERT_TRUE(w->Recording());
+    const std::string second = w->RecordingFile();
+    EXPECT_NE(second, file);
+    ASSERT_TRUE(WaitUntil([&] { return w->RecordingRecords() >= 1; }, 20000));
     w->close();
+    EXPECT_FALSE(w->Recording());
+    EXPECT_TRUE(w->Settings().ReadRecordingOn()); // the toggle stays on for the next run
+    struct stat st;
+    EXPECT_NE(::stat((second + "-wal").c_str(), &st), 0);
+    EXPECT_GE(JournalRecords(second), 1);
+    EXPECT_TRUE(shown.empty()) << shown.front().Text;
     w.reset();
 }
 
