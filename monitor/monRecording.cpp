@@ -59,7 +59,10 @@ TmonRecording::~TmonRecording() {
 
 bool TmonRecording::Start(const std::string& folder, const TccnConnection& connection,
                           std::string& error) {
-    Stop();
+    if (Active()) {
+        error = "Запись уже ведётся в файл " + FileName();
+        return false;
+    }
     if (folder.empty()) {
         error = "Не найдена папка документов";
         return false;

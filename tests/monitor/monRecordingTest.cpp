@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -116,6 +117,16 @@ int64_t JournalRecords(const std::string& file, std::vector<TmonData3sec>* decod
     return records;
 }
 
+// A poll that runs until it is stopped, and asks for nothing.
+class IdleThread : public ImonExchange {
+public:
+    void Start() override {}
+    void Stop() override {}
+    bool Finished() const override { return true; }
+    void Join() override {}
+    std::string GetErrorText() const override { return {}; }
+};
+
 TEST(RecordingNames, FileNamesAreSafeAndDistinct) {
     TDateTime t = 0;
     ASSERT_TRUE(TryEncodeDateTime(TDateTimeParts{2026, 12, 8, 2, 40, 5, 0}, t));
@@ -127,6 +138,28 @@ TEST(RecordingNames, FileNamesAreSafeAndDistinct) {
               RecordingFolder("/home/u/Документы").size() - std::string("/Записи/").size());
     EXPECT_EQ(RecordingFolder(""), "");
     EXPECT_EQ(RecordingCaption("/x/y/QZ2_1.db", 12), "    Запись: QZ2_1.db, записей: 12");
+}
+
+// The documents "folder" is a file: no journal can be made. The operator is told, and the
+// toggle goes off.
+TEST(WindowRecording, AJournalThatCannotBeMadeIsReported) {
+    std::vector<TShown> shown;
+    TmonFormOptions o = Options("nofolder.ini", "docs-file", &shown);
+    o.Exchange.MakeMain = [](IExchangeListener*, const TccnConnection*, TmonSharedStorage*) {
+        return std::unique_ptr<ImonExchange>(new IdleThread);
+    };
+    { std::ofstream(Documents("docs-file")) << "not a folder"; }
+    auto w = std::make_unique<TForm1>(std::move(o));
+    w->ConnectFromCommandLine(0, 5, 1, true);
+    ASSERT_TRUE(w->Running());
+    w->ChkRecord->click();
+    EXPECT_FALSE(w->Recording());
+    EXPECT_FALSE(w->ChkRecord->isChecked());
+    EXPECT_FALSE(w->Settings().ReadRecordingOn());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Caption, "Ошибка");
+    EXPECT_NE(shown[0].Text.find(Documents("docs-file")), std::string::npos) << shown[0].Text;
+    w->close();
 }
 
 // Started in the middle of a poll (the settings were read before), by its key; stopped by
