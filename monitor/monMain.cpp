@@ -4,10 +4,12 @@
 #include "connection/ui/CcnMessages.h"
 #include "exchange/monCsvExport.h"
 #include "monitor/monCommandLine.h"
+#include "monitor/monRecording.h"
 #include "monitor/monSpectrum.h"
 #include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
 #include "settings/cmnPortAccess.h"
+#include "settings/cmnKnownFoldersFunc.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -230,6 +232,10 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     if (FWakeFd < 0) throw std::runtime_error("qzmonitor: no eventfd for the exchange threads");
     FWakeNotifier = new QSocketNotifier(FWakeFd, QSocketNotifier::Read, this);
     connect(FWakeNotifier, &QSocketNotifier::activated, this, [this] { DrainCalls(); });
+    FRecording = std::make_unique<TmonRecording>(FStorage, static_cast<IExchangeListener*>(this));
+    FRecording->OnFailure = [this](const std::string& file, const std::string& text) {
+        RunOnWindowThread([this, &file, &text] { HandleRecordingFailure(file, text); });
+    };
     BuildForm();
     CentreOnScreen(); // again once shown, when the window manager's frame is known
     FormCreate();
@@ -320,6 +326,10 @@ void TForm1::BuildForm() {
     Combo_I->setObjectName("Combo_I");
     Combo_I->addItems({QString::fromUtf8("I(1)"), QString::fromUtf8("Iд")});
     Combo_I->setGeometry(200, 18, 110, 22);
+    ChkRecord = new QCheckBox(QString::fromUtf8("Запись"), GroupBox1);
+    ChkRecord->setObjectName("ChkRecord");
+    ChkRecord->setGeometry(330, 18, 84, 22);
+    ChkRecord->setToolTip(QString::fromUtf8("Вести журнал записи     F3"));
 
     // --- "Фазные параметры"
     GroupBox2 = Group(this, "GroupBox2", "Фазные параметры", 1, 135, 422, 97);
@@ -491,6 +501,7 @@ void TForm1::BuildForm() {
     connect(BDevices, &QPushButton::clicked, this, [this] { BDevicesClick(); });
     connect(buSaveData, &QPushButton::clicked, this, [this] { SaveMeasurements(); });
     connect(ChkViewSinus, &QCheckBox::toggled, this, [this] { ChkViewSinusClick(); });
+    connect(ChkRecord, &QCheckBox::toggled, this, [this] { ChkRecordClick(); });
     connect(Combo_U, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { ShowMeasurements(); });
     connect(Combo_I, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -541,6 +552,10 @@ void TForm1::FormCreate() {
         // A stored connection of a device the exchange does not support.
         SelectConnection(nullptr);
         ShowMessage(kCaptionError, TmonMessageIcon::Error, e.what());
+    }
+    {
+        QSignalBlocker block(ChkRecord);
+        ChkRecord->setChecked(FSettings->ReadRecordingOn());
     }
     FStartingUp = true; // the legend keeps the form's own captions
     ComboBox2Change();
@@ -702,7 +717,7 @@ void TForm1::StartMainExchange() {
     if (FMainThread) throw std::runtime_error("Чтение 3 сек уже осуществляется");
     if (!FOpt.Exchange.MakeMain) throw std::logic_error("qzmonitor: no exchange threads");
     if (FClosing.load()) return; // the window is closing: no thread starts
-    FMainThread = FOpt.Exchange.MakeMain(this, FConnection, &FStorage);
+    FMainThread = FOpt.Exchange.MakeMain(FRecording.get(), FConnection, &FStorage);
     FMainStopping = false;
     FMainThread->Start();
 }
@@ -719,7 +734,8 @@ void TForm1::StartSignalExchange() {
     if (!FConnection) throw std::runtime_error("Подключение не определено");
     if (FSignalThread) throw std::runtime_error("Чтение формы сигналов уже осуществляется");
     if (!FOpt.Exchange.MakeSignal || !FWaveform || FClosing.load()) return;
-    FSignalThread = FOpt.Exchange.MakeSignal(this, FConnection, &FStorage, FWaveform->Experiment());
+    FSignalThread =
+        FOpt.Exchange.MakeSignal(FRecording.get(), FConnection, &FStorage, FWaveform->Experiment());
     FSignalStopping = false;
     FSignalThread->Start();
 }
@@ -739,6 +755,8 @@ void TForm1::UpdateControlStates() {
     BDevices->setEnabled(!running && !closing);
     buSaveData->setEnabled(running && !closing);
     ChkViewSinus->setEnabled(!FMainStopping && !FSignalStopping && !closing);
+    ChkRecord->setEnabled(!closing);
+    UpdateRecording();
 }
 
 void TForm1::ToggleViewSinus() {
@@ -985,6 +1003,8 @@ bool TForm1::eventFilter(QObject* obj, QEvent* e) {
         }
     } else if (k->key() == Qt::Key_F2 && !k->isAutoRepeat()) {
         SaveMeasurements(); // does nothing while "Сохранить" is disabled
+    } else if (k->key() == Qt::Key_F3 && !k->isAutoRepeat()) {
+        if (ChkRecord->isEnabled()) ChkRecord->toggle();
     }
     return false;
 }
@@ -997,7 +1017,10 @@ void TForm1::ShowMeasurements() {
     sel.CurrentItem = Combo_I->currentIndex();
     sel.WholeSignal = !RB_first->isChecked();
     TmonMeasurementsView v = qz::ShowMeasurements(FShown, sel, FBaseCaption.toStdString(), FFormat);
-    setWindowTitle(Q(v.Caption));
+    QString caption = Q(v.Caption);
+    if (FRecording->Active())
+        caption += Q(RecordingCaption(FRecording->FileName(), FRecording->Records()));
+    setWindowTitle(caption);
     LUnom->setText(Q(v.LUnom));
     LUnom_mf->setText(Q(v.LUnomMf));
     Label48->setText(Q(v.Label48));
@@ -1165,6 +1188,61 @@ void TForm1::SaveMeasurements() {
 
 void TForm1::ShowMessage(const char* caption, TmonMessageIcon icon, const std::string& text) {
     FOpt.Messages->Show(caption, icon, text);
+}
+
+// --- recording ---
+
+void TForm1::ChkRecordClick() {
+    FSettings->WriteRecordingOn(ChkRecord->isChecked());
+    UpdateRecording();
+}
+
+void TForm1::UpdateRecording() {
+    // One journal per poll: opened when both the toggle and the poll are on, closed when
+    // either goes off (or the window closes).
+    const bool wanted =
+        ChkRecord->isChecked() && FMainThread && !FMainStopping && !FClosing.load() && FConnection;
+    if (wanted == FRecording->Active()) return;
+    std::string error;
+    if (wanted) {
+        const std::string documents =
+            FOpt.DocumentsFolder.empty() ? GetDocumentsPath() : FOpt.DocumentsFolder;
+        if (!FRecording->Start(RecordingFolder(documents), *FConnection, error)) {
+            QSignalBlocker block(ChkRecord);
+            ChkRecord->setChecked(false);
+            FSettings->WriteRecordingOn(false);
+        }
+    } else {
+        error = FRecording->Stop();
+    }
+    ShowMeasurements(); // the caption
+    if (!error.empty()) ShowMessage(kCaptionError, TmonMessageIcon::Error, error);
+}
+
+void TForm1::HandleRecordingFailure(const std::string& file, const std::string& text) {
+    // Stopped by the operator meanwhile (and told then), or a new journal begun: not this one.
+    if (!FRecording->Active() || FRecording->FileName() != file) return;
+    // The journal keeps what was committed before the failure; polling goes on.
+    FRecording->Stop();
+    {
+        QSignalBlocker block(ChkRecord);
+        ChkRecord->setChecked(false);
+    }
+    FSettings->WriteRecordingOn(false);
+    ShowMeasurements();
+    ShowMessage(kCaptionError, TmonMessageIcon::Error, text);
+}
+
+std::string TForm1::RecordingFile() const {
+    return FRecording->FileName();
+}
+
+bool TForm1::Recording() const {
+    return FRecording->Active();
+}
+
+int64_t TForm1::RecordingRecords() const {
+    return FRecording->Records();
 }
 
 // --- message boxes ---

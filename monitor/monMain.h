@@ -37,6 +37,7 @@ namespace qz {
 
 class TmonSpectrumImage;
 class TmonGridHeader;
+class TmonRecording;
 
 extern const char* const kmonAppTitle; // "Монитор Каврен-QZ2"
 extern const char* const kmonMsgNoDevice;
@@ -119,6 +120,11 @@ public:
     // The path of the last CSV file written ("" before any).
     const std::string& LastSavedFile() const { return FLastSavedFile; }
 
+    // The journal of "Запись": being written, or the last one written ("" before any).
+    std::string RecordingFile() const;
+    bool Recording() const;
+    int64_t RecordingRecords() const;
+
     // Runs after each record was shown, with the number of records shown so far.
     std::function<void(int)> OnRecordShown;
 
@@ -175,6 +181,10 @@ private:
     // After the dialog: stores the list unless the damaged stored value is still to be kept.
     void StoreConnectionsAfterDialog(const std::string& before);
     void ShowMessage(const char* caption, TmonMessageIcon icon, const std::string& text);
+    // "Запись": a journal is open while the toggle is on and the meter is polled.
+    void ChkRecordClick();
+    void UpdateRecording();
+    void HandleRecordingFailure(const std::string& fileName, const std::string& text);
 
     TmonFormOptions FOpt;
     TmonFormatContext FFormat;
@@ -192,6 +202,7 @@ private:
     bool FSignalStopping = false;
     std::list<std::unique_ptr<ImonExchange>> FRetired;
     std::unique_ptr<ImonWaveformView> FWaveform;
+    std::unique_ptr<TmonRecording> FRecording; // the listener the exchange threads are given
     std::atomic<bool> FClosing{false};
     struct TQueuedCall {
         const std::function<void()>* F = nullptr;
@@ -224,6 +235,7 @@ public:
         *GroupBox8, *GroupBox9, *GroupBox10;
     QPushButton *BDevices, *BStart, *buSaveData, *BInc, *BDec;
     QCheckBox* ChkViewSinus;
+    QCheckBox* ChkRecord; // "Запись"
     QComboBox *Combo_U, *Combo_I, *ComboBox1, *ComboBox2;
     QRadioButton *RB_whole, *RB_first;
     QLabel *LUnom, *LUnom_mf, *Label48, *L_I_nom, *L_freq, *L_delta_F;

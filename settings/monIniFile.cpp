@@ -186,6 +186,14 @@ void TmonIniFile::WriteSelectedID(int32_t id) {
     WriteInteger(kConnectionsSection, kSelectedIDKey, id);
 }
 
+bool TmonIniFile::ReadRecordingOn() const {
+    return ReadInteger(kRecordingSection, kRecordingOnKey, 0) != 0;
+}
+
+void TmonIniFile::WriteRecordingOn(bool on) {
+    WriteInteger(kRecordingSection, kRecordingOnKey, on ? 1 : 0);
+}
+
 int32_t TmonIniFile::ReadLevel(int index) const {
     return ReadInteger(kScaleSection, IndexedKey(kLevelsPrefix, index), DefaultLevel(index));
 }

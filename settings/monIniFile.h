@@ -27,6 +27,9 @@ inline constexpr char kConnectionsSection[] = "ПОДКЛЮЧЕНИЯ";
 inline constexpr char kConnectionListKey[] = "Список";
 inline constexpr char kSelectedIDKey[] = "Выбрано";
 inline constexpr char kScaleSection[] = "SCALE";
+// "Запись" in the main window: 1 while the polled records are to go into a journal.
+inline constexpr char kRecordingSection[] = "ЗАПИСЬ";
+inline constexpr char kRecordingOnKey[] = "Включена";
 inline constexpr char kLevelsPrefix[] = "Levels";
 inline constexpr char kPosPrefix[] = "Pos";
 
@@ -105,6 +108,10 @@ public:
 
     int32_t ReadSelectedID() const;
     void WriteSelectedID(int32_t id);
+
+    // The "Запись" toggle; off when the key is missing (files of older versions).
+    bool ReadRecordingOn() const;
+    void WriteRecordingOn(bool on);
 
     // Raw stored values with their defaults; see ClampLevel and ClampPos.
     int32_t ReadLevel(int index) const;

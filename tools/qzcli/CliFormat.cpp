@@ -110,21 +110,6 @@ std::string RecordTableRow(const TmonData3sec& d, bool neutral) {
     return r;
 }
 
-std::string ConModeSummary(const TccnConnection& c) {
-    const TccnCustomConMode* mode = c.CustomConMode();
-    if (!mode) return "";
-    std::vector<std::string> parts;
-    if (const auto* com = dynamic_cast<const TccnComPortInterface*>(mode->CustomCommInterface()))
-        parts = {"Порт: " + com->PortName(), "Скорость: " + std::to_string(com->Baudrate())};
-    if (const auto* tcp = dynamic_cast<const TccnTCPIPInterface*>(mode->CustomCommInterface()))
-        parts = {"IP: " + tcp->IpAddress(), "Порт: " + std::to_string(tcp->IpPort())};
-    if (const auto* phone = dynamic_cast<const TccnPhoneModem*>(mode->CustomCommHardware()))
-        parts.push_back("Телефон: " + phone->PhoneNumber());
-    if (const auto* radio = dynamic_cast<const TccnRadioModem*>(mode->CustomCommHardware()))
-        parts.push_back("Номер: " + radio->CallNumber());
-    return Join(parts);
-}
-
 std::string ConnectionRows(const TccnConnectionList& list, int32_t selectedId) {
     std::string out = Pad("", 2) + Pad("ID", 5) + Pad("Измеритель", 16) + Pad("Зав.№", 10) +
                       Pad("Протокол", 28) + "Подключение\n";

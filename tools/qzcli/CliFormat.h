@@ -3,6 +3,7 @@
 #pragma once
 
 #include "exchange/monStorage.h"
+#include "journal/jnMeterOf.h" // ConModeSummary
 
 #include <string>
 
@@ -20,8 +21,6 @@ std::string RecordJson(const TmonData3sec& data);
 std::string RecordTableHeader(bool neutral);
 std::string RecordTableRow(const TmonData3sec& data, bool neutral);
 
-// The summary of a connection's mode: port and speed, modem numbers, or IP address and port.
-std::string ConModeSummary(const TccnConnection& connection);
 // The stored list, one row per connection, "*" marking the selected one.
 std::string ConnectionRows(const TccnConnectionList& list, int32_t selectedId);
 

@@ -4,6 +4,7 @@
 #include "connection/CcnConnectionList.h"
 #include "journal/jnComtrade.h"
 #include "journal/jnJournal.h"
+#include "journal/jnMeterOf.h"
 #include "journal/jnOutFile.h"
 #include "journal/jnRecorder.h"
 #include "protocol/QZ2Commands.h"
@@ -342,23 +343,7 @@ IExchangeListener* TCliRecording::Listener() {
 }
 
 bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {
-    TjnMeter m;
-    if (const TccnCustomDevice* d = c.CustomDevice()) {
-        m.DeviceType = int32_t(d->DeviceType());
-        m.ModelIndex = ModelIndexOfDeviceTypeValue(m.DeviceType);
-        if (m.DeviceType >= 0 && m.DeviceType < DeviceTypeCount)
-            m.Model = DeviceTypeNames[m.DeviceType];
-        m.FactoryNumber = d->FactoryNum();
-    }
-    if (const auto* p = dynamic_cast<const TccnKavrenProtocol*>(c.CustomDeviceProtocol()))
-        m.Address = p->DeviceAddress();
-    if (const TccnCustomConMode* mode = c.CustomConMode()) {
-        m.Connection = ConModeTypeNames[mode->ConModeType()];
-        const std::string summary = ConModeSummary(c);
-        if (!summary.empty()) m.Connection += " (" + summary + ")";
-    }
-    m.ProgramVersion = QZ_VERSION_STRING;
-    m.Started = NowDateTime();
+    const TjnMeter m = JournalMeterOf(c);
     FFileName = fileName;
     return FWriter->Create(fileName, m, error);
 }
@@ -373,7 +358,7 @@ std::string TCliRecording::Finish() {
     std::string error = FRecorder->Error();
     std::string closeError;
     if (!FWriter->Close(closeError) && error.empty()) error = closeError;
-    return error.empty() ? std::string() : "Ошибка записи журнала " + FFileName + ": " + error;
+    return error.empty() ? std::string() : JournalWriteErrorText(FFileName, error);
 }
 
 } // namespace qz

@@ -1,0 +1,22 @@
+// What every program that records a journal says about the meter and about a failed write:
+// the meter row taken from the connection, and the operator's text for a write failure.
+#pragma once
+
+#include "journal/jnJournal.h"
+
+#include <string>
+
+namespace qz {
+
+class TccnConnection;
+
+// The summary of a connection's mode: port and speed, modem numbers, or IP address and port.
+std::string ConModeSummary(const TccnConnection& connection);
+
+// The meter row of a journal recorded over `connection`, started now by this computer's clock.
+TjnMeter JournalMeterOf(const TccnConnection& connection);
+
+// "Ошибка записи журнала FILE: REASON".
+std::string JournalWriteErrorText(const std::string& fileName, const std::string& reason);
+
+} // namespace qz

@@ -1,0 +1,159 @@
+// The recording behind "Запись" on the real polling thread against the simulated meter (both
+// clocks ten times faster): journals begun and ended from another thread while the poll runs
+// each hold decodable records, the settings read before they began included.
+#include "channel/LCAObject.h"
+#include "connection/CcnConnectionList.h"
+#include "journal/jnJournal.h"
+#include "monitor/monRecording.h"
+#include "simulator/MeterSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace qz {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+constexpr int kFast = 10;
+
+TmonClock FastTicks() {
+    const auto t0 = Steady::now();
+    TmonClock c;
+    c.Ticks = [t0] {
+        return uint32_t(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count() *
+            kFast);
+    };
+    c.Sleep = [](uint32_t ms) {
+        std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / kFast));
+    };
+    return c;
+}
+
+std::unique_ptr<TccnConnection> TcpConnection(uint16_t port) {
+    auto c = std::make_unique<TccnConnection>();
+    auto dev = CreateDevice(dtQZ2M);
+    dev->SetFactoryNum(77);
+    c->SetCustomDevice(std::move(dev));
+    auto proto = std::make_unique<TccnKavrenProtocol>();
+    proto->SetDeviceAddress(1);
+    c->SetCustomDeviceProtocol(std::move(proto));
+    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
+    mode->TCPIPInterface().SetIpAddress("127.0.0.1");
+    mode->TCPIPInterface().SetIpPort(port);
+    c->SetCustomConMode(std::move(mode));
+    return c;
+}
+
+// The window's side: counts the records it was shown.
+class TCounter : public IExchangeListener {
+public:
+    void OnData3sec() override {
+        std::lock_guard<std::mutex> lock(M);
+        ++Records;
+        Cv.notify_all();
+    }
+    bool WaitFor(int n) {
+        std::unique_lock<std::mutex> lock(M);
+        return Cv.wait_for(lock, std::chrono::seconds(60), [&] { return Records >= n; });
+    }
+    int Count() {
+        std::lock_guard<std::mutex> lock(M);
+        return Records;
+    }
+    std::mutex M;
+    std::condition_variable Cv;
+    int Records = 0;
+};
+
+TEST(RecordingThreads, JournalsBegunAndEndedWhilePolling) {
+    LCAInitialize();
+    TSimOptions so;
+    so.ModelIndex = 1;
+    so.Address = 1;
+    so.ListenPort = 0;
+    const auto t0 = Steady::now();
+    const TDateTime start = NowDateTime();
+    so.Clock = [t0, start] {
+        const std::chrono::duration<double> real = Steady::now() - t0;
+        return start + real.count() * kFast / 86400.0;
+    };
+    TMeterSimulator sim(so);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    const std::string folder =
+        (std::filesystem::temp_directory_path() / ("qz-rec-" + std::to_string(::getpid())))
+            .string() +
+        "/Записи/";
+
+    TmonSharedStorage storage;
+    TCounter window;
+    TmonRecording recording(storage, &window);
+    int failures = 0;
+    recording.OnFailure = [&failures](const std::string&, const std::string&) { ++failures; };
+    auto connection = TcpConnection(sim.port());
+    TMainExchangeThread thread(&recording, connection.get(), &storage);
+    thread.SetClock(FastTicks());
+    thread.Start();
+    ASSERT_TRUE(window.WaitFor(1)); // the settings are read before any journal begins
+
+    std::vector<std::string> files;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(recording.Start(folder, *connection, error)) << error;
+        EXPECT_TRUE(recording.Active());
+        files.push_back(recording.FileName());
+        ASSERT_TRUE(window.WaitFor(window.Count() + 2));
+        EXPECT_EQ(recording.Stop(), "");
+        EXPECT_FALSE(recording.Active());
+    }
+    thread.Stop();
+    thread.Join();
+    const int shown = window.Count();
+    EXPECT_EQ(failures, 0);
+    // Begun within the same second they still get names of their own.
+    EXPECT_EQ(std::set<std::string>(files.begin(), files.end()).size(), files.size());
+
+    int64_t total = 0;
+    for (const std::string& f : files) {
+        SCOPED_TRACE(f);
+        TjnReader reader;
+        ASSERT_EQ(reader.Open(f, error), TjnOpenResult::Ok) << error;
+        EXPECT_EQ(reader.Meter().FactoryNumber, 77);
+        EXPECT_FALSE(std::filesystem::exists(f + "-wal")); // closed into one file
+        TjnDecoder decoder(reader);
+        int64_t n = 0;
+        ASSERT_TRUE(reader.ForEachRecord(
+            kjnAnyTimeFrom, kjnAnyTimeTo,
+            [&](const TjnRecordView& r) {
+                TmonData3sec d;
+                EXPECT_NE(r.SettingsId, 0); // decoded with the settings in force
+                EXPECT_NE(r.ScaleId, 0);
+                EXPECT_TRUE(decoder.Decode(r, d, error)) << error;
+                EXPECT_GT(d.F, 40.0);
+                ++n;
+                return true;
+            },
+            error))
+            << error;
+        EXPECT_GE(n, 1);
+        total += n;
+    }
+    EXPECT_LE(total, shown);
+    size_t reads = 0;
+    for (const TSimRequest& r : sim.RequestLog())
+        reads += r.Cmd == 27 && r.Cmd1 == 1;
+    EXPECT_GE(reads, size_t(shown));
+    sim.Stop();
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path().parent_path(), ec);
+}
+
+} // namespace
+} // namespace qz
