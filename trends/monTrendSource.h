@@ -31,6 +31,12 @@ public:
     virtual bool Live() const = 0;
     // A name for the window's caption: the journal file, or what the samples are.
     virtual std::string Name() const = 0;
+    // The meter's settings the samples were measured with, for the limit lines: a journal
+    // keeps them; samples without them leave `out` alone and answer false.
+    virtual bool SettingsInForce(TmonSettings& out) const {
+        (void)out;
+        return false;
+    }
 };
 
 // Samples held in memory, safe to append from one thread while others read.

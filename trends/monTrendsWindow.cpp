@@ -306,6 +306,10 @@ bool TmonTrendsWindow::OpenFile(const std::string& path) {
     }
     FOwned = std::move(s);
     FSource = FOwned.get();
+    // A journal's limit lines are those of the meter it was recorded from, not those of the
+    // meter polled now.
+    TmonSettings settings;
+    if (FSource->SettingsInForce(settings)) SetSettings(settings);
     Reload();
     return true;
 }

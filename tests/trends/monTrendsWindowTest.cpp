@@ -200,3 +200,40 @@ TEST_F(TrendsWindow, TheListOffersTheNeutralOnlyWithIt) {
     const auto checked = w.CheckedQuantities();
     EXPECT_EQ(checked, (std::vector<int>{tqUA, tqUB, tqUC}));
 }
+
+namespace {
+
+// A recorded file as the journal opener gives it: closed, with the settings of the meter it
+// came from (here one without the fourth channel).
+class TRecordedSource : public TmonTrendMemorySource {
+public:
+    TRecordedSource() : TmonTrendMemorySource("rec.db", false) {}
+    bool SettingsInForce(TmonSettings& out) const override {
+        out = DemoTrendSettings();
+        out.HasNeutral = 0;
+        return true;
+    }
+};
+
+std::unique_ptr<ITrendSource> OpenRecorded(const std::string&, std::string&) {
+    auto s = std::make_unique<TRecordedSource>();
+    for (const TTrendSample& x : GenerateTrendSamples(46001.5, 20, 3.0, 9))
+        s->Append(x);
+    return s;
+}
+
+} // namespace
+
+TEST_F(TrendsWindow, AnOpenedFileShowsItsSamplesWithTheSettingsItWasRecordedWith) {
+    Feed(0, 10);
+    TrendFileOpener = &OpenRecorded;
+    EXPECT_TRUE(w.OpenFile("/records/rec.db"));
+    TrendFileOpener = nullptr;
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(w.SampleCount(), 20u);
+    EXPECT_TRUE(w.windowTitle().endsWith(QString::fromUtf8("rec.db")));
+    // The meter it was recorded from had no N channel: its quantities are not offered.
+    auto* list = w.findChild<QListWidget*>();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count(), kmonTrendQuantityCount - 4);
+}

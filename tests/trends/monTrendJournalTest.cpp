@@ -1,0 +1,201 @@
+// Journals opened as trends: the samples are the records decoded as the exports decode them,
+// the limit lines take the settings of the last record, and a file that is not a journal
+// is refused with the reader's own text.
+#include "trends/monTrendJournal.h"
+#include "journal/jnJournal.h"
+#include "protocol/QZ2Commands.h"
+#include "simulator/MeterModel.h"
+#include "trends/monTrendMath.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace qz;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/qztrends-journal-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string path;
+};
+
+TDateTime At(int h, int m, int s) {
+    TDateTime t = 0;
+    TryEncodeDateTime({2026, 12, 8, h, m, s, 0}, t);
+    return t;
+}
+
+TjnMeter Meter(int modelIndex) {
+    TjnMeter m;
+    m.DeviceType = 2;
+    m.ModelIndex = modelIndex;
+    m.Model = "Каврен–QZ2М";
+    m.FactoryNumber = 77;
+    m.Address = 77;
+    m.Connection = "TCP/IP (IP: 127.0.0.1, Порт: 4001)";
+    m.ProgramVersion = "0.1.0.0";
+    m.Started = At(10, 0, 0);
+    return m;
+}
+
+// `records` records of the simulated meter 3 s apart from `t0`, the settings answered again
+// with a 15 A nominal current before the second half, each record decoded as the exchange
+// decoded it into `decoded`. `times` (when given) replaces the record times.
+void WriteJournal(const std::string& file, int records, std::vector<TmonData3sec>& decoded,
+                  const std::vector<TDateTime>& times = {}) {
+    const TMeterModel meter(1);
+    TjnWriter w;
+    std::string e;
+    ASSERT_TRUE(w.Create(file, Meter(1), e)) << e;
+    TmonSettings settings;
+    double vs = 0, cs = 0;
+    for (int i = 0; i < records; ++i) {
+        const TDateTime t = times.empty() ? At(10, 0, 3 + 3 * i) : times[size_t(i)];
+        if (i == 0 || i == records / 2) {
+            std::vector<uint8_t> s = meter.SettingsData();
+            if (i > 0) s[qz2::kSetCurrentCode] = 3;
+            const std::vector<uint8_t> k = meter.ScaleData();
+            ASSERT_TRUE(w.AddAnswer(TjnAnswerKind::Settings, t, t, s.data(), s.size(), e)) << e;
+            ASSERT_TRUE(w.AddAnswer(TjnAnswerKind::ScaleKoeffs, t, t, k.data(), k.size(), e));
+            ASSERT_TRUE(DecodeSettings(s.data(), s.size(), settings));
+            ASSERT_TRUE(DecodeScaleKoeffs(k.data(), k.size(), vs, cs));
+        }
+        const std::vector<uint8_t> r = meter.RecordData(t + 3.0 / 86400);
+        TmonData3sec d;
+        ASSERT_NE(Decode3sec(r.data(), r.size(), true, settings, vs, cs, d),
+                  TmonDecodeResult::TooShort);
+        d.Time = t;
+        decoded.push_back(d);
+        ASSERT_TRUE(w.AddRecord(t, t, r.data(), r.size(), d, e)) << e;
+    }
+    ASSERT_TRUE(w.Close(e)) << e;
+}
+
+std::unique_ptr<ITrendSource> Open(const std::string& file, std::string& error) {
+    InstallJournalTrendOpener();
+    return OpenTrendFile(file, error);
+}
+
+} // namespace
+
+TEST(TrendJournal, SamplesAreTheDecodedRecordsAndTheLimitsThoseOfTheLastRecord) {
+    TempDir dir;
+    const std::string file = dir.path + "/site-a.db";
+    std::vector<TmonData3sec> expected;
+    WriteJournal(file, 10, expected);
+
+    std::string error = "stale";
+    std::unique_ptr<ITrendSource> s = Open(file, error);
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(s->Count(), 10u);
+    EXPECT_FALSE(s->Live());
+    EXPECT_EQ(s->Name(), "site-a.db");
+    TDateTime first = 0, last = 0;
+    ASSERT_TRUE(s->Span(first, last));
+    EXPECT_DOUBLE_EQ(first, At(10, 0, 3));
+    EXPECT_DOUBLE_EQ(last, At(10, 0, 30));
+
+    // The sample at a record's time in each half (the nominal current changed between them,
+    // and with it the current coefficient).
+    for (size_t k : {size_t(2), size_t(8)}) {
+        std::vector<TTrendSample> at;
+        ASSERT_EQ(s->ReadRange(expected[k].Time, expected[k].Time, at), 1u);
+        const TTrendSample want = TrendSampleOf(expected[k]);
+        EXPECT_DOUBLE_EQ(at[0].Time, expected[k].Time);
+        EXPECT_EQ(at[0].Value[tqUA], float(expected[k].U[phA]));
+        EXPECT_EQ(at[0].Value[tqF], float(expected[k].F));
+        EXPECT_GT(at[0].Value[tqUA], 100.f); // a real voltage, not an empty sample
+        for (int q = 0; q < kmonTrendQuantityCount; ++q)
+            EXPECT_EQ(at[0].Value[q], want.Value[q]) << TrendQuantityInfo(q).Name << " " << k;
+    }
+
+    TmonSettings st;
+    ASSERT_TRUE(s->SettingsInForce(st));
+    EXPECT_EQ(st.NominalCurrent, 15.f);
+    EXPECT_EQ(st.HasNeutral, 1); // the model with the fourth channel
+    EXPECT_GT(st.NominalPhaseVoltage, 0.f);
+    EXPECT_FALSE(TrendLimitsOf(tqUA, st).empty());
+}
+
+TEST(TrendJournal, RecordsWhoseTimeRunsBackAreLeftOutAndCounted) {
+    TempDir dir;
+    const std::string file = dir.path + "/clock-set-back.db";
+    std::vector<TmonData3sec> expected;
+    WriteJournal(file, 4, expected, {At(10, 0, 3), At(10, 0, 6), At(9, 59, 0), At(10, 0, 9)});
+    std::string error;
+    std::unique_ptr<TmonTrendJournalSource> s = LoadJournalTrend(file, error);
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(s->Count(), 3u);
+    EXPECT_EQ(s->Skipped(), 1);
+    std::vector<TTrendSample> all;
+    s->ReadFrom(0, 10, all);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_DOUBLE_EQ(all[2].Time, At(10, 0, 9));
+}
+
+TEST(TrendJournal, FilesThatAreNotJournalsAreRefusedWithTheReadersText) {
+    TempDir dir;
+    const std::string text = dir.path + "/notes.db";
+    { std::ofstream(text) << "this is not a database, only some notes\n"; }
+    TjnReader reader;
+    std::string readerError;
+    ASSERT_NE(reader.Open(text, readerError), TjnOpenResult::Ok);
+    ASSERT_FALSE(readerError.empty());
+
+    std::string error;
+    EXPECT_FALSE(Open(text, error));
+    EXPECT_EQ(error, readerError);
+
+    const std::string missing = dir.path + "/gone.db";
+    std::string missingError;
+    reader.Open(missing, missingError);
+    EXPECT_FALSE(Open(missing, error));
+    EXPECT_EQ(error, missingError);
+    EXPECT_NE(error.find("gone.db"), std::string::npos) << error;
+}
+
+TEST(TrendJournal, AnEmptyJournalGivesNoSamplesAndThePlotStillBuilds) {
+    TempDir dir;
+    const std::string file = dir.path + "/empty.db";
+    {
+        TjnWriter w;
+        std::string e;
+        ASSERT_TRUE(w.Create(file, Meter(0), e)) << e;
+        ASSERT_TRUE(w.Close(e)) << e;
+    }
+    std::string error;
+    std::unique_ptr<ITrendSource> s = Open(file, error);
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(s->Count(), 0u);
+    TDateTime first = 0, last = 0;
+    EXPECT_FALSE(s->Span(first, last));
+    TmonSettings st;
+    st.NominalPhaseVoltage = 57.7f; // must be replaced: no settings were ever read
+    ASSERT_TRUE(s->SettingsInForce(st));
+    EXPECT_EQ(st.NominalPhaseVoltage, 0.f);
+    EXPECT_EQ(st.HasNeutral, 0); // the model without the fourth channel
+
+    // What the window does with it: read everything, show the whole range, draw.
+    std::vector<TTrendSample> samples;
+    EXPECT_EQ(s->ReadFrom(0, s->Count(), samples), 0u);
+    TTrendViewLimits l;
+    l.First = l.Last = At(12, 0, 0);
+    const TTrendTimeRange r = WholeRange(l);
+    EXPECT_GT(r.Span(), 0);
+    const TTrendPlotModel m = BuildPlotModel(samples, {tqUA, tqF}, st, r, TTrendPlotLayout(),
+                                             TTrendTimeFormat(), kmonTrendDefaultGapDays);
+    ASSERT_EQ(m.Panes.size(), 2u);
+    for (const TTrendPane& p : m.Panes)
+        for (const TTrendSeries& series : p.Series)
+            for (const TTrendColumn& c : series.Columns)
+                EXPECT_FALSE(c.Has);
+}

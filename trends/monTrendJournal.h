@@ -1,0 +1,46 @@
+// A recording journal as a trends source: the records of a finished (or crashed) recording,
+// decoded as the exports decode them, with the meter's settings in force at the last record
+// for the limit lines. Kept apart from the trends core so that the core needs no SQLite.
+#pragma once
+
+#include "exchange/monStorage.h"
+#include "trends/monTrendSource.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qz {
+
+// The samples of a journal, read once on opening; a journal opened from a file is closed.
+class TmonTrendJournalSource : public TmonTrendMemorySource {
+public:
+    explicit TmonTrendJournalSource(std::string name);
+    // The settings in force at the journal's last record (with no record: no limits, the
+    // fourth channel as the meter's model has it).
+    bool SettingsInForce(TmonSettings& out) const override;
+    const TmonSettings& Settings() const { return FSettings; }
+    // Records left out because their time ran back from the one before (the meter's clock was
+    // set back during the recording): a trend never runs backwards.
+    int64_t Skipped() const { return FSkipped; }
+
+private:
+    friend std::unique_ptr<TmonTrendJournalSource> LoadJournalTrend(const std::string& path,
+                                                                    std::string& error);
+    TmonSettings FSettings;
+    int64_t FSkipped = 0;
+};
+
+// Reads every record of the journal at `path`. Null with the reader's text in `error` when the
+// file is not a journal this program reads (foreign, newer, truncated, held by a recorder) or a
+// record cannot be decoded.
+std::unique_ptr<TmonTrendJournalSource> LoadJournalTrend(const std::string& path,
+                                                         std::string& error);
+
+// The opener the trends window uses for "open a file" (TrendFileOpener's signature).
+std::unique_ptr<ITrendSource> OpenJournalTrend(const std::string& path, std::string& error);
+
+// Makes the trends window open journal files: call once at program start.
+void InstallJournalTrendOpener();
+
+} // namespace qz
