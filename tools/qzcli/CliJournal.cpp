@@ -262,7 +262,8 @@ std::string CliJournalHelpText() {
            "      и таблицы гармоник), числа и даты по региональным настройкам, как у\n"
            "      poll --csv; --comtrade: каждый блок формы сигнала парой .cfg/.dat\n"
            "      (IEEE C37.111-1999, ASCII), N отсчётов на период (по умолчанию 64);\n"
-           "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\".\n";
+           "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\"\n"
+           "      (границы включают всю названную секунду).\n";
 }
 
 int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -309,6 +310,11 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
     if (csvOut.empty() == folder.empty()) return Usage(err, "Укажите либо --csv, либо --comtrade");
     if (from > to) return Usage(err, "Время --from позже времени --to");
+    // Times are written to the second, as the CSV shows them, while the meter's record times
+    // carry milliseconds: a bound takes in the whole second it names.
+    constexpr TDateTime kHalfMs = 0.0005 / 86400.0, kSecond = 1.0 / 86400.0;
+    if (from != kjnAnyTimeFrom) from -= kHalfMs;
+    if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
     TjnReader j;
     if (OpenJournal(file, j, err)) return 1;
     if (!csvOut.empty()) {
