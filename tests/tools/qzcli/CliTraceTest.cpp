@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sstream>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace qz;
 using clitest::Lines;
@@ -186,6 +188,23 @@ TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart
         EXPECT_TRUE(line.find(" CONN ") != std::string::npos ||
                     line.find(" TRACE ") != std::string::npos)
             << line;
+
+    // A stop (Ctrl-C) ends the trace as cleanly as the end of the count: written out to its
+    // last line, appended after the first run's.
+    TCliOptions stopped = DemoPoll(0);
+    stopped.Json = true;
+    stopped.TraceFile = o.TraceFile;
+    const int stop = eventfd(0, EFD_CLOEXEC);
+    ASSERT_GE(stop, 0);
+    const uint64_t one = 1;
+    ASSERT_EQ(write(stop, &one, sizeof one), ssize_t(sizeof one));
+    std::ostringstream out1, err1;
+    EXPECT_EQ(RunPoll(stopped, out1, err1, stop), 0) << err1.str();
+    close(stop);
+    const auto both = Lines(ReadFile(o.TraceFile));
+    ASSERT_GT(both.size(), trace.size());
+    EXPECT_NE(Find(both, "трассировка начата", trace.size()), std::string::npos);
+    EXPECT_NE(both.back().find("трассировка окончена"), std::string::npos) << both.back();
 
     TCliOptions bad = DemoPoll(1);
     bad.TraceFile = dir.path + "/no/such/folder/trace.log";
