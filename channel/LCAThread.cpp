@@ -666,12 +666,18 @@ void TLCAThread::HandleRequest(int32_t kind, TLCARequest& request) {
         return;
     }
     case lcaReqClose: {
+        // The channel's log mask goes with the channel: taken before, so that its close is
+        // reported to those who asked for open and close.
+        const TLCAPerform* closing = FindPerform(request.Handle);
+        const bool reportClose = closing && (closing->Params.LogMask & lcaLogOpenClose);
         request.Result = ClosePerform(request.Handle);
-        if (request.Result == 0)
-            Log("Логический канал закрыт.", lcaLogOpenClose, request.Handle);
-        else
+        if (request.Result == 0) {
+            if (reportClose && LogProc)
+                LogProc("Логический канал закрыт.", lcaLogOpenClose, request.Handle);
+        } else {
             Log(WithText("Ошибка закрытия логического канала: %s", LCAErrorText(request.Result)),
                 lcaLogError, request.Handle);
+        }
         return;
     }
     case lcaReqTask: {

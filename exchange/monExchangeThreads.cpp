@@ -56,6 +56,18 @@ bool monSettingsChanged(bool changeFlag, TDateTime changeTime, TDateTime remembe
 // ---------------------------------------------------------------------------------------------
 // TExchangeThread
 
+namespace {
+std::atomic<uint8_t> gExchangeLogMask{0};
+} // namespace
+
+void monSetExchangeLogMask(uint8_t mask) {
+    gExchangeLogMask = mask;
+}
+
+uint8_t monExchangeLogMask() {
+    return gExchangeLogMask.load();
+}
+
 struct TExchangeThread::TProtocolArgs {
     TLCAParams Line;
     uint16_t AttemptCount = 0;
@@ -86,7 +98,7 @@ TExchangeThread::TExchangeThread(IExchangeListener* listener, const TccnConnecti
         FillPCAParams(mode, FArgs->Line.Pca);
         FArgs->Line.MaxAttemptCountOnConnect = uint16_t(mode->MaxAttemptCountOnConnect());
         FArgs->Line.Priority = 1;
-        FArgs->Line.LogMask = 0;
+        FArgs->Line.LogMask = monExchangeLogMask();
     }
     FArgs->AttemptCount = uint16_t(protocol->MaxAttemptCount());
     FArgs->DeviceAddress = protocol->DeviceAddress();
@@ -118,6 +130,11 @@ std::string TExchangeThread::GetErrorText() const {
     return FProtocol ? FProtocol->GetErrorText() : std::string();
 }
 
+TLinkStatistics TExchangeThread::LinkStatistics() const {
+    std::lock_guard<std::mutex> lock(FProtocolMutex);
+    return FProtocol ? FProtocol->LinkStatistics() : FLastStatistics;
+}
+
 bool TExchangeThread::RefuseData() {
     FDataError = prtErrBadData;
     return false;
@@ -147,6 +164,7 @@ void TExchangeThread::FreeProtocol() {
     std::unique_ptr<TCommonQZ2Protocol> old;
     {
         std::lock_guard<std::mutex> lock(FProtocolMutex);
+        if (FProtocol) FLastStatistics = FProtocol->LinkStatistics();
         old.swap(FProtocol);
     }
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "exchange/monStorage.h"
+#include "protocol/CustomProtocol.h"
 
 #include <atomic>
 #include <cstdint>
@@ -108,6 +109,13 @@ void monSleepFor(uint32_t ms, const TmonClock& clock, const std::function<bool()
 void monWaitUntil(uint32_t start, uint32_t period, const TmonClock& clock,
                   const std::function<bool()>& stop);
 
+// The log classes every exchange thread made from now on opens its channel with (0, the
+// default: the worker reports nothing). Like the module's log callback, which receives the
+// reports, it is one setting for the whole process; a front end with a line trace sets it to
+// the trace's channel mask before it creates the threads.
+void monSetExchangeLogMask(uint8_t mask);
+uint8_t monExchangeLogMask();
+
 class TExchangeThread {
 public:
     // Checks its inputs (texts of the exceptions, std::runtime_error, are the system's):
@@ -135,6 +143,9 @@ public:
     // The text of the end code: the protocol's error text (valid while the protocol exists,
     // during the end call), or the text of 204 after an answer whose contents were refused.
     std::string GetErrorText() const;
+    // What the thread's conversation has moved over the line so far; after the thread has
+    // ended, the figures it ended with. Any thread may call it, a listener call included.
+    TLinkStatistics LinkStatistics() const;
 
     // Tests make the waits instant.
     void SetClock(TmonClock clock) { FClock = std::move(clock); }
@@ -173,6 +184,7 @@ private:
     std::atomic<bool> FFinished{false};
     std::atomic<int32_t> FDataError{0};
     mutable std::mutex FProtocolMutex; // Stop and GetErrorText against Create/Free
+    TLinkStatistics FLastStatistics;   // of the freed protocol, under FProtocolMutex
     std::thread FThread;
 };
 

@@ -4,10 +4,13 @@
 //   qzmonitor poll comN model factory [/start]   a meter on a COM port, polled at once with /start
 //   qzmonitor --demo                       a simulated meter on loopback, polled at once
 //   qzmonitor --demo --screenshots DIR     the demo, PNGs of the window after two records
+//   ... --trace FILE [--trace-mask M]      a trace of the lines into FILE ("-" for stderr)
 //   qzmonitor --help | --version           answered without a display
 #include "channel/LCAObject.h"
+#include "channel/LCATrace.h"
 #include "common/ProgramVersion.h"
 #include "connection/ui/CcnConnectionListUI.h"
+#include "exchange/monExchangeThreads.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "monitor/monTranslations.h"
@@ -23,6 +26,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +69,26 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // The trace is opened before the window and the module: a file that cannot be written
+    // is refused at once, on a terminal, and the module takes its log callback when it starts.
+    std::unique_ptr<qz::TLCATrace> trace;
+    {
+        std::vector<std::string> raw(argv + (argc > 0), argv + argc);
+        std::optional<qz::TmonTraceArguments> traceArgs;
+        std::string error;
+        if (!qz::TakeTraceArguments(raw, traceArgs, error)) {
+            std::fprintf(stderr, "qzmonitor: %s\n", error.c_str());
+            return 2;
+        }
+        if (traceArgs) {
+            trace = qz::TLCATrace::Open(traceArgs->File, traceArgs->Mask, error);
+            if (!trace) {
+                std::fprintf(stderr, "qzmonitor: %s\n", error.c_str());
+                return 2;
+            }
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(qz::kmonAppTitle));
     qz::InstallQtTranslations(app); // the toolkit's own texts in the user's language
@@ -74,6 +98,11 @@ int main(int argc, char** argv) {
     std::vector<std::string> args;
     for (const QString& a : QApplication::arguments().mid(1))
         args.push_back(a.toStdString());
+    {
+        std::optional<qz::TmonTraceArguments> taken; // checked above; only taken out here
+        std::string ignored;
+        qz::TakeTraceArguments(args, taken, ignored);
+    }
     bool demo = false;
     QString screenshots;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -83,8 +112,10 @@ int main(int argc, char** argv) {
             screenshots = QString::fromStdString(args[++i]);
     }
 
-    // The logical-channel worker runs for the whole program.
-    qz::LCAInitialize();
+    // The logical-channel worker runs for the whole program; with a trace, every channel the
+    // exchange opens reports the trace's classes.
+    qz::LCAInitialize(trace ? trace->LogProc() : nullptr);
+    qz::monSetExchangeLogMask(trace ? trace->ChannelLogMask() : 0);
 
     std::unique_ptr<qz::TMeterSimulator> sim;
     if (demo) {
@@ -139,5 +170,11 @@ int main(int argc, char** argv) {
         if (rc == 0) rc = loop;
     }
     if (sim) sim->Stop();
+    // The window and its exchange are gone: the module's last messages, then the trace's.
+    qz::LCAFinalize();
+    if (trace && !trace->Stop()) {
+        std::fprintf(stderr, "qzmonitor: %s\n", trace->ErrorText().c_str());
+        if (rc == 0) rc = 1;
+    }
     return rc;
 }

@@ -54,7 +54,7 @@ std::unique_ptr<TccnConnection> MakeConnection(int modelIndex, int32_t factoryNu
 TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--screenshots")
+        if (a == "--screenshots" || a == "--trace" || a == "--trace-mask")
             ++i;
         else if (a == "--help" || a == "-h")
             return TmonInfoRequest::Help;
@@ -62,6 +62,44 @@ TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args) {
             return TmonInfoRequest::Version;
     }
     return TmonInfoRequest::None;
+}
+
+bool TakeTraceArguments(std::vector<std::string>& args, std::optional<TmonTraceArguments>& trace,
+                        std::string& error) {
+    trace.reset();
+    TmonTraceArguments found;
+    bool file = false, mask = false;
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a != "--trace" && a != "--trace-mask") {
+            rest.push_back(a);
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            error = "Не задано значение для " + a;
+            return false;
+        }
+        const std::string& v = args[++i];
+        if (a == "--trace") {
+            if (v.empty()) {
+                error = "Не задан файл трассировки";
+                return false;
+            }
+            found.File = v;
+            file = true;
+        } else {
+            if (!ParseTraceMask(v, found.Mask, error)) return false;
+            mask = true;
+        }
+    }
+    if (mask && !file) {
+        error = "--trace-mask задаётся вместе с --trace ФАЙЛ";
+        return false;
+    }
+    if (file) trace = found;
+    args.swap(rest);
+    return true;
 }
 
 std::string MonitorHelpText() {
@@ -83,6 +121,12 @@ std::string MonitorHelpText() {
            "  qzmonitor --demo [--screenshots ПАПКА]\n"
            "      встроенный имитатор измерителя на 127.0.0.1, опрос начинается сразу;\n"
            "      --screenshots: снимки окна после двух записей в ПАПКУ, затем выход\n"
+           "  qzmonitor ... --trace ФАЙЛ [--trace-mask M]\n"
+           "      трассировка линии в ФАЙЛ (дописывается; - это stderr): открытие и закрытие,\n"
+           "      ошибки, соединение, задания, байты в шестнадцатеричном виде; M — число\n"
+           "      (1 открытие/закрытие, 2 ошибки, 4 соединение, 8 задания, 16 байты) или\n"
+           "      имена через запятую open,error,connect,task,dump,all (по умолчанию all).\n"
+           "      Файл, который нельзя открыть, — ошибка при запуске (код 2)\n"
            "  qzmonitor --help | --version\n"
            "      эта справка | версия программы\n"
            "\n"

@@ -2,6 +2,8 @@
 // (and starts polling) without any dialog.
 #pragma once
 
+#include "channel/LCATraceFormat.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,12 +25,26 @@ struct TmonPollArguments {
 // line is then ignored silently.
 std::optional<TmonPollArguments> ParsePollArguments(const std::vector<std::string>& args);
 
+// A trace of the lines: --trace FILE ("-" for stderr) and --trace-mask M (all classes when
+// not given).
+struct TmonTraceArguments {
+    std::string File;
+    uint8_t Mask = kTraceAllClasses;
+};
+
+// Takes --trace FILE and --trace-mask M out of args, wherever they stand, so that the rest
+// reads as without them. False, with the operator's text in error, for an option without
+// its value, a mask that is not one, or a mask without a file. No --trace: trace stays
+// empty.
+bool TakeTraceArguments(std::vector<std::string>& args, std::optional<TmonTraceArguments>& trace,
+                        std::string& error);
+
 // --help and --version are answered before the window system is touched, so that they work
 // on a machine without a display (a package check, a terminal over ssh).
 enum class TmonInfoRequest { None, Help, Version };
 
-// The first --help (-h) or --version (-V) among the arguments; the value after --screenshots
-// is a folder name, never a request.
+// The first --help (-h) or --version (-V) among the arguments; the value after --screenshots,
+// --trace or --trace-mask is a name, never a request.
 TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args);
 
 // The text of `qzmonitor --help`.

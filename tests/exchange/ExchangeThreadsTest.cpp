@@ -350,6 +350,30 @@ TEST_F(Exchange, StopDuringTheWaitEndsQuicklyWithZeroes) {
     EXPECT_EQ(rec.endStatus, 0);
 }
 
+TEST_F(Exchange, LinkFiguresAreReadDuringTheExchangeAndKeptAfterItsEnd) {
+    auto sim = StartSim(1);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    Recorder rec;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    EXPECT_EQ(t.LinkStatistics().Requests, 0u) << "before the thread has a protocol";
+    std::vector<TLinkStatistics> during;
+    rec.onRecord = [&](size_t) { during.push_back(t.LinkStatistics()); };
+    rec.thread = &t;
+    rec.stopAfter = 2;
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    t.Join();
+    ASSERT_EQ(during.size(), 2u);
+    EXPECT_GT(during[0].Requests, 0u);
+    EXPECT_GT(during[1].Requests, during[0].Requests);
+    // The protocol is gone; its last figures are what the meter was asked in all.
+    const TLinkStatistics after = t.LinkStatistics();
+    EXPECT_EQ(after.Requests, sim->RequestCount());
+    EXPECT_EQ(after.Answers, after.Requests);
+    EXPECT_EQ(after.Requests, during[1].Requests); // a stop after the record asks no more
+    EXPECT_GT(after.BytesReceived, after.BytesSent);
+}
+
 TEST_F(Exchange, MeterStatusEndsTheExchangeWithThatStatus) {
     TFaultOptions f;
     f.ForceStatus = 7;

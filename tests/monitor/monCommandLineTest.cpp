@@ -92,6 +92,42 @@ TEST(InfoRequest, FoundAnywhereButNeverInTheScreenshotsFolder) {
     EXPECT_EQ(FindInfoRequest({"--helpme", "--version=1", "help"}), TmonInfoRequest::None);
 }
 
+TEST(TraceArguments, TakenOutWhereverTheyStandAndBadOnesRefused) {
+    Args args{"--trace", "/tmp/t.log",   "poll",         "com2",  "qz2m",
+              "7",       "--trace-mask", "connect,dump", "/start"};
+    std::optional<TmonTraceArguments> trace;
+    std::string error;
+    ASSERT_TRUE(TakeTraceArguments(args, trace, error)) << error;
+    ASSERT_TRUE(trace);
+    EXPECT_EQ(trace->File, "/tmp/t.log");
+    EXPECT_EQ(trace->Mask, lcaLogConnect | lcaLogDump);
+    // The poll line reads as if the trace had not been asked for.
+    EXPECT_EQ(args, (Args{"poll", "com2", "qz2m", "7", "/start"}));
+    const auto poll = ParsePollArguments(args);
+    ASSERT_TRUE(poll);
+    EXPECT_EQ(poll->ComPort, 2);
+    EXPECT_TRUE(poll->Start);
+
+    Args plain{"--demo"};
+    ASSERT_TRUE(TakeTraceArguments(plain, trace, error));
+    EXPECT_FALSE(trace);
+    Args dash{"--trace", "-"};
+    ASSERT_TRUE(TakeTraceArguments(dash, trace, error));
+    ASSERT_TRUE(trace);
+    EXPECT_EQ(trace->Mask, kTraceAllClasses);
+
+    for (Args bad : {Args{"--trace"}, Args{"--trace", ""}, Args{"--trace", "t", "--trace-mask"},
+                     Args{"--trace", "t", "--trace-mask", "0"},
+                     Args{"--trace", "t", "--trace-mask", "modem"}, Args{"--trace-mask", "all"}}) {
+        error.clear();
+        EXPECT_FALSE(TakeTraceArguments(bad, trace, error)) << bad.back();
+        EXPECT_FALSE(error.empty()) << bad.back();
+    }
+    // A trace file called --help is a file.
+    EXPECT_EQ(FindInfoRequest({"--trace", "--help"}), TmonInfoRequest::None);
+    EXPECT_NE(MonitorHelpText().find("--trace"), std::string::npos);
+}
+
 TEST(InfoRequest, HelpNamesEveryModelThePollLineTakes) {
     const std::string help = MonitorHelpText();
     for (int i = 0; i < kQZ2ModelCount; ++i) {

@@ -52,7 +52,7 @@ std::string CliHelpText() {
            "  qzcli poll (--id N [--settings FILE] | --model NAME --factory N\n"
            "              (--tcp ADDR:PORT | --com COMn [--baud B]) | --demo [--model NAME])\n"
            "             [--count K] [--json] [--csv [DIR]] [--decimal , | .] [--signal]\n"
-           "             [--demo-log FILE]\n"
+           "             [--demo-log FILE] [--trace FILE [--trace-mask M]]\n"
            "      опрос 3-секундных данных; --count K: остановиться после K записей;\n"
            "      --baud B: любая скорость линии больше 0 (по умолчанию 115200);\n"
            "      --json: одна запись JSON на строку; --csv: каждая запись в файл CSV\n"
@@ -60,7 +60,17 @@ std::string CliHelpText() {
            "      числа и даты в файле CSV — по региональным настройкам пользователя\n"
            "      (LC_NUMERIC, LC_TIME, LANG); --decimal задаёт десятичный разделитель;\n"
            "      --signal: читать и формы сигналов, последний блок попадает в файл CSV;\n"
-           "      --demo: встроенный имитатор измерителя на 127.0.0.1.\n"
+           "      --demo: встроенный имитатор измерителя на 127.0.0.1;\n"
+           "      --trace FILE: трассировка линии в FILE (дописывается; - это stderr):\n"
+           "      открытие и закрытие, ошибки, соединение, задания, байты в шестнадцатеричном\n"
+           "      виде; --trace-mask M: классы сообщений — число (1 открытие/закрытие,\n"
+           "      2 ошибки, 4 соединение, 8 задания, 16 байты) или имена через запятую\n"
+           "      open,error,connect,task,dump,all (по умолчанию all). Файл, который нельзя\n"
+           "      открыть, — ошибка до начала опроса (код 2).\n"
+           "      Без --json ход соединения (\"Соединение...\", \"Соединение установлено.\" или\n"
+           "      ошибка) выводится в stderr с числом секунд от начала соединения; --json\n"
+           "      добавляет к каждой записи объект Link: запросы, ответы, повторы, ошибки\n"
+           "      контрольной суммы, тайм-ауты, байты туда и обратно, последнее время ответа.\n"
            "      Модели: " +
            models +
            ".\n"
@@ -68,8 +78,9 @@ std::string CliHelpText() {
            "\n"
            "  Код завершения poll: 0 — опрос закончен (--count или Ctrl-C); 1 — обмен с\n"
            "  измерителем прервался ошибкой или файл CSV не удалось записать (опрос\n"
-           "  останавливается сразу, причина выводится в stderr); 2 — неверные параметры\n"
-           "  или подключение, которое нельзя использовать.\n"
+           "  останавливается сразу, причина выводится в stderr), или в файл трассировки\n"
+           "  не удалось записать (сообщается в конце); 2 — неверные параметры,\n"
+           "  подключение, которое нельзя использовать, или файл трассировки не открылся.\n"
            "\n"
            "  qzcli --version\n"
            "      версия программы\n";
@@ -100,6 +111,7 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
     }
     const bool poll = out.Command == TCliOptions::TCommand::Poll;
     bool haveFactory = false;
+    bool haveTraceMask = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& v) {
@@ -186,6 +198,16 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
             out.Decimal = v[0];
         } else if (a == "--record") {
             if (!value(out.RecordFile)) return false;
+        } else if (a == "--trace") {
+            if (!value(out.TraceFile)) return false;
+            if (out.TraceFile.empty()) {
+                error = "Не задан файл трассировки";
+                return false;
+            }
+        } else if (a == "--trace-mask") {
+            if (!value(v)) return false;
+            if (!ParseTraceMask(v, out.TraceMask, error)) return false;
+            haveTraceMask = true;
         } else if (a == "--json") {
             out.Json = true;
         } else if (a == "--csv") {
@@ -197,6 +219,10 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
         }
     }
     if (!poll) return true;
+    if (haveTraceMask && out.TraceFile.empty()) {
+        error = "--trace-mask задаётся вместе с --trace FILE";
+        return false;
+    }
 
     const int sources = (out.Id >= 0 ? 1 : 0) + (out.Demo ? 1 : 0) +
                         ((!out.TcpHost.empty() || !out.ComPort.empty()) ? 1 : 0);

@@ -1,6 +1,8 @@
 // The command line of qzcli.
 #pragma once
 
+#include "channel/LCATraceFormat.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,10 +34,13 @@ struct TCliOptions {
     int64_t Count = 0; // 0: until stopped
     bool Json = false;
     bool Csv = false;
-    std::string CsvDir;  // empty: the documents product folder; made when missing
-    char Decimal = 0;    // '.' or ',': the CSV's decimal separator; 0: the user's locale
-    bool Signal = false; // also read waveforms; the CSV then holds the last block
+    std::string CsvDir;     // empty: the documents product folder; made when missing
+    char Decimal = 0;       // '.' or ',': the CSV's decimal separator; 0: the user's locale
+    bool Signal = false;    // also read waveforms; the CSV then holds the last block
     std::string RecordFile; // a new journal that keeps everything read (empty: none)
+    // A trace of the line: the file ("-" for stderr; empty: none) and the classes it takes.
+    std::string TraceFile;
+    uint8_t TraceMask = kTraceAllClasses;
 };
 
 // Parses the arguments after the program name. False with a message in `error` (Russian,

@@ -11,8 +11,9 @@
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
 #include "tools/qzcli/CliFormat.h"
-#include "tools/qzcli/CliLocale.h"
 #include "tools/qzcli/CliJournal.h"
+#include "tools/qzcli/CliLocale.h"
+#include "tools/qzcli/CliTrace.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 
@@ -119,7 +120,9 @@ public:
         std::lock_guard<std::mutex> lock(Mutex);
         std::lock_guard<std::mutex> signalLock(SignalMutex); // the experiment, for the CSV
         if (O.Json) {
-            Out << RecordJson(snap.Data3sec) << '\n';
+            Out << WithLinkJson(RecordJson(snap.Data3sec),
+                                Thread ? Thread->LinkStatistics() : TLinkStatistics())
+                << '\n';
         } else {
             if (Records == 0) Out << RecordTableHeader(Neutral) << '\n';
             Out << RecordTableRow(snap.Data3sec, Neutral) << '\n';
@@ -225,6 +228,15 @@ int RunConnections(const TCliOptions& o, std::ostream& out, std::ostream& err) {
 }
 
 int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stopFd) {
+    // The trace file first: one that cannot be opened is refused before anything runs.
+    TCliLineLog lineLog(err);
+    {
+        std::string error;
+        if (!lineLog.Open(o, error)) {
+            err << error << '\n';
+            return 2;
+        }
+    }
     // Where the meter is.
     TccnConnectionList list;
     std::unique_ptr<TccnConnection> own;
@@ -259,7 +271,13 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
         connection = own.get();
     }
 
-    LCAInitialize();
+    // The module takes its callback when it starts, and the threads their log mask when they
+    // are made; the mask goes back to none with the run.
+    LCAInitialize(lineLog.LogProc());
+    monSetExchangeLogMask(lineLog.ChannelLogMask());
+    struct TMaskReset {
+        ~TMaskReset() { monSetExchangeLogMask(0); }
+    } maskReset;
     const int endFd = eventfd(0, EFD_CLOEXEC);
     int result = 0;
     {
@@ -277,9 +295,9 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             const bool neutral =
                 ModelHasNeutral(ModelIndexOfDeviceTypeValue(type)); // false outside the six
             storage.Update([&](TmonStorage& s) { s.Settings.HasNeutral = neutral ? 1 : 0; });
-            printer =
-                std::make_unique<TPrinter>(o, out, err, storage, *connection, neutral, endFd,
-                                           CsvOptionsOf(TCliLocale::FromEnvironment(), o.Decimal));
+            printer = std::make_unique<TPrinter>(
+                o, out, lineLog.Err(), storage, *connection, neutral, endFd,
+                CsvOptionsOf(TCliLocale::FromEnvironment(), o.Decimal));
             IExchangeListener* listener = printer.get();
             if (!o.RecordFile.empty()) {
                 recording = std::make_unique<TCliRecording>(storage, printer.get());
@@ -349,6 +367,11 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
     }
     close(endFd);
     LCAFinalize();
+    std::string traceError;
+    if (!lineLog.Finish(traceError)) {
+        err << traceError << '\n';
+        result = 1;
+    }
     return result;
 }
 
