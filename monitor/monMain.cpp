@@ -8,20 +8,25 @@
 #include "monitor/monSpectrum.h"
 #include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
-#include "settings/cmnPortAccess.h"
 #include "settings/cmnKnownFoldersFunc.h"
+#include "settings/cmnPortAccess.h"
+#include "trends/monTrendSource.h"
+#include "trends/monTrendsWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -99,6 +104,15 @@ TmonFormatContext SystemFormat() {
         return s.toStdString();
     };
     return ctx;
+}
+
+// The meter as the operator knows it: its model and factory number ("" without one).
+std::string MeterName(const TccnConnection* c) {
+    if (!c || !c->CustomDevice()) return std::string();
+    const TccnCustomDevice* d = c->CustomDevice();
+    const TDeviceType t = d->DeviceType();
+    return std::string(t < DeviceTypeCount ? DeviceTypeNames[t] : "") + " № " +
+           std::to_string(d->FactoryNum());
 }
 
 QFont WindowFont() {
@@ -236,6 +250,7 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     FRecording->OnFailure = [this](const std::string& file, const std::string& text) {
         RunOnWindowThread([this, &file, &text] { HandleRecordingFailure(file, text); });
     };
+    FTrendSource = std::make_unique<TmonTrendMemorySource>();
     BuildForm();
     CentreOnScreen(); // again once shown, when the window manager's frame is known
     FormCreate();
@@ -328,8 +343,21 @@ void TForm1::BuildForm() {
     Combo_I->setGeometry(200, 18, 110, 22);
     ChkRecord = new QCheckBox(QString::fromUtf8("Запись"), GroupBox1);
     ChkRecord->setObjectName("ChkRecord");
-    ChkRecord->setGeometry(330, 18, 84, 22);
+    ChkRecord->setGeometry(330, 18, 60, 22);
     ChkRecord->setToolTip(QString::fromUtf8("Вести журнал записи     F3"));
+    // Too narrow for its caption: the picture, with the caption in the tip.
+    BTrends = new QPushButton(GroupBox1);
+    BTrends->setObjectName("BTrends");
+    BTrends->setGeometry(392, 17, 24, 24);
+    BTrends->setIcon(QIcon(MakeTrendsIcon()));
+    BTrends->setAccessibleName(QString::fromUtf8("Тренды"));
+    BTrends->setToolTip(QString::fromUtf8("Тренды     F4"));
+    FContextMenu = new QMenu(this);
+    FContextMenu->setObjectName("ContextMenu");
+    QAction* trends = FContextMenu->addAction(QString::fromUtf8("Тренды"));
+    trends->setShortcut(QKeySequence(Qt::Key_F4)); // shown only: the key is taken below
+    trends->setShortcutContext(Qt::WidgetShortcut);
+    connect(trends, &QAction::triggered, this, [this] { ShowTrends(); });
 
     // --- "Фазные параметры"
     GroupBox2 = Group(this, "GroupBox2", "Фазные параметры", 1, 135, 422, 97);
@@ -502,6 +530,7 @@ void TForm1::BuildForm() {
     connect(buSaveData, &QPushButton::clicked, this, [this] { SaveMeasurements(); });
     connect(ChkViewSinus, &QCheckBox::toggled, this, [this] { ChkViewSinusClick(); });
     connect(ChkRecord, &QCheckBox::toggled, this, [this] { ChkRecordClick(); });
+    connect(BTrends, &QPushButton::clicked, this, [this] { ShowTrends(); });
     connect(Combo_U, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { ShowMeasurements(); });
     connect(Combo_I, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -583,14 +612,12 @@ void TForm1::SelectConnection(TccnConnection* c) {
     UpdateConnectionControls();
     ShowMeasurements();
     DrawSpectrum();
+    if (FTrends) FTrends->SetSettings(FShown.Settings); // the N channel quantities
 }
 
 void TForm1::UpdateConnectionControls() {
     if (FConnection && FConnection->CustomDevice()) {
-        const TccnCustomDevice* d = FConnection->CustomDevice();
-        TDeviceType t = d->DeviceType();
-        BDevices->setText(QString::fromUtf8(t < DeviceTypeCount ? DeviceTypeNames[t] : "") +
-                          QString::fromUtf8(" № ") + QString::number(d->FactoryNum()));
+        BDevices->setText(Q(MeterName(FConnection)));
     } else {
         BDevices->setText(QString::fromUtf8("Измеритель ..."));
     }
@@ -717,6 +744,7 @@ void TForm1::StartMainExchange() {
     if (FMainThread) throw std::runtime_error("Чтение 3 сек уже осуществляется");
     if (!FOpt.Exchange.MakeMain) throw std::logic_error("qzmonitor: no exchange threads");
     if (FClosing.load()) return; // the window is closing: no thread starts
+    PrepareTrendsForPoll();
     FMainThread = FOpt.Exchange.MakeMain(FRecording.get(), FConnection, &FStorage);
     FMainStopping = false;
     FMainThread->Start();
@@ -855,6 +883,7 @@ void TForm1::HandleData3sec() {
     FShown.SignalSize = 0;
     ShowMeasurements();
     DrawSpectrum();
+    AppendTrendSample();
     ++FRecordsShown;
     if (OnRecordShown) OnRecordShown(FRecordsShown);
 }
@@ -947,6 +976,7 @@ void TForm1::FormClose() {
     if (FMainThread) FMainThread->Stop();
     WaitForAllThreads();
     FWaveform.reset();
+    FTrends.reset(); // before the samples it reads
     // The list is stored after each use of the dialog; a list that never loaded must not
     // replace the stored value here.
     SaveSettingsFile();
@@ -966,6 +996,12 @@ void TForm1::showEvent(QShowEvent* e) {
     FCentred = true;
     // The frame's size arrives from the window manager after the window is mapped.
     QTimer::singleShot(100, this, [this] { CentreOnScreen(); });
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* e) {
+    if (FClosing.load()) return;
+    FContextMenu->popup(e->globalPos());
+    e->accept();
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
@@ -1005,6 +1041,8 @@ bool TForm1::eventFilter(QObject* obj, QEvent* e) {
         SaveMeasurements(); // does nothing while "Сохранить" is disabled
     } else if (k->key() == Qt::Key_F3 && !k->isAutoRepeat()) {
         if (ChkRecord->isEnabled()) ChkRecord->toggle();
+    } else if (k->key() == Qt::Key_F4 && !k->isAutoRepeat() && k->modifiers() == Qt::NoModifier) {
+        ShowTrends(); // Alt+F4 stays the desktop's close
     }
     return false;
 }
@@ -1243,6 +1281,45 @@ bool TForm1::Recording() const {
 
 int64_t TForm1::RecordingRecords() const {
     return FRecording->Records();
+}
+
+// --- trends ---
+
+void TForm1::ShowTrends() {
+    if (FClosing.load()) return;
+    if (!FTrends) {
+        FTrends = std::make_unique<TmonTrendsWindow>(this);
+        // A tool window of this one, as the waveform window: above it, but under the boxes.
+        FTrends->setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+        FTrends->SetSettings(FShown.Settings);
+        FTrends->SetSource(FTrendSource.get());
+    }
+    FTrends->show();
+    FTrends->raise();
+    FTrends->activateWindow();
+}
+
+void TForm1::PrepareTrendsForPoll() {
+    const std::string meter = MeterName(FConnection);
+    if (meter == FTrendMeter) return; // Stop and Start again: one trend goes on
+    // Another meter's values on the same axes would read as one trend; they start afresh.
+    auto fresh = std::make_unique<TmonTrendMemorySource>(meter);
+    if (FTrends) FTrends->SetSource(fresh.get()); // let go of the old samples first
+    FTrendSource = std::move(fresh);
+    FTrendMeter = meter;
+}
+
+void TForm1::AppendTrendSample() {
+    TDateTime first = 0, last = 0;
+    // The same record shown again (no new one from the meter yet) is one point, not two.
+    if (FTrendSource->Span(first, last) && FShown.Data3sec.Time == last) return;
+    if (!FTrendSource->Append(TrendSampleOf(FShown.Data3sec)))
+        return; // the meter's clock went back
+    if (FTrends) {
+        FTrends->SetSettings(FShown.Settings); // the limits are read with the records
+        FTrends->SamplesAppended();
+    }
 }
 
 // --- message boxes ---

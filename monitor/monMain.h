@@ -27,6 +27,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
@@ -38,6 +39,8 @@ namespace qz {
 class TmonSpectrumImage;
 class TmonGridHeader;
 class TmonRecording;
+class TmonTrendMemorySource;
+class TmonTrendsWindow;
 
 extern const char* const kmonAppTitle; // "Монитор Каврен-QZ2"
 extern const char* const kmonMsgNoDevice;
@@ -125,6 +128,14 @@ public:
     bool Recording() const;
     int64_t RecordingRecords() const;
 
+    // "Тренды": opens the trends window of the records shown, or raises it.
+    void ShowTrends();
+    // The trends window (null until first opened) and the records it is given.
+    TmonTrendsWindow* TrendsWindow() const { return FTrends.get(); }
+    const TmonTrendMemorySource& TrendSource() const { return *FTrendSource; }
+    // The window's context menu, shown on a right click.
+    QMenu* ContextMenu() const { return FContextMenu; }
+
     // Runs after each record was shown, with the number of records shown so far.
     std::function<void(int)> OnRecordShown;
 
@@ -137,6 +148,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
     void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* obj, QEvent* e) override;
 
@@ -185,6 +197,9 @@ private:
     void ChkRecordClick();
     void UpdateRecording();
     void HandleRecordingFailure(const std::string& fileName, const std::string& text);
+    // The trends of a new poll: those of the previous one stay when it polled the same meter.
+    void PrepareTrendsForPoll();
+    void AppendTrendSample();
 
     TmonFormOptions FOpt;
     TmonFormatContext FFormat;
@@ -203,6 +218,11 @@ private:
     std::list<std::unique_ptr<ImonExchange>> FRetired;
     std::unique_ptr<ImonWaveformView> FWaveform;
     std::unique_ptr<TmonRecording> FRecording; // the listener the exchange threads are given
+    // The records shown, for the trends window; the window goes before the samples it reads.
+    std::unique_ptr<TmonTrendMemorySource> FTrendSource;
+    std::string FTrendMeter; // the meter whose records FTrendSource holds
+    std::unique_ptr<TmonTrendsWindow> FTrends;
+    QMenu* FContextMenu = nullptr;
     std::atomic<bool> FClosing{false};
     struct TQueuedCall {
         const std::function<void()>* F = nullptr;
@@ -236,6 +256,7 @@ public:
     QPushButton *BDevices, *BStart, *buSaveData, *BInc, *BDec;
     QCheckBox* ChkViewSinus;
     QCheckBox* ChkRecord; // "Запись"
+    QPushButton* BTrends; // "Тренды"
     QComboBox *Combo_U, *Combo_I, *ComboBox1, *ComboBox2;
     QRadioButton *RB_whole, *RB_first;
     QLabel *LUnom, *LUnom_mf, *Label48, *L_I_nom, *L_freq, *L_delta_F;

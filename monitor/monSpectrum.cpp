@@ -125,4 +125,20 @@ QPixmap MakeMaxLimitIcon() {
     return pm;
 }
 
+QPixmap MakeTrendsIcon() {
+    QPixmap pm = Blank();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(QRectF(0, 1, 16, 14), QColor(0x6A, 0x6A, 0x6A));
+    const QColor colours[3] = {QColor(0xFF, 0xFF, 0x00), QColor(0x00, 0xFF, 0x00),
+                               QColor(0xFF, 0x00, 0x00)};
+    for (int k = 0; k < 3; ++k) {
+        const double y = 4.5 + 3.5 * k;
+        const QPointF line[5] = {{1, y + 1}, {5, y - 1.5}, {8, y + 1.5}, {11, y - 1}, {15, y}};
+        p.setPen(QPen(colours[k], 1.2));
+        p.drawPolyline(line, 5);
+    }
+    return pm;
+}
+
 } // namespace qz

@@ -29,6 +29,8 @@ void DrawSpectrum(QImage& image, const TmonSpectrumScale& sc, const TmonSpectrum
 QPixmap MakeAngleIcon();
 QPixmap MakeNormalLimitIcon();
 QPixmap MakeMaxLimitIcon();
+// The picture of the trends button: three phase trends over the spectrum's grey ground.
+QPixmap MakeTrendsIcon();
 
 // A TmonColor as a Qt colour.
 QColor ToQColor(TmonColor c);

@@ -6,11 +6,17 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "protocol/DeviceStatus.h"
+#include "trends/monTrendSource.h"
+#include "trends/monTrendsWindow.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -607,6 +613,137 @@ TEST_F(WindowTest, KeysMoveTheSpectrum) {
     QKeyEvent f2(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
     QApplication::sendEvent(w.get(), &f2);
     EXPECT_NE(w->LastSavedFile().find("3sec_55_"), std::string::npos);
+}
+
+// --- "Тренды" ---
+
+// A record with the given time and phase A voltage, shown by the window.
+void ShowRecord(TForm1& w, IExchangeListener* l, TDateTime time, double ua) {
+    w.SharedStorage().Update([&](TmonStorage& s) {
+        s.Data3sec.Time = time;
+        s.Data3sec.U[phA] = ua;
+    });
+    l->OnData3sec();
+}
+
+TEST_F(WindowTest, TrendsButtonSitsClearOfTheOtherControls) {
+    auto w = Make();
+    const QRect button = w->BTrends->geometry();
+    EXPECT_TRUE(QRect(QPoint(), w->GroupBox1->size()).contains(button));
+    for (QObject* o : w->GroupBox1->children()) {
+        auto* other = qobject_cast<QWidget*>(o);
+        if (other && other != w->BTrends) {
+            EXPECT_FALSE(other->geometry().intersects(button)) << other->objectName().toStdString();
+        }
+    }
+    // "Запись" gave up room for the button: its caption must still fit in the window's font.
+    EXPECT_LE(w->ChkRecord->sizeHint().width(), w->ChkRecord->width());
+    EXPECT_EQ(w->ChkRecord->pos(), QPoint(330, 18));
+    EXPECT_EQ(w->BTrends->accessibleName().toStdString(), "Тренды");
+}
+
+TEST_F(WindowTest, TheButtonTheKeyAndTheMenuOpenOneTrendsWindow) {
+    auto w = Make();
+    EXPECT_FALSE(w->TrendsWindow());
+    w->show();
+    w->BTrends->click();
+    TmonTrendsWindow* t = w->TrendsWindow();
+    ASSERT_TRUE(t);
+    EXPECT_TRUE(t->isVisible());
+    EXPECT_EQ(t->parentWidget(), w.get());
+    // A tool window of the main window: the boxes still open above it.
+    EXPECT_EQ(t->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+    t->close();
+    EXPECT_FALSE(t->isVisible());
+
+    QKeyEvent f4(QEvent::KeyRelease, Qt::Key_F4, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &f4);
+    EXPECT_EQ(w->TrendsWindow(), t); // raised again, not a second one
+    EXPECT_TRUE(t->isVisible());
+    t->close();
+    QKeyEvent altF4(QEvent::KeyRelease, Qt::Key_F4, Qt::AltModifier);
+    QApplication::sendEvent(w.get(), &altF4); // the desktop's close, not ours
+    EXPECT_FALSE(t->isVisible());
+
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(600, 20),
+                           w->mapToGlobal(QPoint(600, 20)));
+    QApplication::sendEvent(w.get(), &menu);
+    QMenu* m = w->ContextMenu();
+    ASSERT_TRUE(m);
+    EXPECT_TRUE(m->isVisible());
+    QAction* entry = nullptr;
+    for (QAction* a : m->actions())
+        if (a->text().toStdString() == "Тренды") entry = a;
+    ASSERT_TRUE(entry);
+    entry->trigger();
+    m->hide();
+    EXPECT_EQ(w->TrendsWindow(), t);
+    EXPECT_TRUE(t->isVisible());
+}
+
+TEST_F(WindowTest, RecordsShownReachTheTrends) {
+    auto w = Make();
+    w->ConnectFromCommandLine(1, 77, 1, true);
+    ASSERT_TRUE(Main.Listener);
+    const TDateTime t0 = 46363.5;
+    const TDateTime step = 3.0 / 86400;
+    ShowRecord(*w, Main.Listener, t0, 230.5); // before the window is opened
+    w->ShowTrends();
+    TmonTrendsWindow* t = w->TrendsWindow();
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->SampleCount(), 1u);
+    ShowRecord(*w, Main.Listener, t0 + step, 231.25);
+    ShowRecord(*w, Main.Listener, t0 + step, 231.25); // shown again: still one point
+    ASSERT_EQ(w->TrendSource().Count(), 2u);
+    ASSERT_EQ(t->SampleCount(), 2u);
+    EXPECT_DOUBLE_EQ(t->Samples()[1].Time, t0 + step);
+    EXPECT_FLOAT_EQ(t->Samples()[1].Value[tqUA], 231.25f);
+    EXPECT_NE(t->ReadoutAt(t0 + step).find("231"), std::string::npos) << t->ReadoutAt(t0 + step);
+    EXPECT_NE(t->windowTitle().toStdString().find("№ 77"), std::string::npos);
+
+    // Stop and Start of the same meter: one trend goes on.
+    w->BStart->click();
+    Main.Listener->OnExchangeEnd(0, 0);
+    w->BStart->click();
+    ShowRecord(*w, Main.Listener, t0 + 10 * step, 229);
+    EXPECT_EQ(t->SampleCount(), 3u);
+
+    // Another meter: its trend starts afresh, the old meter's points are gone.
+    w->BStart->click();
+    Main.Listener->OnExchangeEnd(0, 0);
+    QCoreApplication::processEvents();
+    w->ConnectFromCommandLine(0, 5, 1, true);
+    ASSERT_EQ(Main.Created, 3);
+    EXPECT_EQ(w->TrendsWindow(), t);
+    EXPECT_EQ(t->SampleCount(), 0u);
+    ShowRecord(*w, Main.Listener, t0 + 20 * step, 100);
+    ASSERT_EQ(t->SampleCount(), 1u);
+    EXPECT_FLOAT_EQ(t->Samples()[0].Value[tqUA], 100.f);
+    EXPECT_EQ(w->TrendSource().Count(), 1u);
+    EXPECT_NE(t->windowTitle().toStdString().find("№ 5"), std::string::npos);
+}
+
+TEST_F(WindowTest, ClosingWithTheTrendsWindowOpenEndsCleanly) {
+    auto w = Make();
+    w->show();
+    w->ConnectFromCommandLine(1, 78, 1, true);
+    ASSERT_TRUE(Main.Listener);
+    ShowRecord(*w, Main.Listener, 46363.5, 230);
+    w->BTrends->click();
+    ASSERT_TRUE(w->TrendsWindow());
+    EXPECT_TRUE(w->close());
+    EXPECT_FALSE(w->TrendsWindow()); // gone before the samples it read
+    EXPECT_EQ(Main.Stopped, 1);
+    w->BTrends->click(); // nothing opens on a closing window
+    EXPECT_FALSE(w->TrendsWindow());
+    QCoreApplication::processEvents();
+    w.reset();
+
+    // Destroyed without a close, the trends window open.
+    auto other = Make();
+    other->ShowTrends();
+    ASSERT_TRUE(other->TrendsWindow());
+    other.reset();
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
+#include "trends/monTrendsWindow.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -122,6 +123,7 @@ TEST(WindowThreads, ShowsTheSimulatorsValues) {
     auto w = std::make_unique<TForm1>(std::move(o));
     int shown = 0;
     w->OnRecordShown = [&shown](int n) { shown = n; };
+    w->ShowTrends(); // open while polling, and closed with the window
     w->UseOwnedConnection(MakeTcpConnection(1, 321, "127.0.0.1", sim.port()), true);
     ASSERT_TRUE(w->Running());
     ASSERT_TRUE(WaitUntil([&] { return shown >= 1; }, 20000)) << "no record shown";
@@ -141,6 +143,12 @@ TEST(WindowThreads, ShowsTheSimulatorsValues) {
     EXPECT_NEAR(st.Data3sec.U1[phA], expected, expected * 0.02);
     EXPECT_EQ(w->L_U[0]->text().toStdString(), FormatVoltage(float(st.Data3sec.U1[phA]), '.'));
     EXPECT_NEAR(st.Data3sec.F, 50.0, 1.0);
+    // The trends window follows: the last point is the record shown.
+    const TmonTrendsWindow* trends = w->TrendsWindow();
+    ASSERT_TRUE(trends);
+    ASSERT_GE(trends->SampleCount(), 1u);
+    EXPECT_DOUBLE_EQ(trends->Samples().back().Time, st.Data3sec.Time);
+    EXPECT_FLOAT_EQ(trends->Samples().back().Value[tqUA], float(st.Data3sec.U[phA]));
 
     w->close(); // stops and waits for the polling thread
     EXPECT_FALSE(w->Running());
