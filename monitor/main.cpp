@@ -15,6 +15,7 @@
 #include "monitor/monMain.h"
 #include "monitor/monTranslations.h"
 #include "simulator/MeterSimulator.h"
+#include "trends/monTrendJournal.h"
 #ifdef QZ_WITH_WAVEFORM
 #include "waveform/monWaveformView.h"
 #endif
@@ -115,6 +116,8 @@ int main(int argc, char** argv) {
     // The logical-channel worker runs for the whole program; with a trace, every channel the
     // exchange opens reports the trace's classes.
     qz::LCAInitialize(trace ? trace->LogProc() : nullptr);
+    // "Открыть запись…" of the trends window reads recording journals.
+    qz::InstallJournalTrendOpener();
     qz::monSetExchangeLogMask(trace ? trace->ChannelLogMask() : 0);
 
     std::unique_ptr<qz::TMeterSimulator> sim;
