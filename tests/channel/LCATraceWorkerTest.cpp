@@ -76,10 +76,18 @@ class TraceOnWorker : public ::testing::Test {
 protected:
     void SetUp() override {
         SetDefaultPCASleeper([](uint32_t) {});
+        // The scripted modem answers at once: short read intervals and reply waits.
+        TComPortTimings fast;
+        for (auto& ms : fast.ReadIntervalMs)
+            ms = 20;
+        fast.ModemReplyMs = fast.DialReplyMs = 500;
+        fast.HangUpReplyMs = 60;
+        SetDefaultComPortTimings(fast);
     }
     void TearDown() override {
         LCAFinalize();
         SetDefaultSerialDeviceFactory({});
+        SetDefaultComPortTimings({});
     }
     // Starts the module with a trace into a file of the temporary folder.
     TLCATrace& StartTrace(uint8_t mask = kTraceAllClasses) {
@@ -210,12 +218,25 @@ TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
     EXPECT_EQ(modem->Written(),
               std::string("ATV0E0Q0&C1&D2\rATZ\rATdt5551234\r\x01\x02\x03") + "+++");
 
-    const size_t connecting = IndexOf(lines, "Соединение...");
-    const size_t connected = IndexOf(lines, "Соединение установлено.", connecting);
+    // The modem's stages as connect messages: its commands and replies as they went.
+    size_t at = IndexOf(lines, "Соединение...");
+    for (const char* step :
+         {"Модем: инициализация.", "Модем: > ATV0E0Q0&C1&D2", "Модем: < 0", "Модем: > ATZ",
+          "Модем: < 0", "Модем: набор номера 5551234.", "Модем: > ATdt5551234",
+          "Модем: ожидание несущей.", "Модем: < 1", "Модем: несущая есть."}) {
+        at = IndexOf(lines, step, at);
+        ASSERT_NE(at, std::string::npos) << step << "\n" << ::testing::PrintToString(lines);
+        EXPECT_EQ(lines[at].rfind("CONN ", 0), 0u) << lines[at];
+    }
+    const size_t connected = IndexOf(lines, "Соединение установлено.", at);
     const size_t sent = IndexOf(lines, "TX 0000: 01 02 03", connected);
     const size_t received = IndexOf(lines, "RX 0000: 10 20 30 40", sent);
     const size_t released = IndexOf(lines, "Блокировка логического канала снята.", received);
-    const size_t closed = IndexOf(lines, "Модуль логических каналов доступа закрыт.", released);
+    const size_t hangUp = IndexOf(lines, "Модем: разъединение.", released);
+    const size_t escape = IndexOf(lines, "Модем: > +++", hangUp);
+    const size_t channelClosed = IndexOf(lines, "OPEN 1:1 Логический канал закрыт.", escape);
+    const size_t closed =
+        IndexOf(lines, "Модуль логических каналов доступа закрыт.", channelClosed);
     EXPECT_NE(closed, std::string::npos) << ::testing::PrintToString(lines);
 }
 
