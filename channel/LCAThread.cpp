@@ -899,6 +899,9 @@ void TLCAThread::PostProgress(TPhysicoLine* line, const std::string& text) {
 }
 
 void TLCAThread::DeliverProgress() {
+    // Only the worker logs, and only it may look at the lines (a line's channel also ends
+    // its connect on the thread that frees the module, while the lines are being freed).
+    if (std::this_thread::get_id() != WorkerId) return;
     std::deque<std::pair<int32_t, std::string>> batch;
     {
         std::lock_guard<std::mutex> lock(ProgressMutex);

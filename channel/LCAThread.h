@@ -205,7 +205,8 @@ public:
     // worker thread only: on it the step is logged at once (after those queued before), from
     // another thread (a connect's helper) it is queued and the worker woken.
     void PostProgress(TPhysicoLine* line, const std::string& text);
-    // Worker thread: logs the queued steps, in the order they came.
+    // Logs the queued steps, in the order they came; on the worker thread only (elsewhere
+    // nothing).
     void DeliverProgress();
     size_t LineCount() const { return Lines.size(); } // worker thread or after stop only
 

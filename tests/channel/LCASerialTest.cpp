@@ -1,6 +1,7 @@
 // Logical channels sharing one serial port, on a scripted line.
 #include "channel/LCAObject.h"
 #include "channel/PCAComPort.h"
+#include "platform/Event.h"
 #include "tests/support/FakeSerialDevice.h"
 
 #include <algorithm>
@@ -234,4 +235,28 @@ TEST_F(ModemSteps, NoCarrierShowsTheHangUpBeforeTheFailureAndTheMaskCanLeaveStep
     // The second channel asked for errors only: none of its steps reached the callback
     // (the first channel's close hang-up is the last of its steps).
     EXPECT_EQ(std::count(sink.Steps.begin(), sink.Steps.end(), "Соединение..."), 1);
+}
+
+TEST_F(ModemSteps, ModuleFreedWhileTheModemDialsEndsTheCallWithoutCallingBackElsewhere) {
+    LCAFinalize();
+    TComPortTimings slow = DefaultComPortTimings();
+    slow.DialReplyMs = 60000; // the modem never reports on the dial
+    SetDefaultComPortTimings(slow);
+    LCAInitialize(sink.Proc());
+    TEvent dialling(true, false);
+    modem->AddRule("ATdt", "", [&](TFakeSerialLine&) { dialling.Set(); });
+    TLCAObject channel(Phone(0xFF));
+    ASSERT_TRUE(channel.IsValid());
+    TEvent taskEnded(true, false);
+    uint32_t done = 0;
+    ASSERT_EQ(channel.Write("x", 1, done, &taskEnded, 60000), 0);
+    ASSERT_TRUE(dialling.Wait(5000));
+    LCAFinalize(); // frees the line while its connect's helper waits for the dial's result
+    EXPECT_TRUE(taskEnded.Wait(0));
+    ASSERT_TRUE(modem->Settle());
+    EXPECT_NE(modem->Written().find("+++"), std::string::npos) << "the call was hung up";
+    std::lock_guard<std::mutex> lock(sink.Mutex);
+    ASSERT_FALSE(sink.Threads.empty());
+    for (size_t i = 0; i < sink.Threads.size(); ++i)
+        EXPECT_EQ(sink.Threads[i], sink.Threads[0]) << sink.Steps[i];
 }
