@@ -125,6 +125,14 @@ int32_t LCACancelTask(TLCAHandle handle) {
     return Simple(lcaReqCancel, handle);
 }
 
+int32_t LCAGetReconnectCount(TLCAHandle handle, uint32_t& count) {
+    count = 0;
+    uint32_t value = 0;
+    const int32_t result = Simple(lcaReqReconnects, handle, &value);
+    if (result == 0) count = value;
+    return result;
+}
+
 int32_t LCASetPriority(TLCAHandle handle, uint8_t priority) {
     return Simple(lcaReqPriority, handle, &priority);
 }
@@ -167,6 +175,11 @@ int32_t TLCAObject::GetLastError() const {
 
 int32_t TLCAObject::CancelTask() const {
     return IsValid() ? LCACancelTask(Handle) : 3;
+}
+
+int32_t TLCAObject::GetReconnectCount(uint32_t& count) const {
+    count = 0;
+    return IsValid() ? LCAGetReconnectCount(Handle, count) : 3;
 }
 
 int32_t TLCAObject::ReleaseLock() {

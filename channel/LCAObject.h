@@ -42,6 +42,10 @@ int32_t LCACheckDevice(TLCAHandle handle);
 // being hung up) and refuses every later task with 105. For a client that stops for good;
 // any thread may call it.
 int32_t LCACancelTask(TLCAHandle handle);
+// The channel's reconnections: the connect attempts its line made for it after its first
+// successful connection (a lost connection, a modem that hung up). 0 with the count, 3 for
+// an unknown handle, 2 without a worker (count left 0). Any thread but the log callback's.
+int32_t LCAGetReconnectCount(TLCAHandle handle, uint32_t& count);
 
 // The client object of one logical channel; one thread uses it at a time.
 class TLCAObject {
@@ -56,6 +60,8 @@ public:
     int32_t ReleaseLock();
     // LCACancelTask on this channel; any thread may call it.
     int32_t CancelTask() const;
+    // LCAGetReconnectCount on this channel; any thread may call it.
+    int32_t GetReconnectCount(uint32_t& count) const;
     int32_t Write(const void* buffer, uint32_t count, uint32_t& done, TEvent* event,
                   uint32_t timeoutMs);
     int32_t Read(void* buffer, uint32_t count, uint32_t& done, TEvent* event, uint32_t timeoutMs);

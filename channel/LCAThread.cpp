@@ -113,6 +113,7 @@ TLCAPerform* TPhysicoLine::AddChannel(const TLCAParams& params, int32_t& error) 
             return nullptr;
         }
         PCA = std::move(pca);
+        PCA->SetProgressProc([this](const std::string& text) { Thread->PostProgress(this, text); });
     }
     ++NextId;
     auto channel = std::make_unique<TLCAPerform>(params);
@@ -178,6 +179,7 @@ void TPhysicoLine::AfterConnectStep(int result, const TPCACustom::TConnectWait& 
             ConnectingChannel = nullptr;
             Connected = true;
             ConnectedChannel = c;
+            c->EverConnected = true;
             Thread->Log("Соединение установлено.", lcaLogConnect, c->Handle());
             if (c->Command) HoldingChannel = c;
             StartIO();
@@ -191,6 +193,7 @@ void TPhysicoLine::AfterConnectStep(int result, const TPCACustom::TConnectWait& 
             return;
         }
         ++c->AttemptCount;
+        if (c->EverConnected) ++c->Reconnects;
         result = PCA->BeginConnect(w);
     }
 }
@@ -228,8 +231,18 @@ void TPhysicoLine::AbortConnect() {
     Unwatch();
     DisarmTimer();
     if (PCA) PCA->AbortConnect();
+    Thread->DeliverProgress(); // the helper has ended: what it did up to the abort
     ConnectingChannel = nullptr;
     Connected = false;
+}
+
+void TPhysicoLine::LogProgress(const std::string& text) const {
+    // Steps are told from places that cannot let an exception through (a hang-up in the
+    // channel's destructor): a callback that throws loses the step, not the process.
+    try {
+        Thread->LogMasked(text, lcaLogConnect, ProgressHandle, ProgressMask);
+    } catch (...) {
+    }
 }
 
 void TPhysicoLine::Serve() {
@@ -243,6 +256,8 @@ void TPhysicoLine::Serve() {
     const bool needed =
         (c != ConnectedChannel && PCA->NeedReconnect(c->Params.Pca)) || (!Connected && c->Command);
     if (needed) {
+        ProgressHandle = c->Handle();
+        ProgressMask = c->Params.LogMask;
         Thread->Log("Соединение...", lcaLogConnect, c->Handle());
         Connected = false;
         if (PCA->SetParams(c->Params.Pca) != 0) {
@@ -327,6 +342,7 @@ void TPhysicoLine::OnReady(Entry entry) {
         Unwatch();
         TPCACustom::TConnectWait w;
         const int result = PCA->ContinueConnect(timedOut, w);
+        Thread->DeliverProgress(); // the attempt's steps before its outcome
         AfterConnectStep(result, w);
         return;
     }
@@ -564,6 +580,7 @@ void TLCAThread::Body() {
                 uint64_t count;
                 while (read(WakeFd, &count, sizeof count) > 0) {
                 }
+                DeliverProgress();
                 std::deque<Item> batch;
                 {
                     std::lock_guard<std::mutex> lock(QueueMutex);
@@ -666,18 +683,16 @@ void TLCAThread::HandleRequest(int32_t kind, TLCARequest& request) {
         return;
     }
     case lcaReqClose: {
-        // The channel's log mask goes with the channel: taken before, so that its close is
-        // reported to those who asked for open and close.
+        // The channel is gone once closed: its mask is taken first, or its close would
+        // never be logged.
         const TLCAPerform* closing = FindPerform(request.Handle);
-        const bool reportClose = closing && (closing->Params.LogMask & lcaLogOpenClose);
+        const uint8_t mask = closing ? closing->Params.LogMask : 0;
         request.Result = ClosePerform(request.Handle);
-        if (request.Result == 0) {
-            if (reportClose && LogProc)
-                LogProc("Логический канал закрыт.", lcaLogOpenClose, request.Handle);
-        } else {
+        if (request.Result == 0)
+            LogMasked("Логический канал закрыт.", lcaLogOpenClose, request.Handle, mask);
+        else
             Log(WithText("Ошибка закрытия логического канала: %s", LCAErrorText(request.Result)),
                 lcaLogError, request.Handle);
-        }
         return;
     }
     case lcaReqTask: {
@@ -749,6 +764,13 @@ void TLCAThread::HandleRequest(int32_t kind, TLCARequest& request) {
             request.Result = (p && p->Line && p->Line->PCA) ? p->Line->PCA->CheckDevice() : 3;
         return;
     }
+    case lcaReqReconnects: {
+        const TLCAPerform* p = FindPerform(request.Handle);
+        auto* count = static_cast<uint32_t*>(request.Data);
+        request.Result = !p ? 3 : !count ? lcaErrBadBuffer : 0;
+        if (request.Result == 0) *count = p->Reconnects;
+        return;
+    }
     case lcaReqCancel: {
         TLCAPerform* p = FindPerform(request.Handle);
         if (!p) {
@@ -810,7 +832,11 @@ int32_t TLCAThread::ClosePerform(TLCAHandle handle) {
     if (line->Channels.empty()) {
         for (size_t i = 0; i < Lines.size(); ++i) {
             if (Lines[i].get() == line) {
+                // Out of the list first: its hang-up is logged while it goes, and the list
+                // must be whole then.
+                std::unique_ptr<TPhysicoLine> gone = std::move(Lines[i]);
                 Lines.erase(Lines.begin() + long(i));
+                gone.reset();
                 break;
             }
         }
@@ -848,6 +874,42 @@ int32_t TLCAThread::RegisterTask(TLCACommand* task, TLCAHandle handle) {
     }
     channel->Command.reset(task);
     return 0;
+}
+
+void TLCAThread::LogMasked(const std::string& text, uint8_t msgClass, TLCAHandle handle,
+                           uint8_t mask) const {
+    if (LogProc && (mask & msgClass) == msgClass) LogProc(text, msgClass, handle);
+}
+
+void TLCAThread::PostProgress(TPhysicoLine* line, const std::string& text) {
+    if (std::this_thread::get_id() == WorkerId) {
+        DeliverProgress();
+        line->LogProgress(text);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(ProgressMutex);
+        ProgressQueue.emplace_back(line->Serial, text);
+    }
+    const uint64_t one = 1;
+    ssize_t w;
+    do {
+        w = write(WakeFd, &one, sizeof one);
+    } while (w < 0 && errno == EINTR);
+}
+
+void TLCAThread::DeliverProgress() {
+    // Only the worker logs, and only it may look at the lines (a line's channel also ends
+    // its connect on the thread that frees the module, while the lines are being freed).
+    if (std::this_thread::get_id() != WorkerId) return;
+    std::deque<std::pair<int32_t, std::string>> batch;
+    {
+        std::lock_guard<std::mutex> lock(ProgressMutex);
+        batch.swap(ProgressQueue);
+    }
+    for (const auto& step : batch)
+        for (const auto& line : Lines)
+            if (line && line->Serial == step.first) line->LogProgress(step.second);
 }
 
 void TLCAThread::Log(const std::string& text, uint8_t msgClass, TLCAHandle handle) const {

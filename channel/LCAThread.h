@@ -17,7 +17,9 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qz {
@@ -48,6 +50,10 @@ public:
     int32_t AttemptCount = 0;
     // Set by a cancel: the task ended and no further task is taken on this channel.
     bool Cancelled = false;
+    // The line was once connected for this channel; every connect attempt made for it after
+    // that counts as a reconnection.
+    bool EverConnected = false;
+    uint32_t Reconnects = 0;
 };
 
 // One physical channel shared by the logical channels whose descriptions name it.
@@ -81,6 +87,10 @@ public:
     void OnReady(Entry entry);
     // Brings the line's descriptors in the worker's epoll set in line with what it waits for.
     void UpdateWaitSet();
+    // One step told by the physical channel (worker thread): logged as a connect message of
+    // the channel the line last connected for, with that channel's mask, also when the
+    // channel has closed since (the hang-up when the line goes).
+    void LogProgress(const std::string& text) const;
     int IndexOf(const TLCAPerform* channel) const;
 
     std::vector<std::unique_ptr<TLCAPerform>> Channels;
@@ -98,6 +108,8 @@ public:
     bool Connected = false;
     int TimerFd = -1;
     TLCAPerform* ConnectingChannel = nullptr; // a connect runs for it
+    TLCAHandle ProgressHandle = kInvalidLCAHandle;
+    uint8_t ProgressMask = 0;
 
 private:
     void ArmTimer(uint32_t ms);
@@ -149,6 +161,8 @@ enum : int32_t {
     // Ends the channel's task with 105, also while its line connects for it, and refuses
     // every later task with 105: what a client's stop needs.
     lcaReqCancel = 10,
+    // Data: uint32_t, the channel's reconnection count.
+    lcaReqReconnects = 11,
 };
 
 class TLCAThread {
@@ -184,6 +198,16 @@ public:
     int32_t RegisterTask(TLCACommand* task, TLCAHandle handle);
 
     void Log(const std::string& text, uint8_t msgClass, TLCAHandle handle) const;
+    // Log with the mask given instead of the channel's own.
+    void LogMasked(const std::string& text, uint8_t msgClass, TLCAHandle handle,
+                   uint8_t mask) const;
+    // A step of a line's connection, from any thread. The log callback is called on the
+    // worker thread only: on it the step is logged at once (after those queued before), from
+    // another thread (a connect's helper) it is queued and the worker woken.
+    void PostProgress(TPhysicoLine* line, const std::string& text);
+    // Logs the queued steps, in the order they came; on the worker thread only (elsewhere
+    // nothing).
+    void DeliverProgress();
     size_t LineCount() const { return Lines.size(); } // worker thread or after stop only
 
 private:
@@ -211,6 +235,8 @@ private:
     std::mutex QueueMutex;
     std::deque<Item> Queue;
     bool Accepting = true; // false once the worker loop has ended
+    std::mutex ProgressMutex;
+    std::deque<std::pair<int32_t, std::string>> ProgressQueue; // line serial, text
     std::mutex StopMutex;
     std::thread Thread;
     std::thread::id WorkerId;

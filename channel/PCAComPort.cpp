@@ -22,6 +22,8 @@ bool ReplyContains(const uint8_t* buf, uint32_t n, const char* what) {
 }
 
 constexpr uint32_t kReplySize = 255;
+
+const char kOpto[] = "Оптическая приставка: ";
 } // namespace
 
 void SetDefaultSerialDeviceFactory(TSerialDeviceFactory factory) {
@@ -33,6 +35,21 @@ void SetDefaultSerialDeviceFactory(TSerialDeviceFactory factory) {
 
 TSerialDeviceFactory DefaultSerialDeviceFactory() {
     return FactoryRef();
+}
+
+namespace {
+TComPortTimings& TimingsRef() {
+    static TComPortTimings timings;
+    return timings;
+}
+} // namespace
+
+void SetDefaultComPortTimings(const TComPortTimings& timings) {
+    TimingsRef() = timings;
+}
+
+TComPortTimings DefaultComPortTimings() {
+    return TimingsRef();
 }
 
 TPCAComPort::TPCAComPort(const TPCAParams& params, TSerialDeviceFactory factory, TSleeper sleeper)
@@ -169,13 +186,53 @@ void TPCAComPort::RaiseModemLines() {
     Sleep(SettleMs);
 }
 
+std::string TPCAComPort::PrintableBytes(const uint8_t* data, size_t n) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    bool gap = false;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t b = data[i];
+        if (b == '\r' || b == '\n') {
+            gap = true;
+            continue;
+        }
+        if (gap && !out.empty()) out += ' ';
+        gap = false;
+        if (b >= 0x20 && b < 0x7F) {
+            out += char(b);
+        } else {
+            out += '<';
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+            out += '>';
+        }
+    }
+    if (out.empty() && n > 0) { // only line ends: show them as they are
+        for (size_t i = 0; i < n; ++i)
+            out += data[i] == '\r' ? "<0D>" : "<0A>";
+    }
+    return out;
+}
+
+std::string TPCAComPort::ModemName() const {
+    return params_.Mode() == ModeRadio ? "Радиомодем" : "Модем";
+}
+
 uint32_t TPCAComPort::Command(const std::string& cmd, uint32_t timeoutMs, uint8_t* buf,
-                              uint32_t size) {
+                              uint32_t size, const char* waitText) {
+    const std::string name = ModemName();
     std::memset(buf, 0, size);
+    Progress(name + ": > " +
+             PrintableBytes(reinterpret_cast<const uint8_t*>(cmd.data()), cmd.size()));
     uint32_t written = 0;
-    if (BaseWrite(cmd.data(), uint32_t(cmd.size()), nullptr, written) != 0) return 0;
+    if (BaseWrite(cmd.data(), uint32_t(cmd.size()), nullptr, written) != 0) {
+        Progress(name + ": команда не передана.");
+        return 0;
+    }
+    if (waitText) Progress(name + ": " + waitText);
     uint32_t n = 0;
-    if (BaseRead(buf, size, timeoutMs, nullptr, n) != 0) return 0;
+    if (BaseRead(buf, size, timeoutMs, nullptr, n) != 0) n = 0;
+    Progress(n > 0 ? name + ": < " + PrintableBytes(buf, n) : name + ": ответа нет.");
     return n;
 }
 
@@ -206,21 +263,26 @@ int TPCAComPort::BeginModemDialogue() {
     RaiseModemLines();
     const TModemLines lines = device_->GetModemLines();
     if (!lines.CTS) {
+        Progress(ModemName() + ": нет сигнала готовности (CTS).");
         lastError_ = pcaNoModem;
         return -1;
     }
     if (lines.DCD) { // the call is still up
+        Progress(ModemName() + ": связь сохранилась, несущая есть.");
         lastError_ = pcaOk;
         return 0;
     }
+    Progress(ModemName() + ": инициализация.");
     return kGoOn;
 }
 
 int TPCAComPort::EndModemCall() {
     if (Carrier()) {
+        Progress(ModemName() + ": несущая есть.");
         lastError_ = pcaOk;
         return 0;
     }
+    Progress(ModemName() + ": несущей нет.");
     if (params_.Mode() == ModePhone)
         HangUpPhone();
     else
@@ -253,12 +315,19 @@ int TPCAComPort::ConnectPhone() {
         }
     }
     std::string dial;
-    if (params_.DialNumber() == 1)
-        dial = std::string(params_.ToneDial() == 1 ? "ATdt" : "ATdp") +
-               params_.StringBytes(TPCAParams::OffPhoneNumber, TPCAParams::MaxPhoneNumber) + "\r";
-    else
+    if (params_.DialNumber() == 1) {
+        const std::string number =
+            params_.StringBytes(TPCAParams::OffPhoneNumber, TPCAParams::MaxPhoneNumber);
+        dial = std::string(params_.ToneDial() == 1 ? "ATdt" : "ATdp") + number + "\r";
+        Progress("Модем: набор номера " +
+                 PrintableBytes(reinterpret_cast<const uint8_t*>(number.data()), number.size()) +
+                 ".");
+    } else {
         dial = "ATd\r";
-    Command(dial, timings_.DialReplyMs, buf, kReplySize); // the result code ends the read
+        Progress("Модем: подключение к линии без набора номера.");
+    }
+    // The result code ends the read.
+    Command(dial, timings_.DialReplyMs, buf, kReplySize, "ожидание несущей.");
     return EndModemCall();
 }
 
@@ -273,23 +342,31 @@ int TPCAComPort::ConnectRadio() {
             return -1;
         }
     }
-    Command("c " + params_.StringBytes(TPCAParams::OffCallNumber, TPCAParams::MaxCallNumber) + "\r",
-            timings_.DialReplyMs, buf, kReplySize);
+    const std::string number =
+        params_.StringBytes(TPCAParams::OffCallNumber, TPCAParams::MaxCallNumber);
+    Progress("Радиомодем: вызов абонента " +
+             PrintableBytes(reinterpret_cast<const uint8_t*>(number.data()), number.size()) + ".");
+    Command("c " + number + "\r", timings_.DialReplyMs, buf, kReplySize, "ожидание несущей.");
     return EndModemCall();
 }
 
 int TPCAComPort::ConnectOpto() {
     lastError_ = pcaNotImplemented;
+    if (params_.PowerLines() != 0) Progress(std::string(kOpto) + "питание от линий DTR и RTS.");
     PulseLines();
     // The attachment listens at 9600 bit/s for the code of the line speed.
+    Progress(std::string(kOpto) + "подготовка к приёму кода скорости (9600 бит/с).");
     WritePortSettings(OptoHandshakeBaud);
     SetRTS(false);
     Sleep(OptoStepMs);
     lastError_ = pcaNoOptoAttachment;
     uint8_t code = OptoBaudCode(params_.Baudrate());
+    Progress(std::string(kOpto) + "> " + PrintableBytes(&code, 1) + " (код скорости " +
+             std::to_string(params_.Baudrate()) + " бит/с).");
     uint32_t written = 0;
     int r = BaseWrite(&code, 1, nullptr, written);
     if (r != 0 || written != 1) {
+        Progress(std::string(kOpto) + "код скорости не передан.");
         // Without its code byte the attachment stays at the wrong speed: report it now
         // rather than as time-outs of every later read.
         lastError_ = pcaNoOptoAttachment;
@@ -300,6 +377,8 @@ int TPCAComPort::ConnectOpto() {
     SetRTS(true);
     Sleep(OptoStepMs);
     WritePortSettings(params_.Baudrate());
+    Progress(std::string(kOpto) + "скорость линии " + std::to_string(params_.Baudrate()) +
+             " бит/с.");
     lastError_ = pcaOk;
     return 0;
 }
@@ -307,6 +386,7 @@ int TPCAComPort::ConnectOpto() {
 int TPCAComPort::HangUpPhone() {
     lastError_ = pcaOk;
     uint8_t buf[kReplySize];
+    Progress("Модем: разъединение.");
     Command("+++", timings_.HangUpReplyMs, buf, kReplySize);
     SetDTR(false);
     SetRTS(false);
@@ -317,6 +397,7 @@ int TPCAComPort::HangUpPhone() {
 int TPCAComPort::HangUpRadio() {
     lastError_ = pcaOk;
     uint8_t buf[kReplySize];
+    Progress("Радиомодем: разъединение.");
     Command(std::string(3, '\x03'), timings_.HangUpReplyMs, buf, kReplySize);
     Command("D\r", timings_.HangUpReplyMs, buf, kReplySize);
     SetDTR(false);

@@ -33,6 +33,11 @@ struct TComPortTimings {
     uint32_t HangUpReplyMs = 1000;
 };
 
+// The time-outs COM-port channels start with (the defaults of TComPortTimings unless replaced, e.g.
+// by a test whose scripted modem answers at once). Replace them only while no channel is created.
+void SetDefaultComPortTimings(const TComPortTimings& timings);
+TComPortTimings DefaultComPortTimings();
+
 class TPCAComPort : public TPCACustom {
 public:
     enum : uint8_t { ModeDirect = 0, ModePhone = 1, ModeRadio = 2, ModeOpto = 3 };
@@ -71,6 +76,9 @@ public:
 
     // The code byte that tells the optical attachment its line speed.
     static uint8_t OptoBaudCode(uint32_t baud);
+    // Modem command or reply bytes as one line of text: printable ASCII as it is, each run of
+    // CR/LF as one space (none at the ends), any other byte as <XX>; never empty for n > 0.
+    static std::string PrintableBytes(const uint8_t* data, size_t n);
 
     // Powers the attached interface from the control lines when PowerLines is set: a fixed
     // sequence of RTS and DTR edges that leaves both raised.
@@ -90,8 +98,12 @@ private:
     // are down, and a modem told to hang up on DTR loss ignores commands without DTR).
     void RaiseModemLines();
     // Sends a command and reads the reply into buf (zeroed first); the reply's length, 0
-    // when nothing came.
-    uint32_t Command(const std::string& cmd, uint32_t timeoutMs, uint8_t* buf, uint32_t size);
+    // when nothing came. Both go to the connection's steps; waitText, when given, is told
+    // once the command has gone out and the reply is awaited.
+    uint32_t Command(const std::string& cmd, uint32_t timeoutMs, uint8_t* buf, uint32_t size,
+                     const char* waitText = nullptr);
+    // The name the steps of this mode's modem begin with.
+    std::string ModemName() const;
     // The first step of both modem dialogues: no CTS ends it with -1, a call still up (DCD)
     // with 0; kGoOn lets the dialogue go on.
     static constexpr int kGoOn = 1;
@@ -107,7 +119,7 @@ private:
     TPCAParams params_; // Kind 1 and the 526 bytes the channel keeps
     std::unique_ptr<ISerialDevice> device_;
     std::string devicePath_;
-    TComPortTimings timings_;
+    TComPortTimings timings_ = DefaultComPortTimings();
     bool dtr_ = false;
     bool rts_ = false;
 };

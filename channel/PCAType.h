@@ -36,6 +36,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -237,6 +238,13 @@ public:
     // and errorRef are kept, 1 is stored through errorRef, result -1. LastError is untouched.
     int ConnectEx(int event, int32_t* errorRef);
 
+    // Receives the steps of a connection and of a hang-up as they happen, one text each:
+    // the modem's commands and replies, the optical attachment's handshake. It is called on
+    // the thread that runs Connect or Disconnect (a connect runs on a helper thread), so it
+    // must take texts from any thread. Set it before the first connect; none by default.
+    using TProgressProc = std::function<void(const std::string& text)>;
+    void SetProgressProc(TProgressProc proc) { progress_ = std::move(proc); }
+
     // The open descriptor (port or socket), -1 while none is open.
     int Handle() const { return handle_; }
     int LastError() const { return lastError_; }
@@ -263,6 +271,10 @@ protected:
     bool RealPauses() const;
     // Is an attempt under way being aborted? Descendants end their steps early then.
     bool Aborting() const { return abort_.load(); }
+    // Tells the receiver of the connection's steps, if any, one step.
+    void Progress(const std::string& text) const {
+        if (progress_) progress_(text);
+    }
     // The descendant's destructor calls this first: a helper thread still running Connect
     // must not outlive the descendant's own members.
     void EndConnectHelper();
@@ -275,6 +287,7 @@ protected:
 
 private:
     TOverlapped* OwnBlock(std::unique_ptr<TOverlapped>& block);
+    TProgressProc progress_;
     std::unique_ptr<TOverlapped> readBlock_;
     std::unique_ptr<TOverlapped> writeBlock_;
 

@@ -4,6 +4,7 @@
 #include "channel/LCATrace.h"
 #include "channel/PCAComPort.h"
 #include "protocol/CommonQZ2Protocol.h"
+#include "protocol/QZ2Commands.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/FakeSerialDevice.h"
 
@@ -76,10 +77,18 @@ class TraceOnWorker : public ::testing::Test {
 protected:
     void SetUp() override {
         SetDefaultPCASleeper([](uint32_t) {});
+        // The scripted modem answers at once: short read intervals and reply waits.
+        TComPortTimings fast;
+        for (auto& ms : fast.ReadIntervalMs)
+            ms = 20;
+        fast.ModemReplyMs = fast.DialReplyMs = 500;
+        fast.HangUpReplyMs = 60;
+        SetDefaultComPortTimings(fast);
     }
     void TearDown() override {
         LCAFinalize();
         SetDefaultSerialDeviceFactory({});
+        SetDefaultComPortTimings({});
     }
     // Starts the module with a trace into a file of the temporary folder.
     TLCATrace& StartTrace(uint8_t mask = kTraceAllClasses) {
@@ -210,12 +219,25 @@ TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
     EXPECT_EQ(modem->Written(),
               std::string("ATV0E0Q0&C1&D2\rATZ\rATdt5551234\r\x01\x02\x03") + "+++");
 
-    const size_t connecting = IndexOf(lines, "Соединение...");
-    const size_t connected = IndexOf(lines, "Соединение установлено.", connecting);
+    // The modem's stages as connect messages: its commands and replies as they went.
+    size_t at = IndexOf(lines, "Соединение...");
+    for (const char* step :
+         {"Модем: инициализация.", "Модем: > ATV0E0Q0&C1&D2", "Модем: < 0", "Модем: > ATZ",
+          "Модем: < 0", "Модем: набор номера 5551234.", "Модем: > ATdt5551234",
+          "Модем: ожидание несущей.", "Модем: < 1", "Модем: несущая есть."}) {
+        at = IndexOf(lines, step, at);
+        ASSERT_NE(at, std::string::npos) << step << "\n" << ::testing::PrintToString(lines);
+        EXPECT_EQ(lines[at].rfind("CONN ", 0), 0u) << lines[at];
+    }
+    const size_t connected = IndexOf(lines, "Соединение установлено.", at);
     const size_t sent = IndexOf(lines, "TX 0000: 01 02 03", connected);
     const size_t received = IndexOf(lines, "RX 0000: 10 20 30 40", sent);
     const size_t released = IndexOf(lines, "Блокировка логического канала снята.", received);
-    const size_t closed = IndexOf(lines, "Модуль логических каналов доступа закрыт.", released);
+    const size_t hangUp = IndexOf(lines, "Модем: разъединение.", released);
+    const size_t escape = IndexOf(lines, "Модем: > +++", hangUp);
+    const size_t channelClosed = IndexOf(lines, "OPEN 1:1 Логический канал закрыт.", escape);
+    const size_t closed =
+        IndexOf(lines, "Модуль логических каналов доступа закрыт.", channelClosed);
     EXPECT_NE(closed, std::string::npos) << ::testing::PrintToString(lines);
 }
 
@@ -254,4 +276,56 @@ TEST_F(TraceOnWorker, ModemWithoutCarrierShowsWhyTheConnectionFailed) {
     EXPECT_GT(failed, connecting) << ::testing::PrintToString(lines);
     EXPECT_NE(failed, std::string::npos);
     EXPECT_EQ(IndexOf(lines, "TASK "), std::string::npos) << "the mask left tasks out";
+}
+
+TEST_F(TraceOnWorker, MeterRestartedUnderTheLineCountsAsOneReconnection) {
+    LCAInitialize();
+    TSimOptions o;
+    o.ListenPort = 0;
+    o.LogFile = dir.File("first.log");
+    auto sim = std::make_unique<TMeterSimulator>(o);
+    std::string err;
+    ASSERT_TRUE(sim->Start(&err)) << err;
+
+    TLCAParams line;
+    line.Pca.SetKind(TPCAParams::KindTCP);
+    line.Pca.SetIpAddress("127.0.0.1");
+    line.Pca.SetIpPort(sim->port());
+    line.MaxAttemptCountOnConnect = 3;
+    line.Priority = 1;
+    TLCAObject channel(line);
+    ASSERT_TRUE(channel.IsValid());
+    TQZ2_TimeParamsCmd command(4, 1);
+    size_t size = 0;
+    const auto request = command.BuildRequest(size);
+    uint8_t answer[512];
+    uint32_t done = 0;
+    ASSERT_EQ(channel.Write(request.get(), uint32_t(size), done, nullptr, 1000), 0);
+    ASSERT_EQ(channel.Read(answer, sizeof answer, done, nullptr, 2000), 0);
+    uint32_t reconnects = 9;
+    ASSERT_EQ(channel.GetReconnectCount(reconnects), 0);
+    EXPECT_EQ(reconnects, 0u);
+
+    // The meter goes away with the connection and comes back on the same port.
+    o.ListenPort = sim->port();
+    sim.reset();
+    o.LogFile = dir.File("second.log");
+    sim = std::make_unique<TMeterSimulator>(o);
+    ASSERT_TRUE(sim->Start(&err)) << err;
+    // A request written into the dead connection is lost with it: ask again, as a protocol
+    // does, until the meter answers over the new one.
+    bool answered = false;
+    for (int attempt = 0; attempt < 3 && !answered; ++attempt) {
+        if (channel.Write(request.get(), uint32_t(size), done, nullptr, 1000) != 0) continue;
+        answered = channel.Read(answer, sizeof answer, done, nullptr, 300) == 0 && done > 0;
+    }
+    EXPECT_TRUE(answered);
+    ASSERT_EQ(channel.GetReconnectCount(reconnects), 0);
+    EXPECT_EQ(reconnects, 1u);
+    sim->Stop();
+    std::ifstream second(o.LogFile);
+    size_t asked = 0;
+    for (std::string l; std::getline(second, l);)
+        asked += l.find(" <- ") != std::string::npos;
+    EXPECT_GE(asked, 1u) << "the second meter was asked over the new connection";
 }

@@ -281,12 +281,23 @@ TEST_F(LcaModule, PeerCloseMidTaskReconnectsAndRunsTheTaskAgain) {
         },
         1, [](size_t index) { return index == 1 ? std::string("OK") : std::string(); });
     TLCAObject ch(TcpParams(server.Port(), 3));
+    uint32_t reconnects = 7;
+    ASSERT_EQ(ch.GetReconnectCount(reconnects), 0);
+    EXPECT_EQ(reconnects, 0u);
     uint32_t done = 0;
     ASSERT_EQ(ch.Write("req", 3, done, nullptr, 1000), 0);
+    ASSERT_EQ(ch.GetReconnectCount(reconnects), 0);
+    EXPECT_EQ(reconnects, 0u) << "the first connection is no reconnection";
     char buf[8] = {};
     ASSERT_EQ(ch.Read(buf, sizeof buf, done, nullptr, 3000), 0);
     EXPECT_EQ(std::string(buf, done), "OK");
     EXPECT_EQ(server.Accepted(), 2u);
+    ASSERT_EQ(ch.GetReconnectCount(reconnects), 0);
+    EXPECT_EQ(reconnects, 1u);
+    // Another client thread reads the same count.
+    uint32_t fromOther = 0;
+    std::thread([&] { EXPECT_EQ(LCAGetReconnectCount(ch.Handle, fromOther), 0); }).join();
+    EXPECT_EQ(fromOther, 1u);
 }
 
 TEST_F(LcaModule, NoConnectAttemptsFailsAtOnceWith22) {
@@ -310,6 +321,11 @@ TEST_F(LcaModule, RefusedConnectionEndsTheTaskWithTheChannelCode) {
     uint32_t done = 0;
     EXPECT_EQ(ch.Write("a", 1, done, nullptr, 1000), 19);
     EXPECT_TRUE(sink.Has("Соединение не установлено: Удаленный сервер не найден.", lcaLogConnect));
+    // Attempts that never reached the peer are no reconnections.
+    uint32_t reconnects = 7;
+    ASSERT_EQ(ch.GetReconnectCount(reconnects), 0);
+    EXPECT_EQ(reconnects, 0u);
+    EXPECT_EQ(LCAGetReconnectCount({99, 99}, reconnects), 3);
 }
 
 TEST_F(LcaModule, LogMaskFiltersChannelMessagesAndDumpsAtMost128Bytes) {

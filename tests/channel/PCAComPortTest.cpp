@@ -446,6 +446,68 @@ TEST_F(FakeComPort, OpticalHandshakeTellsTheSpeed) {
     EXPECT_EQ(line->Speed(), 4800u);
 }
 
+TEST_F(FakeComPort, StepsOfTheRadioCallAndTheOpticalHandshakeAreTold) {
+    Log steps;
+    line->AddRule("+++\r", "\r\ncmd:");
+    auto radio = Open(Radio("+++", "17"));
+    radio->SetProgressProc([&](const std::string& text) { steps.push_back(text); });
+    EXPECT_EQ(radio->Connect(), -1); // no carrier: hung up its own way
+    EXPECT_EQ(steps, (Log{"Радиомодем: инициализация.", "Радиомодем: > +++", "Радиомодем: < cmd:",
+                          "Радиомодем: вызов абонента 17.", "Радиомодем: > c 17",
+                          "Радиомодем: ожидание несущей.", "Радиомодем: ответа нет.",
+                          "Радиомодем: несущей нет.", "Радиомодем: разъединение.",
+                          "Радиомодем: > <03><03><03>", "Радиомодем: ответа нет.",
+                          "Радиомодем: > D", "Радиомодем: ответа нет."}));
+    radio.reset();
+
+    steps.clear();
+    TPCAParams p = ComParams(TPCAComPort::ModeOpto, 115200);
+    p.SetPowerLines(1);
+    auto opto = Open(p);
+    opto->SetProgressProc([&](const std::string& text) { steps.push_back(text); });
+    ASSERT_EQ(opto->Connect(), 0);
+    EXPECT_EQ(steps, (Log{"Оптическая приставка: питание от линий DTR и RTS.",
+                          "Оптическая приставка: подготовка к приёму кода скорости (9600 бит/с).",
+                          "Оптическая приставка: > <10> (код скорости 115200 бит/с).",
+                          "Оптическая приставка: скорость линии 115200 бит/с."}));
+}
+
+TEST(ModemText, PrintableFormOfAnyBytes) {
+    const auto text = [](const std::string& bytes) {
+        return TPCAComPort::PrintableBytes(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                           bytes.size());
+    };
+    EXPECT_EQ(text("ATZ\r"), "ATZ");
+    EXPECT_EQ(text("\r\nCONNECT 9600\r\n"), "CONNECT 9600");
+    EXPECT_EQ(text("\r\nOK\r\n\r\nRING\r\n"), "OK RING");
+    EXPECT_EQ(text(std::string("A\0\x03\xFF", 4)), "A<00><03><FF>");
+    EXPECT_EQ(text("\r\n"), "<0D><0A>");
+    EXPECT_EQ(text(""), "");
+    // Any bytes give one line of printable ASCII (UTF-8 in a trace as it is), never empty.
+    std::srand(18);
+    for (int round = 0; round < 500; ++round) {
+        std::string bytes(size_t(std::rand() % 40 + 1), '\0');
+        for (auto& b : bytes)
+            b = char(std::rand() % 4 == 0 ? "\r\n "[std::rand() % 3] : std::rand() % 256);
+        const std::string out = text(bytes);
+        ASSERT_FALSE(out.empty());
+        for (const char c : out)
+            ASSERT_TRUE(c >= 0x20 && c < 0x7F) << int(uint8_t(c));
+        // The printable bytes all come through, in their order, around the <XX> forms.
+        std::string kept, expected;
+        for (size_t i = 0; i < out.size(); ++i) {
+            if (out[i] == '<' && i + 3 < out.size() && out[i + 3] == '>') {
+                i += 3;
+                continue;
+            }
+            if (out[i] != ' ') kept += out[i];
+        }
+        for (const char c : bytes)
+            if (c > 0x20 && c < 0x7F) expected += c;
+        EXPECT_EQ(kept, expected);
+    }
+}
+
 TEST(OptoBaudCode, CodesBySpeed) {
     EXPECT_EQ(TPCAComPort::OptoBaudCode(2400), 0x1A);
     EXPECT_EQ(TPCAComPort::OptoBaudCode(9600), 0x16);
