@@ -88,8 +88,16 @@ void TCustomProtocol::ServiceMessages() const {
 }
 
 TLinkStatistics TCustomProtocol::LinkStatistics() const {
-    std::lock_guard<std::mutex> lock(FStatsMutex);
-    return FStats;
+    TLinkStatistics s;
+    {
+        std::lock_guard<std::mutex> lock(FStatsMutex);
+        s = FStats;
+    }
+    // The worker keeps the line's count; asked outside our lock, since it is a worker request.
+    uint32_t reconnections = 0;
+    if (FChannel && FChannel->GetReconnectCount(reconnections) == 0)
+        s.Reconnections = reconnections;
+    return s;
 }
 
 bool TCustomProtocol::CheckAnswerHeader(const uint8_t* buffer, size_t count, size_t& remaining) {

@@ -46,6 +46,8 @@ struct TLinkStatistics {
     // From the start of writing the request to the answer's last byte, for the last answer
     // read; -1 while there has been none.
     int64_t LastRoundTripMs = -1;
+    // Connects of the line after its first successful one, as the worker counts them.
+    uint32_t Reconnections = 0;
 };
 
 class TCustomProtocol {

@@ -14,7 +14,8 @@ std::string LinkJson(const TLinkStatistics& s) {
            ",\"Timeouts\":" + std::to_string(s.Timeouts) +
            ",\"BytesSent\":" + std::to_string(s.BytesSent) +
            ",\"BytesReceived\":" + std::to_string(s.BytesReceived) +
-           ",\"LastRoundTripMs\":" + std::to_string(s.LastRoundTripMs) + "}";
+           ",\"LastRoundTripMs\":" + std::to_string(s.LastRoundTripMs) +
+           ",\"Reconnections\":" + std::to_string(s.Reconnections) + "}";
 }
 
 std::string WithLinkJson(const std::string& recordJson, const TLinkStatistics& s) {

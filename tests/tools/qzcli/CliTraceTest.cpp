@@ -271,6 +271,7 @@ TEST(QzcliLink, JsonRecordsCarryLinkFiguresThatMatchTheSimulatorsLog) {
         EXPECT_EQ(LinkValue(r, "Repeats"), 0u);
         EXPECT_EQ(LinkValue(r, "Timeouts"), 0u);
         EXPECT_EQ(LinkValue(r, "CheckErrors"), 0u);
+        EXPECT_EQ(LinkValue(r, "Reconnections"), 0u); // one connect for the whole poll
         EXPECT_NE(r.find("\"LastRoundTripMs\":"), std::string::npos);
         EXPECT_EQ(r.find("\"LastRoundTripMs\":-1"), std::string::npos) << "no round trip";
         EXPECT_EQ(r.back(), '}');
