@@ -356,9 +356,9 @@ if main="$(wait_window "$main_title" 15)"; then
   echo "desktop: e: caption \"$title\""
   shot e1_recording_with_waveform
   if [ "$counted" -ge 2 ]; then
-    started=$SECONDS
+    started=$(now_ms)
     close_monitor e
-    echo "desktop: e: the monitor ended $((SECONDS - started)) s after the close"
+    echo "desktop: e: the monitor ended $(($(now_ms) - started)) ms after the close"
     files=("$journals"/*)
     if [ ${#files[@]} -eq 1 ] && [ -f "${files[0]}" ]; then
       if info="$("$cli" info "${files[0]}" 2>&1)"; then
