@@ -6,17 +6,22 @@
 #      and "Сигнал" clicked during the close: the program ends within 10 s;
 #   c) a settings file whose connection list is damaged: after a start and a close the stored
 #      value is unchanged byte for byte and the operator was told at start-up;
-#   d) the delete question of the connection list in Russian.
+#   d) the delete question of the connection list in Russian;
+#   e) recording with "Сигнал" on, the window closed while recording: the program ends within
+#      10 s and the journal opens with at least the records the caption counted;
+#   f) "Стоп" while the line still connects to a peer that never completes the handshake: the
+#      connect is abandoned and the form is back to "Старт" within 1 s.
 # A screenshot of every step goes to the folder given as the third argument.
-#   desktop_test.sh QZMONITOR QZSIM SCREENSHOT_FOLDER
+#   desktop_test.sh QZMONITOR QZSIM SCREENSHOT_FOLDER QZCLI
 set -uo pipefail
 
 monitor=$1
 sim=$2
 shots=$3
+cli=$4
 here="$(cd "$(dirname "$0")" && pwd)"
 
-for tool in Xvfb openbox xdotool wmctrl xprop import; do
+for tool in Xvfb openbox xdotool wmctrl xprop import python3; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "desktop: $tool is missing (scripts/install-deps installs it); skipped"
     exit 77
@@ -45,6 +50,8 @@ export HOME="$work/home"
 export XDG_DATA_HOME="$HOME/.local/share"
 export XDG_CONFIG_HOME="$HOME/.config"
 export XDG_CACHE_HOME="$HOME/.cache"
+# Journals go under the documents folder: kept inside the private home too.
+export XDG_DOCUMENTS_DIR="$HOME/Documents"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
@@ -312,6 +319,171 @@ if main="$(wait_window "$main_title" 15)"; then
   fi
 else
   fail "b: the main window did not appear"
+fi
+
+# Milliseconds of the wall clock (the decimal mark follows the locale).
+now_ms() {
+  local t=${EPOCHREALTIME//[.,]/}
+  echo $((t / 1000))
+}
+
+# --- e) the close while recording, with "Сигнал" on
+rm -rf "$settings_dir" # no list: no start-up box; the demo brings its own meter
+record_box=(345 121)   # "Запись", in "Параметры основной частоты"
+journals="$XDG_DOCUMENTS_DIR/VQ/Монитор Каврен-QZ2/Записи"
+start_monitor --demo
+if main="$(wait_window "$main_title" 15)"; then
+  sleep 1 # shown and centred
+  click "$main" "${signal_box[@]}"
+  if wave="$(wait_window 'MultiSignal|Масш\.:' 10)"; then
+    # It opens over the middle of the main window: moved clear of "Запись".
+    xdotool windowmove "$wave" 860 740
+    sleep 0.5
+  else
+    fail "e: no waveform window after ticking \"Сигнал\""
+  fi
+  click "$main" "${record_box[@]}"
+  # The caption counts the records of the journal: "Запись: FILE, записей: N".
+  counted=0
+  deadline=$((SECONDS + 30))
+  while [ $SECONDS -le $deadline ]; do
+    title="$(windows | sed -n "s/^$main //p")"
+    counted="$(printf '%s\n' "$title" | LC_ALL=C sed -n 's/.*Запись: .*, записей: \([0-9][0-9]*\).*/\1/p')"
+    [ -n "$counted" ] && [ "$counted" -ge 2 ] && break
+    sleep 0.2
+  done
+  counted=${counted:-0}
+  echo "desktop: e: caption \"$title\""
+  shot e1_recording_with_waveform
+  if [ "$counted" -ge 2 ]; then
+    started=$(now_ms)
+    close_monitor e
+    echo "desktop: e: the monitor ended $(($(now_ms) - started)) ms after the close"
+    files=("$journals"/*)
+    if [ ${#files[@]} -eq 1 ] && [ -f "${files[0]}" ]; then
+      if info="$("$cli" info "${files[0]}" 2>&1)"; then
+        stored="$(printf '%s\n' "$info" | LC_ALL=C sed -n 's/^Записи 3 с: \([0-9][0-9]*\).*/\1/p')"
+        echo "desktop: e: the caption counted $counted, the journal holds ${stored:-none}"
+        if [ -z "$stored" ] || [ "$stored" -lt 2 ] || [ "$stored" -lt "$counted" ]; then
+          fail "e: the journal holds ${stored:-no} records, the caption counted $counted: $info"
+        fi
+      else
+        fail "e: the journal does not open: $info"
+      fi
+    else
+      fail "e: not one journal in $journals: $(ls -la "$journals" 2>&1)"
+    fi
+  else
+    fail "e: fewer than 2 records counted in the caption: \"$title\""
+    close_monitor e
+  fi
+else
+  fail "e: the main window did not appear"
+fi
+
+# --- f) "Стоп" while the line connects
+# A peer that never accepts: its backlog of none is filled by two connects of its own, so the
+# handshake of any further connect is never answered.
+python3 -c '
+import socket, sys, time
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+s.listen(0)
+port = s.getsockname()[1]
+held = []
+for _ in range(2):
+    c = socket.socket()
+    c.setblocking(False)
+    c.connect_ex(("127.0.0.1", port))
+    held.append(c)
+print(port, flush=True)
+time.sleep(300)
+' >"$work/listener.port" 2>"$work/listener.err" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/listener.port" ] && break; sleep 0.05; done
+port="$(cat "$work/listener.port")"
+# The stored connection of step d, reached over TCP at that peer.
+tcp_hex="$(python3 - "$here/one_connection.hex" "$port" <<'PY'
+import sys
+blob = bytes.fromhex(open(sys.argv[1]).read().strip())
+def pstr(t): return bytes([len(t)]) + t
+def ident(t): return b"\x07" + pstr(t)
+blob = blob.replace(ident(b"cmtDirect232"), ident(b"cmtDirectTCPIP"))
+blob = blob.replace(ident(b"TccnDirect232ConMode"), ident(b"TccnDirectTCPIPConMode"))
+key = pstr(b"CustomConMode") + b"\x0a"
+at = blob.index(key) + len(key)
+size = int.from_bytes(blob[at:at + 4], "little")
+prefix = "CustomConMode.CustomCommInterface."
+mode = (b"TPF0" + pstr(b"TccnCustomConModeWrapper") + pstr(b"")
+        + pstr(b"CustomConMode.MaxAttemptCountOnConnect") + b"\x02\x05"
+        + pstr((prefix + "IpAddress").encode()) + b"\x06" + pstr(b"127.0.0.1")
+        + pstr((prefix + "IpPort").encode()) + b"\x04" + int(sys.argv[2]).to_bytes(4, "little")
+        + b"\x00\x00")
+blob = blob[:at] + len(mode).to_bytes(4, "little") + mode + blob[at + 4 + size:]
+print(blob.hex().upper())
+PY
+)"
+# True while the monitor has a connect to the peer waiting for its handshake.
+monitor_connecting() {
+  local inodes
+  inodes="$(ls -l "/proc/$monitor_pid/fd" 2>/dev/null | sed -n 's/.*socket:\[\([0-9]*\)\]$/\1/p')"
+  [ -n "$inodes" ] || return 1
+  awk -v port="$(printf '%04X' "$port")" \
+    'NR > 1 && $4 == "02" && substr($3, index($3, ":") + 1) == port { print $10 }' \
+    /proc/net/tcp | grep -qxF -f <(printf '%s\n' "$inodes")
+}
+rm -rf "$settings_dir"
+mkdir -p "$settings_dir"
+printf '[\xCF\xCE\xC4\xCA\xCB\xDE\xD7\xC5\xCD\xC8\xDF]\n\xD1\xEF\xE8\xF1\xEE\xEA=%s\n\xC2\xFB\xE1\xF0\xE0\xED\xEE=0\n' \
+  "$tcp_hex" >"$settings"
+if [ -z "$port" ] || [ -z "$tcp_hex" ]; then
+  fail "f: no listener or no connection: $(cat "$work/listener.err")"
+else
+  start_monitor
+  if main="$(wait_window "$main_title" 15)"; then
+    sleep 1 # shown and centred
+    click "$main" "${start_button[@]}"
+    connecting=0
+    for _ in $(seq 100); do
+      monitor_connecting && { connecting=1; break; }
+      sleep 0.1
+    done
+    if [ $connecting -eq 1 ]; then
+      sleep 3
+      monitor_connecting || fail "f: the connect did not wait for the handshake"
+      shot f1_connecting
+      pressed=$(now_ms)
+      xdotool mousemove --window "$main" "${start_button[@]}" click 1 # "Стоп"
+      # The connect is given up: its socket goes away.
+      abandoned=""
+      while [ $(($(now_ms) - pressed)) -lt 1000 ]; do
+        if [ -z "$abandoned" ] && ! monitor_connecting; then abandoned=$(($(now_ms) - pressed)); fi
+        sleep 0.05
+      done
+      # One second after "Стоп" the form is stopped: "Измеритель ..." is enabled only then, and
+      # opens the connection list.
+      xdotool mousemove --window "$main" "${device_button[@]}" click 1
+      echo "desktop: f: the connect ended ${abandoned:-later than} ms after \"Стоп\""
+      [ -n "$abandoned" ] || fail "f: the connect still waits 1 s after \"Стоп\""
+      if dialog="$(wait_window '^Список подключений$' 10)"; then
+        sleep 0.5
+        shot f2_stopped_list_open
+        wmctrl -i -c "$dialog"
+        sleep 0.5
+      else
+        shot f2_not_stopped
+        fail "f: 1 s after \"Стоп\" the form was not back to \"Старт\" (no connection list)"
+      fi
+    else
+      shot f1_no_connect
+      fail "f: the monitor never connected to the peer after \"Старт\""
+    fi
+    started=$(now_ms)
+    close_monitor f
+    echo "desktop: f: the monitor ended $(($(now_ms) - started)) ms after the close"
+  else
+    fail "f: the main window did not appear"
+  fi
 fi
 
 echo "desktop: screenshots in $shots"
