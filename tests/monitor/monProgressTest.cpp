@@ -1,7 +1,7 @@
 // The line log behind the window's progress label and its trace: the label's texts, the
 // timing of a connect's stages per channel, and a trace that can be swapped at any time.
-#include "channel/LCATrace.h"
 #include "monitor/monProgress.h"
+#include "channel/LCATrace.h"
 
 #include <gtest/gtest.h>
 
@@ -26,9 +26,9 @@ TEST(LineProgress, Texts) {
     s.Requests = 7, s.Answers = 6, s.Repeats = 1, s.CheckErrors = 2, s.Timeouts = 3;
     s.BytesSent = 70, s.BytesReceived = 1234, s.LastRoundTripMs = 15;
     const std::string t = monLinkStatisticsText(s);
-    for (const char* part : {"Запросов: 7", "Ответов: 6", "Повторов: 1", "контрольной суммы: 2",
-                             "Тайм-аутов: 3", "Передано байт: 70", "Принято байт: 1234",
-                             "Последний обмен: 15 мс"})
+    for (const char* part :
+         {"Запросов: 7", "Ответов: 6", "Повторов: 1", "контрольной суммы: 2", "Тайм-аутов: 3",
+          "Передано байт: 70", "Принято байт: 1234", "Последний обмен: 15 мс"})
         EXPECT_NE(t.find(part), std::string::npos) << part << " in\n" << t;
 }
 
