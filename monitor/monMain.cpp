@@ -952,9 +952,11 @@ void TForm1::HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
             const std::string detail = PortAccessDetail(errorCode, FConnection);
             if (!detail.empty()) text += "\r\n\r\n" + detail;
         }
-        // A connect that never ended in a message of its own ends on the label too.
-        const auto stage = FLineLog->LastStage();
-        if (!stage || stage->Connecting) LProgress->setText(Q(kmonMsgExchangeError + text));
+        // The label ends on the error too (its first line: the label has one).
+        std::string shown = kmonMsgExchangeError;
+        shown.erase(shown.find_last_not_of(" \r\n") + 1);
+        shown += " " + text.substr(0, text.find('\r'));
+        LProgress->setText(Q(monConnectProgressText(shown, false, std::chrono::milliseconds(0))));
         ShowMessage(kCaptionError, TmonMessageIcon::Error, kmonMsgExchangeError + text);
     } else if (const auto stage = FLineLog->LastStage(); stage && stage->Connecting) {
         LProgress->clear(); // stopped while connecting

@@ -100,8 +100,9 @@ void TmonLineLog::SetNotify(std::function<void()> notify) {
 }
 
 TmonLineLog& monLineLog() {
-    static TmonLineLog log;
-    return log;
+    // Never destroyed: a module not finalised before the program's exit may still report.
+    static TmonLineLog* log = new TmonLineLog;
+    return *log;
 }
 
 } // namespace qz

@@ -98,6 +98,39 @@ TEST(WindowLine, ConnectingUntilStopped) {
         close(fd);
 }
 
+class KeptMessages : public ImonMessages {
+public:
+    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
+        Texts.push_back(t);
+    }
+    std::vector<std::string> Texts;
+};
+
+TEST(WindowLine, RefusedConnectEndsOnTheError) {
+    StartModuleWithLineLog();
+    uint16_t port = 0;
+    {
+        test::TcpListener closed; // a port no one listens on any more
+        port = closed.port;
+    }
+    TmonFormOptions o = Options("refused.ini");
+    auto messages = std::make_unique<KeptMessages>();
+    KeptMessages* kept = messages.get();
+    o.Messages = std::move(messages);
+    auto w = std::make_unique<TForm1>(std::move(o));
+    w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", port), true);
+    ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 20000));
+    ASSERT_EQ(kept->Texts.size(), 1u);
+    const std::string label = Text(w->LProgress);
+    // The message's words on one line: "Ошибка обмена с измерителем: <the protocol's text>".
+    EXPECT_EQ(label.rfind("Ошибка обмена с измерителем: ", 0), 0u) << label;
+    EXPECT_GT(label.size(), std::string("Ошибка обмена с измерителем: ").size() + 4) << label;
+    EXPECT_EQ(label.find('\n'), std::string::npos) << label;
+    const std::string reason = label.substr(label.find(": ") + 2);
+    EXPECT_NE(kept->Texts[0].find(reason), std::string::npos) << label << " / " << kept->Texts[0];
+    w.reset();
+}
+
 TEST(WindowLine, FiguresAndTraceOfAPoll) {
     StartModuleWithLineLog();
     TSimOptions so;
