@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 namespace qz {
 namespace {
@@ -100,6 +102,38 @@ TEST(LineProgress, TraceSwappedWhileReporting) {
     EXPECT_EQ(all.find("after"), std::string::npos) << all;
     EXPECT_EQ(all.find("Соединение"), std::string::npos) << all;
     EXPECT_TRUE(log.LastStage()); // the progress saw the connect all the same
+}
+
+// The worker reports while the window starts and stops traces and reads the stage.
+TEST(LineProgress, ReportsWhileTracesComeAndGo) {
+    TmonLineLog log;
+    std::atomic<int> notified{0};
+    log.SetNotify([&notified] { ++notified; });
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        for (int i = 0; !stop.load() && i < 200000; ++i)
+            log.Report(i % 2 ? "Соединение..." : "x", uint8_t(i % 2 ? lcaLogConnect : lcaLogTask),
+                       TLCAHandle{i % 3, 1});
+    });
+    std::atomic<size_t> lines{0};
+    for (int round = 0; round < 20; ++round) {
+        auto trace = std::make_shared<TLCATrace>(
+            [&lines](const std::vector<std::string>& l) {
+                lines += l.size();
+                return true;
+            },
+            kTraceAllClasses);
+        log.SetTrace(trace);
+        (void)log.LastStage();
+        (void)log.ChannelLogMask();
+        EXPECT_EQ(log.SetTrace(nullptr), trace);
+        EXPECT_TRUE(trace->Stop());
+    }
+    stop = true;
+    worker.join();
+    log.SetNotify(nullptr);
+    EXPECT_GT(notified.load(), 0);
+    EXPECT_GT(lines.load(), 0u);
 }
 
 } // namespace
