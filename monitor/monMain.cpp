@@ -1293,11 +1293,12 @@ void TForm1::ShowMessage(const char* caption, TmonMessageIcon icon, const std::s
 // --- the line: progress, figures, trace ---
 
 void TForm1::ShowLineProgress() {
+    // A message that arrives after the poll's end (it is queued, the end is not) changes
+    // nothing: the end has set the label.
     const auto stage = FLineLog->LastStage();
-    if (!stage || !FMainThread || FMainStopping) {
+    if (!stage || !FMainThread) {
         FProgressTimer->stop();
-        if (!FMainThread) return;
-        if (!stage) return;
+        return;
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         TmonLineLog::TClock::now() - stage->Start);
