@@ -13,6 +13,7 @@
 #include "exchange/monExchangeThreads.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
+#include "monitor/monProgress.h"
 #include "monitor/monTranslations.h"
 #include "simulator/MeterSimulator.h"
 #include "trends/monTrendJournal.h"
@@ -113,12 +114,15 @@ int main(int argc, char** argv) {
             screenshots = QString::fromStdString(args[++i]);
     }
 
-    // The logical-channel worker runs for the whole program; with a trace, every channel the
-    // exchange opens reports the trace's classes.
-    qz::LCAInitialize(trace ? trace->LogProc() : nullptr);
+    // The logical-channel worker runs for the whole program with the one callback of the line
+    // log, which the window's progress label reads and whose trace the window can switch; the
+    // channels report their connect, and with a trace the trace's classes.
+    qz::TmonLineLog& lineLog = qz::monLineLog();
+    if (trace) lineLog.SetTrace(std::move(trace));
+    qz::LCAInitialize(lineLog.LogProc());
     // "Открыть запись…" of the trends window reads recording journals.
     qz::InstallJournalTrendOpener();
-    qz::monSetExchangeLogMask(trace ? trace->ChannelLogMask() : 0);
+    qz::monSetExchangeLogMask(lineLog.ChannelLogMask());
 
     std::unique_ptr<qz::TMeterSimulator> sim;
     if (demo) {
@@ -175,8 +179,8 @@ int main(int argc, char** argv) {
     if (sim) sim->Stop();
     // The window and its exchange are gone: the module's last messages, then the trace's.
     qz::LCAFinalize();
-    if (trace && !trace->Stop()) {
-        std::fprintf(stderr, "qzmonitor: %s\n", trace->ErrorText().c_str());
+    if (auto left = lineLog.SetTrace(nullptr); left && !left->Stop()) {
+        std::fprintf(stderr, "qzmonitor: %s\n", left->ErrorText().c_str());
         if (rc == 0) rc = 1;
     }
     return rc;

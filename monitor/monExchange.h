@@ -3,6 +3,8 @@
 // wrapped by MakeRealExchangeFactory (monExchangeFactory.cpp).
 #pragma once
 
+#include "protocol/CustomProtocol.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,6 +28,8 @@ public:
     virtual void Join() = 0;
     // The protocol's error text, valid during the end call.
     virtual std::string GetErrorText() const = 0;
+    // What the conversation has moved over the line so far. Any thread.
+    virtual TLinkStatistics LinkStatistics() const { return {}; }
 };
 
 struct TmonExchangeFactory {

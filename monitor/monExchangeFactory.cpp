@@ -14,6 +14,7 @@ public:
     bool Finished() const override { return FThread->Finished(); }
     void Join() override { FThread->Join(); }
     std::string GetErrorText() const override { return FThread->GetErrorText(); }
+    TLinkStatistics LinkStatistics() const override { return FThread->LinkStatistics(); }
 
 private:
     std::unique_ptr<TExchangeThread> FThread;

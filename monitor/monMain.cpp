@@ -1,5 +1,6 @@
 #include "monitor/monMain.h"
 
+#include "channel/LCATrace.h"
 #include "common/DateTime.h"
 #include "connection/ui/CcnMessages.h"
 #include "exchange/monCsvExport.h"
@@ -42,6 +43,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -251,6 +253,7 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
         RunOnWindowThread([this, &file, &text] { HandleRecordingFailure(file, text); });
     };
     FTrendSource = std::make_unique<TmonTrendMemorySource>();
+    FLineLog = FOpt.LineLog ? FOpt.LineLog : &monLineLog();
     BuildForm();
     CentreOnScreen(); // again once shown, when the window manager's frame is known
     FormCreate();
@@ -260,6 +263,11 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
 TForm1::~TForm1() {
     qApp->removeEventFilter(this);
     FormClose();
+    FLineLog->SetNotify(nullptr); // waits for a message being reported
+    // A trace of this window's ends with it (the threads have ended and closed their
+    // channels); one given on the command line is the program's to end.
+    if (FOwnTrace && FLineLog->Trace() == FOwnTrace) FLineLog->SetTrace(nullptr);
+    if (FOwnTrace) FOwnTrace->Stop();
     // FormDestroy: the settings reach the disk even when the window was never closed.
     SaveSettingsFile();
     delete FWakeNotifier;
@@ -358,6 +366,10 @@ void TForm1::BuildForm() {
     trends->setShortcut(QKeySequence(Qt::Key_F4)); // shown only: the key is taken below
     trends->setShortcutContext(Qt::WidgetShortcut);
     connect(trends, &QAction::triggered, this, [this] { ShowTrends(); });
+    FTraceAction = FContextMenu->addAction(QString::fromUtf8("Трассировка линии"));
+    FTraceAction->setObjectName("TraceAction");
+    FTraceAction->setCheckable(true);
+    connect(FTraceAction, &QAction::toggled, this, [this](bool on) { SetLineTrace(on); });
 
     // --- "Фазные параметры"
     GroupBox2 = Group(this, "GroupBox2", "Фазные параметры", 1, 135, 422, 97);
@@ -529,6 +541,14 @@ void TForm1::BuildForm() {
     connect(BDevices, &QPushButton::clicked, this, [this] { BDevicesClick(); });
     connect(buSaveData, &QPushButton::clicked, this, [this] { SaveMeasurements(); });
     connect(ChkViewSinus, &QCheckBox::toggled, this, [this] { ChkViewSinusClick(); });
+    // The connect's progress, in the free room at the foot of "Мощность".
+    LProgress = new QLabel(GroupBox5);
+    LProgress->setObjectName("LProgress");
+    LProgress->setGeometry(8, 148, 296, 16);
+    LProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    FProgressTimer = new QTimer(this);
+    FProgressTimer->setInterval(1000);
+    connect(FProgressTimer, &QTimer::timeout, this, [this] { ShowLineProgress(); });
     connect(ChkRecord, &QCheckBox::toggled, this, [this] { ChkRecordClick(); });
     connect(BTrends, &QPushButton::clicked, this, [this] { ShowTrends(); });
     connect(Combo_U, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -586,6 +606,14 @@ void TForm1::FormCreate() {
         QSignalBlocker block(ChkRecord);
         ChkRecord->setChecked(FSettings->ReadRecordingOn());
     }
+    // A trace given on the command line shows as on; otherwise the stored choice.
+    if (FLineLog->Trace()) {
+        QSignalBlocker block(FTraceAction);
+        FTraceAction->setChecked(true);
+    } else if (FSettings->ReadLineTraceOn()) {
+        FTraceAction->setChecked(true);
+    }
+    FLineLog->SetNotify([this] { PostToWindowThread([this] { ShowLineProgress(); }); });
     FStartingUp = true; // the legend keeps the form's own captions
     ComboBox2Change();
     FStartingUp = false;
@@ -745,6 +773,11 @@ void TForm1::StartMainExchange() {
     if (!FOpt.Exchange.MakeMain) throw std::logic_error("qzmonitor: no exchange threads");
     if (FClosing.load()) return; // the window is closing: no thread starts
     PrepareTrendsForPoll();
+    FLineLog->ClearStages();
+    LProgress->clear();
+    LProgress->setToolTip(QString());
+    // The channels report their connect (for the label) and what the trace wants.
+    monSetExchangeLogMask(FLineLog->ChannelLogMask());
     FMainThread = FOpt.Exchange.MakeMain(FRecording.get(), FConnection, &FStorage);
     FMainStopping = false;
     FMainThread->Start();
@@ -841,6 +874,20 @@ void TForm1::RunOnWindowThread(const std::function<void()>& f) {
     call->Cv.wait(lock, [&call] { return call->Done; });
 }
 
+void TForm1::PostToWindowThread(std::function<void()> f) {
+    if (FClosing.load()) return;
+    auto call = std::make_shared<TQueuedCall>();
+    call->Posted = std::move(f);
+    {
+        std::lock_guard<std::mutex> lock(FCallsMutex);
+        if (FClosing.load()) return;
+        FCalls.push_back(call);
+    }
+    const uint64_t one = 1;
+    ssize_t w = ::write(FWakeFd, &one, sizeof one);
+    (void)w;
+}
+
 void TForm1::DrainCalls() {
     uint64_t count = 0;
     ssize_t r = ::read(FWakeFd, &count, sizeof count);
@@ -853,7 +900,12 @@ void TForm1::DrainCalls() {
             call = FCalls.front();
             FCalls.pop_front();
         }
-        if (!FClosing.load()) (*call->F)();
+        if (!FClosing.load()) {
+            if (call->F)
+                (*call->F)();
+            else if (call->Posted)
+                call->Posted();
+        }
         {
             std::lock_guard<std::mutex> lock(FCallsMutex);
             call->Done = true;
@@ -884,6 +936,7 @@ void TForm1::HandleData3sec() {
     ShowMeasurements();
     DrawSpectrum();
     AppendTrendSample();
+    ShowLinkStatistics();
     ++FRecordsShown;
     if (OnRecordShown) OnRecordShown(FRecordsShown);
 }
@@ -899,8 +952,17 @@ void TForm1::HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
             const std::string detail = PortAccessDetail(errorCode, FConnection);
             if (!detail.empty()) text += "\r\n\r\n" + detail;
         }
+        // The label ends on the error too (its first line: the label has one).
+        std::string shown = kmonMsgExchangeError;
+        shown.erase(shown.find_last_not_of(" \r\n") + 1);
+        shown += " " + text.substr(0, text.find('\r'));
+        LProgress->setText(Q(monConnectProgressText(shown, false, std::chrono::milliseconds(0))));
         ShowMessage(kCaptionError, TmonMessageIcon::Error, kmonMsgExchangeError + text);
+    } else if (const auto stage = FLineLog->LastStage(); stage && stage->Connecting) {
+        LProgress->clear(); // stopped while connecting
     }
+    FProgressTimer->stop();
+    ShowLinkStatistics();
     Retire(std::move(FMainThread));
     FMainStopping = false;
     UpdateControlStates();
@@ -1226,6 +1288,77 @@ void TForm1::SaveMeasurements() {
 
 void TForm1::ShowMessage(const char* caption, TmonMessageIcon icon, const std::string& text) {
     FOpt.Messages->Show(caption, icon, text);
+}
+
+// --- the line: progress, figures, trace ---
+
+void TForm1::ShowLineProgress() {
+    // A message that arrives after the poll's end (it is queued, the end is not) changes
+    // nothing: the end has set the label.
+    const auto stage = FLineLog->LastStage();
+    if (!stage || !FMainThread) {
+        FProgressTimer->stop();
+        return;
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        TmonLineLog::TClock::now() - stage->Start);
+    LProgress->setText(Q(monConnectProgressText(stage->Text, stage->Connecting, elapsed)));
+    if (stage->Connecting && !FMainStopping) {
+        if (!FProgressTimer->isActive()) FProgressTimer->start();
+    } else {
+        FProgressTimer->stop();
+    }
+}
+
+void TForm1::ShowLinkStatistics() {
+    if (!FMainThread) return;
+    LProgress->setToolTip(Q(monLinkStatisticsText(FMainThread->LinkStatistics())));
+}
+
+bool TForm1::LineTracing() const {
+    return FLineLog->Trace() != nullptr;
+}
+
+void TForm1::SetLineTrace(bool on) {
+    if (on == LineTracing()) {
+        FSettings->WriteLineTraceOn(on);
+        return;
+    }
+    std::string error;
+    if (on) {
+        const std::string documents =
+            FOpt.DocumentsFolder.empty() ? GetDocumentsPath() : FOpt.DocumentsFolder;
+        const std::string product = MakeProductFolder(documents, kmonApplicationTitle);
+        std::unique_ptr<TLCATrace> trace;
+        if (product.empty()) {
+            error = "Не найдена папка документов.";
+        } else {
+            const std::string folder = product + "Трассировка/";
+            std::error_code ec;
+            std::filesystem::create_directories(folder, ec);
+            const std::string name =
+                QDateTime::currentDateTime().toString("yyyy-MM-dd_HH-mm-ss").toStdString();
+            FLineTraceFile = folder + name + ".log";
+            trace = TLCATrace::Open(FLineTraceFile, kTraceAllClasses, error);
+        }
+        if (trace) {
+            FOwnTrace = std::move(trace);
+            FLineLog->SetTrace(FOwnTrace);
+        }
+    } else {
+        std::shared_ptr<TLCATrace> old = FLineLog->SetTrace(nullptr);
+        if (old && !old->Stop()) error = old->ErrorText();
+        FOwnTrace.reset();
+    }
+    // Channels opened from now on report what the trace writes.
+    monSetExchangeLogMask(FLineLog->ChannelLogMask());
+    const bool now = LineTracing();
+    if (FTraceAction->isChecked() != now) {
+        QSignalBlocker block(FTraceAction);
+        FTraceAction->setChecked(now);
+    }
+    FSettings->WriteLineTraceOn(now);
+    if (!error.empty()) ShowMessage(kCaptionError, TmonMessageIcon::Error, error);
 }
 
 // --- recording ---

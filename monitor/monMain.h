@@ -8,6 +8,7 @@
 #include "monitor/monExchange.h"
 #include "monitor/monFormat.h"
 #include "monitor/monMessages.h"
+#include "monitor/monProgress.h"
 #include "settings/monIniFile.h"
 
 #include <QImage>
@@ -27,11 +28,13 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QAction;
 class QMenu;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
 class QSocketNotifier;
+class QTimer;
 class QTableWidget;
 
 namespace qz {
@@ -84,6 +87,9 @@ struct TmonFormOptions {
     std::optional<TmonFormatContext> Format;
     // Where "Сохранить" writes; empty: the user's documents folder.
     std::string DocumentsFolder;
+    // The process's line messages (monLineLog() when not set): the connect's progress, and
+    // the trace of "Трассировка линии".
+    TmonLineLog* LineLog = nullptr;
 };
 
 class TForm1 : public QWidget, private IExchangeListener {
@@ -136,6 +142,12 @@ public:
     // The window's context menu, shown on a right click.
     QMenu* ContextMenu() const { return FContextMenu; }
 
+    // "Трассировка линии": starts or stops a trace file of the line.
+    void SetLineTrace(bool on);
+    bool LineTracing() const;
+    // The trace file the window started last ("" before any).
+    const std::string& LineTraceFile() const { return FLineTraceFile; }
+
     // Runs after each record was shown, with the number of records shown so far.
     std::function<void(int)> OnRecordShown;
 
@@ -160,6 +172,11 @@ private:
     void OnSignalData(uint8_t channelMask, uint8_t sizeCode) override;
     void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) override;
     void RunOnWindowThread(const std::function<void()>& f);
+    // Queues f for the window's thread without waiting (the channel worker's messages).
+    void PostToWindowThread(std::function<void()> f);
+    // The progress label from the line's last connect stage, and its tooltip.
+    void ShowLineProgress();
+    void ShowLinkStatistics();
     // Handles the calls the exchange threads queued.
     void DrainCalls();
 
@@ -223,10 +240,16 @@ private:
     std::string FTrendMeter; // the meter whose records FTrendSource holds
     std::unique_ptr<TmonTrendsWindow> FTrends;
     QMenu* FContextMenu = nullptr;
+    QAction* FTraceAction = nullptr;
+    TmonLineLog* FLineLog = nullptr;
+    std::shared_ptr<TLCATrace> FOwnTrace; // the trace this window started
+    std::string FLineTraceFile;
+    QTimer* FProgressTimer = nullptr;
     std::atomic<bool> FClosing{false};
     struct TQueuedCall {
         const std::function<void()>* F = nullptr;
-        bool Done = false; // under FCallsMutex
+        std::function<void()> Posted; // a call no one waits for
+        bool Done = false;            // under FCallsMutex
         std::condition_variable Cv;
     };
     std::mutex FCallsMutex;
@@ -269,6 +292,7 @@ public:
     QLabel* L_Cos[5];
     QLabel *L_K_U[4], *L_K_U_line[3], *L_K_I[4];
     QLabel *L_Yellow, *L_Green, *L_Red, *L_Blue;
+    QLabel* LProgress; // the connect's progress; the link figures in its tooltip
     QScrollBar* ScrollBar1;
     QTableWidget* StringGrid1;
     TmonSpectrumImage* Image1;

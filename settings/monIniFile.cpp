@@ -194,6 +194,14 @@ void TmonIniFile::WriteRecordingOn(bool on) {
     WriteInteger(kRecordingSection, kRecordingOnKey, on ? 1 : 0);
 }
 
+bool TmonIniFile::ReadLineTraceOn() const {
+    return ReadInteger(kLineTraceSection, kLineTraceOnKey, 0) != 0;
+}
+
+void TmonIniFile::WriteLineTraceOn(bool on) {
+    WriteInteger(kLineTraceSection, kLineTraceOnKey, on ? 1 : 0);
+}
+
 int32_t TmonIniFile::ReadLevel(int index) const {
     return ReadInteger(kScaleSection, IndexedKey(kLevelsPrefix, index), DefaultLevel(index));
 }

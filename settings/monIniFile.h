@@ -30,6 +30,9 @@ inline constexpr char kScaleSection[] = "SCALE";
 // "Запись" in the main window: 1 while the polled records are to go into a journal.
 inline constexpr char kRecordingSection[] = "ЗАПИСЬ";
 inline constexpr char kRecordingOnKey[] = "Включена";
+// "Трассировка линии" of the window's menu: 1 while the line is traced into a file.
+inline constexpr char kLineTraceSection[] = "ТРАССИРОВКА";
+inline constexpr char kLineTraceOnKey[] = "Включена";
 inline constexpr char kLevelsPrefix[] = "Levels";
 inline constexpr char kPosPrefix[] = "Pos";
 
@@ -112,6 +115,9 @@ public:
     // The "Запись" toggle; off when the key is missing (files of older versions).
     bool ReadRecordingOn() const;
     void WriteRecordingOn(bool on);
+    // "Трассировка линии"; off when the key is missing.
+    bool ReadLineTraceOn() const;
+    void WriteLineTraceOn(bool on);
 
     // Raw stored values with their defaults; see ClampLevel and ClampPos.
     int32_t ReadLevel(int index) const;

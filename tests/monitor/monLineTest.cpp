@@ -1,0 +1,197 @@
+// The window and the line on the real clock: the progress label while a TCP connect hangs
+// and Stop ending it, the link figures after records of the simulated meter, and the trace
+// switched on from the window's menu.
+#include "QtTestEnv.h"
+
+#include "channel/LCAObject.h"
+#include "monitor/monCommandLine.h"
+#include "monitor/monMain.h"
+#include "simulator/MeterSimulator.h"
+#include "tests/support/TcpListener.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace qz {
+namespace {
+
+class NoMessages : public ImonMessages {
+public:
+    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
+        ADD_FAILURE() << "unexpected message: " << t;
+    }
+};
+
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// The module started with the program's line log, as main does.
+void StartModuleWithLineLog() {
+    LCAFinalize();
+    LCAInitialize(monLineLog().LogProc());
+}
+
+TmonFormOptions Options(const char* exe) {
+    TmonFormOptions o;
+    o.Settings = std::make_unique<TmonIniFile>(kMonitorProductName, exe);
+    o.Messages = std::make_unique<NoMessages>();
+    TmonFormatContext ctx;
+    ctx.DecimalSeparator = '.';
+    ctx.FormatDateTime = [](TDateTime) { return std::string("t"); };
+    o.Format = ctx;
+    o.Exchange = MakeRealExchangeFactory();
+    o.DocumentsFolder = test::QtEnvironment::Folder + "/docs";
+    return o;
+}
+
+std::string Text(const QLabel* l) {
+    return l->text().toStdString();
+}
+
+TEST(WindowLine, ConnectingUntilStopped) {
+    StartModuleWithLineLog();
+    // A listener whose accept queue is full: the connect neither succeeds nor fails.
+    test::TcpListener listener(0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = htons(listener.port);
+        (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        fillers.push_back(fd);
+    }
+
+    auto w = std::make_unique<TForm1>(Options("slow.ini"));
+    w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", listener.port), true);
+    ASSERT_TRUE(w->Running());
+    ASSERT_TRUE(
+        WaitUntil([&] { return Text(w->LProgress).rfind("Соединение... ", 0) == 0; }, 10000))
+        << Text(w->LProgress);
+    // The seconds go on while the line still tries.
+    EXPECT_TRUE(WaitUntil([&] { return Text(w->LProgress) != "Соединение... 0 с"; }, 10000))
+        << Text(w->LProgress);
+    EXPECT_EQ(Text(w->LProgress).rfind("Соединение... ", 0), 0u) << Text(w->LProgress);
+
+    w->BStart->click(); // Stop
+    ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 10000));
+    EXPECT_EQ(Text(w->LProgress).find("Соединение..."), std::string::npos) << Text(w->LProgress);
+    const std::string after = Text(w->LProgress);
+    WaitUntil([] { return false; }, 1200); // the label's timer has stopped with the connect
+    EXPECT_EQ(Text(w->LProgress), after);
+    w.reset();
+    for (int fd : fillers)
+        close(fd);
+}
+
+class KeptMessages : public ImonMessages {
+public:
+    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
+        Texts.push_back(t);
+    }
+    std::vector<std::string> Texts;
+};
+
+TEST(WindowLine, RefusedConnectEndsOnTheError) {
+    StartModuleWithLineLog();
+    uint16_t port = 0;
+    {
+        test::TcpListener closed; // a port no one listens on any more
+        port = closed.port;
+    }
+    TmonFormOptions o = Options("refused.ini");
+    auto messages = std::make_unique<KeptMessages>();
+    KeptMessages* kept = messages.get();
+    o.Messages = std::move(messages);
+    auto w = std::make_unique<TForm1>(std::move(o));
+    w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", port), true);
+    ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 20000));
+    ASSERT_EQ(kept->Texts.size(), 1u);
+    const std::string label = Text(w->LProgress);
+    // The message's words on one line: "Ошибка обмена с измерителем: <the protocol's text>".
+    EXPECT_EQ(label.rfind("Ошибка обмена с измерителем: ", 0), 0u) << label;
+    EXPECT_GT(label.size(), std::string("Ошибка обмена с измерителем: ").size() + 4) << label;
+    EXPECT_EQ(label.find('\n'), std::string::npos) << label;
+    const std::string reason = label.substr(label.find(": ") + 2);
+    EXPECT_NE(kept->Texts[0].find(reason), std::string::npos) << label << " / " << kept->Texts[0];
+    w.reset();
+}
+
+TEST(WindowLine, FiguresAndTraceOfAPoll) {
+    StartModuleWithLineLog();
+    TSimOptions so;
+    so.ModelIndex = 1;
+    so.Address = 77;
+    so.ListenPort = 0;
+    TMeterSimulator sim(so);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+
+    auto w = std::make_unique<TForm1>(Options("line.ini"));
+    QAction* traceAction = w->findChild<QAction*>("TraceAction");
+    ASSERT_TRUE(traceAction);
+    EXPECT_FALSE(traceAction->isChecked());
+    traceAction->trigger(); // "Трассировка линии" on
+    ASSERT_TRUE(w->LineTracing());
+    EXPECT_TRUE(w->Settings().ReadLineTraceOn());
+    const std::string file = w->LineTraceFile();
+    EXPECT_NE(file.find("/Трассировка/"), std::string::npos) << file;
+
+    // The tooltip after a record holds the requests the meter received until then (the
+    // polling thread waits while the record is shown).
+    std::string tip;
+    uint64_t asked = 0;
+    bool seen = false;
+    w->OnRecordShown = [&](int n) {
+        if (n != 2) return;
+        tip = w->LProgress->toolTip().toStdString();
+        asked = sim.RequestCount();
+        seen = true;
+    };
+    w->UseOwnedConnection(MakeTcpConnection(1, 77, "127.0.0.1", sim.port()), true);
+    ASSERT_TRUE(WaitUntil([&] { return seen; }, 20000)) << "no two records shown";
+    EXPECT_EQ(Text(w->LProgress), "Соединение установлено.");
+    ASSERT_GT(asked, 0u);
+    EXPECT_NE(tip.find("Запросов: " + std::to_string(asked) + "\n"), std::string::npos)
+        << tip << "\nthe meter was asked " << asked << " times";
+    EXPECT_NE(tip.find("Ответов: " + std::to_string(asked) + "\n"), std::string::npos) << tip;
+    EXPECT_NE(tip.find("Ошибок контрольной суммы: 0"), std::string::npos) << tip;
+    EXPECT_EQ(tip.find("Последний обмен: —"), std::string::npos) << tip;
+
+    w->BStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 10000));
+    traceAction->trigger(); // off: the file is written out and closed
+    EXPECT_FALSE(w->LineTracing());
+    EXPECT_FALSE(w->Settings().ReadLineTraceOn());
+    traceAction->trigger(); // on again, kept on in the settings file
+    w.reset();
+    EXPECT_FALSE(monLineLog().Trace()) << "the window's trace outlived it";
+    EXPECT_TRUE(TmonIniFile(kMonitorProductName, "line.ini").ReadLineTraceOn());
+    sim.Stop();
+
+    std::ifstream in(file);
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string trace = all.str();
+    EXPECT_NE(trace.find(" OPEN "), std::string::npos) << trace;
+    EXPECT_NE(trace.find("Соединение..."), std::string::npos) << trace;
+    EXPECT_NE(trace.find("Соединение установлено."), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" DUMP "), std::string::npos) << trace;
+}
+
+} // namespace
+} // namespace qz
