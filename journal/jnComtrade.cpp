@@ -2,6 +2,7 @@
 
 #include "journal/jnOutFile.h"
 #include "protocol/QZ2Models.h"
+#include "waveform/monHeadlessSignalWindow.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 
@@ -13,34 +14,6 @@
 
 namespace qz {
 namespace {
-
-// The display's side of a refill without a display: every channel, line voltages too, and
-// the scale factors it would draw with.
-class TExportWindow : public ImsSignalWindow {
-public:
-    explicit TExportWindow(bool neutral) : Neutral(neutral) {}
-    void SetFullScales(int, int) override {}
-    void RemovePointCountItem(int) override {}
-    void SetQuantCount(int) override {}
-    void SetZoom(int) override {}
-    void ShowWindow() override {}
-    void Schet() override {}
-    void FormResize() override {}
-    void SetScales(double voltage, double current) override {
-        U = UCoefOf(voltage);
-        I = ICoefOf(current, Neutral);
-    }
-    void FormRis() override {}
-    bool ItemChecked(int) const override { return true; }
-    std::string BusyCaption() const override { return "-"; }
-    void SetBusyCaption(const std::string&) override {}
-    double UCoef() const override { return U; }
-    double ICoef() const override { return I; }
-
-private:
-    bool Neutral;
-    double U = 0, I = 0;
-};
 
 struct TChannelId {
     int32_t Key;       // channel number in the experiment
@@ -87,7 +60,7 @@ bool FormatComtrade(const TjnMeter& meter, const TmonSettings& settings,
                     std::string& cfg, std::string& dat) {
     const bool neutral = ModelHasNeutral(meter.ModelIndex);
     TmonSignalControl control(neutral);
-    TExportWindow window(neutral);
+    TmonHeadlessSignalWindow window(neutral);
     TmonStorage storage;
     storage.Settings = settings;
     storage.SignalData = block.Data;

@@ -9,6 +9,7 @@
 #include "exchange/monStorage.h"
 #include "protocol/QZ2Models.h"
 #include "simulator/MeterModel.h"
+#include "waveform/monHeadlessSignalWindow.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 
@@ -21,33 +22,6 @@
 
 namespace qz {
 namespace {
-
-// The waveform window as far as the refill talks to it: every item ticked, and the scales.
-class TScalesOnlyWindow : public ImsSignalWindow {
-public:
-    explicit TScalesOnlyWindow(bool neutral) : Neutral(neutral) {}
-    void SetFullScales(int, int) override {}
-    void RemovePointCountItem(int) override {}
-    void SetQuantCount(int) override {}
-    void SetZoom(int) override {}
-    void ShowWindow() override {}
-    void Schet() override {}
-    void FormResize() override {}
-    void SetScales(double voltage, double current) override {
-        U = UCoefOf(voltage);
-        I = ICoefOf(current, Neutral);
-    }
-    void FormRis() override {}
-    bool ItemChecked(int) const override { return true; }
-    std::string BusyCaption() const override { return "-"; }
-    void SetBusyCaption(const std::string&) override {}
-    double UCoef() const override { return U; }
-    double ICoef() const override { return I; }
-
-private:
-    bool Neutral;
-    double U = 0, I = 0;
-};
 
 double Instant(const TChannelPhasors& c, double w, double t) {
     double x = 0;
@@ -120,7 +94,7 @@ TEST_P(WaveformReadBack, ReadsAsTheRecordsVoltagesAndCurrents) {
     storage.SignalData = block.data();
     storage.SignalSize = int32_t(block.size());
     TmonSignalControl control(ext);
-    TScalesOnlyWindow window(ext);
+    TmonHeadlessSignalWindow window(ext);
     control.OnSignalData(window, storage, mask, 2, ModelIsA(model));
     const TSigExperiment* exp = control.Experiment();
     ASSERT_EQ(ExpGetQuantCount(const_cast<TSigExperiment*>(exp)), 64u);

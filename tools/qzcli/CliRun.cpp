@@ -14,6 +14,7 @@
 #include "tools/qzcli/CliJournal.h"
 #include "tools/qzcli/CliLocale.h"
 #include "tools/qzcli/CliTrace.h"
+#include "waveform/monHeadlessSignalWindow.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 
@@ -69,43 +70,6 @@ std::unique_ptr<TccnConnection> MakeConnection(int modelIndex, int32_t factory,
     }
     return c;
 }
-
-// The waveform window without a window: what the refill needs of it, and the factors that
-// turn stored samples into volts and amperes for the CSV file.
-class THeadlessSignalWindow : public ImsSignalWindow {
-public:
-    explicit THeadlessSignalWindow(bool neutral) : Neutral(neutral) {}
-    void SetFullScales(int, int) override {}
-    void RemovePointCountItem(int) override {}
-    void SetQuantCount(int) override {}
-    void SetZoom(int) override {}
-    void ShowWindow() override {}
-    void Schet() override {}
-    void FormResize() override {}
-    void SetScales(double voltage, double current) override {
-        std::lock_guard<std::mutex> lock(Mutex);
-        U = UCoefOf(voltage);
-        I = ICoefOf(current, Neutral);
-    }
-    void FormRis() override {}
-    bool ItemChecked(int) const override { return true; } // every channel, line voltages too
-    std::string BusyCaption() const override { return Busy; }
-    void SetBusyCaption(const std::string& caption) override { Busy = caption; }
-    double UCoef() const override {
-        std::lock_guard<std::mutex> lock(Mutex);
-        return U;
-    }
-    double ICoef() const override {
-        std::lock_guard<std::mutex> lock(Mutex);
-        return I;
-    }
-
-private:
-    bool Neutral;
-    mutable std::mutex Mutex;
-    double U = 0, I = 0;
-    std::string Busy = "-";
-};
 
 // Prints each record as it comes and tells the waiting main thread how the exchange ended.
 class TPrinter : public IExchangeListener {
@@ -165,7 +129,7 @@ public:
 
     TExchangeThread* Thread = nullptr;
     TmonSignalControl* Signal = nullptr;
-    THeadlessSignalWindow* SignalWindow = nullptr;
+    TmonHeadlessSignalWindow* SignalWindow = nullptr;
     bool ModelIsA = false;
     int64_t Blocks = 0;
     std::mutex SignalMutex;
@@ -284,7 +248,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
         TmonSharedStorage storage;
         std::unique_ptr<TPrinter> printer;
         std::unique_ptr<TmonSignalControl> signal;
-        std::unique_ptr<THeadlessSignalWindow> signalWindow;
+        std::unique_ptr<TmonHeadlessSignalWindow> signalWindow;
         std::unique_ptr<TCliRecording> recording;
         // Threads last: they go first, before anything they use.
         std::unique_ptr<TMainExchangeThread> thread;
@@ -306,7 +270,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             thread = std::make_unique<TMainExchangeThread>(listener, connection, &storage);
             if (o.Signal) {
                 signal = std::make_unique<TmonSignalControl>(neutral);
-                signalWindow = std::make_unique<THeadlessSignalWindow>(neutral);
+                signalWindow = std::make_unique<TmonHeadlessSignalWindow>(neutral);
                 printer->Signal = signal.get();
                 printer->SignalWindow = signalWindow.get();
                 printer->ModelIsA = ModelIsA(ModelIndexOfDeviceTypeValue(type));
