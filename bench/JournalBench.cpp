@@ -8,6 +8,9 @@
 #include "journal/jnJournal.h"
 #include "simulator/MeterModel.h"
 #include "tools/qzcli/CliJournal.h"
+#ifdef QZ_BENCH_TRENDS
+#include "trends/monTrendJournal.h"
+#endif
 
 #include <benchmark/benchmark.h>
 
@@ -152,6 +155,29 @@ void BM_ExportWeekCsv(benchmark::State& state) {
     fs::remove(csv);
 }
 BENCHMARK(BM_ExportWeekCsv)->Unit(benchmark::kSecond)->Iterations(1);
+
+#ifdef QZ_BENCH_TRENDS
+// A week's journal opened in the trends window: every record read into trend samples (the
+// window waits for this before it can draw the file).
+void BM_OpenWeekTrend(benchmark::State& state) {
+    const std::string journal = WeekJournal();
+    size_t samples = 0;
+    for (auto _ : state) {
+        std::string e;
+        auto source = LoadJournalTrend(journal, e);
+        if (!source) {
+            state.SkipWithError(e.c_str());
+            break;
+        }
+        samples = source->Count();
+    }
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    state.counters["samples"] = double(samples);
+    state.counters["peak_rss_MB"] = double(ru.ru_maxrss) / 1024.0;
+}
+BENCHMARK(BM_OpenWeekTrend)->Unit(benchmark::kMillisecond)->Iterations(3);
+#endif
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,20 @@ std::string SchemaSql() {
            "CREATE INDEX waveform_meter_time ON waveform (meter_time);";
 }
 
+} // namespace
+
+int JournalColumnCount() {
+    return kColumnCount;
+}
+
+int JournalColumnIndex(const std::string& name) {
+    for (int c = 0; c < kColumnCount; ++c)
+        if (name == kColumns[c].Name) return c;
+    return -1;
+}
+
+namespace {
+
 std::string Placeholders(int n) {
     std::string s;
     for (int i = 0; i < n; ++i)
@@ -154,9 +169,10 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
     // and tables even when the process dies before the log is ever folded in.
     // Pages of 32 KiB hold thirteen records each; with the default 4 KiB a record of about
     // 2.4 KB would take a page of its own.
-    const std::string setup = "PRAGMA page_size = 32768; PRAGMA application_id = " + std::to_string(kjnApplicationId) +
-                              "; PRAGMA user_version = " + std::to_string(kjnSchemaVersion) +
-                              "; PRAGMA synchronous = FULL; BEGIN; " + SchemaSql();
+    const std::string setup =
+        "PRAGMA page_size = 32768; PRAGMA application_id = " + std::to_string(kjnApplicationId) +
+        "; PRAGMA user_version = " + std::to_string(kjnSchemaVersion) +
+        "; PRAGMA synchronous = FULL; BEGIN; " + SchemaSql();
     if (FDb.Exec(setup.c_str()) != SQLITE_OK) return undo("Не удалось создать журнал");
     TjnStmt m;
     m.Prepare(FDb, "INSERT INTO meter VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?)");
@@ -448,6 +464,30 @@ bool TjnReader::ForEachRecord(TDateTime from, TDateTime to,
         v.SettingsId = s.Int(3);
         v.ScaleId = s.Int(4);
         v.Data = s.Blob(5, v.Size);
+        if (!f(v)) return true;
+    }
+    return rc == SQLITE_DONE || StepError(rc, error);
+}
+
+bool TjnReader::ForEachRecordValues(TDateTime from, TDateTime to,
+                                    const std::function<bool(const TjnRecordValuesView&)>& f,
+                                    std::string& error) {
+    TjnStmt s;
+    const std::string sql = "SELECT seq, meter_time, settings_id" + ColumnList("") +
+                            " FROM record WHERE meter_time >= ? AND meter_time <= ? ORDER BY seq";
+    int rc = s.Prepare(FDb, sql.c_str());
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    s.Bind(1, from);
+    s.Bind(2, to);
+    double values[kColumnCount];
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        TjnRecordValuesView v;
+        v.Seq = s.Int(0);
+        v.MeterTime = s.Real(1);
+        v.SettingsId = s.Int(2);
+        for (int c = 0; c < kColumnCount; ++c)
+            values[c] = s.IsNull(3 + c) ? std::numeric_limits<double>::quiet_NaN() : s.Real(3 + c);
+        v.Values = values;
         if (!f(v)) return true;
     }
     return rc == SQLITE_DONE || StepError(rc, error);

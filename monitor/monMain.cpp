@@ -252,7 +252,7 @@ TForm1::TForm1(TmonFormOptions options) : FOpt(std::move(options)) {
     FRecording->OnFailure = [this](const std::string& file, const std::string& text) {
         RunOnWindowThread([this, &file, &text] { HandleRecordingFailure(file, text); });
     };
-    FTrendSource = std::make_unique<TmonTrendMemorySource>();
+    FTrendSource = std::make_unique<TmonTrendMemorySource>("", true, kmonTrendLiveSamples);
     FLineLog = FOpt.LineLog ? FOpt.LineLog : &monLineLog();
     BuildForm();
     CentreOnScreen(); // again once shown, when the window manager's frame is known
@@ -1437,7 +1437,7 @@ void TForm1::PrepareTrendsForPoll() {
     const std::string meter = MeterName(FConnection);
     if (meter == FTrendMeter) return; // Stop and Start again: one trend goes on
     // Another meter's values on the same axes would read as one trend; they start afresh.
-    auto fresh = std::make_unique<TmonTrendMemorySource>(meter);
+    auto fresh = std::make_unique<TmonTrendMemorySource>(meter, true, kmonTrendLiveSamples);
     if (FTrends) FTrends->SetSource(fresh.get()); // let go of the old samples first
     FTrendSource = std::move(fresh);
     FTrendMeter = meter;
@@ -1449,7 +1449,8 @@ void TForm1::AppendTrendSample() {
     if (FTrendSource->Span(first, last) && FShown.Data3sec.Time == last) return;
     if (!FTrendSource->Append(TrendSampleOf(FShown.Data3sec)))
         return; // the meter's clock went back
-    if (FTrends) {
+    // A journal file opened in the window keeps the limits it was recorded with.
+    if (FTrends && FTrends->Source() == FTrendSource.get()) {
         FTrends->SetSettings(FShown.Settings); // the limits are read with the records
         FTrends->SamplesAppended();
     }

@@ -1,6 +1,7 @@
 #include "trends/monTrendSource.h"
 
 #include <algorithm>
+#include <exception>
 
 namespace qz {
 
@@ -15,14 +16,18 @@ bool TimeBefore(TDateTime t, const TTrendSample& s) {
 
 } // namespace
 
-TmonTrendMemorySource::TmonTrendMemorySource(std::string name, bool live)
-    : FName(std::move(name)), FLive(live) {}
+TmonTrendMemorySource::TmonTrendMemorySource(std::string name, bool live, size_t capacity)
+    : FCapacity(capacity), FName(std::move(name)), FLive(live) {}
 
 bool TmonTrendMemorySource::Append(const TTrendSample& s) {
     std::lock_guard<std::mutex> g(FLock);
     if (!(s.Time == s.Time)) return false;
     if (!FSamples.empty() && s.Time < FSamples.back().Time) return false;
     FSamples.push_back(s);
+    if (FCapacity && FSamples.size() > FCapacity) {
+        FSamples.pop_front();
+        ++FDropped;
+    }
     return true;
 }
 
@@ -34,6 +39,11 @@ void TmonTrendMemorySource::SetLive(bool live) {
 size_t TmonTrendMemorySource::Count() const {
     std::lock_guard<std::mutex> g(FLock);
     return FSamples.size();
+}
+
+size_t TmonTrendMemorySource::End() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FDropped + FSamples.size();
 }
 
 bool TmonTrendMemorySource::Span(TDateTime& first, TDateTime& last) const {
@@ -54,13 +64,17 @@ size_t TmonTrendMemorySource::ReadRange(TDateTime from, TDateTime to,
     return size_t(e - b);
 }
 
-size_t TmonTrendMemorySource::ReadFrom(size_t index, size_t max,
+size_t TmonTrendMemorySource::ReadFrom(size_t position, size_t max,
                                        std::vector<TTrendSample>& out) const {
     std::lock_guard<std::mutex> g(FLock);
-    if (index >= FSamples.size()) return 0;
-    const size_t n = std::min(max, FSamples.size() - index);
-    out.insert(out.end(), FSamples.begin() + long(index), FSamples.begin() + long(index + n));
-    return n;
+    const size_t end = FDropped + FSamples.size();
+    // Positions position .. position + max - 1, clipped to those held (without overflowing).
+    const size_t last = max > end - std::min(position, end) ? end : position + max;
+    const size_t first = std::max(position, FDropped);
+    if (first >= last) return 0;
+    out.insert(out.end(), FSamples.begin() + long(first - FDropped),
+               FSamples.begin() + long(last - FDropped));
+    return last - first;
 }
 
 bool TmonTrendMemorySource::Live() const {
@@ -73,18 +87,56 @@ std::string TmonTrendMemorySource::Name() const {
     return FName;
 }
 
+const char* const kmonTrendLoadCancelled = "Чтение записи прервано";
+
 TTrendFileOpener TrendFileOpener = nullptr;
 
-std::unique_ptr<ITrendSource> OpenTrendFile(const std::string& path, std::string& error) {
+std::unique_ptr<ITrendSource> OpenTrendFile(const std::string& path, std::string& error,
+                                            TTrendLoadProgress* progress) {
     error.clear();
     if (!TrendFileOpener) {
         error = "Открытие файлов записи в этой сборке недоступно: " + path;
         return nullptr;
     }
-    std::unique_ptr<ITrendSource> s = TrendFileOpener(path, error);
+    std::unique_ptr<ITrendSource> s = TrendFileOpener(path, error, progress);
     if (!s && error.empty()) error = "Не удалось открыть файл записи " + path;
     if (s) error.clear();
     return s;
+}
+
+TmonTrendFileLoad::TmonTrendFileLoad(std::string path) : FPath(std::move(path)) {
+    FThread = std::thread([this] {
+        try {
+            FResult = OpenTrendFile(FPath, FError, &FProgress);
+        } catch (const std::exception& e) {
+            // Memory running out on a huge file, say: the window tells the operator.
+            FResult.reset();
+            FError = "Не удалось открыть файл записи " + FPath + ": " + e.what();
+        }
+        FFinished = true;
+    });
+}
+
+TmonTrendFileLoad::~TmonTrendFileLoad() {
+    Cancel();
+    if (FThread.joinable()) FThread.join();
+}
+
+double TmonTrendFileLoad::Fraction() const {
+    const int64_t total = FProgress.Total.load(), done = FProgress.Done.load();
+    if (total <= 0) return 0;
+    return std::clamp(double(done) / double(total), 0.0, 1.0);
+}
+
+std::unique_ptr<ITrendSource> TmonTrendFileLoad::Take(std::string& error) {
+    error.clear();
+    if (!FFinished) {
+        error = "Чтение записи ещё не закончено: " + FPath;
+        return nullptr;
+    }
+    if (FThread.joinable()) FThread.join();
+    error = FError;
+    return std::move(FResult);
 }
 
 } // namespace qz

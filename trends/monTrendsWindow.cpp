@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -223,9 +224,14 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     FReadout = new QLabel(this);
     FReadout->setObjectName("readout");
     FReadout->setMinimumHeight(20);
+    FStatus = new QLabel(this);
+    FStatus->setObjectName("status");
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(FReadout, 1);
+    bottom->addWidget(FStatus);
     auto* main = new QVBoxLayout;
     main->addWidget(FPlot, 1);
-    main->addWidget(FReadout);
+    main->addLayout(bottom);
     auto* top = new QHBoxLayout(this);
     top->addLayout(side);
     top->addLayout(main, 1);
@@ -246,8 +252,14 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     FFollow->setInterval(1000);
     connect(FFollow, &QTimer::timeout, this, &TmonTrendsWindow::SamplesAppended);
     FFollow->start();
+
+    FLoadTimer = new QTimer(this);
+    FLoadTimer->setInterval(100);
+    connect(FLoadTimer, &QTimer::timeout, this, &TmonTrendsWindow::CheckLoad);
 }
 
+// A reading in progress is told to stop and waited for (it looks at the request every thousand
+// records or so).
 TmonTrendsWindow::~TmonTrendsWindow() = default;
 
 void TmonTrendsWindow::FillList() {
@@ -297,26 +309,64 @@ void TmonTrendsWindow::SetSource(ITrendSource* source) {
     Reload();
 }
 
-bool TmonTrendsWindow::OpenFile(const std::string& path) {
+void TmonTrendsWindow::OpenFile(const std::string& path) {
+    FLoad.reset(); // the reading before, if any, is abandoned
+    FLoad = std::make_unique<TmonTrendFileLoad>(path);
+    FStatus->setText(QString::fromUtf8("Чтение записи ") + U8(path) + QString::fromUtf8("…"));
+    FLoadTimer->start();
+}
+
+void TmonTrendsWindow::CancelOpen() {
+    if (!FLoad) return;
+    FLoad.reset();
+    FLoadTimer->stop();
+    FStatus->setText(QString::fromUtf8(kmonTrendLoadCancelled));
+}
+
+QString TmonTrendsWindow::StatusText() const {
+    return FStatus->text();
+}
+
+void TmonTrendsWindow::CheckLoad() {
+    if (!FLoad) {
+        FLoadTimer->stop();
+        return;
+    }
+    if (!FLoad->Finished()) {
+        const int pct = int(std::floor(FLoad->Fraction() * 100));
+        FStatus->setText(QString::fromUtf8("Чтение записи ") + U8(FLoad->Path()) +
+                         QString::fromUtf8(": %1 %").arg(pct));
+        return;
+    }
+    FLoadTimer->stop();
     std::string error;
-    std::unique_ptr<ITrendSource> s = OpenTrendFile(path, error);
+    std::unique_ptr<ITrendSource> s = FLoad->Take(error);
+    FLoad.reset();
+    FStatus->clear();
     if (!s) {
         ReportError(error);
-        return false;
+        return;
     }
-    FOwned = std::move(s);
+    ShowSource(std::move(s));
+}
+
+void TmonTrendsWindow::ShowSource(std::unique_ptr<ITrendSource> source) {
+    FOwned = std::move(source);
     FSource = FOwned.get();
     // A journal's limit lines are those of the meter it was recorded from, not those of the
     // meter polled now.
     TmonSettings settings;
     if (FSource->SettingsInForce(settings)) SetSettings(settings);
     Reload();
-    return true;
 }
 
 void TmonTrendsWindow::Reload() {
     FSamples.clear();
-    if (FSource) FSource->ReadFrom(0, FSource->Count(), FSamples);
+    FRead = 0;
+    if (FSource) {
+        FRead = FSource->End();
+        FSource->ReadFrom(0, FRead, FSamples);
+    }
     FRange = WholeRange(Limits());
     UpdateCaption();
     Invalidate();
@@ -330,17 +380,25 @@ void TmonTrendsWindow::UpdateCaption() {
 
 void TmonTrendsWindow::SamplesAppended() {
     if (!FSource) return;
-    const size_t count = FSource->Count();
-    if (count < FSamples.size()) {
+    const size_t end = FSource->End();
+    if (end < FRead) {
         // Not the samples read before (a journal replaced under the same source): start over.
         Reload();
         return;
     }
-    if (count == FSamples.size()) return;
-    const TDateTime oldLast = FSamples.empty() ? 0 : FSamples.back().Time;
+    if (end == FRead) return;
+    const TTrendViewLimits before = Limits();
     const bool wasEmpty = FSamples.empty();
-    FSource->ReadFrom(FSamples.size(), count - FSamples.size(), FSamples);
-    FRange = wasEmpty ? WholeRange(Limits()) : FollowNewSamples(FRange, oldLast, Limits());
+    FSource->ReadFrom(FRead, end - FRead, FSamples);
+    FRead = end;
+    // Hold no more than the source does; let go of the oldest in steps, not at every sample.
+    const size_t cap = FSource->Capacity();
+    if (cap && FSamples.size() > cap + cap / 64)
+        FSamples.erase(FSamples.begin(), FSamples.end() - long(cap));
+    if (wasEmpty || IsWholeRange(FRange, before))
+        FRange = WholeRange(Limits());
+    else
+        FRange = FollowNewSamples(FRange, before.Last, Limits());
     Invalidate();
     if (FPointerX >= 0) PointerAt(FPointerX);
 }
@@ -456,6 +514,13 @@ void TmonTrendsWindow::ReportError(const std::string& text) {
 void TmonTrendsWindow::keyPressEvent(QKeyEvent* e) {
     const TDateTime centre = (FRange.From + FRange.To) / 2;
     switch (e->key()) {
+    case Qt::Key_Escape:
+        if (!Opening()) {
+            QWidget::keyPressEvent(e);
+            return;
+        }
+        CancelOpen();
+        break;
     case Qt::Key_Home:
         ShowWhole();
         break;
@@ -482,6 +547,11 @@ void TmonTrendsWindow::keyPressEvent(QKeyEvent* e) {
         return;
     }
     e->accept();
+}
+
+void TmonTrendsWindow::closeEvent(QCloseEvent* e) {
+    CancelOpen();
+    QWidget::closeEvent(e);
 }
 
 // --- the plot ---

@@ -45,9 +45,16 @@ public:
     // The samples to show: not owned, it must outlive the window or be replaced first. The
     // whole range is shown; new samples are taken on SamplesAppended() and once a second.
     void SetSource(ITrendSource* source);
-    // Opens a journal file through TrendFileOpener and shows it (owned by the window). A
-    // failure keeps what was shown and tells the operator ("Ошибка").
-    bool OpenFile(const std::string& path);
+    ITrendSource* Source() const { return FSource; }
+    // Opens a journal file through TrendFileOpener on a thread of its own and shows it when it
+    // is read (owned by the window); meanwhile the window shows how far the reading has come
+    // and stays usable. A failure keeps what was shown and tells the operator ("Ошибка").
+    // Opening another file, Esc or closing the window abandons a reading in progress.
+    void OpenFile(const std::string& path);
+    bool Opening() const { return FLoad != nullptr; }
+    void CancelOpen();
+    // The progress of an opening, or what became of the last one ("" when nothing to say).
+    QString StatusText() const;
     // The meter's settings: the limit lines and whether the N channel quantities are offered.
     void SetSettings(const TmonSettings& s);
 
@@ -88,9 +95,12 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     friend class TmonTrendPlot;
+    void CheckLoad();
+    void ShowSource(std::unique_ptr<ITrendSource> source);
     void FillList();
     void Reload();
     void UpdateCaption();
@@ -104,6 +114,10 @@ private:
     std::unique_ptr<ITrendSource> FOwned;
     TmonSettings FSettings;
     std::vector<TTrendSample> FSamples;
+    size_t FRead = 0; // the source's position after the newest sample taken
+    std::unique_ptr<TmonTrendFileLoad> FLoad;
+    QTimer* FLoadTimer = nullptr;
+    QLabel* FStatus = nullptr;
     TTrendTimeRange FRange;
     TTrendTimeFormat FFormat;
     char FSeparator = ',';

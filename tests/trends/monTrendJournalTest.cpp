@@ -1,5 +1,5 @@
-// Journals opened as trends: the samples are the records decoded as the exports decode them,
-// the limit lines take the settings of the last record, and a file that is not a journal
+// Journals opened as trends: the samples are the records as the exchange decoded them, the
+// limit lines take the settings of the last record, and a file that is not a journal
 // is refused with the reader's own text.
 #include "trends/monTrendJournal.h"
 #include "journal/jnJournal.h"
@@ -10,7 +10,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace qz;
 namespace fs = std::filesystem;
@@ -49,8 +51,10 @@ TjnMeter Meter(int modelIndex) {
 // `records` records of the simulated meter 3 s apart from `t0`, the settings answered again
 // with a 15 A nominal current before the second half, each record decoded as the exchange
 // decoded it into `decoded`. `times` (when given) replaces the record times.
+// `alter` (when given) changes a record's decoded values before they are stored.
 void WriteJournal(const std::string& file, int records, std::vector<TmonData3sec>& decoded,
-                  const std::vector<TDateTime>& times = {}) {
+                  const std::vector<TDateTime>& times = {},
+                  const std::function<void(int, TmonData3sec&)>& alter = {}) {
     const TMeterModel meter(1);
     TjnWriter w;
     std::string e;
@@ -73,6 +77,7 @@ void WriteJournal(const std::string& file, int records, std::vector<TmonData3sec
         ASSERT_NE(Decode3sec(r.data(), r.size(), true, settings, vs, cs, d),
                   TmonDecodeResult::TooShort);
         d.Time = t;
+        if (alter) alter(i, d);
         decoded.push_back(d);
         ASSERT_TRUE(w.AddRecord(t, t, r.data(), r.size(), d, e)) << e;
     }
@@ -198,4 +203,43 @@ TEST(TrendJournal, AnEmptyJournalGivesNoSamplesAndThePlotStillBuilds) {
         for (const TTrendSeries& series : p.Series)
             for (const TTrendColumn& c : series.Columns)
                 EXPECT_FALSE(c.Has);
+}
+
+TEST(TrendJournal, ProgressCountsTheRecordsAndAStopAskedForEndsTheReading) {
+    TempDir dir;
+    const std::string file = dir.path + "/progress.db";
+    std::vector<TmonData3sec> expected;
+    // A frequency that was not a number is stored as NULL: it must come back as no value, not
+    // as a dip of the trend to 0 Hz.
+    WriteJournal(file, 6, expected, {}, [](int i, TmonData3sec& d) {
+        if (i == 3) d.F = std::nan("");
+    });
+
+    TTrendLoadProgress progress;
+    std::string error;
+    std::unique_ptr<TmonTrendJournalSource> s = LoadJournalTrend(file, error, &progress);
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(progress.Total.load(), 6);
+    EXPECT_EQ(progress.Done.load(), 6);
+    std::vector<TTrendSample> all;
+    ASSERT_EQ(s->ReadFrom(0, 10, all), 6u);
+    EXPECT_TRUE(std::isnan(all[3].Value[tqF]));
+    EXPECT_EQ(all[2].Value[tqF], float(expected[2].F));
+    EXPECT_EQ(all[3].Value[tqUA], float(expected[3].U[phA]));
+
+    TTrendLoadProgress stop;
+    stop.Cancel = true;
+    EXPECT_FALSE(LoadJournalTrend(file, error, &stop));
+    EXPECT_EQ(error, kmonTrendLoadCancelled);
+
+    // The window's way: a thread of its own, the source handed over once it has finished.
+    InstallJournalTrendOpener();
+    TmonTrendFileLoad load(file);
+    while (!load.Finished())
+        std::this_thread::yield();
+    EXPECT_DOUBLE_EQ(load.Fraction(), 1.0);
+    std::unique_ptr<ITrendSource> taken = load.Take(error);
+    ASSERT_TRUE(taken) << error;
+    EXPECT_EQ(taken->Count(), 6u);
+    EXPECT_EQ(taken->Name(), "progress.db");
 }

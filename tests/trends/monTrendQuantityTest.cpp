@@ -146,6 +146,35 @@ TEST(TrendSource, MemorySourceKeepsOrderAndReadsRanges) {
     EXPECT_EQ(src.ReadFrom(0, 3, out), 3u);
 }
 
+TEST(TrendSource, ALimitedSourceLetsGoOfItsOldestAndKeepsThePositions) {
+    TmonTrendMemorySource src("live", true, 4);
+    EXPECT_EQ(src.Capacity(), 4u);
+    for (int i = 0; i < 10; ++i) {
+        TTrendSample s;
+        s.Time = 100 + i;
+        ASSERT_TRUE(src.Append(s));
+    }
+    EXPECT_EQ(src.Count(), 4u);
+    EXPECT_EQ(src.End(), 10u);
+    TDateTime a = 0, b = 0;
+    ASSERT_TRUE(src.Span(a, b));
+    EXPECT_EQ(a, 106);
+    EXPECT_EQ(b, 109);
+    // Positions let go of are skipped; the rest keep the numbers they were appended with.
+    std::vector<TTrendSample> out;
+    EXPECT_EQ(src.ReadFrom(0, 10, out), 4u);
+    EXPECT_EQ(out.front().Time, 106);
+    out.clear();
+    EXPECT_EQ(src.ReadFrom(3, 5, out), 2u); // positions 3..7, of which 6 and 7 are held
+    EXPECT_EQ(out.front().Time, 106);
+    EXPECT_EQ(out.back().Time, 107);
+    out.clear();
+    EXPECT_EQ(src.ReadFrom(8, size_t(-1), out), 2u); // no overflow on a huge count
+    EXPECT_EQ(out.back().Time, 109);
+    EXPECT_EQ(src.ReadFrom(10, 5, out), 0u);
+    EXPECT_EQ(src.ReadFrom(size_t(-1), size_t(-1), out), 0u);
+}
+
 TEST(TrendSource, AppendWhileReading) {
     TmonTrendMemorySource src;
     std::thread writer([&] {
@@ -168,10 +197,10 @@ TEST(TrendSource, AppendWhileReading) {
 }
 
 namespace {
-std::unique_ptr<ITrendSource> SilentFailure(const std::string&, std::string&) {
+std::unique_ptr<ITrendSource> SilentFailure(const std::string&, std::string&, TTrendLoadProgress*) {
     return nullptr;
 }
-std::unique_ptr<ITrendSource> Opens(const std::string& path, std::string&) {
+std::unique_ptr<ITrendSource> Opens(const std::string& path, std::string&, TTrendLoadProgress*) {
     return std::make_unique<TmonTrendMemorySource>(path, false);
 }
 } // namespace

@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <unistd.h>
 
 using namespace qz;
@@ -178,10 +181,20 @@ TEST_F(TrendsWindow, CopiesAndSavesThePicture) {
     std::filesystem::remove_all(tmpl);
 }
 
+// Lets the window take a file read on its own thread; false if it never finishes.
+bool WaitOpened(TmonTrendsWindow& w) {
+    for (int i = 0; i < 2000 && w.Opening(); ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        usleep(5000);
+    }
+    return !w.Opening();
+}
+
 TEST_F(TrendsWindow, OpeningAFileWithoutTheJournalKeepsTheViewAndSaysSo) {
     Feed(0, 10);
     TrendFileOpener = nullptr;
-    EXPECT_FALSE(w.OpenFile("/nowhere/rec.db"));
+    w.OpenFile("/nowhere/rec.db");
+    ASSERT_TRUE(WaitOpened(w));
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].first, "Ошибка");
     EXPECT_NE(errors[0].second.find("/nowhere/rec.db"), std::string::npos);
@@ -215,7 +228,7 @@ public:
     }
 };
 
-std::unique_ptr<ITrendSource> OpenRecorded(const std::string&, std::string&) {
+std::unique_ptr<ITrendSource> OpenRecorded(const std::string&, std::string&, TTrendLoadProgress*) {
     auto s = std::make_unique<TRecordedSource>();
     for (const TTrendSample& x : GenerateTrendSamples(46001.5, 20, 3.0, 9))
         s->Append(x);
@@ -227,7 +240,8 @@ std::unique_ptr<ITrendSource> OpenRecorded(const std::string&, std::string&) {
 TEST_F(TrendsWindow, AnOpenedFileShowsItsSamplesWithTheSettingsItWasRecordedWith) {
     Feed(0, 10);
     TrendFileOpener = &OpenRecorded;
-    EXPECT_TRUE(w.OpenFile("/records/rec.db"));
+    w.OpenFile("/records/rec.db");
+    ASSERT_TRUE(WaitOpened(w));
     TrendFileOpener = nullptr;
     EXPECT_TRUE(errors.empty());
     EXPECT_EQ(w.SampleCount(), 20u);
@@ -236,4 +250,111 @@ TEST_F(TrendsWindow, AnOpenedFileShowsItsSamplesWithTheSettingsItWasRecordedWith
     auto* list = w.findChild<QListWidget*>();
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->count(), kmonTrendQuantityCount - 4);
+}
+
+namespace {
+
+// A reading that tells its progress and then waits to be let go (or told to stop), so that a
+// test can look at the window while a file is being read.
+struct TGate {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Released = false;
+    bool SawCancel = false;
+    bool Reading = false;
+};
+TGate* Gate = nullptr;
+
+std::unique_ptr<ITrendSource> OpenGated(const std::string& path, std::string& error,
+                                        TTrendLoadProgress* progress) {
+    progress->Total = 200;
+    progress->Done = 80;
+    std::unique_lock<std::mutex> g(Gate->Lock);
+    Gate->Reading = true;
+    Gate->Changed.notify_all();
+    while (!Gate->Released && !progress->Cancel)
+        Gate->Changed.wait_for(g, std::chrono::milliseconds(1));
+    if (progress->Cancel) {
+        Gate->SawCancel = true;
+        error = kmonTrendLoadCancelled;
+        return nullptr;
+    }
+    return OpenRecorded(path, error, progress);
+}
+
+} // namespace
+
+TEST_F(TrendsWindow, AFileIsReadBesideTheWindowWithItsProgressShownAndMayBeAbandoned) {
+    Feed(0, 10);
+    TGate gate;
+    Gate = &gate;
+    TrendFileOpener = &OpenGated;
+    w.OpenFile("/records/rec.db");
+    EXPECT_TRUE(w.Opening());
+    // The window goes on while the file is read: the progress is shown, the view still works.
+    const QString want = QString::fromUtf8("Чтение записи /records/rec.db: 40 %");
+    for (int i = 0; i < 400 && w.StatusText() != want; ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        usleep(5000);
+    }
+    EXPECT_EQ(w.StatusText(), want);
+    EXPECT_EQ(w.SampleCount(), 10u);
+    Key(w.Plot(), Qt::Key_Minus);
+    Key(w.Plot(), Qt::Key_Home);
+    EXPECT_DOUBLE_EQ(w.Range().From, samples[0].Time);
+    {
+        std::lock_guard<std::mutex> g(gate.Lock);
+        gate.Released = true;
+        gate.Changed.notify_all();
+    }
+    ASSERT_TRUE(WaitOpened(w));
+    EXPECT_EQ(w.SampleCount(), 20u);
+    EXPECT_EQ(w.StatusText(), "");
+    EXPECT_TRUE(errors.empty());
+
+    // Esc abandons a reading: the reader is told to stop, what was shown stays, no box.
+    gate.Released = false;
+    gate.Reading = false;
+    w.OpenFile("/records/other.db");
+    {
+        std::unique_lock<std::mutex> g(gate.Lock);
+        ASSERT_TRUE(
+            gate.Changed.wait_for(g, std::chrono::seconds(10), [&] { return gate.Reading; }));
+    }
+    Key(w.Plot(), Qt::Key_Escape);
+    EXPECT_FALSE(w.Opening());
+    EXPECT_TRUE(gate.SawCancel);
+    EXPECT_EQ(w.StatusText().toStdString(), kmonTrendLoadCancelled);
+    EXPECT_EQ(w.SampleCount(), 20u);
+    EXPECT_TRUE(errors.empty());
+
+    // Closing the window abandons it too.
+    gate.SawCancel = false;
+    w.OpenFile("/records/third.db");
+    w.close();
+    EXPECT_FALSE(w.Opening());
+    EXPECT_TRUE(gate.SawCancel);
+    TrendFileOpener = nullptr;
+    Gate = nullptr;
+}
+
+TEST_F(TrendsWindow, AWindowFollowingALimitedSourceHoldsNoMoreThanIt) {
+    TmonTrendMemorySource limited("live", true, 128);
+    w.SetSource(&limited);
+    for (size_t i = 0; i < 600; ++i) {
+        ASSERT_TRUE(limited.Append(samples[i]));
+        w.SamplesAppended();
+    }
+    // Let go of in steps: never more than the source's share over its capacity.
+    EXPECT_LE(w.SampleCount(), 128u + 128u / 64);
+    EXPECT_GE(w.SampleCount(), 128u);
+    EXPECT_DOUBLE_EQ(w.Samples().back().Time, samples[599].Time);
+    // Whole range shown all along: it moves with the samples held.
+    EXPECT_DOUBLE_EQ(w.Range().From, w.Samples().front().Time);
+    EXPECT_DOUBLE_EQ(w.Range().To, samples[599].Time);
+    // The samples are the newest, in order, none twice.
+    const size_t n = w.SampleCount();
+    for (size_t i = 0; i < n; ++i)
+        ASSERT_EQ(w.Samples()[i].Time, samples[600 - n + i].Time) << i;
+    w.SetSource(&src);
 }
