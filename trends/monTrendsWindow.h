@@ -57,6 +57,7 @@ public:
     QString StatusText() const;
     // The meter's settings: the limit lines and whether the N channel quantities are offered.
     void SetSettings(const TmonSettings& s);
+    const TmonSettings& Settings() const { return FSettings; }
 
     // Takes the samples appended to the source since the last call and moves the view along.
     void SamplesAppended();

@@ -28,6 +28,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace qz {
 namespace {
@@ -721,6 +722,54 @@ TEST_F(WindowTest, RecordsShownReachTheTrends) {
     EXPECT_FLOAT_EQ(t->Samples()[0].Value[tqUA], 100.f);
     EXPECT_EQ(w->TrendSource().Count(), 1u);
     EXPECT_NE(t->windowTitle().toStdString().find("№ 5"), std::string::npos);
+}
+
+// A journal file as the journal opener gives it: closed, recorded from a 57.7 V meter.
+class TRecordedFile : public TmonTrendMemorySource {
+public:
+    TRecordedFile() : TmonTrendMemorySource("old.db", false) {
+        TTrendSample s;
+        s.Time = 46000.5;
+        s.Value[tqUA] = 57.5f;
+        Append(s);
+    }
+    bool SettingsInForce(TmonSettings& out) const override {
+        out = TmonSettings();
+        out.NominalPhaseVoltage = 57.7f;
+        out.PhaseVoltageLimits[0] = 10;
+        return true;
+    }
+};
+std::unique_ptr<ITrendSource> OpenRecordedFile(const std::string&, std::string&,
+                                               TTrendLoadProgress*) {
+    return std::make_unique<TRecordedFile>();
+}
+
+TEST_F(WindowTest, AJournalOpenedInTheTrendsWindowKeepsItsLimitsWhileThePollGoesOn) {
+    auto w = Make();
+    w->ConnectFromCommandLine(1, 77, 1, true);
+    ASSERT_TRUE(Main.Listener);
+    ShowRecord(*w, Main.Listener, 46363.5, 230.5);
+    w->ShowTrends();
+    TmonTrendsWindow* t = w->TrendsWindow();
+    ASSERT_TRUE(t);
+    TrendFileOpener = &OpenRecordedFile;
+    t->OpenFile("/records/old.db");
+    for (int i = 0; i < 2000 && t->Opening(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        usleep(5000);
+    }
+    TrendFileOpener = nullptr;
+    ASSERT_FALSE(t->Opening());
+    ASSERT_EQ(t->SampleCount(), 1u);
+    EXPECT_FLOAT_EQ(t->Settings().NominalPhaseVoltage, 57.7f);
+
+    // New records of the polled meter go on into its own trend; the file keeps its limits.
+    ShowRecord(*w, Main.Listener, 46363.5 + 3.0 / 86400, 231);
+    EXPECT_EQ(w->TrendSource().Count(), 2u);
+    EXPECT_EQ(t->SampleCount(), 1u);
+    EXPECT_FLOAT_EQ(t->Settings().NominalPhaseVoltage, 57.7f);
+    EXPECT_TRUE(t->windowTitle().endsWith(QString::fromUtf8("old.db")));
 }
 
 TEST_F(WindowTest, ClosingWithTheTrendsWindowOpenEndsCleanly) {
