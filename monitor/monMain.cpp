@@ -1326,9 +1326,7 @@ void TForm1::SetLineTrace(bool on) {
     }
     std::string error;
     if (on) {
-        const std::string documents =
-            FOpt.DocumentsFolder.empty() ? GetDocumentsPath() : FOpt.DocumentsFolder;
-        const std::string product = MakeProductFolder(documents, kmonApplicationTitle);
+        const std::string product = MakeProductFolder(DocumentsFolder(), kmonApplicationTitle);
         std::unique_ptr<TLCATrace> trace;
         if (product.empty()) {
             error = "Не найдена папка документов.";
@@ -1376,9 +1374,7 @@ void TForm1::UpdateRecording() {
     if (wanted == FRecording->Active()) return;
     std::string error;
     if (wanted) {
-        const std::string documents =
-            FOpt.DocumentsFolder.empty() ? GetDocumentsPath() : FOpt.DocumentsFolder;
-        if (!FRecording->Start(RecordingFolder(documents), *FConnection, error)) {
+        if (!FRecording->Start(RecordingFolder(DocumentsFolder()), *FConnection, error)) {
             QSignalBlocker block(ChkRecord);
             ChkRecord->setChecked(false);
             FSettings->WriteRecordingOn(false);
@@ -1418,6 +1414,10 @@ int64_t TForm1::RecordingRecords() const {
 
 // --- trends ---
 
+std::string TForm1::DocumentsFolder() const {
+    return FOpt.DocumentsFolder.empty() ? GetDocumentsPath() : FOpt.DocumentsFolder;
+}
+
 void TForm1::ShowTrends() {
     if (FClosing.load()) return;
     if (!FTrends) {
@@ -1427,6 +1427,7 @@ void TForm1::ShowTrends() {
                                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
         FTrends->SetSettings(FShown.Settings);
         FTrends->SetSource(FTrendSource.get());
+        FTrends->SetJournalFolder(RecordingFolder(DocumentsFolder()));
     }
     FTrends->show();
     FTrends->raise();

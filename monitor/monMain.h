@@ -216,6 +216,8 @@ private:
     void HandleRecordingFailure(const std::string& fileName, const std::string& text);
     // The trends of a new poll: those of the previous one stay when it polled the same meter.
     void PrepareTrendsForPoll();
+    // The documents folder: the one given for tests, else the desktop's.
+    std::string DocumentsFolder() const;
     void AppendTrendSample();
 
     TmonFormOptions FOpt;

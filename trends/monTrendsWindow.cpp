@@ -241,7 +241,7 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     connect(whole, &QPushButton::clicked, this, &TmonTrendsWindow::ShowWhole);
     connect(open, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(
-            this, QString::fromUtf8("Открыть запись"), QString(),
+            this, QString::fromUtf8("Открыть запись"), U8(FJournalFolder),
             QString::fromUtf8("Записи (*.db *.sqlite);;Все файлы (*)"));
         if (!path.isEmpty()) OpenFile(path.toStdString());
     });

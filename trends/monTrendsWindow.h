@@ -53,6 +53,8 @@ public:
     void OpenFile(const std::string& path);
     bool Opening() const { return FLoad != nullptr; }
     void CancelOpen();
+    // Where "Открыть запись…" starts looking: the folder the recordings go to.
+    void SetJournalFolder(const std::string& folder) { FJournalFolder = folder; }
     // The progress of an opening, or what became of the last one ("" when nothing to say).
     QString StatusText() const;
     // The meter's settings: the limit lines and whether the N channel quantities are offered.
@@ -119,6 +121,7 @@ private:
     std::unique_ptr<TmonTrendFileLoad> FLoad;
     QTimer* FLoadTimer = nullptr;
     QLabel* FStatus = nullptr;
+    std::string FJournalFolder;
     TTrendTimeRange FRange;
     TTrendTimeFormat FFormat;
     char FSeparator = ',';
