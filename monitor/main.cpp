@@ -27,6 +27,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -89,6 +90,16 @@ int main(int argc, char** argv) {
                 return 2;
             }
         }
+    }
+
+    // Without any display the toolkit would end the program with an abort of its own; the
+    // engineer on a terminal over ssh is told what to use instead.
+    if (!qz::DisplayExpected(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                             std::getenv("QT_QPA_PLATFORM"))) {
+        std::fputs("qzmonitor: нет дисплея (DISPLAY и WAYLAND_DISPLAY не заданы). Без окна "
+                   "измеритель опрашивает qzcli: qzcli poll --help\n",
+                   stderr);
+        return 1;
     }
 
     QApplication app(argc, argv);

@@ -51,6 +51,11 @@ std::unique_ptr<TccnConnection> MakeConnection(int modelIndex, int32_t factoryNu
 
 } // namespace
 
+bool DisplayExpected(const char* display, const char* waylandDisplay, const char* qtPlatform) {
+    const auto named = [](const char* v) { return v && *v; };
+    return named(display) || named(waylandDisplay) || named(qtPlatform);
+}
+
 TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];

@@ -47,6 +47,10 @@ enum class TmonInfoRequest { None, Help, Version };
 // --trace or --trace-mask is a name, never a request.
 TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args);
 
+// Whether the window system can be reached at all: a display named for X or Wayland, or a
+// platform chosen for the toolkit (offscreen, say). Null and empty values name nothing.
+bool DisplayExpected(const char* display, const char* waylandDisplay, const char* qtPlatform);
+
 // The text of `qzmonitor --help`.
 std::string MonitorHelpText();
 
