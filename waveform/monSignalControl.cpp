@@ -80,7 +80,8 @@ void RefillExperiment(TSigExperiment* exp, bool hasNeutral, const uint8_t* data,
             if (!lineChecked[l]) continue;
             const int a = phase[lines[l][0] - ua];
             const int c = phase[lines[l][1] - ua];
-            ChanelSett(channel(first + l), uint32_t(i), (a - c) % 65536 + 32768, 0);
+            // Kept to the 16-bit range as the phases are: an overload reads as the edge.
+            ChanelSett(channel(first + l), uint32_t(i), a - c + 32768, 0);
         }
     }
 }

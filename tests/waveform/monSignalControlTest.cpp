@@ -172,7 +172,7 @@ TEST(SignalRefill, LineVoltagesForTickedItems) {
     const bool lines[3] = {true, false, true};
     RefillExperiment(e, true, b.data(), int32_t(b.size()), 0x0E, 1,
                      RefillFactorsOf(true, 1.0, 0, 0), lines);
-    // Uаb = 60000: (a - b) mod 65536 + 32768 = 92768, kept to the 16-bit range.
+    // Uаb = 60000: 60000 + 32768 = 92768, kept to the 16-bit range.
     EXPECT_EQ(ChanelGet(e->Channels[8], 3, nullptr, 0, nullptr), 65535);
     EXPECT_EQ(e->Channels[9]->SampleCount(), 0u) << "Ubc not ticked";
     EXPECT_EQ(Signed(e, 10, 3), 5 - 30000) << "Uca = Uc - Uа";
@@ -187,6 +187,27 @@ TEST(SignalRefill, LineVoltagesForTickedItems) {
                      RefillFactorsOf(true, 1.0, 0, 0), bc);
     EXPECT_EQ(Signed(e, 9, 0), -1234);
     EXPECT_EQ(e->Channels[8]->SampleCount(), 0u) << "cleared before the refill";
+}
+
+TEST(SignalRefill, ALineVoltageBeyondTheRangeStaysAtItsEdgeAndNeverWrapsAround) {
+    TmonSignalControl c(true);
+    TSigExperiment* e = c.Experiment();
+    // With the voltage factor 1.575 a phase of 22222 counts 35000 (already at the edge of the
+    // 16-bit range); Uа - Ub = 70000 and Uc - Uа = -70000 are beyond it by more than a whole
+    // turn of 65536: an overload must read as the top or the bottom, not as some 4464.
+    std::vector<int16_t> s;
+    for (int i = 0; i < 32; ++i) {
+        s.push_back(int16_t(22222));
+        s.push_back(int16_t(-22222));
+        s.push_back(int16_t(-22222));
+    }
+    const auto b = Block(s, 0);
+    const bool lines[3] = {true, false, true};
+    RefillExperiment(e, true, b.data(), int32_t(b.size()), 0x0E, 1,
+                     RefillFactorsOf(true, 1.575, 0, 0), lines);
+    EXPECT_EQ(ChanelGet(e->Channels[1], 3, nullptr, 0, nullptr), 65535);
+    EXPECT_EQ(ChanelGet(e->Channels[8], 3, nullptr, 0, nullptr), 65535) << "Uаb = 70000";
+    EXPECT_EQ(ChanelGet(e->Channels[10], 3, nullptr, 0, nullptr), 0) << "Uca = -70000";
 }
 
 TEST(SignalRefill, LineVoltageWithoutNeutralUsesItemsSixToEight) {
