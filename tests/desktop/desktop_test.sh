@@ -10,7 +10,10 @@
 #   e) recording with "Сигнал" on, the window closed while recording: the program ends within
 #      10 s and the journal opens with at least the records the caption counted;
 #   f) "Стоп" while the line still connects to a peer that never completes the handshake: the
-#      connect is abandoned and the form is back to "Старт" within 1 s.
+#      connect is abandoned and the form is back to "Старт" within 1 s;
+#   g) the journal of step e opened in the trends window through its file dialog: the title
+#      names it; a file that is not a journal ends in an "Ошибка" box naming it, the journal
+#      still shown.
 # A screenshot of every step goes to the folder given as the third argument.
 #   desktop_test.sh QZMONITOR QZSIM SCREENSHOT_FOLDER QZCLI
 set -uo pipefail
@@ -483,6 +486,86 @@ else
     echo "desktop: f: the monitor ended $(($(now_ms) - started)) ms after the close"
   else
     fail "f: the main window did not appear"
+  fi
+fi
+
+# --- g) the journal of step e opened in the trends window, then a file that is not a journal
+trends_button=(405 121) # "Тренды", next to "Запись"
+# Presses "Открыть запись…" of the trends window $1 and answers the file dialog with the path
+# $2, taking screenshot $3 (if given) before Return. False, with the dialog closed, when no
+# dialog came or it did not take the path.
+open_trend_file() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  click "$1" 85 $((HEIGHT - 24)) # the lowest button on the left
+  local dialog
+  dialog="$(wait_window '^Открыть запись$' 10)" || { echo "desktop: no file dialog"; return 1; }
+  sleep 0.5
+  xdotool type --delay 20 "$2"
+  sleep 0.3
+  [ -z "${3:-}" ] || shot "$3"
+  xdotool key Return
+  sleep 0.5
+  if wait_window '^Открыть запись$' 0 >/dev/null; then
+    echo "desktop: the file dialog did not take $2"
+    wmctrl -i -c "$dialog"
+    return 1
+  fi
+}
+recorded=("$journals"/*.db)
+if [ ! -f "${recorded[0]}" ]; then
+  fail "g: no journal of step e in $journals"
+else
+  # A path of plain letters: keys of another script do not reach the toolkit through xdotool.
+  mkdir -p "$work/opened"
+  journal="$work/opened/recorded_e.db"
+  cp "${recorded[0]}" "$journal"
+  printf 'not a journal\n' >"$work/opened/x.db"
+  shown="^Тренды — recorded_e\.db\$"
+  rm -rf "$settings_dir"
+  start_monitor --demo
+  if main="$(wait_window "$main_title" 15)"; then
+    sleep 1 # shown and centred
+    click "$main" "${trends_button[@]}"
+    if ! trends="$(wait_window '^Тренды' 10)"; then
+      shot g1_no_trends
+      fail "g: no trends window after \"Тренды\""
+    elif ! open_trend_file "$trends" "$journal" g1_trends_open_dialog; then
+      fail "g: \"Открыть запись…\" did not open $journal"
+    elif ! wait_window "$shown" 20 >/dev/null; then
+      # The file may load in the background: the title names it once it is shown.
+      shot g2_no_journal
+      fail "g: the trends window does not show the journal: $(windows)"
+    else
+      sleep 1
+      shot g2_trends_journal
+      if ! open_trend_file "$trends" "$work/opened/x.db"; then
+        fail "g: \"Открыть запись…\" did not take x.db"
+      elif ! box="$(wait_window '^Ошибка$' 20)"; then
+        shot g3_no_error
+        fail "g: no \"Ошибка\" box for a file that is not a journal"
+      else
+        sleep 0.5
+        shot g3_not_a_journal
+        # The box's text, selected by a triple click on it: it must name the file.
+        eval "$(xdotool getwindowgeometry --shell "$box")"
+        xdotool mousemove --window "$box" $((WIDTH / 2)) 22 click --repeat 3 --delay 100 1
+        sleep 0.3
+        said="$(python3 "$here/selection_text.py")"
+        echo "desktop: g: the box says: ${said//$'\n'/ }"
+        [[ $said == *"$work/opened/x.db"* ]] || fail "g: the \"Ошибка\" box does not name x.db"
+        xdotool key Return
+        sleep 0.5
+        if wait_window '^Ошибка$' 0 >/dev/null; then
+          fail "g: Return did not close the \"Ошибка\" box"
+          wmctrl -i -c "$box"
+        fi
+        # What was shown before stays.
+        wait_window "$shown" 0 >/dev/null || fail "g: after the failure the window shows: $(windows)"
+      fi
+    fi
+    close_monitor g
+  else
+    fail "g: the main window did not appear"
   fi
 fi
 

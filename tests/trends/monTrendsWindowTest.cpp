@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -282,6 +283,30 @@ std::unique_ptr<ITrendSource> OpenGated(const std::string& path, std::string& er
     return OpenRecorded(path, error, progress);
 }
 
+// Pixels of `c` in row `y` across the plot, and how many runs of them there are.
+struct TRowScan {
+    int Count = 0, Runs = 0;
+};
+TRowScan ScanRow(const QImage& img, int y, int left, int width, const QColor& c) {
+    TRowScan r;
+    bool in = false;
+    for (int x = left; x <= left + width; ++x) {
+        const bool hit = img.pixelColor(x, y) == c;
+        r.Count += hit;
+        r.Runs += hit && !in;
+        in = hit;
+    }
+    return r;
+}
+
+int CountColour(const QImage& img, const QColor& c) {
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += img.pixelColor(x, y) == c;
+    return n;
+}
+
 } // namespace
 
 TEST_F(TrendsWindow, AFileIsReadBesideTheWindowWithItsProgressShownAndMayBeAbandoned) {
@@ -357,4 +382,78 @@ TEST_F(TrendsWindow, AWindowFollowingALimitedSourceHoldsNoMoreThanIt) {
     for (size_t i = 0; i < n; ++i)
         ASSERT_EQ(w.Samples()[i].Time, samples[600 - n + i].Time) << i;
     w.SetSource(&src);
+}
+
+TEST_F(TrendsWindow, DrawsTheMetersLimitsAsDashedLinesInTheirColours) {
+    // Values beyond the maximum range on both sides, so that every limit is inside its pane.
+    samples[100].Value[tqF] = 49.45f;
+    samples[100].Value[tqUA] = 195;
+    samples[200].Value[tqF] = 50.55f;
+    samples[200].Value[tqUA] = 245;
+    samples[300].Value[tqKUA] = 13;
+    Feed(0, 600);
+    w.SetChecked(tqUB, false);
+    w.SetChecked(tqUC, false);
+    w.SetChecked(tqF, true);
+    w.SetChecked(tqKUA, true);
+    ASSERT_EQ(w.CheckedQuantities(), (std::vector<int>{tqF, tqUA, tqKUA}));
+
+    const QColor red(0xFF, 0, 0), blue(0, 0, 0xFF);
+    // The limits the model puts on each pane, checked in the picture the window paints.
+    const auto modelOf = [&](const TmonSettings& s) {
+        return BuildPlotModel(w.Samples(), w.CheckedQuantities(), s, w.Range(), w.Plot()->Layout(),
+                              SystemTrendTimeFormat(), kmonTrendDefaultGapDays);
+    };
+    const auto checkLines = [&](const TTrendPlotModel& m, const QImage& img) {
+        const int left = m.Layout.Left, width = m.Layout.PlotWidth();
+        for (const TTrendPane& pane : m.Panes)
+            for (const TmonTrendLimit& lim : pane.Limits) {
+                const int y =
+                    ValueToY(lim.Value, pane.Axis.Lo, pane.Axis.Hi, pane.Top, pane.Height);
+                ASSERT_GT(y, pane.Top) << pane.Unit << " " << lim.Value;
+                ASSERT_LT(y, pane.Top + pane.Height) << pane.Unit << " " << lim.Value;
+                const QColor c = lim.Color == mclRed ? red : blue;
+                const TRowScan row = ScanRow(img, y, left, width, c);
+                // Dashed: most of the row in the limit's colour, broken into many dashes (the
+                // trend crosses it at a few columns only).
+                EXPECT_GT(row.Count, width / 2) << pane.Unit << " " << lim.Value << " row " << y;
+                EXPECT_LT(row.Count, width * 9 / 10) << pane.Unit << " " << lim.Value;
+                EXPECT_GT(row.Runs, width / 20) << pane.Unit << " " << lim.Value;
+            }
+    };
+    TmonSettings s = DemoTrendSettings();
+    TTrendPlotModel m = modelOf(s);
+    ASSERT_EQ(m.Panes.size(), 3u);
+    // F ±0.2 / ±0.4 Hz, Ua ±5 % / ±10 % of 220 V, KU 8 / 12 %: two of each colour, one of each
+    // for KU.
+    const auto colours = [](const TTrendPane& p, TmonColor c) {
+        return std::count_if(p.Limits.begin(), p.Limits.end(),
+                             [c](const TmonTrendLimit& l) { return l.Color == c; });
+    };
+    for (int i : {0, 1})
+        EXPECT_TRUE(colours(m.Panes[size_t(i)], mclRed) == 2 &&
+                    colours(m.Panes[size_t(i)], mclBlue) == 2)
+            << m.Panes[size_t(i)].Unit;
+    EXPECT_TRUE(colours(m.Panes[2], mclRed) == 1 && colours(m.Panes[2], mclBlue) == 1);
+    QImage img = w.PlotImage();
+    ASSERT_EQ(img.size(), w.Plot()->size());
+    checkLines(m, img);
+
+    // A meter whose nominals are not known and that reports no maximum distortion: only the
+    // normal KU line is left; nothing else in the picture is red or blue.
+    s.NominalFrequency = 0;
+    s.NominalPhaseVoltage = 0;
+    s.KULimits[1] = 0;
+    w.SetSettings(s);
+    m = modelOf(s);
+    ASSERT_EQ(m.Panes.size(), 3u);
+    EXPECT_TRUE(m.Panes[0].Limits.empty() && m.Panes[1].Limits.empty());
+    ASSERT_EQ(m.Panes[2].Limits.size(), 1u);
+    img = w.PlotImage();
+    checkLines(m, img);
+    EXPECT_EQ(CountColour(img, red), 0);
+    const TTrendPane& ku = m.Panes[2];
+    const int kuRow = ValueToY(8, ku.Axis.Lo, ku.Axis.Hi, ku.Top, ku.Height);
+    EXPECT_EQ(CountColour(img, blue),
+              ScanRow(img, kuRow, m.Layout.Left, m.Layout.PlotWidth(), blue).Count);
 }
