@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -547,6 +548,32 @@ void TmonTrendsWindow::keyPressEvent(QKeyEvent* e) {
         return;
     }
     e->accept();
+}
+
+void TmonTrendsWindow::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (FPlaced) return;
+    FPlaced = true;
+    // The frame's size arrives from the window manager after the window is mapped.
+    QTimer::singleShot(100, this, [this] { KeepOnScreen(); });
+}
+
+// The window manager may place the window partly off the screen (over the lower half of the
+// main window): the readout and the buttons at the bottom must stay in sight.
+void TmonTrendsWindow::KeepOnScreen() {
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect avail = screen->availableGeometry();
+    QRect frame = frameGeometry();
+    const QSize margins = frame.size() - size();
+    if (frame.width() > avail.width() || frame.height() > avail.height()) {
+        resize(std::min(width(), avail.width() - margins.width()),
+               std::min(height(), avail.height() - margins.height()));
+        frame.setSize(size() + margins);
+    }
+    const int x = std::clamp(frame.x(), avail.left(), avail.right() + 1 - frame.width());
+    const int y = std::clamp(frame.y(), avail.top(), avail.bottom() + 1 - frame.height());
+    if (x != frame.x() || y != frame.y()) move(x, y); // a window's position is its frame's
 }
 
 void TmonTrendsWindow::closeEvent(QCloseEvent* e) {

@@ -99,10 +99,12 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     friend class TmonTrendPlot;
     void CheckLoad();
+    void KeepOnScreen();
     void ShowSource(std::unique_ptr<ITrendSource> source);
     void FillList();
     void Reload();
@@ -122,6 +124,7 @@ private:
     QTimer* FLoadTimer = nullptr;
     QLabel* FStatus = nullptr;
     std::string FJournalFolder;
+    bool FPlaced = false;
     TTrendTimeRange FRange;
     TTrendTimeFormat FFormat;
     char FSeparator = ',';
