@@ -187,9 +187,9 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
     if (!Done(m.Step()) || FDb.Exec("COMMIT") != SQLITE_OK)
         return undo("Не удалось записать журнал");
     m = TjnStmt();
-    // From now on only this process writes and reads it: the lock is held until Close, and
-    // every commit is synced to the disk.
-    if (FDb.Exec("PRAGMA locking_mode = EXCLUSIVE; PRAGMA journal_mode = WAL;"
+    // From now on only this process writes it, every commit synced to the disk; other
+    // programs may read it meanwhile (the log lets them see every committed record).
+    if (FDb.Exec("PRAGMA journal_mode = WAL;"
                  " PRAGMA synchronous = FULL; BEGIN IMMEDIATE; COMMIT;") != SQLITE_OK)
         return undo("Не удалось открыть журнал для записи");
     const std::string rec = "INSERT INTO record (meter_time, local_time, settings_id, scale_id, "
@@ -257,9 +257,13 @@ bool TjnWriter::Close(std::string& error) {
     FAnswer = TjnStmt();
     FRecord = TjnStmt();
     FWaveform = TjnStmt();
-    // Back to a single self-contained file that any reader opens without side files.
-    const bool ok =
-        FDb.Exec("PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE;") == SQLITE_OK;
+    // Back to a single self-contained file that any reader opens without side files. Another
+    // program reading the journal just now (qzcli info, a trends window) is waited for a
+    // little; one that holds it longer leaves the journal in its log mode, every record
+    // committed and readable all the same, so that is no failure of the recording.
+    sqlite3_busy_timeout(FDb.Handle(), 3000);
+    int rc = FDb.Exec("PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE;");
+    const bool ok = rc == SQLITE_OK || (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
     if (!ok) Fail("Не удалось закрыть журнал", error);
     FDb.Close();
     return ok;
