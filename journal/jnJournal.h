@@ -122,7 +122,8 @@ enum class TjnOpenResult { Ok, NotFound, CannotOpen, NotJournal, NewerSchema, Da
 class TjnReader {
 public:
     // Opens read-only and checks that the file is one of our journals, of a schema this
-    // program knows, complete and not locked by a recorder. `error` gets the operator's text.
+    // program knows and complete (a journal being recorded is read as far as it is written).
+    // `error` gets the operator's text.
     TjnOpenResult Open(const std::string& fileName, std::string& error);
     const TjnMeter& Meter() const { return FMeter; }
 
@@ -139,10 +140,11 @@ public:
     bool ForEachWaveform(TDateTime from, TDateTime to,
                          const std::function<bool(const TjnWaveformView&)>& f, std::string& error);
     // The query columns of the records without their raw data: what a reader needs that has no
-    // use for the harmonic tables (the trends), at a fraction of a decoding's cost.
+    // use for the harmonic tables (the trends), at a fraction of a decoding's cost. Only the
+    // records after `afterSeq`: the way to follow a journal that is being recorded.
     bool ForEachRecordValues(TDateTime from, TDateTime to,
                              const std::function<bool(const TjnRecordValuesView&)>& f,
-                             std::string& error);
+                             std::string& error, int64_t afterSeq = 0);
     // Only the record times, in recorded order: cheap enough for a week's journal.
     bool ForEachRecordTime(const std::function<bool(int64_t seq, TDateTime meterTime)>& f,
                            std::string& error);

@@ -6,8 +6,9 @@
 
 namespace qz {
 
-TmonTrendJournalSource::TmonTrendJournalSource(std::string name)
-    : TmonTrendMemorySource(std::move(name), false) {}
+TmonTrendJournalSource::TmonTrendJournalSource(std::string path)
+    : TmonTrendMemorySource(std::filesystem::path(path).filename().string(), false),
+      FPath(std::move(path)) {}
 
 bool TmonTrendJournalSource::SettingsInForce(TmonSettings& out) const {
     out = FSettings;
@@ -30,53 +31,84 @@ constexpr int64_t kProgressStep = 1024;
 
 } // namespace
 
-std::unique_ptr<TmonTrendJournalSource>
-LoadJournalTrend(const std::string& path, std::string& error, TTrendLoadProgress* progress) {
+namespace {
+
+// A recording goes on while its log beside the file holds records: the recorder folds the log
+// back (or empties it) when it closes the journal.
+bool LogHoldsRecords(const std::string& path) {
+    std::error_code e;
+    const auto size = std::filesystem::file_size(path + "-wal", e);
+    return !e && size > 0;
+}
+
+} // namespace
+
+bool TmonTrendJournalSource::ReadNew(std::string& error, TTrendLoadProgress* progress) {
     error.clear();
+    // Whether the recording goes on is seen before reading: a record added after the look is
+    // taken at the next one.
+    const bool recording = LogHoldsRecords(FPath);
     TjnReader reader;
-    if (reader.Open(path, error) != TjnOpenResult::Ok) return nullptr;
+    if (reader.Open(FPath, error) != TjnOpenResult::Ok) return false;
     int column[kmonTrendQuantityCount];
     for (int q = 0; q < kmonTrendQuantityCount; ++q)
         if ((column[q] = JournalColumnIndex(kColumnOf[q])) < 0) {
-            error = std::string("Журнал без столбца ") + kColumnOf[q] + ": " + path;
-            return nullptr;
+            error = std::string("Журнал без столбца ") + kColumnOf[q] + ": " + FPath;
+            return false;
         }
     if (progress) {
         int64_t records = 0, waveforms = 0;
-        if (!reader.Counts(records, waveforms, error)) return nullptr;
+        if (!reader.Counts(records, waveforms, error)) return false;
         progress->Total = records;
     }
-
-    auto source =
-        std::make_unique<TmonTrendJournalSource>(std::filesystem::path(path).filename().string());
-    int64_t lastSettings = 0, read = 0;
+    int64_t lastSettings = FLastSettings < 0 ? 0 : FLastSettings, read = 0;
     bool cancelled = false;
     const bool walked = reader.ForEachRecordValues(
         kjnAnyTimeFrom, kjnAnyTimeTo,
         [&](const TjnRecordValuesView& r) {
-            TTrendSample s;
-            s.Time = r.MeterTime;
-            for (int q = 0; q < kmonTrendQuantityCount; ++q)
-                s.Value[q] = float(r.Values[column[q]]);
-            if (!source->Append(s)) ++source->FSkipped;
-            lastSettings = r.SettingsId;
             if (progress && read % kProgressStep == 0) {
                 progress->Done = read;
                 if (progress->Cancel) return !(cancelled = true);
             }
             ++read;
+            TTrendSample s;
+            s.Time = r.MeterTime;
+            for (int q = 0; q < kmonTrendQuantityCount; ++q)
+                s.Value[q] = float(r.Values[column[q]]);
+            if (!Append(s)) ++FSkipped;
+            FLastSeq = r.Seq;
+            lastSettings = r.SettingsId;
             return true;
         },
-        error);
-    if (!walked) return nullptr;
+        error, FLastSeq);
+    if (!walked) return false;
     if (cancelled) {
         error = kmonTrendLoadCancelled;
-        return nullptr;
+        return false;
     }
     if (progress) progress->Done = read;
     // The limit lines: the recorded settings in force at the last record.
-    TjnDecoder decoder(reader);
-    if (!decoder.SettingsOf(lastSettings, source->FSettings, error)) return nullptr;
+    if (lastSettings != FLastSettings) {
+        TjnDecoder decoder(reader);
+        if (!decoder.SettingsOf(lastSettings, FSettings, error)) return false;
+        FLastSettings = lastSettings;
+    }
+    SetLive(recording);
+    return true;
+}
+
+bool TmonTrendJournalSource::Refresh() {
+    if (!Live()) return false;
+    const size_t before = End();
+    std::string error;
+    if (!ReadNew(error)) SetLive(false);
+    return End() != before;
+}
+
+std::unique_ptr<TmonTrendJournalSource>
+LoadJournalTrend(const std::string& path, std::string& error, TTrendLoadProgress* progress) {
+    auto source = std::make_unique<TmonTrendJournalSource>(path);
+    if (!source->ReadNew(error, progress)) return nullptr;
     return source;
 }
 

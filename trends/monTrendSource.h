@@ -39,6 +39,10 @@ public:
     virtual size_t ReadFrom(size_t position, size_t max, std::vector<TTrendSample>& out) const = 0;
     // Whether samples may still be appended (the current recording), or the file is closed.
     virtual bool Live() const = 0;
+    // Takes what the source's file gained since it was read (a journal another program is
+    // still recording); true when samples were added. Sources filled by their owner have
+    // nothing to take.
+    virtual bool Refresh() { return false; }
     // A name for the window's caption: the journal file, or what the samples are.
     virtual std::string Name() const = 0;
     // The meter's settings the samples were measured with, for the limit lines: a journal

@@ -381,6 +381,10 @@ void TmonTrendsWindow::UpdateCaption() {
 
 void TmonTrendsWindow::SamplesAppended() {
     if (!FSource) return;
+    // A journal file another program is still recording: its new records, and the settings
+    // they were measured with.
+    TmonSettings settings;
+    if (FSource->Refresh() && FSource->SettingsInForce(settings)) SetSettings(settings);
     const size_t end = FSource->End();
     if (end < FRead) {
         // Not the samples read before (a journal replaced under the same source): start over.

@@ -7,12 +7,17 @@
 #include "simulator/MeterModel.h"
 #include "trends/monTrendMath.h"
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace qz;
 namespace fs = std::filesystem;
@@ -243,3 +248,142 @@ TEST(TrendJournal, ProgressCountsTheRecordsAndAStopAskedForEndsTheReading) {
     EXPECT_EQ(taken->Count(), 6u);
     EXPECT_EQ(taken->Name(), "progress.db");
 }
+
+TEST(TrendJournal, AJournalBeingRecordedIsFollowedUntilItsRecordingEnds) {
+    TempDir dir;
+    const std::string file = dir.path + "/live.db";
+    const TMeterModel meter(1);
+    TjnWriter w;
+    std::string e;
+    ASSERT_TRUE(w.Create(file, Meter(1), e)) << e;
+    std::vector<uint8_t> s = meter.SettingsData();
+    const std::vector<uint8_t> k = meter.ScaleData();
+    ASSERT_TRUE(
+        w.AddAnswer(TjnAnswerKind::Settings, At(10, 0, 0), At(10, 0, 0), s.data(), s.size(), e));
+    ASSERT_TRUE(
+        w.AddAnswer(TjnAnswerKind::ScaleKoeffs, At(10, 0, 0), At(10, 0, 0), k.data(), k.size(), e));
+    const std::vector<uint8_t> r = meter.RecordData(At(10, 0, 6));
+    TmonData3sec d;
+    const auto add = [&](int i) {
+        d.Time = At(10, 0, 3 * i);
+        d.U[phA] = 220 + i;
+        return w.AddRecord(d.Time, d.Time, r.data(), r.size(), d, e);
+    };
+    ASSERT_TRUE(add(1) && add(2)) << e;
+
+    std::unique_ptr<TmonTrendJournalSource> src = LoadJournalTrend(file, e);
+    ASSERT_TRUE(src) << e;
+    EXPECT_EQ(src->Count(), 2u);
+    EXPECT_TRUE(src->Live());
+    EXPECT_FALSE(src->Refresh()); // nothing new yet
+    const float nominal = src->Settings().NominalCurrent;
+
+    // New records, and settings answered again with another nominal current.
+    s[qz2::kSetCurrentCode] = 3;
+    ASSERT_TRUE(
+        w.AddAnswer(TjnAnswerKind::Settings, At(10, 0, 9), At(10, 0, 9), s.data(), s.size(), e));
+    ASSERT_TRUE(add(3) && add(4)) << e;
+    EXPECT_TRUE(src->Refresh());
+    ASSERT_EQ(src->Count(), 4u);
+    std::vector<TTrendSample> all;
+    src->ReadFrom(0, 10, all);
+    EXPECT_EQ(all[3].Value[tqUA], 224.f);
+    EXPECT_DOUBLE_EQ(all[3].Time, At(10, 0, 12));
+    EXPECT_EQ(src->Settings().NominalCurrent, 15.f);
+    EXPECT_NE(nominal, 15.f);
+
+    // The recording ends: the last records are taken and the following stops.
+    ASSERT_TRUE(add(5)) << e;
+    ASSERT_TRUE(w.Close(e)) << e;
+    EXPECT_TRUE(src->Refresh());
+    EXPECT_EQ(src->Count(), 5u);
+    EXPECT_FALSE(src->Live());
+    EXPECT_FALSE(src->Refresh());
+
+    // A finished journal is not followed at all; one that goes away ends the following.
+    std::unique_ptr<TmonTrendJournalSource> closed = LoadJournalTrend(file, e);
+    ASSERT_TRUE(closed) << e;
+    EXPECT_FALSE(closed->Live());
+    const std::string gone = dir.path + "/gone.db";
+    TjnWriter w2;
+    ASSERT_TRUE(w2.Create(gone, Meter(1), e)) << e;
+    ASSERT_TRUE(w2.AddRecord(d.Time, d.Time, r.data(), r.size(), d, e)) << e;
+    std::unique_ptr<TmonTrendJournalSource> removed = LoadJournalTrend(gone, e);
+    ASSERT_TRUE(removed) << e;
+    EXPECT_TRUE(removed->Live());
+    fs::remove(gone);
+    EXPECT_FALSE(removed->Refresh());
+    EXPECT_FALSE(removed->Live());
+    EXPECT_EQ(removed->Count(), 1u); // what was read stays on show
+}
+
+#ifdef QZ_QZCLI_PATH
+namespace {
+
+// Reads lines from `fd` until `count` have come or the stream ends.
+size_t ReadLines(int fd, size_t count, std::string& got) {
+    char buf[65536];
+    while (size_t(std::count(got.begin(), got.end(), '\n')) < count) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, size_t(n));
+    }
+    return size_t(std::count(got.begin(), got.end(), '\n'));
+}
+
+} // namespace
+
+TEST(TrendJournal, FollowsWhatAQzcliProcessRecordsOnTheRealClock) {
+    TempDir dir;
+    const std::string file = dir.path + "/qzcli.db";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 2);
+        execl(QZ_QZCLI_PATH, "qzcli", "poll", "--demo", "--json", "--record", file.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    // A record printed is a record committed.
+    std::string got;
+    ASSERT_GE(ReadLines(out[0], 1, got), 1u);
+    std::string e;
+    std::unique_ptr<TmonTrendJournalSource> src = LoadJournalTrend(file, e);
+    ASSERT_TRUE(src) << e;
+    EXPECT_TRUE(src->Live());
+    const size_t first = src->Count();
+    EXPECT_GE(first, 1u);
+    // The next record printed reaches the trend at the next look.
+    ASSERT_GE(ReadLines(out[0], first + 1, got), first + 1);
+    EXPECT_TRUE(src->Refresh());
+    EXPECT_GE(src->Count(), first + 1);
+
+    kill(child, SIGTERM); // qzcli closes the journal cleanly
+    int status = 0;
+    waitpid(child, &status, 0);
+    ReadLines(out[0], size_t(-1), got);
+    close(out[0]);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    src->Refresh();
+    EXPECT_FALSE(src->Live());
+
+    TjnReader reader;
+    ASSERT_EQ(reader.Open(file, e), TjnOpenResult::Ok) << e;
+    int64_t records = 0, blocks = 0;
+    ASSERT_TRUE(reader.Counts(records, blocks, e)) << e;
+    EXPECT_EQ(int64_t(src->Count()), records);
+    EXPECT_GE(records, int64_t(std::count(got.begin(), got.end(), '\n')));
+    // The meter's records, 3 s apart by its clock.
+    std::vector<TTrendSample> all;
+    src->ReadFrom(0, src->Count(), all);
+    for (size_t i = 1; i < all.size(); ++i)
+        EXPECT_NEAR((all[i].Time - all[i - 1].Time) * 86400, 3.0, 0.01) << i;
+}
+#endif

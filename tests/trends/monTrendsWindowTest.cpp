@@ -457,3 +457,48 @@ TEST_F(TrendsWindow, DrawsTheMetersLimitsAsDashedLinesInTheirColours) {
     EXPECT_EQ(CountColour(img, blue),
               ScanRow(img, kuRow, m.Layout.Left, m.Layout.PlotWidth(), blue).Count);
 }
+
+namespace {
+
+// A journal file that another program goes on recording: each look finds one more record,
+// measured with settings of its own.
+class TGrowingFile : public TmonTrendMemorySource {
+public:
+    explicit TGrowingFile(std::vector<TTrendSample> s)
+        : TmonTrendMemorySource("growing.db", true), FNext(std::move(s)) {}
+    bool Refresh() override {
+        ++Looks;
+        if (Looks > FNext.size()) return false;
+        return Append(FNext[Looks - 1]);
+    }
+    bool SettingsInForce(TmonSettings& out) const override {
+        out = DemoTrendSettings();
+        out.NominalPhaseVoltage = 100.f + float(Looks);
+        return true;
+    }
+    size_t Looks = 0;
+
+private:
+    std::vector<TTrendSample> FNext;
+};
+
+} // namespace
+
+TEST_F(TrendsWindow, AFileStillBeingRecordedIsFollowedOnceASecond) {
+    TGrowingFile file({samples.begin(), samples.begin() + 3});
+    w.SetSource(&file);
+    EXPECT_EQ(w.SampleCount(), 0u);
+    w.SamplesAppended();
+    EXPECT_EQ(w.SampleCount(), 1u);
+    EXPECT_FLOAT_EQ(w.Settings().NominalPhaseVoltage, 101.f);
+    // The window's own timer looks again without being told.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (w.SampleCount() < 3 && std::chrono::steady_clock::now() < deadline) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        usleep(5000);
+    }
+    EXPECT_EQ(w.SampleCount(), 3u);
+    EXPECT_DOUBLE_EQ(w.Samples().back().Time, samples[2].Time);
+    EXPECT_FLOAT_EQ(w.Settings().NominalPhaseVoltage, 103.f);
+    w.SetSource(&src);
+}
