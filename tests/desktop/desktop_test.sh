@@ -13,7 +13,8 @@
 #      connect is abandoned and the form is back to "Старт" within 1 s;
 #   g) the journal of step e opened in the trends window through its file dialog: the title
 #      names it; a file that is not a journal ends in an "Ошибка" box naming it, the journal
-#      still shown.
+#      still shown;
+#   h) a journal that qzcli is still recording opened there: the plot grows with it.
 # A screenshot of every step goes to the folder given as the third argument.
 #   desktop_test.sh QZMONITOR QZSIM SCREENSHOT_FOLDER QZCLI
 set -uo pipefail
@@ -511,6 +512,45 @@ open_trend_file() {
     return 1
   fi
 }
+# --- h) a journal that qzcli is still recording, opened in the trends window $1: the plot
+# grows while the recording goes on.
+follow_live_journal() {
+  local live="$work/opened/live_h.db" out="$work/live_h.out" livepid
+  "$cli" poll --demo --json --record "$live" >"$out" 2>"$work/live_h.err" &
+  livepid=$!
+  pids+=($livepid)
+  local deadline=$((SECONDS + 20))
+  while [ "$(wc -l <"$out")" -lt 1 ] && [ $SECONDS -le $deadline ]; do sleep 0.2; done
+  if [ "$(wc -l <"$out")" -lt 1 ]; then
+    fail "h: qzcli recorded nothing: $(cat "$work/live_h.err")"
+  elif ! open_trend_file "$1" "$live"; then
+    fail "h: \"Открыть запись…\" did not open $live"
+  elif ! wait_window '^Тренды — live_h\.db$' 20 >/dev/null; then
+    shot h1_no_live_journal
+    fail "h: the trends window does not show the journal being recorded: $(windows)"
+  else
+    xdotool mousemove 5 5 # the readout stays as it is: only new records change the picture
+    sleep 1
+    import -window "$1" "$shots/h1_live_journal.png"
+    local before after
+    before="$(wc -l <"$out")"
+    sleep 7 # two records more at the least
+    import -window "$1" "$shots/h2_live_journal_later.png"
+    after="$(wc -l <"$out")"
+    local changed
+    changed="$(compare -metric AE "$shots/h1_live_journal.png" "$shots/h2_live_journal_later.png" \
+      null: 2>&1 || true)"
+    echo "desktop: h: qzcli printed $before then $after records; $changed pixels changed"
+    if [ "$after" -le "$before" ]; then
+      fail "h: qzcli printed no new record in 7 s"
+    elif ! [ "${changed%%[^0-9]*}" -gt 0 ] 2>/dev/null; then
+      fail "h: the trends window did not follow the journal being recorded ($changed)"
+    fi
+  fi
+  kill -TERM "$livepid" 2>/dev/null
+  wait "$livepid" 2>/dev/null || true
+}
+
 recorded=("$journals"/*.db)
 if [ ! -f "${recorded[0]}" ]; then
   fail "g: no journal of step e in $journals"
@@ -561,6 +601,7 @@ else
         fi
         # What was shown before stays.
         wait_window "$shown" 0 >/dev/null || fail "g: after the failure the window shows: $(windows)"
+        follow_live_journal "$trends"
       fi
     fi
     close_monitor g
