@@ -318,6 +318,7 @@ TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
     FFileName = fileName;
     FDb.Close();
     auto fail = [&](TjnOpenResult r, const std::string& detail = std::string()) {
+        FFailure = r;
         error = TextOf(r, fileName, detail);
         FDb.Close();
         return r;
@@ -402,8 +403,8 @@ TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
 
 bool TjnReader::StepError(int rc, std::string& error) const {
     const TjnOpenResult r = ResultOfCode(rc);
-    error = TextOf(r == TjnOpenResult::NotJournal ? TjnOpenResult::Damaged : r, FFileName,
-                   FDb.ErrorText());
+    FFailure = r == TjnOpenResult::NotJournal ? TjnOpenResult::Damaged : r;
+    error = TextOf(FFailure, FFileName, FDb.ErrorText());
     return false;
 }
 

@@ -156,8 +156,12 @@ public:
     const TjnDb& Db() const { return FDb; }
     // The operator's text for a failed step.
     bool StepError(int rc, std::string& error) const;
+    // Why the opening or the last failed step failed (Locked: the recorder held the journal
+    // for a moment, as when it folds its log back; worth another try).
+    TjnOpenResult LastFailure() const { return FFailure; }
 
 private:
+    mutable TjnOpenResult FFailure = TjnOpenResult::Ok;
     TjnDb FDb;
     TjnMeter FMeter;
     std::string FFileName;

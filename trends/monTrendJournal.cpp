@@ -49,7 +49,12 @@ bool TmonTrendJournalSource::ReadNew(std::string& error, TTrendLoadProgress* pro
     // taken at the next one.
     const bool recording = LogHoldsRecords(FPath);
     TjnReader reader;
-    if (reader.Open(FPath, error) != TjnOpenResult::Ok) return false;
+    FBusy = false;
+    const auto failed = [&] {
+        FBusy = reader.LastFailure() == TjnOpenResult::Locked;
+        return false;
+    };
+    if (reader.Open(FPath, error) != TjnOpenResult::Ok) return failed();
     int column[kmonTrendQuantityCount];
     for (int q = 0; q < kmonTrendQuantityCount; ++q)
         if ((column[q] = JournalColumnIndex(kColumnOf[q])) < 0) {
@@ -58,7 +63,7 @@ bool TmonTrendJournalSource::ReadNew(std::string& error, TTrendLoadProgress* pro
         }
     if (progress) {
         int64_t records = 0, waveforms = 0;
-        if (!reader.Counts(records, waveforms, error)) return false;
+        if (!reader.Counts(records, waveforms, error)) return failed();
         progress->Total = records;
     }
     int64_t lastSettings = FLastSettings < 0 ? 0 : FLastSettings, read = 0;
@@ -81,7 +86,7 @@ bool TmonTrendJournalSource::ReadNew(std::string& error, TTrendLoadProgress* pro
             return true;
         },
         error, FLastSeq);
-    if (!walked) return false;
+    if (!walked) return failed();
     if (cancelled) {
         error = kmonTrendLoadCancelled;
         return false;
@@ -90,7 +95,7 @@ bool TmonTrendJournalSource::ReadNew(std::string& error, TTrendLoadProgress* pro
     // The limit lines: the recorded settings in force at the last record.
     if (lastSettings != FLastSettings) {
         TjnDecoder decoder(reader);
-        if (!decoder.SettingsOf(lastSettings, FSettings, error)) return false;
+        if (!decoder.SettingsOf(lastSettings, FSettings, error)) return failed();
         FLastSettings = lastSettings;
     }
     SetLive(recording);
@@ -101,7 +106,8 @@ bool TmonTrendJournalSource::Refresh() {
     if (!Live()) return false;
     const size_t before = End();
     std::string error;
-    if (!ReadNew(error)) SetLive(false);
+    // A journal held for a moment by its recorder is looked at again at the next look.
+    if (!ReadNew(error) && !FBusy) SetLive(false);
     return End() != before;
 }
 

@@ -29,7 +29,8 @@ public:
     // file is gone, or no longer a journal this program reads).
     bool ReadNew(std::string& error, TTrendLoadProgress* progress = nullptr);
     // While the journal is being recorded: ReadNew, and the end of the following once the
-    // recording has ended (the log folded back into the file). A failed read ends it too.
+    // recording has ended (the log folded back into the file). A failed read ends it too,
+    // unless the recorder only held the journal for a moment.
     bool Refresh() override;
 
 private:
@@ -38,6 +39,7 @@ private:
     int64_t FSkipped = 0;
     int64_t FLastSeq = 0;       // the newest record read
     int64_t FLastSettings = -1; // the settings answer in force at it (-1: none read yet)
+    bool FBusy = false;         // the last read found the journal held by its recorder
 };
 
 // Reads every record of the journal at `path`, telling `progress` (may be null) how far it has

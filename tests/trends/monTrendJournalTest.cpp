@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -295,6 +296,15 @@ TEST(TrendJournal, AJournalBeingRecordedIsFollowedUntilItsRecordingEnds) {
     // The recording ends: the last records are taken and the following stops.
     ASSERT_TRUE(add(5)) << e;
     ASSERT_TRUE(w.Close(e)) << e;
+    // Held for a moment by another program (as the recorder holds it while it folds its log
+    // back): the look finds nothing and the following goes on.
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_FALSE(src->Refresh());
+    EXPECT_TRUE(src->Live());
+    sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
     EXPECT_TRUE(src->Refresh());
     EXPECT_EQ(src->Count(), 5u);
     EXPECT_FALSE(src->Live());
