@@ -1,5 +1,6 @@
 // The trace's queue and writer: order, drops, stop, files.
 #include "channel/LCATrace.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -197,9 +198,10 @@ TEST(Trace, CallbackOutlivingTheTraceWritesNothingAndIsSafe) {
 }
 
 TEST(TraceFile, AppendsToTheFileAndRefusesOneItCannotOpen) {
-    char dir[] = "/tmp/qz_trace_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/line.trace";
+    const test::TempDir tmp;
+    ASSERT_FALSE(tmp.Path().empty());
+    const std::string& dir = tmp.Path();
+    const std::string path = dir + "/line.trace";
     for (int run = 0; run < 2; ++run) {
         std::string error;
         auto trace = TLCATrace::Open(path, kTraceAllClasses, error);
@@ -231,8 +233,6 @@ TEST(TraceFile, AppendsToTheFileAndRefusesOneItCannotOpen) {
     error.clear();
     EXPECT_FALSE(TLCATrace::Open("", 31, error));
     EXPECT_FALSE(error.empty());
-    std::remove(path.c_str());
-    rmdir(dir);
 }
 
 TEST(TraceFile, FailedWritesAreReportedAtStop) {

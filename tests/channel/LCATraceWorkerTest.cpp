@@ -7,6 +7,7 @@
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,26 +22,7 @@ using namespace qz;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char dir[] = "/tmp/qz_trace_XXXXXX";
-        if (mkdtemp(dir)) path_ = dir;
-    }
-    ~TempDir() {
-        for (const auto& f : files_)
-            std::remove(f.c_str());
-        rmdir(path_.c_str());
-    }
-    std::string File(const std::string& name) {
-        files_.push_back(path_ + "/" + name);
-        return files_.back();
-    }
-
-private:
-    std::string path_;
-    std::vector<std::string> files_;
-};
+using test::TempDir;
 
 std::vector<std::string> FileLines(const std::string& path) {
     std::ifstream in(path);
@@ -93,7 +75,7 @@ protected:
     // Starts the module with a trace into a file of the temporary folder.
     TLCATrace& StartTrace(uint8_t mask = kTraceAllClasses) {
         std::string error;
-        tracePath = dir.File("line.trace");
+        tracePath = dir / "line.trace";
         trace = TLCATrace::Open(tracePath, mask, error);
         EXPECT_TRUE(trace) << error;
         LCAInitialize(trace->LogProc());
@@ -116,7 +98,7 @@ protected:
 TEST_F(TraceOnWorker, PollOfTheSimulatedMeterShowsEveryRequestAndAnswer) {
     TSimOptions o;
     o.ListenPort = 0;
-    o.LogFile = dir.File("meter.log");
+    o.LogFile = dir / "meter.log";
     TMeterSimulator sim(o);
     std::string err;
     ASSERT_TRUE(sim.Start(&err)) << err;
@@ -282,7 +264,7 @@ TEST_F(TraceOnWorker, MeterRestartedUnderTheLineCountsAsOneReconnection) {
     LCAInitialize();
     TSimOptions o;
     o.ListenPort = 0;
-    o.LogFile = dir.File("first.log");
+    o.LogFile = dir / "first.log";
     auto sim = std::make_unique<TMeterSimulator>(o);
     std::string err;
     ASSERT_TRUE(sim->Start(&err)) << err;
@@ -309,7 +291,7 @@ TEST_F(TraceOnWorker, MeterRestartedUnderTheLineCountsAsOneReconnection) {
     // The meter goes away with the connection and comes back on the same port.
     o.ListenPort = sim->port();
     sim.reset();
-    o.LogFile = dir.File("second.log");
+    o.LogFile = dir / "second.log";
     sim = std::make_unique<TMeterSimulator>(o);
     ASSERT_TRUE(sim->Start(&err)) << err;
     // A request written into the dead connection is lost with it: ask again, as a protocol

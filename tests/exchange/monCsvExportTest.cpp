@@ -4,6 +4,7 @@
 #include "connection/CcnConnectionClasses.h"
 #include "connection/CcnConnectionList.h"
 #include "sigcalc/sigcalc.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 using namespace qz;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -46,24 +48,6 @@ std::string ReadFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
-
-class TempDir {
-public:
-    TempDir() {
-        std::string t = (fs::temp_directory_path() / "qz-csv-XXXXXX").string();
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data())) FPath = buf.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(FPath, ec);
-    }
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
-};
 
 TEST(GeneralNumberFormat, FifteenDigitsFixedAndScientific) {
     EXPECT_EQ(FormatGeneral15(0, ','), "0");

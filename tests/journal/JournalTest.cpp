@@ -6,6 +6,7 @@
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
 #include "simulator/SimOptions.h"
+#include "tests/support/TempDir.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -16,19 +17,10 @@
 #include <sys/stat.h>
 
 using namespace qz;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qzjournal-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string path;
-};
 
 std::string ReadAll(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
@@ -97,7 +89,7 @@ void WriteJournal(const std::string& file, int records, bool close = true,
 
 TEST(Journal, KeepsEveryItemAndDecodesToTheValuesTheExchangeHad) {
     TempDir dir;
-    const std::string file = dir.path + "/j.db";
+    const std::string file = dir.Path() + "/j.db";
     std::vector<TmonData3sec> expected;
     WriteJournal(file, 8, true, &expected);
     // Closed cleanly: one file, no log beside it, created with the usual permissions.
@@ -173,7 +165,7 @@ TEST(Journal, KeepsEveryItemAndDecodesToTheValuesTheExchangeHad) {
 
 TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     TempDir dir;
-    const std::string good = dir.path + "/good.db";
+    const std::string good = dir.Path() + "/good.db";
     WriteJournal(good, 4);
     std::string e;
 
@@ -189,18 +181,18 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
         e.clear();
         return r.Open(file, e);
     };
-    EXPECT_EQ(open(dir.path + "/absent.db"), TjnOpenResult::NotFound);
+    EXPECT_EQ(open(dir.Path() + "/absent.db"), TjnOpenResult::NotFound);
     EXPECT_NE(e.find("absent.db"), std::string::npos);
 
-    const std::string text = dir.path + "/text.db";
+    const std::string text = dir.Path() + "/text.db";
     std::ofstream(text) << std::string(4096, 'x');
     EXPECT_EQ(open(text), TjnOpenResult::NotJournal);
     EXPECT_FALSE(e.empty());
-    std::ofstream(dir.path + "/empty.db").close();
-    EXPECT_EQ(open(dir.path + "/empty.db"), TjnOpenResult::NotJournal);
+    std::ofstream(dir.Path() + "/empty.db").close();
+    EXPECT_EQ(open(dir.Path() + "/empty.db"), TjnOpenResult::NotJournal);
 
     // Somebody else's database.
-    const std::string other = dir.path + "/other.db";
+    const std::string other = dir.Path() + "/other.db";
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
@@ -210,7 +202,7 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     EXPECT_EQ(open(other), TjnOpenResult::NotJournal);
 
     // A journal of a newer schema.
-    const std::string newer = dir.path + "/newer.db";
+    const std::string newer = dir.Path() + "/newer.db";
     fs::copy_file(good, newer);
     {
         sqlite3* db = nullptr;
@@ -222,14 +214,14 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     EXPECT_NE(e.find("новой"), std::string::npos) << e;
 
     // Cut short, as by a copy that did not finish.
-    const std::string cut = dir.path + "/cut.db";
+    const std::string cut = dir.Path() + "/cut.db";
     fs::copy_file(good, cut);
     fs::resize_file(cut, fs::file_size(cut) / 2);
     EXPECT_EQ(open(cut), TjnOpenResult::Damaged);
     EXPECT_NE(e.find("повреждён"), std::string::npos) << e;
 
     // Still being recorded by another recorder.
-    const std::string busy = dir.path + "/busy.db";
+    const std::string busy = dir.Path() + "/busy.db";
     {
         TjnWriter live;
         ASSERT_TRUE(live.Create(busy, QZ2MMeter(), e)) << e;
@@ -241,7 +233,7 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
 
 TEST(Journal, ReadingChangesNothing) {
     TempDir dir;
-    const std::string file = dir.path + "/j.db";
+    const std::string file = dir.Path() + "/j.db";
     WriteJournal(file, 5);
     const std::string before = ReadAll(file);
     {
@@ -265,7 +257,7 @@ TEST(Journal, ReadingChangesNothing) {
 
 TEST(Journal, ARecordShorterThanItsLayoutIsReportedNotDecoded) {
     TempDir dir;
-    const std::string file = dir.path + "/j.db";
+    const std::string file = dir.Path() + "/j.db";
     {
         TjnWriter w;
         std::string e;
@@ -294,7 +286,7 @@ TEST(Journal, ARecordShorterThanItsLayoutIsReportedNotDecoded) {
 
 TEST(JournalReplay, AnswersWhatWasInForceAndNothingItDidNotRecord) {
     TempDir dir;
-    const std::string file = dir.path + "/j.db";
+    const std::string file = dir.Path() + "/j.db";
     WriteJournal(file, 6); // records at 10:00:03 .. 10:00:18, settings changed at 10:00:12
     TjnReplay replay;
     std::string e;
@@ -340,7 +332,7 @@ TEST(JournalReplay, AnswersWhatWasInForceAndNothingItDidNotRecord) {
     EXPECT_EQ(replay.MissingStatus(32), 4);
 
     // Nothing to replay in a journal without records.
-    const std::string empty = dir.path + "/empty.db";
+    const std::string empty = dir.Path() + "/empty.db";
     {
         TjnWriter w;
         ASSERT_TRUE(w.Create(empty, QZ2MMeter(), e));

@@ -11,6 +11,7 @@
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/TempDir.h"
 #include "tools/qzcli/CliFields.h"
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliJournal.h"
@@ -35,22 +36,13 @@
 #include <unistd.h>
 
 using namespace qz;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kFast = 10;
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qzrecording-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string path;
-};
 
 TmonClock FastTicks() {
     const auto t0 = Steady::now();
@@ -277,7 +269,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     SetDefaultPCASleeper([](uint32_t) {});
     LCAInitialize();
     TempDir dir;
-    const std::string journal = dir.path + "/week.db";
+    const std::string journal = dir.Path() + "/week.db";
     TSimOptions so;
     so.ModelIndex = 1;
     so.ListenPort = 0;
@@ -299,7 +291,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     EXPECT_EQ(waveforms, blocks);
 
     // The CSV export: one line per record, every cell the value --json printed.
-    const std::string csv = dir.path + "/week.csv";
+    const std::string csv = dir.Path() + "/week.csv";
     std::ostringstream out, err;
     ASSERT_EQ(RunJournalCommand({"export", journal, "--csv", csv, "--harmonics"}, out, err), 0)
         << err.str();
@@ -329,7 +321,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
         }
     }
     // A window of meter times takes only the records inside it.
-    const std::string part = dir.path + "/part.csv";
+    const std::string part = dir.Path() + "/part.csv";
     const std::string from = Cells(lines[3])[0], to = Cells(lines[5])[0];
     ASSERT_EQ(
         RunJournalCommand({"export", journal, "--csv", part, "--from", from, "--to", to}, out, err),
@@ -337,7 +329,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
         << err.str();
     EXPECT_EQ(FileLines(part).size(), 4u);
     // --decimal forces the separator: the same cells, with a point for the comma.
-    const std::string dotted = dir.path + "/dotted.csv";
+    const std::string dotted = dir.Path() + "/dotted.csv";
     ASSERT_EQ(RunJournalCommand({"export", journal, "--csv", dotted, "--from", from, "--to", to,
                                  "--decimal", "."},
                                 out, err),
@@ -354,7 +346,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
 
     // COMTRADE: each block read back by an independent reader gives the snapshot CSV's
     // waveform cells of the same block.
-    const std::string folder = dir.path + "/comtrade";
+    const std::string folder = dir.Path() + "/comtrade";
     ASSERT_EQ(RunJournalCommand({"export", journal, "--comtrade", folder}, out, err), 0)
         << err.str();
     TjnDecoder decoder(r);
@@ -483,7 +475,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
 
 TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     TempDir dir;
-    const std::string journal = dir.path + "/killed.db";
+    const std::string journal = dir.Path() + "/killed.db";
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t child = fork();
@@ -543,21 +535,21 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     std::ostringstream pollOut, pollErr;
     EXPECT_EQ(RunPoll(o, pollOut, pollErr, -1), 2);
     EXPECT_NE(pollErr.str().find("существует"), std::string::npos) << pollErr.str();
-    o.RecordFile = dir.path + "/next.db";
+    o.RecordFile = dir.Path() + "/next.db";
     ASSERT_EQ(RunPoll(o, pollOut, pollErr, -1), 0) << pollErr.str();
     std::ostringstream info2;
     ASSERT_EQ(RunJournalCommand({"info", o.RecordFile}, info2, err), 0) << err.str();
     EXPECT_NE(info2.str().find("Записи 3 с: 1,"), std::string::npos) << info2.str();
 
     // Bad journals end with a text and status 1, wrong arguments with status 2.
-    std::ofstream(dir.path + "/text.db") << std::string(1000, 'x');
+    std::ofstream(dir.Path() + "/text.db") << std::string(1000, 'x');
     std::ostringstream o1, e1;
-    EXPECT_EQ(RunJournalCommand({"info", dir.path + "/text.db"}, o1, e1), 1);
+    EXPECT_EQ(RunJournalCommand({"info", dir.Path() + "/text.db"}, o1, e1), 1);
     EXPECT_NE(e1.str().find("не является журналом"), std::string::npos) << e1.str();
-    EXPECT_EQ(
-        RunJournalCommand({"export", dir.path + "/text.db", "--csv", dir.path + "/x.csv"}, o1, e1),
-        1);
-    EXPECT_FALSE(fs::exists(dir.path + "/x.csv"));
+    EXPECT_EQ(RunJournalCommand({"export", dir.Path() + "/text.db", "--csv", dir.Path() + "/x.csv"},
+                                o1, e1),
+              1);
+    EXPECT_FALSE(fs::exists(dir.Path() + "/x.csv"));
     EXPECT_EQ(RunJournalCommand({"export", journal}, o1, e1), 2);
     EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", "a", "--comtrade", "b"}, o1, e1), 2);
     EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", "a", "--from", "yesterday"}, o1, e1),

@@ -5,6 +5,7 @@
 #include "journal/jnJournal.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
+#include "tests/support/TempDir.h"
 #include "trends/monTrendMath.h"
 
 #include <cmath>
@@ -15,19 +16,10 @@
 #include <thread>
 
 using namespace qz;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qztrends-journal-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string path;
-};
 
 TDateTime At(int h, int m, int s) {
     TDateTime t = 0;
@@ -93,7 +85,7 @@ std::unique_ptr<ITrendSource> Open(const std::string& file, std::string& error) 
 
 TEST(TrendJournal, SamplesAreTheDecodedRecordsAndTheLimitsThoseOfTheLastRecord) {
     TempDir dir;
-    const std::string file = dir.path + "/site-a.db";
+    const std::string file = dir.Path() + "/site-a.db";
     std::vector<TmonData3sec> expected;
     WriteJournal(file, 10, expected);
 
@@ -133,7 +125,7 @@ TEST(TrendJournal, SamplesAreTheDecodedRecordsAndTheLimitsThoseOfTheLastRecord) 
 
 TEST(TrendJournal, RecordsWhoseTimeRunsBackAreLeftOutAndCounted) {
     TempDir dir;
-    const std::string file = dir.path + "/clock-set-back.db";
+    const std::string file = dir.Path() + "/clock-set-back.db";
     std::vector<TmonData3sec> expected;
     WriteJournal(file, 4, expected, {At(10, 0, 3), At(10, 0, 6), At(9, 59, 0), At(10, 0, 9)});
     std::string error;
@@ -149,7 +141,7 @@ TEST(TrendJournal, RecordsWhoseTimeRunsBackAreLeftOutAndCounted) {
 
 TEST(TrendJournal, FilesThatAreNotJournalsAreRefusedWithTheReadersText) {
     TempDir dir;
-    const std::string text = dir.path + "/notes.db";
+    const std::string text = dir.Path() + "/notes.db";
     { std::ofstream(text) << "this is not a database, only some notes\n"; }
     TjnReader reader;
     std::string readerError;
@@ -160,7 +152,7 @@ TEST(TrendJournal, FilesThatAreNotJournalsAreRefusedWithTheReadersText) {
     EXPECT_FALSE(Open(text, error));
     EXPECT_EQ(error, readerError);
 
-    const std::string missing = dir.path + "/gone.db";
+    const std::string missing = dir.Path() + "/gone.db";
     std::string missingError;
     reader.Open(missing, missingError);
     EXPECT_FALSE(Open(missing, error));
@@ -170,7 +162,7 @@ TEST(TrendJournal, FilesThatAreNotJournalsAreRefusedWithTheReadersText) {
 
 TEST(TrendJournal, AnEmptyJournalGivesNoSamplesAndThePlotStillBuilds) {
     TempDir dir;
-    const std::string file = dir.path + "/empty.db";
+    const std::string file = dir.Path() + "/empty.db";
     {
         TjnWriter w;
         std::string e;
@@ -207,7 +199,7 @@ TEST(TrendJournal, AnEmptyJournalGivesNoSamplesAndThePlotStillBuilds) {
 
 TEST(TrendJournal, ProgressCountsTheRecordsAndAStopAskedForEndsTheReading) {
     TempDir dir;
-    const std::string file = dir.path + "/progress.db";
+    const std::string file = dir.Path() + "/progress.db";
     std::vector<TmonData3sec> expected;
     // A frequency that was not a number is stored as NULL: it must come back as no value, not
     // as a dip of the trend to 0 Hz.

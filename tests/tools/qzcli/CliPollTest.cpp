@@ -6,6 +6,7 @@
 #include "exchange/monStorage.h"
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/TempDir.h"
 #include "tools/qzcli/CliRun.h"
 
 #include <algorithm>
@@ -22,19 +23,10 @@
 #include <unistd.h>
 
 using namespace qz;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qzcli-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string path;
-};
 
 // The numbers of one array in a JSON line: "key":[a,b,...].
 std::vector<double> JsonArray(const std::string& json, const std::string& key) {
@@ -109,7 +101,7 @@ std::vector<std::vector<uint8_t>> LoggedAnswers(const std::string& logFile) {
 
 TEST(QzcliConnections, ListsTheStoredConnectionsAndMarksTheSelectedOne) {
     TempDir dir;
-    const std::string file = dir.path + "/qzmonitor.ini";
+    const std::string file = dir.Path() + "/qzmonitor.ini";
     int32_t secondId = -1;
     {
         TccnConnectionList list;
@@ -152,7 +144,7 @@ TEST(QzcliConnections, ListsTheStoredConnectionsAndMarksTheSelectedOne) {
 
 TEST(QzcliConnections, EveryKindOfDamageIsReportedWithStatusOne) {
     TempDir dir;
-    const std::string file = dir.path + "/qzmonitor.ini";
+    const std::string file = dir.Path() + "/qzmonitor.ini";
     TCliOptions o;
     o.Command = TCliOptions::TCommand::Connections;
     o.SettingsFile = file;
@@ -190,7 +182,7 @@ TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
     o.Demo = true;
     o.Count = 3;
     o.Json = true;
-    o.DemoLog = dir.path + "/sim.log";
+    o.DemoLog = dir.Path() + "/sim.log";
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
     const auto records = Lines(out.str());
@@ -243,12 +235,12 @@ TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
     TempDir dir;
     TSimOptions so;
     so.ModelIndex = 0; // basic record
-    so.PtyLink = dir.path + "/meter";
+    so.PtyLink = dir.Path() + "/meter";
     TMeterSimulator sim(so);
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;
     // COM7 of this test resolves through the override folder to the simulator's terminal.
-    const std::string data = dir.path + "/data";
+    const std::string data = dir.Path() + "/data";
     fs::create_directories(data + "/VQ/ports");
     fs::create_symlink(sim.PtyPath(), data + "/VQ/ports/com7");
     const char* old = std::getenv("XDG_DATA_HOME");
@@ -343,16 +335,16 @@ TEST(QzcliPoll, SignalPutsTheLastWaveformBlockIntoTheCsv) {
     o.Demo = true;
     o.Count = 1;
     o.Csv = true;
-    o.CsvDir = plain.path;
+    o.CsvDir = plain.Path();
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
-    const size_t base = lines(newest(plain.path));
+    const size_t base = lines(newest(plain.Path()));
 
     o.Count = 3; // blocks come about once a second: by the third record there is one
     o.Signal = true;
-    o.CsvDir = withSignal.path;
+    o.CsvDir = withSignal.Path();
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
-    const std::string file = newest(withSignal.path);
+    const std::string file = newest(withSignal.Path());
     const size_t signal = lines(file);
     EXPECT_GE(signal, base + 64) << "no waveform lines after the measurements";
 

@@ -2,6 +2,8 @@
 // temporary $XDG_DATA_HOME under which COMn override links are made.
 #pragma once
 
+#include "tests/support/TempDir.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -11,21 +13,7 @@
 namespace qz {
 namespace clitest {
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qzcli-test-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        path = made ? made : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string path;
-};
+using test::TempDir;
 
 // The non-empty lines of a text (a CR before the LF is dropped).
 inline std::vector<std::string> Lines(const std::string& s) {

@@ -126,8 +126,8 @@ TEST(QzcliTrace, DemoPollIsTracedFromOpenToCloseWithEveryRequestAndAnswer) {
     TempDir dir;
     TCliOptions o = DemoPoll(2);
     o.Json = true;
-    o.DemoLog = dir.path + "/sim.log";
-    o.TraceFile = dir.path + "/trace.log";
+    o.DemoLog = dir.Path() + "/sim.log";
+    o.TraceFile = dir.Path() + "/trace.log";
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
     ASSERT_EQ(Lines(out.str()).size(), 2u);
@@ -178,7 +178,7 @@ TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart
     TempDir dir;
     TCliOptions o = DemoPoll(1);
     o.Json = true;
-    o.TraceFile = dir.path + "/trace.log";
+    o.TraceFile = dir.Path() + "/trace.log";
     o.TraceMask = lcaLogConnect;
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
@@ -207,7 +207,7 @@ TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart
     EXPECT_NE(both.back().find("трассировка окончена"), std::string::npos) << both.back();
 
     TCliOptions bad = DemoPoll(1);
-    bad.TraceFile = dir.path + "/no/such/folder/trace.log";
+    bad.TraceFile = dir.Path() + "/no/such/folder/trace.log";
     std::ostringstream out2, err2;
     EXPECT_EQ(RunPoll(bad, out2, err2, -1), 2);
     EXPECT_TRUE(out2.str().empty()) << out2.str();
@@ -257,7 +257,7 @@ TEST(QzcliLink, JsonRecordsCarryLinkFiguresThatMatchTheSimulatorsLog) {
     TempDir dir;
     TCliOptions o = DemoPoll(3);
     o.Json = true;
-    o.DemoLog = dir.path + "/sim.log";
+    o.DemoLog = dir.Path() + "/sim.log";
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
     const auto records = Lines(out.str());
