@@ -11,6 +11,7 @@
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/MeterConnection.h"
 #include "tests/support/TempDir.h"
 #include "tools/qzcli/CliFields.h"
 #include "tools/qzcli/CliFormat.h"
@@ -66,21 +67,6 @@ TClockFn FastMeterClock(TDateTime start) {
     };
 }
 
-std::unique_ptr<TccnConnection> TcpConnection(uint16_t port) {
-    auto c = std::make_unique<TccnConnection>();
-    auto dev = CreateDevice(dtQZ2M);
-    dev->SetFactoryNum(1);
-    c->SetCustomDevice(std::move(dev));
-    auto proto = std::make_unique<TccnKavrenProtocol>();
-    proto->SetDeviceAddress(1);
-    c->SetCustomDeviceProtocol(std::move(proto));
-    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
-    mode->TCPIPInterface().SetIpAddress("127.0.0.1");
-    mode->TCPIPInterface().SetIpPort(port);
-    c->SetCustomConMode(std::move(mode));
-    return c;
-}
-
 // Prints what qzcli --json prints, and stops the poll after enough records and blocks.
 class TJsonLines : public IExchangeListener {
 public:
@@ -125,7 +111,8 @@ private:
 // Polls the simulated meter on loopback, optionally recording, until enough records came.
 std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, size_t records,
                               size_t blocks, int64_t* recorded = nullptr) {
-    auto connection = TcpConnection(sim.port());
+    auto connection = test::TcpConnection(dtQZ2M, sim.port(), "127.0.0.1", test::kOwnAttempts,
+                                          test::kOwnAttempts);
     TmonSharedStorage storage;
     storage.Update([](TmonStorage& s) { s.Settings.HasNeutral = 1; });
     TJsonLines printer(storage);

@@ -6,6 +6,7 @@
 #include "journal/jnJournal.h"
 #include "monitor/monRecording.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/MeterConnection.h"
 
 #include <gtest/gtest.h>
 
@@ -34,21 +35,6 @@ TmonClock FastTicks() {
     c.Sleep = [](uint32_t ms) {
         std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / kFast));
     };
-    return c;
-}
-
-std::unique_ptr<TccnConnection> TcpConnection(uint16_t port) {
-    auto c = std::make_unique<TccnConnection>();
-    auto dev = CreateDevice(dtQZ2M);
-    dev->SetFactoryNum(77);
-    c->SetCustomDevice(std::move(dev));
-    auto proto = std::make_unique<TccnKavrenProtocol>();
-    proto->SetDeviceAddress(1);
-    c->SetCustomDeviceProtocol(std::move(proto));
-    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
-    mode->TCPIPInterface().SetIpAddress("127.0.0.1");
-    mode->TCPIPInterface().SetIpPort(port);
-    c->SetCustomConMode(std::move(mode));
     return c;
 }
 
@@ -98,7 +84,8 @@ TEST(RecordingThreads, JournalsBegunAndEndedWhilePolling) {
     TmonRecording recording(storage, &window);
     int failures = 0;
     recording.OnFailure = [&failures](const std::string&, const std::string&) { ++failures; };
-    auto connection = TcpConnection(sim.port());
+    auto connection = test::TcpConnection(dtQZ2M, sim.port(), "127.0.0.1", test::kOwnAttempts,
+                                          test::kOwnAttempts, 77);
     TMainExchangeThread thread(&recording, connection.get(), &storage);
     thread.SetClock(FastTicks());
     thread.Start();
