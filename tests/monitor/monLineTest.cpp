@@ -7,10 +7,10 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/NoMessages.h"
 #include "tests/support/TcpListener.h"
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 
@@ -23,20 +23,8 @@
 namespace qz {
 namespace {
 
-class NoMessages : public ImonMessages {
-public:
-    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
-        ADD_FAILURE() << "unexpected message: " << t;
-    }
-};
-
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using test::NoMessages;
+using test::WaitUntil;
 
 // The module started with the program's line log, as main does.
 void StartModuleWithLineLog() {

@@ -10,7 +10,6 @@
 #include "simulator/MeterSimulator.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 
 #include <gtest/gtest.h>
@@ -22,6 +21,8 @@
 
 namespace qz {
 namespace {
+
+using test::WaitUntil;
 
 struct TShown {
     std::string Caption;
@@ -41,14 +42,6 @@ public:
 private:
     std::vector<TShown>* FShown;
 };
-
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 std::string Documents(const char* name) {
     return test::QtEnvironment::Folder + "/" + name;

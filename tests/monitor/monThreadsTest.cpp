@@ -7,9 +7,9 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/NoMessages.h"
 #include "trends/monTrendsWindow.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
@@ -23,12 +23,8 @@
 namespace qz {
 namespace {
 
-class NoMessages : public ImonMessages {
-public:
-    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
-        ADD_FAILURE() << "unexpected message: " << t;
-    }
-};
+using test::NoMessages;
+using test::WaitUntil;
 
 // Reports a record every millisecond until stopped, then its end.
 class BusyThread : public ImonExchange {
@@ -62,14 +58,6 @@ private:
     std::atomic<bool> FStop{false}, FFinished{false};
     std::thread FThread;
 };
-
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 TmonFormOptions Options(const char* exe) {
     TmonFormOptions o;
