@@ -34,45 +34,6 @@ long MsSince(Clock::time_point t) {
     return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
-// A listener whose accept queue is full: a further connect never completes its handshake
-// (the system drops the SYNs), as with a peer that never answers.
-class TDeafListener {
-public:
-    TDeafListener() : FListener(0) {
-        for (int i = 0; i < 8; ++i) {
-            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            sockaddr_in sa{};
-            sa.sin_family = AF_INET;
-            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            sa.sin_port = htons(FListener.port);
-            (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-            FFillers.push_back(fd);
-        }
-    }
-    ~TDeafListener() {
-        for (int fd : FFillers)
-            close(fd);
-    }
-    uint16_t Port() const { return FListener.port; }
-    // Does a new connect hang? (It does once the queue is full.)
-    bool Deaf() const {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = htons(FListener.port);
-        (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        pollfd p{fd, POLLOUT, 0};
-        const bool hangs = poll(&p, 1, 300) == 0;
-        close(fd);
-        return hangs;
-    }
-
-private:
-    TcpListener FListener;
-    std::vector<int> FFillers;
-};
-
 TLCAParams TcpLine(uint16_t port) {
     TLCAParams p;
     p.Pca.SetKind(TPCAParams::KindTCP);
@@ -86,7 +47,7 @@ TLCAParams TcpLine(uint16_t port) {
 } // namespace
 
 TEST(Connect, StopDuringATcpConnectEndsThePollingAtOnce) {
-    TDeafListener deaf;
+    DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
     LCAInitialize();
     TmonSharedStorage storage;
@@ -112,7 +73,7 @@ TEST(Connect, StopDuringATcpConnectEndsThePollingAtOnce) {
 }
 
 TEST(Connect, QzcliStoppedDuringAConnectEndsAtOnceWithZero) {
-    TDeafListener deaf;
+    DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
     TCliOptions o;
     o.Command = TCliOptions::TCommand::Poll;
@@ -138,7 +99,7 @@ TEST(Connect, QzcliStoppedDuringAConnectEndsAtOnceWithZero) {
 }
 
 TEST(Connect, OtherLinesAndRequestsAreServedWhileALineConnects) {
-    TDeafListener deaf;
+    DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
     LoopbackServer echo(LoopbackServer::Echo());
     LCAInitialize();
@@ -182,7 +143,7 @@ TEST(Connect, OtherLinesAndRequestsAreServedWhileALineConnects) {
 }
 
 TEST(Connect, ClosingAChannelWhoseLineConnectsEndsTheConnectAndItsTask) {
-    TDeafListener deaf;
+    DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
     LCAInitialize();
     int32_t error = -1;

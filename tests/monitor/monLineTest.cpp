@@ -52,20 +52,10 @@ std::string Text(const QLabel* l) {
 TEST(WindowLine, ConnectingUntilStopped) {
     StartModuleWithLineLog();
     // A listener whose accept queue is full: the connect neither succeeds nor fails.
-    test::TcpListener listener(0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 8; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = htons(listener.port);
-        (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        fillers.push_back(fd);
-    }
+    const test::DeafListener listener;
 
     auto w = std::make_unique<TForm1>(Options("slow.ini"));
-    w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", listener.port), true);
+    w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", listener.Port()), true);
     ASSERT_TRUE(w->Running());
     ASSERT_TRUE(
         WaitUntil([&] { return Text(w->LProgress).rfind("Соединение... ", 0) == 0; }, 10000))
@@ -82,8 +72,6 @@ TEST(WindowLine, ConnectingUntilStopped) {
     WaitUntil([] { return false; }, 1200); // the label's timer has stopped with the connect
     EXPECT_EQ(Text(w->LProgress), after);
     w.reset();
-    for (int fd : fillers)
-        close(fd);
 }
 
 class KeptMessages : public ImonMessages {
