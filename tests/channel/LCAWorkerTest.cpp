@@ -3,6 +3,7 @@
 #include "channel/LCAThread.h"
 #include "platform/Event.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/TcpListener.h"
 
 #include <atomic>
 #include <chrono>
@@ -310,13 +311,7 @@ TEST_F(LcaModule, NoConnectAttemptsFailsAtOnceWith22) {
 }
 
 TEST_F(LcaModule, RefusedConnectionEndsTheTaskWithTheChannelCode) {
-    // Find a port nobody listens on: open a server, note its port, close it.
-    uint16_t port;
-    {
-        LoopbackServer s(LoopbackServer::Echo());
-        port = s.Port();
-    }
-    TLCAObject ch(TcpParams(port, 2, 1, 0xFF));
+    TLCAObject ch(TcpParams(test::UnusedLoopbackPort(), 2, 1, 0xFF));
     ASSERT_TRUE(ch.IsValid());
     uint32_t done = 0;
     EXPECT_EQ(ch.Write("a", 1, done, nullptr, 1000), 19);

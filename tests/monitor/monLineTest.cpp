@@ -84,11 +84,7 @@ public:
 
 TEST(WindowLine, RefusedConnectEndsOnTheError) {
     StartModuleWithLineLog();
-    uint16_t port = 0;
-    {
-        test::TcpListener closed; // a port no one listens on any more
-        port = closed.port;
-    }
+    const uint16_t port = test::UnusedLoopbackPort();
     TmonFormOptions o = Options("refused.ini");
     auto messages = std::make_unique<KeptMessages>();
     KeptMessages* kept = messages.get();

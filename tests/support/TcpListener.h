@@ -37,6 +37,12 @@ struct TcpListener {
     }
 };
 
+// A loopback port nobody listens on any more: the system gave it to a listener just closed.
+inline uint16_t UnusedLoopbackPort() {
+    const TcpListener closed;
+    return closed.port;
+}
+
 // A non-blocking connect to 127.0.0.1:`port` begun; the socket (the caller closes it).
 inline int BeginLoopbackConnect(uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
