@@ -5,6 +5,7 @@
 #include "channel/LCAObject.h"
 #include "channel/PCAComPort.h"
 #include "platform/Event.h"
+#include "tests/support/CliPollOptions.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/TcpListener.h"
 #include "tools/qzcli/CliRun.h"
@@ -75,12 +76,7 @@ TEST(Connect, StopDuringATcpConnectEndsThePollingAtOnce) {
 TEST(Connect, QzcliStoppedDuringAConnectEndsAtOnceWithZero) {
     DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
-    TCliOptions o;
-    o.Command = TCliOptions::TCommand::Poll;
-    o.Model = "qz2m";
-    o.Factory = 1;
-    o.TcpHost = "127.0.0.1";
-    o.TcpPort = deaf.Port();
+    TCliOptions o = test::TcpPollOptions("qz2m", deaf.Port());
     const int stop = eventfd(0, EFD_CLOEXEC);
     Clock::time_point stopAt;
     std::thread stopper([&] {

@@ -11,6 +11,7 @@
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/CliPollOptions.h"
 #include "tests/support/MeterConnection.h"
 #include "tests/support/TempDir.h"
 #include "tools/qzcli/CliFields.h"
@@ -441,12 +442,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     };
     TMeterSimulator pace(ro1);
     ASSERT_TRUE(pace.Start());
-    TCliOptions o;
-    o.Command = TCliOptions::TCommand::Poll;
-    o.Model = "qz2m";
-    o.Factory = 1;
-    o.TcpHost = "127.0.0.1";
-    o.TcpPort = pace.port();
+    TCliOptions o = test::TcpPollOptions("qz2m", pace.port());
     o.Count = 2;
     o.Json = true;
     std::ostringstream pollOut, pollErr;

@@ -6,6 +6,8 @@
 #include "exchange/monStorage.h"
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/CliPollOptions.h"
+#include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
 #include "tools/qzcli/CliRun.h"
 
@@ -270,20 +272,8 @@ TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
 
 TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
     SetDefaultPCASleeper([](uint32_t) {});
-    uint16_t port;
-    {
-        TSimOptions so;
-        so.ListenPort = 0;
-        TMeterSimulator s(so);
-        ASSERT_TRUE(s.Start());
-        port = s.port();
-    } // nobody listens there any more
-    TCliOptions o;
-    o.Command = TCliOptions::TCommand::Poll;
-    o.Model = "qz2m";
-    o.Factory = 1;
-    o.TcpHost = "127.0.0.1";
-    o.TcpPort = port;
+    const uint16_t port = test::UnusedLoopbackPort();
+    TCliOptions o = test::TcpPollOptions("qz2m", port);
     std::ostringstream out, err;
     EXPECT_EQ(RunPoll(o, out, err, -1), 1);
     // The connection's progress comes first; the failure is the last line.

@@ -2,7 +2,8 @@
 // the link figures of each JSON record, checked against what the simulator was asked.
 #include "tools/qzcli/CliTrace.h"
 #include "channel/PCAType.h"
-#include "simulator/MeterSimulator.h"
+#include "tests/support/CliPollOptions.h"
+#include "tests/support/TcpListener.h"
 #include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliOptions.h"
 #include "tools/qzcli/CliRun.h"
@@ -230,20 +231,8 @@ TEST(QzcliProgress, StagesOfTheConnectGoToStderrWithoutJson) {
     EXPECT_NE(lines[connected].find(" с] "), std::string::npos) << lines[connected];
 
     // A meter nobody listens for: every attempt, then the failure, then the exchange's end.
-    uint16_t port;
-    {
-        TSimOptions so;
-        so.ListenPort = 0;
-        TMeterSimulator s(so);
-        ASSERT_TRUE(s.Start());
-        port = s.port();
-    }
-    TCliOptions f;
-    f.Command = TCliOptions::TCommand::Poll;
-    f.Model = "qz2";
-    f.Factory = 1;
-    f.TcpHost = "127.0.0.1";
-    f.TcpPort = port;
+    const uint16_t port = test::UnusedLoopbackPort();
+    TCliOptions f = test::TcpPollOptions("qz2", port);
     std::ostringstream out2, err2;
     EXPECT_EQ(RunPoll(f, out2, err2, -1), 1);
     const auto failed = Lines(err2.str());
