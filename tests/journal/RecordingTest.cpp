@@ -12,6 +12,7 @@
 #include "journal/jnReplay.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/CliPollOptions.h"
+#include "tests/support/FastClocks.h"
 #include "tests/support/MeterConnection.h"
 #include "tests/support/TempDir.h"
 #include "tools/qzcli/CliFields.h"
@@ -40,33 +41,10 @@
 using namespace qz;
 using qz::test::TempDir;
 namespace fs = std::filesystem;
-using Steady = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kFast = 10;
-
-TmonClock FastTicks() {
-    const auto t0 = Steady::now();
-    TmonClock c;
-    c.Ticks = [t0] {
-        return uint32_t(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count() *
-            kFast);
-    };
-    c.Sleep = [](uint32_t ms) {
-        std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / kFast));
-    };
-    return c;
-}
-
-TClockFn FastMeterClock(TDateTime start) {
-    const auto t0 = Steady::now();
-    return [t0, start] {
-        const std::chrono::duration<double> real = Steady::now() - t0;
-        return start + real.count() * kFast / 86400.0;
-    };
-}
 
 // Prints what qzcli --json prints, and stops the poll after enough records and blocks.
 class TJsonLines : public IExchangeListener {
@@ -138,8 +116,8 @@ std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, 
     TmonSignalControl signal(true);
     TMainExchangeThread thread(listener, connection.get(), &storage);
     TSignalExchangeThread waves(listener, connection.get(), &storage, signal.Experiment());
-    thread.SetClock(FastTicks());
-    waves.SetClock(FastTicks());
+    thread.SetClock(test::FastTicks(kFast));
+    waves.SetClock(test::FastTicks(kFast));
     printer.Thread = &thread;
     thread.Start();
     if (blocks > 0) waves.Start();
@@ -261,7 +239,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     TSimOptions so;
     so.ModelIndex = 1;
     so.ListenPort = 0;
-    so.Clock = FastMeterClock(NowDateTime());
+    so.Clock = test::FastMeterClock(NowDateTime(), kFast);
     TMeterSimulator sim(so);
     ASSERT_TRUE(sim.Start());
     int64_t blocks = 0;
@@ -418,7 +396,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     ro.ModelIndex = replay->Meter().ModelIndex;
     ro.Address = uint16_t(replay->Meter().Address);
     ro.ListenPort = 0;
-    ro.Clock = FastMeterClock(replay->StartTime());
+    ro.Clock = test::FastMeterClock(replay->StartTime(), kFast);
     ro.Replay = replay;
     TMeterSimulator player(ro);
     ASSERT_TRUE(player.Start());
@@ -434,12 +412,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
 
     // The same with qzcli itself polling a meter that replays at the recorded pace.
     TSimOptions ro1 = ro;
-    const auto t0 = Steady::now();
-    const TDateTime start = replay->StartTime();
-    ro1.Clock = [t0, start] {
-        const std::chrono::duration<double> real = Steady::now() - t0;
-        return start + real.count() / 86400.0;
-    };
+    ro1.Clock = test::FastMeterClock(replay->StartTime(), 1);
     TMeterSimulator pace(ro1);
     ASSERT_TRUE(pace.Start());
     TCliOptions o = test::TcpPollOptions("qz2m", pace.port());
