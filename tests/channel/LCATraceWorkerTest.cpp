@@ -7,6 +7,7 @@
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/PhoneLine.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -172,18 +173,7 @@ TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
     SetDefaultSerialDeviceFactory(modem->Factory());
 
     TLCATrace& t = StartTrace();
-    TLCAParams p;
-    p.Pca.SetKind(TPCAParams::KindComPort);
-    p.Pca.SetPortName("COM5");
-    p.Pca.SetBaudrate(9600);
-    p.Pca.SetMode(TPCAComPort::ModePhone);
-    p.Pca.SetInitString("ATZ");
-    p.Pca.SetDialNumber(1);
-    p.Pca.SetPhoneNumber("5551234");
-    p.Pca.SetToneDial(1);
-    p.MaxAttemptCountOnConnect = 1;
-    p.Priority = 1;
-    p.LogMask = t.ChannelLogMask();
+    TLCAParams p = test::PhoneLine("COM5", "5551234", "ATZ", 1, t.ChannelLogMask());
     {
         TLCAObject channel(p);
         ASSERT_TRUE(channel.IsValid()) << channel.OpenError;
@@ -232,17 +222,7 @@ TEST_F(TraceOnWorker, ModemWithoutCarrierShowsWhyTheConnectionFailed) {
     SetDefaultSerialDeviceFactory(modem->Factory());
 
     TLCATrace& t = StartTrace(lcaLogConnect | lcaLogError);
-    TLCAParams p;
-    p.Pca.SetKind(TPCAParams::KindComPort);
-    p.Pca.SetPortName("COM5");
-    p.Pca.SetBaudrate(9600);
-    p.Pca.SetMode(TPCAComPort::ModePhone);
-    p.Pca.SetDialNumber(1);
-    p.Pca.SetPhoneNumber("77");
-    p.Pca.SetToneDial(1);
-    p.MaxAttemptCountOnConnect = 1;
-    p.Priority = 1;
-    p.LogMask = t.ChannelLogMask();
+    TLCAParams p = test::PhoneLine("COM5", "77", "", 1, t.ChannelLogMask());
     int32_t error = 0;
     {
         TLCAObject channel(p);

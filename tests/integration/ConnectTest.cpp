@@ -7,6 +7,7 @@
 #include "platform/Event.h"
 #include "tests/support/CliPollOptions.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/PhoneLine.h"
 #include "tests/support/TcpListener.h"
 #include "tools/qzcli/CliRun.h"
 
@@ -169,16 +170,7 @@ TEST(Connect, AModemStoppedWhileDiallingIsHungUp) {
     SetDefaultSerialDeviceFactory(line->Factory());
     LCAInitialize();
     {
-        TLCAParams p;
-        p.Pca.SetKind(TPCAParams::KindComPort);
-        p.Pca.SetPortName("COM1");
-        p.Pca.SetBaudrate(9600);
-        p.Pca.SetMode(TPCAComPort::ModePhone);
-        p.Pca.SetDialNumber(1);
-        p.Pca.SetPhoneNumber("5551234");
-        p.Pca.SetToneDial(1);
-        p.MaxAttemptCountOnConnect = 3;
-        p.Priority = 1;
+        TLCAParams p = test::PhoneLine("COM1", "5551234", "", 3);
         TLCAObject modem(p);
         ASSERT_TRUE(modem.IsValid()) << modem.OpenError;
         int32_t result = -1;
