@@ -2,6 +2,7 @@
 // are put back afterwards, so no test touches the real home folder.
 #pragma once
 
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdlib>
@@ -13,33 +14,6 @@
 #include <vector>
 
 namespace qz::test {
-
-class EnvGuard {
-public:
-    void Set(const char* name, const char* value) {
-        const char* old = std::getenv(name);
-        saved_.push_back({name, old ? std::string(old) : std::string(), old != nullptr});
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvGuard() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->had)
-                ::setenv(it->name.c_str(), it->value.c_str(), 1);
-            else
-                ::unsetenv(it->name.c_str());
-        }
-    }
-
-private:
-    struct Saved {
-        std::string name, value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
-};
 
 inline std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
