@@ -124,13 +124,7 @@ protected:
         modem->AddRule("ATZ\r", "\r\nOK\r\n");
         SetDefaultSerialDeviceFactory(modem->Factory());
         SetDefaultPCASleeper([](uint32_t) {});
-        // The scripted modem answers at once: short read intervals and reply waits.
-        TComPortTimings fast;
-        for (auto& ms : fast.ReadIntervalMs)
-            ms = 20;
-        fast.ModemReplyMs = fast.DialReplyMs = 500;
-        fast.HangUpReplyMs = 60;
-        SetDefaultComPortTimings(fast);
+        SetDefaultComPortTimings(test::ScriptedModemTimings());
         LCAInitialize(sink.Proc());
     }
     void TearDown() override {

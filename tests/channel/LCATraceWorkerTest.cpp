@@ -60,13 +60,7 @@ class TraceOnWorker : public ::testing::Test {
 protected:
     void SetUp() override {
         SetDefaultPCASleeper([](uint32_t) {});
-        // The scripted modem answers at once: short read intervals and reply waits.
-        TComPortTimings fast;
-        for (auto& ms : fast.ReadIntervalMs)
-            ms = 20;
-        fast.ModemReplyMs = fast.DialReplyMs = 500;
-        fast.HangUpReplyMs = 60;
-        SetDefaultComPortTimings(fast);
+        SetDefaultComPortTimings(test::ScriptedModemTimings());
     }
     void TearDown() override {
         LCAFinalize();

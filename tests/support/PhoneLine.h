@@ -1,6 +1,6 @@
 // The channel of a phone modem on a COM port as the connection dialog sets it up: 9600 Bd,
-// tone dialling of one number, priority 1. Header-only, for the tests that link the channel
-// library already.
+// tone dialling of one number, priority 1; and the line's waits for a scripted modem.
+// Header-only, for the tests that link the channel library already.
 #pragma once
 
 #include "channel/LCAType.h"
@@ -29,6 +29,17 @@ inline TLCAParams PhoneLine(const std::string& port, const std::string& number,
     p.Priority = 1;
     p.LogMask = logMask;
     return p;
+}
+
+// The scripted modem answers at once: short read intervals and reply waits, so that a test
+// of a whole call does not wait the seconds a real modem is given.
+inline TComPortTimings ScriptedModemTimings() {
+    TComPortTimings fast;
+    for (auto& ms : fast.ReadIntervalMs)
+        ms = 20;
+    fast.ModemReplyMs = fast.DialReplyMs = 500;
+    fast.HangUpReplyMs = 60;
+    return fast;
 }
 
 } // namespace qz::test
