@@ -1,5 +1,6 @@
 // The trace's queue and writer: order, drops, stop, files.
 #include "channel/LCATrace.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -84,13 +85,7 @@ TLCATraceOptions Options(size_t capacity = 4096) {
     return o;
 }
 
-std::vector<std::string> FileLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
+using test::FileLines;
 
 const TLCAHandle kH{1, 9};
 

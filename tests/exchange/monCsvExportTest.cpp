@@ -4,6 +4,7 @@
 #include "connection/CcnConnectionClasses.h"
 #include "connection/CcnConnectionList.h"
 #include "sigcalc/sigcalc.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 using namespace qz;
+using qz::test::ReadFileBytes;
 using qz::test::TempDir;
 namespace fs = std::filesystem;
 
@@ -42,11 +44,6 @@ std::string Repeat(const std::string& cell, int n) {
     for (int i = 0; i < n; ++i)
         s += cell + ";";
     return s;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 TEST(GeneralNumberFormat, FifteenDigitsFixedAndScientific) {
@@ -281,13 +278,13 @@ TEST_F(CsvFixture, SaveMakesTheProductFolderAndNamesTheFile) {
     struct stat info {};
     ASSERT_EQ(::stat(name.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u) << "like any file the user creates (umask 022)";
-    EXPECT_EQ(ReadFile(name), FormatMeasurementsCsv(dev, st, 0.25, 0.5, exp));
+    EXPECT_EQ(ReadFileBytes(name), FormatMeasurementsCsv(dev, st, 0.25, 0.5, exp));
     // A second save in the same millisecond replaces the first file.
     st.Data3sec.F = 49.5;
     std::string second;
     ASSERT_TRUE(SaveMeasurementsToFile(dev, st, 0.25, 0.5, nullptr, o, &second));
     EXPECT_EQ(second, name);
-    EXPECT_EQ(ReadFile(name), FormatMeasurementsCsv(dev, st, 0, 0, nullptr));
+    EXPECT_EQ(ReadFileBytes(name), FormatMeasurementsCsv(dev, st, 0, 0, nullptr));
     EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(name).parent_path()), {}), 1);
 }
 

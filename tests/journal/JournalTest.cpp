@@ -6,6 +6,7 @@
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
 #include "simulator/SimOptions.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdio>
@@ -17,15 +18,11 @@
 #include <sys/stat.h>
 
 using namespace qz;
+using qz::test::ReadFileBytes;
 using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TDateTime At(int h, int m, int s) {
     TDateTime t = 0;
@@ -235,7 +232,7 @@ TEST(Journal, ReadingChangesNothing) {
     TempDir dir;
     const std::string file = dir.Path() + "/j.db";
     WriteJournal(file, 5);
-    const std::string before = ReadAll(file);
+    const std::string before = ReadFileBytes(file);
     {
         TjnReader r;
         std::string e;
@@ -246,7 +243,7 @@ TEST(Journal, ReadingChangesNothing) {
             kjnAnyTimeFrom, kjnAnyTimeTo, [&](const TjnRecordView& v) { return d.Decode(v, x, e); },
             e));
     }
-    EXPECT_EQ(ReadAll(file), before);
+    EXPECT_EQ(ReadFileBytes(file), before);
     EXPECT_FALSE(fs::exists(file + "-wal"));
     // A read-only file is read all the same.
     fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);

@@ -13,6 +13,7 @@
 #include "simulator/MeterSimulator.h"
 #include "tests/support/CliPollOptions.h"
 #include "tests/support/FastClocks.h"
+#include "tests/support/Files.h"
 #include "tests/support/MeterConnection.h"
 #include "tests/support/TempDir.h"
 #include "tools/qzcli/CliFields.h"
@@ -39,6 +40,8 @@
 #include <unistd.h>
 
 using namespace qz;
+using qz::test::FileLines;
+using qz::test::ReadFileBytes;
 using qz::test::TempDir;
 namespace fs = std::filesystem;
 
@@ -203,15 +206,6 @@ std::string WithoutLink(std::string json) {
     return json;
 }
 
-std::vector<std::string> FileLines(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::string> out;
-    std::string line;
-    while (std::getline(in, line))
-        out.push_back(line);
-    return out;
-}
-
 std::string Shell(const std::string& command) {
     std::string out;
     FILE* p = popen(command.c_str(), "r");
@@ -222,11 +216,6 @@ std::string Shell(const std::string& command) {
         out.append(buf, n);
     pclose(p);
     return out;
-}
-
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 } // namespace
@@ -461,7 +450,7 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     const size_t printed = size_t(std::count(got.begin(), got.end(), '\n'));
     ASSERT_GE(printed, 2u) << got.substr(0, 200);
 
-    const std::string before = ReadAll(journal), log = ReadAll(journal + "-wal");
+    const std::string before = ReadFileBytes(journal), log = ReadFileBytes(journal + "-wal");
     std::ostringstream info, err;
     ASSERT_EQ(RunJournalCommand({"info", journal}, info, err), 0) << err.str();
     const auto at = info.str().find("Записи 3 с: ");
@@ -470,8 +459,8 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
         << info.str();
     EXPECT_NE(info.str().find("Пропуски: нет"), std::string::npos) << info.str();
     // Reading it changed nothing, neither the file nor its log.
-    EXPECT_EQ(ReadAll(journal), before);
-    EXPECT_EQ(ReadAll(journal + "-wal"), log);
+    EXPECT_EQ(ReadFileBytes(journal), before);
+    EXPECT_EQ(ReadFileBytes(journal + "-wal"), log);
 
     // The command line takes the journal file.
     TCliOptions parsed;

@@ -7,6 +7,7 @@
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/CliPollOptions.h"
+#include "tests/support/Files.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
 #include "tools/qzcli/CliRun.h"
@@ -340,9 +341,7 @@ TEST(QzcliPoll, SignalPutsTheLastWaveformBlockIntoTheCsv) {
 
     // The waveform columns read as the record saved with them: the RMS of each equals the
     // record's U, I and ULine.
-    std::ifstream in(file, std::ios::binary);
-    const std::string csv = Cp1251ToUtf8(
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    const std::string csv = Cp1251ToUtf8(test::ReadFileBytes(file));
     std::vector<double> record; // Uа Iа Uв Iв Uс Iс Uн Iн Uав Uвс Uса
     std::vector<double> sum(11, 0.0);
     int samples = 0;

@@ -4,6 +4,7 @@
 #include "channel/PCAType.h"
 #include "common/Cp1251.h"
 #include "protocol/QZ2Models.h"
+#include "tests/support/Files.h"
 #include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliLocale.h"
 #include "tools/qzcli/CliRun.h"
@@ -41,9 +42,7 @@ std::vector<std::string> CsvFiles(const std::string& dir) {
 }
 
 std::string ReadUtf8(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return Cp1251ToUtf8(
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    return Cp1251ToUtf8(test::ReadFileBytes(file));
 }
 
 TCliOptions DemoCsv(const std::string& dir, int count = 1) {

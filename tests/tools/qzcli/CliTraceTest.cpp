@@ -3,6 +3,7 @@
 #include "tools/qzcli/CliTrace.h"
 #include "channel/PCAType.h"
 #include "tests/support/CliPollOptions.h"
+#include "tests/support/Files.h"
 #include "tests/support/TcpListener.h"
 #include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliOptions.h"
@@ -24,11 +25,6 @@ using clitest::TempDir;
 namespace {
 
 using TBytes = std::vector<uint8_t>;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TBytes HexBytes(std::istream& in) {
     TBytes out;
@@ -135,14 +131,14 @@ TEST(QzcliTrace, DemoPollIsTracedFromOpenToCloseWithEveryRequestAndAnswer) {
     // With --json nothing but the demo's address goes to stderr.
     EXPECT_EQ(Lines(err.str()).size(), 1u) << err.str();
 
-    const auto trace = Lines(ReadFile(o.TraceFile));
+    const auto trace = Lines(test::ReadFileBytes(o.TraceFile));
     ASSERT_FALSE(trace.empty());
     const size_t opened = Find(trace, "Логический канал открыт.");
     const size_t connecting = Find(trace, "Соединение...");
     const size_t connected = Find(trace, "Соединение установлено.");
     const size_t closed = Find(trace, "Логический канал закрыт.");
-    ASSERT_NE(opened, std::string::npos) << ReadFile(o.TraceFile);
-    ASSERT_NE(closed, std::string::npos) << ReadFile(o.TraceFile);
+    ASSERT_NE(opened, std::string::npos) << test::ReadFileBytes(o.TraceFile);
+    ASSERT_NE(closed, std::string::npos) << test::ReadFileBytes(o.TraceFile);
     EXPECT_LT(opened, connecting);
     EXPECT_LT(connecting, connected);
     EXPECT_LT(connected, closed);
@@ -183,7 +179,7 @@ TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart
     o.TraceMask = lcaLogConnect;
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
-    const auto trace = Lines(ReadFile(o.TraceFile));
+    const auto trace = Lines(test::ReadFileBytes(o.TraceFile));
     ASSERT_NE(Find(trace, "Соединение установлено."), std::string::npos);
     for (const auto& line : trace)
         EXPECT_TRUE(line.find(" CONN ") != std::string::npos ||
@@ -202,7 +198,7 @@ TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart
     std::ostringstream out1, err1;
     EXPECT_EQ(RunPoll(stopped, out1, err1, stop), 0) << err1.str();
     close(stop);
-    const auto both = Lines(ReadFile(o.TraceFile));
+    const auto both = Lines(test::ReadFileBytes(o.TraceFile));
     ASSERT_GT(both.size(), trace.size());
     EXPECT_NE(Find(both, "трассировка начата", trace.size()), std::string::npos);
     EXPECT_NE(both.back().find("трассировка окончена"), std::string::npos) << both.back();
