@@ -7,7 +7,7 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
-#include "tests/support/NoMessages.h"
+#include "tests/support/MonitorForm.h"
 #include "tests/support/TcpListener.h"
 
 #include <QAction>
@@ -23,7 +23,6 @@
 namespace qz {
 namespace {
 
-using test::NoMessages;
 using test::WaitUntil;
 
 // The module started with the program's line log, as main does.
@@ -33,13 +32,7 @@ void StartModuleWithLineLog() {
 }
 
 TmonFormOptions Options(const char* exe) {
-    TmonFormOptions o;
-    o.Settings = std::make_unique<TmonIniFile>(kMonitorProductName, exe);
-    o.Messages = std::make_unique<NoMessages>();
-    TmonFormatContext ctx;
-    ctx.DecimalSeparator = '.';
-    ctx.FormatDateTime = [](TDateTime) { return std::string("t"); };
-    o.Format = ctx;
+    TmonFormOptions o = test::QuietFormOptions(exe);
     o.Exchange = MakeRealExchangeFactory();
     o.DocumentsFolder = test::QtEnvironment::Folder + "/docs";
     return o;

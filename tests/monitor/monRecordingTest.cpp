@@ -8,6 +8,7 @@
 #include "monitor/monMain.h"
 #include "monitor/monRecording.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/MonitorForm.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -54,10 +55,7 @@ TmonFormOptions Options(const char* exe, const char* documents, std::vector<TSho
     auto m = std::make_unique<Messages>(shown);
     if (messages) *messages = m.get();
     o.Messages = std::move(m);
-    TmonFormatContext ctx;
-    ctx.DecimalSeparator = '.';
-    ctx.FormatDateTime = [](TDateTime) { return std::string("t"); };
-    o.Format = ctx;
+    o.Format = test::FixedFormat();
     o.Exchange = MakeRealExchangeFactory();
     o.DocumentsFolder = Documents(documents);
     return o;

@@ -7,7 +7,7 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
-#include "tests/support/NoMessages.h"
+#include "tests/support/MonitorForm.h"
 #include "trends/monTrendsWindow.h"
 
 #include <QLabel>
@@ -23,7 +23,6 @@
 namespace qz {
 namespace {
 
-using test::NoMessages;
 using test::WaitUntil;
 
 // Reports a record every millisecond until stopped, then its end.
@@ -59,20 +58,9 @@ private:
     std::thread FThread;
 };
 
-TmonFormOptions Options(const char* exe) {
-    TmonFormOptions o;
-    o.Settings = std::make_unique<TmonIniFile>(kMonitorProductName, exe);
-    o.Messages = std::make_unique<NoMessages>();
-    TmonFormatContext ctx;
-    ctx.DecimalSeparator = '.';
-    ctx.FormatDateTime = [](TDateTime) { return std::string("t"); };
-    o.Format = ctx;
-    return o;
-}
-
 TEST(WindowThreads, CallsFromAnotherThreadAndCloseWhileRunning) {
     std::atomic<int> records{0};
-    TmonFormOptions o = Options("busy.ini");
+    TmonFormOptions o = test::QuietFormOptions("busy.ini");
     o.Exchange.MakeMain = [&records](IExchangeListener* l, const TccnConnection*,
                                      TmonSharedStorage* s) {
         return std::unique_ptr<ImonExchange>(new BusyThread(l, s, &records));
@@ -106,7 +94,7 @@ TEST(WindowThreads, ShowsTheSimulatorsValues) {
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;
 
-    TmonFormOptions o = Options("e2e.ini");
+    TmonFormOptions o = test::QuietFormOptions("e2e.ini");
     o.Exchange = MakeRealExchangeFactory();
     auto w = std::make_unique<TForm1>(std::move(o));
     int shown = 0;

@@ -6,7 +6,7 @@
 #include "channel/LCAObject.h"
 #include "monitor/monCommandLine.h"
 #include "simulator/MeterSimulator.h"
-#include "tests/support/NoMessages.h"
+#include "tests/support/MonitorForm.h"
 #include "waveform/monWaveformView.h"
 
 #include <QCheckBox>
