@@ -12,6 +12,7 @@
 #include "journal/jnReplay.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/CliPollOptions.h"
+#include "tests/support/CsvCells.h"
 #include "tests/support/FastClocks.h"
 #include "tests/support/Files.h"
 #include "tests/support/MeterConnection.h"
@@ -174,20 +175,6 @@ std::map<std::string, std::vector<double>> ParseJson(const std::string& j) {
     return out;
 }
 
-std::vector<std::string> Cells(const std::string& line) {
-    std::vector<std::string> out;
-    std::string cell;
-    for (char c : line) {
-        if (c == ';') {
-            out.push_back(cell);
-            cell.clear();
-        } else if (c != '\r' && c != '\n') {
-            cell += c;
-        }
-    }
-    return out;
-}
-
 double CellValue(std::string cell) {
     for (char& c : cell)
         if (c == ',') c = '.';
@@ -259,10 +246,10 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
         for (int i = 0; i < n; ++i)
             columns.push_back({name, i});
     });
-    ASSERT_EQ(Cells(lines[0]).size(), columns.size() + 1);
+    ASSERT_EQ(test::CsvCells(lines[0]).size(), columns.size() + 1);
     for (size_t k = 0; k < 10; ++k) {
         const auto values = ParseJson(json[k]);
-        const auto cells = Cells(lines[k + 1]);
+        const auto cells = test::CsvCells(lines[k + 1]);
         ASSERT_EQ(cells.size(), columns.size() + 1) << k;
         EXPECT_EQ(cells[0], FormatCsvDateTime(values.at("Time")[0]));
         for (size_t c = 0; c < columns.size(); ++c) {
@@ -277,7 +264,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     }
     // A window of meter times takes only the records inside it.
     const std::string part = dir.Path() + "/part.csv";
-    const std::string from = Cells(lines[3])[0], to = Cells(lines[5])[0];
+    const std::string from = test::CsvCells(lines[3])[0], to = test::CsvCells(lines[5])[0];
     ASSERT_EQ(
         RunJournalCommand({"export", journal, "--csv", part, "--from", from, "--to", to}, out, err),
         0)
@@ -316,7 +303,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
             std::getline(py, info);
             EXPECT_EQ(header, "UA[V];IA[A];UB[V];IB[A];UC[V];IC[A];UN[V];IN[A];UAB[V];UBC[V];"
                               "UCA[V]");
-            const auto facts = Cells(info + ";");
+            const auto facts = test::CsvCells(info + ";");
             EXPECT_EQ(facts[0], "50");
             EXPECT_EQ(facts[1], "3200"); // 64 samples per period of 50 Hz
             EXPECT_EQ(facts[2], "64");
@@ -361,8 +348,8 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
             EXPECT_EQ(snapLines.size(), 67u + 64u);
             int n = 0;
             while (std::getline(py, line)) {
-                const auto mine = Cells(line + ";");
-                const auto theirs = Cells(snapLines[size_t(67 + n)]);
+                const auto mine = test::CsvCells(line + ";");
+                const auto theirs = test::CsvCells(snapLines[size_t(67 + n)]);
                 EXPECT_EQ(mine[0], theirs[0]);
                 EXPECT_EQ(mine.size(), theirs.size() + 1); // the reader adds the time
                 for (size_t c = 2; c < mine.size() && c - 1 < theirs.size(); ++c) {

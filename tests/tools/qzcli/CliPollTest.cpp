@@ -7,6 +7,7 @@
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/CliPollOptions.h"
+#include "tests/support/CsvCells.h"
 #include "tests/support/Files.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
@@ -61,20 +62,7 @@ std::vector<std::string> Lines(const std::string& s) {
     return out;
 }
 
-// The cells of a CSV line, each ended by ";".
-std::vector<std::string> Cells(const std::string& line) {
-    std::vector<std::string> out;
-    std::string cell;
-    for (char ch : line) {
-        if (ch == ';') {
-            out.push_back(cell);
-            cell.clear();
-        } else if (ch != '\r') {
-            cell += ch;
-        }
-    }
-    return out;
-}
+using test::CsvCells;
 
 // A number written with either decimal separator.
 double Number(std::string cell) {
@@ -346,7 +334,7 @@ TEST(QzcliPoll, SignalPutsTheLastWaveformBlockIntoTheCsv) {
     std::vector<double> sum(11, 0.0);
     int samples = 0;
     for (const std::string& line : Lines(csv)) {
-        const auto cells = Cells(line);
+        const auto cells = CsvCells(line);
         if (cells.size() == 16 && cells[0] == "U д, I д") {
             for (size_t c : {1, 2, 4, 5, 7, 8, 10, 11, 13, 14, 15})
                 record.push_back(Number(cells[c]));
