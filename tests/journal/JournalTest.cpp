@@ -7,6 +7,7 @@
 #include "simulator/MeterModel.h"
 #include "simulator/SimOptions.h"
 #include "tests/support/Files.h"
+#include "tests/support/JournalMeter.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdio>
@@ -24,23 +25,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TDateTime At(int h, int m, int s) {
-    TDateTime t = 0;
-    TryEncodeDateTime({2026, 12, 8, h, m, s, 0}, t);
-    return t;
-}
+constexpr auto* At = &test::RecordingDay;
 
 TjnMeter QZ2MMeter() {
-    TjnMeter m;
-    m.DeviceType = 2;
-    m.ModelIndex = 1; // QZ2M: the extended record
-    m.Model = "Каврен–QZ2М";
-    m.FactoryNumber = 1234;
-    m.Address = 1234;
-    m.Connection = "TCP/IP (IP: 127.0.0.1, Порт: 4001)";
-    m.ProgramVersion = "0.1.0.0";
-    m.Started = At(10, 0, 0);
-    return m;
+    return test::JournalMeter(1, 1234); // QZ2M: the extended record
 }
 
 // A journal of `records` records from the simulated meter's answers, with the settings

@@ -5,6 +5,7 @@
 #include "journal/jnJournal.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
+#include "tests/support/JournalMeter.h"
 #include "tests/support/TempDir.h"
 #include "trends/monTrendMath.h"
 
@@ -21,23 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TDateTime At(int h, int m, int s) {
-    TDateTime t = 0;
-    TryEncodeDateTime({2026, 12, 8, h, m, s, 0}, t);
-    return t;
-}
+constexpr auto* At = &test::RecordingDay;
 
 TjnMeter Meter(int modelIndex) {
-    TjnMeter m;
-    m.DeviceType = 2;
-    m.ModelIndex = modelIndex;
-    m.Model = "Каврен–QZ2М";
-    m.FactoryNumber = 77;
-    m.Address = 77;
-    m.Connection = "TCP/IP (IP: 127.0.0.1, Порт: 4001)";
-    m.ProgramVersion = "0.1.0.0";
-    m.Started = At(10, 0, 0);
-    return m;
+    return test::JournalMeter(modelIndex, 77);
 }
 
 // `records` records of the simulated meter 3 s apart from `t0`, the settings answered again
