@@ -2,6 +2,7 @@
 #include "channel/LCAObject.h"
 #include "channel/LCAThread.h"
 #include "platform/Event.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TcpListener.h"
 
@@ -82,15 +83,8 @@ protected:
     LogSink sink;
 };
 
-// Polls a condition for a while; the server runs on its own thread.
-template <class F> bool Eventually(F f, int ms = 5000) {
-    const auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < until) {
-        if (f()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return f();
-}
+// The server runs on its own thread: what it saw is waited for.
+using test::Eventually;
 
 } // namespace
 

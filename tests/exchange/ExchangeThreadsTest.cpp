@@ -5,6 +5,7 @@
 #include "exchange/monExchangeThreads.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/MeterConnection.h"
 
 #include <atomic>
@@ -482,9 +483,7 @@ TEST_F(Signal, StatusThreeEndsAfterTheFirstRequestOtherFailuresAreRetried) {
     VirtualClock vc;
     t.SetClock(vc.Make());
     t.Start();
-    const auto until = Clock::now() + std::chrono::seconds(10);
-    while (sim7->RequestCount() < 3 && Clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test::Eventually([&] { return sim7->RequestCount() >= 3; }, 10000);
     EXPECT_GE(sim7->RequestCount(), 3u);
     {
         std::lock_guard<std::mutex> lock(rec.m);

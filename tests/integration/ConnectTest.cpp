@@ -6,6 +6,7 @@
 #include "channel/PCAComPort.h"
 #include "platform/Event.h"
 #include "tests/support/CliPollOptions.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/PhoneLine.h"
 #include "tests/support/TcpListener.h"
@@ -178,9 +179,8 @@ TEST(Connect, AModemStoppedWhileDiallingIsHungUp) {
             uint32_t done = 0;
             result = modem.Write("req", 3, done, nullptr, 1000);
         });
-        const auto until = Clock::now() + std::chrono::seconds(10);
-        while (line->Written().find("ATdt5551234\r") == std::string::npos && Clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Eventually([&] { return line->Written().find("ATdt5551234\r") != std::string::npos; },
+                   10000);
         ASSERT_NE(line->Written().find("ATdt5551234\r"), std::string::npos) << line->Written();
         // Requests are answered while the modem dials.
         auto t = Clock::now();
