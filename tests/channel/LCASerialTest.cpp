@@ -118,9 +118,7 @@ TLCAParams Phone(uint8_t logMask) {
 class ModemSteps : public ::testing::Test {
 protected:
     void SetUp() override {
-        modem = std::make_shared<TFakeSerialLine>();
-        modem->SetCTS(true);
-        modem->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+        modem = MakeReadyModem();
         modem->AddRule("ATZ\r", "\r\nOK\r\n");
         SetDefaultSerialDeviceFactory(modem->Factory());
         SetDefaultPCASleeper([](uint32_t) {});

@@ -157,9 +157,7 @@ TEST_F(TraceOnWorker, PollOfTheSimulatedMeterShowsEveryRequestAndAnswer) {
 }
 
 TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
-    auto modem = std::make_shared<TFakeSerialLine>();
-    modem->SetCTS(true);
-    modem->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+    auto modem = MakeReadyModem();
     modem->AddRule("ATZ\r", "0\r");
     modem->AddRule("ATdt5551234\r", "1\r", [](TFakeSerialLine& l) { l.SetDCD(true); });
     modem->AddRule("\x01\x02\x03", "\x10\x20\x30\x40");
@@ -208,9 +206,7 @@ TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
 }
 
 TEST_F(TraceOnWorker, ModemWithoutCarrierShowsWhyTheConnectionFailed) {
-    auto modem = std::make_shared<TFakeSerialLine>();
-    modem->SetCTS(true);
-    modem->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+    auto modem = MakeReadyModem();
     modem->AddRule("ATdt", "3\r"); // NO CARRIER
     modem->AddRule("+++", "0\r");
     SetDefaultSerialDeviceFactory(modem->Factory());

@@ -163,9 +163,7 @@ TEST(Connect, ClosingAChannelWhoseLineConnectsEndsTheConnectAndItsTask) {
 }
 
 TEST(Connect, AModemStoppedWhileDiallingIsHungUp) {
-    auto line = std::make_shared<TFakeSerialLine>();
-    line->SetCTS(true);
-    line->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+    auto line = MakeReadyModem();
     line->AddRule("+++", "0\r");
     // The dial command gets no answer: the modem is still dialling (45 s if waited).
     SetDefaultSerialDeviceFactory(line->Factory());
