@@ -3,6 +3,7 @@
 #include "channel/PCAComPort.h"
 #include "platform/Event.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/PhoneLine.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -111,37 +112,17 @@ struct StepSink {
 };
 
 TLCAParams Phone(uint8_t logMask) {
-    TLCAParams p;
-    p.Pca.SetKind(TPCAParams::KindComPort);
-    p.Pca.SetPortName("COM7");
-    p.Pca.SetBaudrate(9600);
-    p.Pca.SetMode(TPCAComPort::ModePhone);
-    p.Pca.SetInitString("ATZ");
-    p.Pca.SetDialNumber(1);
-    p.Pca.SetPhoneNumber("5551234");
-    p.Pca.SetToneDial(1);
-    p.MaxAttemptCountOnConnect = 1;
-    p.Priority = 1;
-    p.LogMask = logMask;
-    return p;
+    return test::PhoneLine("COM7", "5551234", "ATZ", 1, logMask);
 }
 
 class ModemSteps : public ::testing::Test {
 protected:
     void SetUp() override {
-        modem = std::make_shared<TFakeSerialLine>();
-        modem->SetCTS(true);
-        modem->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+        modem = MakeReadyModem();
         modem->AddRule("ATZ\r", "\r\nOK\r\n");
         SetDefaultSerialDeviceFactory(modem->Factory());
         SetDefaultPCASleeper([](uint32_t) {});
-        // The scripted modem answers at once: short read intervals and reply waits.
-        TComPortTimings fast;
-        for (auto& ms : fast.ReadIntervalMs)
-            ms = 20;
-        fast.ModemReplyMs = fast.DialReplyMs = 500;
-        fast.HangUpReplyMs = 60;
-        SetDefaultComPortTimings(fast);
+        SetDefaultComPortTimings(test::ScriptedModemTimings());
         LCAInitialize(sink.Proc());
     }
     void TearDown() override {

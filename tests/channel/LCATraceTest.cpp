@@ -1,5 +1,7 @@
 // The trace's queue and writer: order, drops, stop, files.
 #include "channel/LCATrace.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -83,13 +85,7 @@ TLCATraceOptions Options(size_t capacity = 4096) {
     return o;
 }
 
-std::vector<std::string> FileLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
+using test::FileLines;
 
 const TLCAHandle kH{1, 9};
 
@@ -197,9 +193,10 @@ TEST(Trace, CallbackOutlivingTheTraceWritesNothingAndIsSafe) {
 }
 
 TEST(TraceFile, AppendsToTheFileAndRefusesOneItCannotOpen) {
-    char dir[] = "/tmp/qz_trace_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/line.trace";
+    const test::TempDir tmp;
+    ASSERT_FALSE(tmp.Path().empty());
+    const std::string& dir = tmp.Path();
+    const std::string path = dir + "/line.trace";
     for (int run = 0; run < 2; ++run) {
         std::string error;
         auto trace = TLCATrace::Open(path, kTraceAllClasses, error);
@@ -231,8 +228,6 @@ TEST(TraceFile, AppendsToTheFileAndRefusesOneItCannotOpen) {
     error.clear();
     EXPECT_FALSE(TLCATrace::Open("", 31, error));
     EXPECT_FALSE(error.empty());
-    std::remove(path.c_str());
-    rmdir(dir);
 }
 
 TEST(TraceFile, FailedWritesAreReportedAtStop) {

@@ -7,6 +7,8 @@
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/PhoneLine.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,26 +23,7 @@ using namespace qz;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char dir[] = "/tmp/qz_trace_XXXXXX";
-        if (mkdtemp(dir)) path_ = dir;
-    }
-    ~TempDir() {
-        for (const auto& f : files_)
-            std::remove(f.c_str());
-        rmdir(path_.c_str());
-    }
-    std::string File(const std::string& name) {
-        files_.push_back(path_ + "/" + name);
-        return files_.back();
-    }
-
-private:
-    std::string path_;
-    std::vector<std::string> files_;
-};
+using test::TempDir;
 
 std::vector<std::string> FileLines(const std::string& path) {
     std::ifstream in(path);
@@ -77,13 +60,7 @@ class TraceOnWorker : public ::testing::Test {
 protected:
     void SetUp() override {
         SetDefaultPCASleeper([](uint32_t) {});
-        // The scripted modem answers at once: short read intervals and reply waits.
-        TComPortTimings fast;
-        for (auto& ms : fast.ReadIntervalMs)
-            ms = 20;
-        fast.ModemReplyMs = fast.DialReplyMs = 500;
-        fast.HangUpReplyMs = 60;
-        SetDefaultComPortTimings(fast);
+        SetDefaultComPortTimings(test::ScriptedModemTimings());
     }
     void TearDown() override {
         LCAFinalize();
@@ -93,7 +70,7 @@ protected:
     // Starts the module with a trace into a file of the temporary folder.
     TLCATrace& StartTrace(uint8_t mask = kTraceAllClasses) {
         std::string error;
-        tracePath = dir.File("line.trace");
+        tracePath = dir / "line.trace";
         trace = TLCATrace::Open(tracePath, mask, error);
         EXPECT_TRUE(trace) << error;
         LCAInitialize(trace->LogProc());
@@ -116,7 +93,7 @@ protected:
 TEST_F(TraceOnWorker, PollOfTheSimulatedMeterShowsEveryRequestAndAnswer) {
     TSimOptions o;
     o.ListenPort = 0;
-    o.LogFile = dir.File("meter.log");
+    o.LogFile = dir / "meter.log";
     TMeterSimulator sim(o);
     std::string err;
     ASSERT_TRUE(sim.Start(&err)) << err;
@@ -180,9 +157,7 @@ TEST_F(TraceOnWorker, PollOfTheSimulatedMeterShowsEveryRequestAndAnswer) {
 }
 
 TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
-    auto modem = std::make_shared<TFakeSerialLine>();
-    modem->SetCTS(true);
-    modem->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+    auto modem = MakeReadyModem();
     modem->AddRule("ATZ\r", "0\r");
     modem->AddRule("ATdt5551234\r", "1\r", [](TFakeSerialLine& l) { l.SetDCD(true); });
     modem->AddRule("\x01\x02\x03", "\x10\x20\x30\x40");
@@ -190,18 +165,7 @@ TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
     SetDefaultSerialDeviceFactory(modem->Factory());
 
     TLCATrace& t = StartTrace();
-    TLCAParams p;
-    p.Pca.SetKind(TPCAParams::KindComPort);
-    p.Pca.SetPortName("COM5");
-    p.Pca.SetBaudrate(9600);
-    p.Pca.SetMode(TPCAComPort::ModePhone);
-    p.Pca.SetInitString("ATZ");
-    p.Pca.SetDialNumber(1);
-    p.Pca.SetPhoneNumber("5551234");
-    p.Pca.SetToneDial(1);
-    p.MaxAttemptCountOnConnect = 1;
-    p.Priority = 1;
-    p.LogMask = t.ChannelLogMask();
+    TLCAParams p = test::PhoneLine("COM5", "5551234", "ATZ", 1, t.ChannelLogMask());
     {
         TLCAObject channel(p);
         ASSERT_TRUE(channel.IsValid()) << channel.OpenError;
@@ -242,25 +206,13 @@ TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
 }
 
 TEST_F(TraceOnWorker, ModemWithoutCarrierShowsWhyTheConnectionFailed) {
-    auto modem = std::make_shared<TFakeSerialLine>();
-    modem->SetCTS(true);
-    modem->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+    auto modem = MakeReadyModem();
     modem->AddRule("ATdt", "3\r"); // NO CARRIER
     modem->AddRule("+++", "0\r");
     SetDefaultSerialDeviceFactory(modem->Factory());
 
     TLCATrace& t = StartTrace(lcaLogConnect | lcaLogError);
-    TLCAParams p;
-    p.Pca.SetKind(TPCAParams::KindComPort);
-    p.Pca.SetPortName("COM5");
-    p.Pca.SetBaudrate(9600);
-    p.Pca.SetMode(TPCAComPort::ModePhone);
-    p.Pca.SetDialNumber(1);
-    p.Pca.SetPhoneNumber("77");
-    p.Pca.SetToneDial(1);
-    p.MaxAttemptCountOnConnect = 1;
-    p.Priority = 1;
-    p.LogMask = t.ChannelLogMask();
+    TLCAParams p = test::PhoneLine("COM5", "77", "", 1, t.ChannelLogMask());
     int32_t error = 0;
     {
         TLCAObject channel(p);
@@ -282,7 +234,7 @@ TEST_F(TraceOnWorker, MeterRestartedUnderTheLineCountsAsOneReconnection) {
     LCAInitialize();
     TSimOptions o;
     o.ListenPort = 0;
-    o.LogFile = dir.File("first.log");
+    o.LogFile = dir / "first.log";
     auto sim = std::make_unique<TMeterSimulator>(o);
     std::string err;
     ASSERT_TRUE(sim->Start(&err)) << err;
@@ -309,7 +261,7 @@ TEST_F(TraceOnWorker, MeterRestartedUnderTheLineCountsAsOneReconnection) {
     // The meter goes away with the connection and comes back on the same port.
     o.ListenPort = sim->port();
     sim.reset();
-    o.LogFile = dir.File("second.log");
+    o.LogFile = dir / "second.log";
     sim = std::make_unique<TMeterSimulator>(o);
     ASSERT_TRUE(sim->Start(&err)) << err;
     // A request written into the dead connection is lost with it: ask again, as a protocol

@@ -2,7 +2,9 @@
 #include "channel/LCAObject.h"
 #include "channel/LCAThread.h"
 #include "platform/Event.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/TcpListener.h"
 
 #include <atomic>
 #include <chrono>
@@ -81,15 +83,8 @@ protected:
     LogSink sink;
 };
 
-// Polls a condition for a while; the server runs on its own thread.
-template <class F> bool Eventually(F f, int ms = 5000) {
-    const auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < until) {
-        if (f()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return f();
-}
+// The server runs on its own thread: what it saw is waited for.
+using test::Eventually;
 
 } // namespace
 
@@ -310,13 +305,7 @@ TEST_F(LcaModule, NoConnectAttemptsFailsAtOnceWith22) {
 }
 
 TEST_F(LcaModule, RefusedConnectionEndsTheTaskWithTheChannelCode) {
-    // Find a port nobody listens on: open a server, note its port, close it.
-    uint16_t port;
-    {
-        LoopbackServer s(LoopbackServer::Echo());
-        port = s.Port();
-    }
-    TLCAObject ch(TcpParams(port, 2, 1, 0xFF));
+    TLCAObject ch(TcpParams(test::UnusedLoopbackPort(), 2, 1, 0xFF));
     ASSERT_TRUE(ch.IsValid());
     uint32_t done = 0;
     EXPECT_EQ(ch.Write("a", 1, done, nullptr, 1000), 19);

@@ -1,5 +1,7 @@
 #include "channel/PCAComPort.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -643,24 +645,15 @@ protected:
         ASSERT_GE(master, 0);
         ASSERT_EQ(grantpt(master), 0);
         ASSERT_EQ(unlockpt(master), 0);
-        const char* old = std::getenv("XDG_DATA_HOME");
-        hadOld = old != nullptr;
-        if (old) oldValue = old;
-        char tmpl[] = "/tmp/qz_com_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-        setenv("XDG_DATA_HOME", root.c_str(), 1);
+        ASSERT_FALSE(dir.Path().empty());
+        root = dir.Path();
+        env.Set("XDG_DATA_HOME", root.c_str());
         std::filesystem::create_directories(root + "/VQ/ports");
         ASSERT_EQ(symlink(ptsname(master), (root + "/VQ/ports/com5").c_str()), 0);
         ASSERT_EQ(symlink("/dev/qz_missing", (root + "/VQ/ports/com6").c_str()), 0);
     }
     void TearDown() override {
         if (master >= 0) close(master);
-        if (hadOld)
-            setenv("XDG_DATA_HOME", oldValue.c_str(), 1);
-        else
-            unsetenv("XDG_DATA_HOME");
-        std::filesystem::remove_all(root);
     }
     std::unique_ptr<TPCAComPort> Open(const TPCAParams& p) {
         auto ch = std::make_unique<TPCAComPort>(p, TSerialDeviceFactory{}, [](uint32_t) {});
@@ -682,8 +675,9 @@ protected:
         return out;
     }
     int master = -1;
-    std::string root, oldValue;
-    bool hadOld = false;
+    test::TempDir dir;
+    test::EnvGuard env;
+    std::string root;
 };
 
 TEST_F(PtyComPort, BytesBothWays) {

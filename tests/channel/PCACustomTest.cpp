@@ -2,6 +2,7 @@
 #include "channel/PCAEthernetTCP.h"
 #include "channel/PCAType.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/SocketPair.h"
 
 #include <gtest/gtest.h>
 
@@ -37,20 +38,7 @@ public:
     int connects = 0;
 };
 
-struct SocketPair {
-    int a = -1, b = -1;
-    SocketPair() {
-        int sv[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv) == 0) {
-            a = sv[0];
-            b = sv[1];
-        }
-    }
-    ~SocketPair() {
-        if (a >= 0) close(a);
-        if (b >= 0) close(b);
-    }
-};
+using test::SocketPair;
 
 TEST(PCACustom, ANewChannelHasNothingImplemented) {
     TTestChannel ch;

@@ -1,4 +1,5 @@
 #include "common/XdgDirs.h"
+#include "tests/support/EnvGuard.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,37 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-// Sets environment variables for one test and puts the old values back afterwards.
-class EnvGuard {
-public:
-    void Set(const char* name, const char* value) {
-        const char* old = std::getenv(name);
-        saved_.push_back({name, old ? std::string(old) : std::string(), old != nullptr});
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvGuard() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->had)
-                setenv(it->name.c_str(), it->value.c_str(), 1);
-            else
-                unsetenv(it->name.c_str());
-        }
-    }
-
-private:
-    struct Saved {
-        std::string name, value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
-};
-
-} // namespace
+using qz::test::EnvGuard;
 
 TEST(XdgDirs, FollowTheEnvironmentAndFallBackToHome) {
     EnvGuard env;

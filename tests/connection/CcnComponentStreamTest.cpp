@@ -1,6 +1,7 @@
 #include "connection/CcnComponentStream.h"
 
 #include "connection/CcnConnectionList.h"
+#include "tests/support/ByteString.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -8,12 +9,7 @@
 namespace qz {
 namespace {
 
-std::string B(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes)
-        s.push_back(char(b));
-    return s;
-}
+constexpr auto* B = &test::ByteString;
 
 TEST(CcnBinaryWriter, SmallestIntegerThatHoldsTheValue) {
     auto enc = [](int32_t v) {

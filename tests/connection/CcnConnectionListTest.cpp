@@ -1,4 +1,5 @@
 #include "connection/CcnConnectionList.h"
+#include "tests/support/ByteString.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +8,7 @@ namespace {
 
 // --- bytes written by hand from the format's rules ---------------------------------------
 
-std::string B(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes)
-        s.push_back(char(b));
-    return s;
-}
+constexpr auto* B = &test::ByteString;
 std::string Short(const std::string& ascii) {
     return B({int(ascii.size())}) + ascii;
 }

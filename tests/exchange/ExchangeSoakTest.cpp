@@ -8,6 +8,7 @@
 #include "exchange/monExchangeThreads.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/MeterConnection.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -63,22 +64,6 @@ struct Ends : IExchangeListener {
     }
 };
 
-std::unique_ptr<TccnConnection> Tcp(uint16_t port) {
-    auto c = std::make_unique<TccnConnection>();
-    auto d = CreateDevice(dtQZ2M);
-    d->SetFactoryNum(1);
-    c->SetCustomDevice(std::move(d));
-    auto p = std::make_unique<TccnKavrenProtocol>();
-    p->SetDeviceAddress(1);
-    p->SetMaxAttemptCount(2);
-    c->SetCustomDeviceProtocol(std::move(p));
-    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
-    mode->TCPIPInterface().SetIpAddress("127.0.0.1");
-    mode->TCPIPInterface().SetIpPort(port);
-    c->SetCustomConMode(std::move(mode));
-    return c;
-}
-
 } // namespace
 
 TEST(ExchangeSoak, MisbehavingMetersNeverHangOrLeak) {
@@ -117,7 +102,8 @@ TEST(ExchangeSoak, MisbehavingMetersNeverHangOrLeak) {
     const auto until = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < until) {
         const size_t which = size_t(exchanges) % sims.size();
-        auto conn = Tcp(sims[which]->port());
+        auto conn =
+            test::TcpConnection(dtQZ2M, sims[which]->port(), "127.0.0.1", 2, test::kOwnAttempts);
         TmonSharedStorage storage;
         Ends poll, wave;
         {

@@ -5,6 +5,8 @@
 #include "exchange/monExchangeThreads.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/MeterConnection.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,23 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::unique_ptr<TccnConnection> TcpConnection(TDeviceType type, uint16_t port,
-                                              const char* ip = "127.0.0.1", uint16_t attempts = 2) {
-    auto c = std::make_unique<TccnConnection>();
-    auto dev = CreateDevice(type);
-    dev->SetFactoryNum(1);
-    c->SetCustomDevice(std::move(dev));
-    auto proto = std::make_unique<TccnKavrenProtocol>();
-    proto->SetDeviceAddress(1);
-    proto->SetMaxAttemptCount(attempts);
-    c->SetCustomDeviceProtocol(std::move(proto));
-    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
-    mode->TCPIPInterface().SetIpAddress(ip);
-    mode->TCPIPInterface().SetIpPort(port);
-    mode->SetMaxAttemptCountOnConnect(2);
-    c->SetCustomConMode(std::move(mode));
-    return c;
-}
+using test::TcpConnection;
 
 TDateTime At(int h, int m, int s) {
     TDateTime t = 0;
@@ -497,9 +483,7 @@ TEST_F(Signal, StatusThreeEndsAfterTheFirstRequestOtherFailuresAreRetried) {
     VirtualClock vc;
     t.SetClock(vc.Make());
     t.Start();
-    const auto until = Clock::now() + std::chrono::seconds(10);
-    while (sim7->RequestCount() < 3 && Clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test::Eventually([&] { return sim7->RequestCount() >= 3; }, 10000);
     EXPECT_GE(sim7->RequestCount(), 3u);
     {
         std::lock_guard<std::mutex> lock(rec.m);

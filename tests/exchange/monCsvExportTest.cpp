@@ -4,6 +4,8 @@
 #include "connection/CcnConnectionClasses.h"
 #include "connection/CcnConnectionList.h"
 #include "sigcalc/sigcalc.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,8 @@
 #include <vector>
 
 using namespace qz;
+using qz::test::ReadFileBytes;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -41,29 +45,6 @@ std::string Repeat(const std::string& cell, int n) {
         s += cell + ";";
     return s;
 }
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-class TempDir {
-public:
-    TempDir() {
-        std::string t = (fs::temp_directory_path() / "qz-csv-XXXXXX").string();
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data())) FPath = buf.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(FPath, ec);
-    }
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
-};
 
 TEST(GeneralNumberFormat, FifteenDigitsFixedAndScientific) {
     EXPECT_EQ(FormatGeneral15(0, ','), "0");
@@ -297,13 +278,13 @@ TEST_F(CsvFixture, SaveMakesTheProductFolderAndNamesTheFile) {
     struct stat info {};
     ASSERT_EQ(::stat(name.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u) << "like any file the user creates (umask 022)";
-    EXPECT_EQ(ReadFile(name), FormatMeasurementsCsv(dev, st, 0.25, 0.5, exp));
+    EXPECT_EQ(ReadFileBytes(name), FormatMeasurementsCsv(dev, st, 0.25, 0.5, exp));
     // A second save in the same millisecond replaces the first file.
     st.Data3sec.F = 49.5;
     std::string second;
     ASSERT_TRUE(SaveMeasurementsToFile(dev, st, 0.25, 0.5, nullptr, o, &second));
     EXPECT_EQ(second, name);
-    EXPECT_EQ(ReadFile(name), FormatMeasurementsCsv(dev, st, 0, 0, nullptr));
+    EXPECT_EQ(ReadFileBytes(name), FormatMeasurementsCsv(dev, st, 0, 0, nullptr));
     EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(name).parent_path()), {}), 1);
 }
 

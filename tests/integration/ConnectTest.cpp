@@ -5,7 +5,10 @@
 #include "channel/LCAObject.h"
 #include "channel/PCAComPort.h"
 #include "platform/Event.h"
+#include "tests/support/CliPollOptions.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/PhoneLine.h"
 #include "tests/support/TcpListener.h"
 #include "tools/qzcli/CliRun.h"
 
@@ -34,45 +37,6 @@ long MsSince(Clock::time_point t) {
     return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
-// A listener whose accept queue is full: a further connect never completes its handshake
-// (the system drops the SYNs), as with a peer that never answers.
-class TDeafListener {
-public:
-    TDeafListener() : FListener(0) {
-        for (int i = 0; i < 8; ++i) {
-            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            sockaddr_in sa{};
-            sa.sin_family = AF_INET;
-            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            sa.sin_port = htons(FListener.port);
-            (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-            FFillers.push_back(fd);
-        }
-    }
-    ~TDeafListener() {
-        for (int fd : FFillers)
-            close(fd);
-    }
-    uint16_t Port() const { return FListener.port; }
-    // Does a new connect hang? (It does once the queue is full.)
-    bool Deaf() const {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = htons(FListener.port);
-        (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        pollfd p{fd, POLLOUT, 0};
-        const bool hangs = poll(&p, 1, 300) == 0;
-        close(fd);
-        return hangs;
-    }
-
-private:
-    TcpListener FListener;
-    std::vector<int> FFillers;
-};
-
 TLCAParams TcpLine(uint16_t port) {
     TLCAParams p;
     p.Pca.SetKind(TPCAParams::KindTCP);
@@ -86,7 +50,7 @@ TLCAParams TcpLine(uint16_t port) {
 } // namespace
 
 TEST(Connect, StopDuringATcpConnectEndsThePollingAtOnce) {
-    TDeafListener deaf;
+    DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
     LCAInitialize();
     TmonSharedStorage storage;
@@ -112,14 +76,9 @@ TEST(Connect, StopDuringATcpConnectEndsThePollingAtOnce) {
 }
 
 TEST(Connect, QzcliStoppedDuringAConnectEndsAtOnceWithZero) {
-    TDeafListener deaf;
+    DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
-    TCliOptions o;
-    o.Command = TCliOptions::TCommand::Poll;
-    o.Model = "qz2m";
-    o.Factory = 1;
-    o.TcpHost = "127.0.0.1";
-    o.TcpPort = deaf.Port();
+    TCliOptions o = test::TcpPollOptions("qz2m", deaf.Port());
     const int stop = eventfd(0, EFD_CLOEXEC);
     Clock::time_point stopAt;
     std::thread stopper([&] {
@@ -138,7 +97,7 @@ TEST(Connect, QzcliStoppedDuringAConnectEndsAtOnceWithZero) {
 }
 
 TEST(Connect, OtherLinesAndRequestsAreServedWhileALineConnects) {
-    TDeafListener deaf;
+    DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
     LoopbackServer echo(LoopbackServer::Echo());
     LCAInitialize();
@@ -182,7 +141,7 @@ TEST(Connect, OtherLinesAndRequestsAreServedWhileALineConnects) {
 }
 
 TEST(Connect, ClosingAChannelWhoseLineConnectsEndsTheConnectAndItsTask) {
-    TDeafListener deaf;
+    DeafListener deaf;
     ASSERT_TRUE(deaf.Deaf());
     LCAInitialize();
     int32_t error = -1;
@@ -204,24 +163,13 @@ TEST(Connect, ClosingAChannelWhoseLineConnectsEndsTheConnectAndItsTask) {
 }
 
 TEST(Connect, AModemStoppedWhileDiallingIsHungUp) {
-    auto line = std::make_shared<TFakeSerialLine>();
-    line->SetCTS(true);
-    line->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+    auto line = MakeReadyModem();
     line->AddRule("+++", "0\r");
     // The dial command gets no answer: the modem is still dialling (45 s if waited).
     SetDefaultSerialDeviceFactory(line->Factory());
     LCAInitialize();
     {
-        TLCAParams p;
-        p.Pca.SetKind(TPCAParams::KindComPort);
-        p.Pca.SetPortName("COM1");
-        p.Pca.SetBaudrate(9600);
-        p.Pca.SetMode(TPCAComPort::ModePhone);
-        p.Pca.SetDialNumber(1);
-        p.Pca.SetPhoneNumber("5551234");
-        p.Pca.SetToneDial(1);
-        p.MaxAttemptCountOnConnect = 3;
-        p.Priority = 1;
+        TLCAParams p = test::PhoneLine("COM1", "5551234", "", 3);
         TLCAObject modem(p);
         ASSERT_TRUE(modem.IsValid()) << modem.OpenError;
         int32_t result = -1;
@@ -229,9 +177,8 @@ TEST(Connect, AModemStoppedWhileDiallingIsHungUp) {
             uint32_t done = 0;
             result = modem.Write("req", 3, done, nullptr, 1000);
         });
-        const auto until = Clock::now() + std::chrono::seconds(10);
-        while (line->Written().find("ATdt5551234\r") == std::string::npos && Clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Eventually([&] { return line->Written().find("ATdt5551234\r") != std::string::npos; },
+                   10000);
         ASSERT_NE(line->Written().find("ATdt5551234\r"), std::string::npos) << line->Written();
         // Requests are answered while the modem dials.
         auto t = Clock::now();

@@ -7,6 +7,7 @@
 #include "protocol/KavrenCommand.h"
 #include "simulator/MeterResponder.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/MeterConnection.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -20,26 +21,6 @@
 namespace qz::test {
 
 using Clock = std::chrono::steady_clock;
-
-inline std::unique_ptr<TccnConnection> TcpConnection(TDeviceType type, uint16_t port,
-                                                     const char* ip = "127.0.0.1",
-                                                     uint16_t attempts = 2,
-                                                     uint16_t connectAttempts = 2) {
-    auto c = std::make_unique<TccnConnection>();
-    auto dev = CreateDevice(type);
-    dev->SetFactoryNum(1);
-    c->SetCustomDevice(std::move(dev));
-    auto proto = std::make_unique<TccnKavrenProtocol>();
-    proto->SetDeviceAddress(1);
-    proto->SetMaxAttemptCount(attempts);
-    c->SetCustomDeviceProtocol(std::move(proto));
-    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
-    mode->TCPIPInterface().SetIpAddress(ip);
-    mode->TCPIPInterface().SetIpPort(port);
-    mode->SetMaxAttemptCountOnConnect(connectAttempts);
-    c->SetCustomConMode(std::move(mode));
-    return c;
-}
 
 // Records the threads' calls; the test waits for the end.
 class TRecorder : public IExchangeListener {

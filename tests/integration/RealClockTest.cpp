@@ -5,6 +5,7 @@
 #include "channel/LCAObject.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/CliPollOptions.h"
 #include "tools/qzcli/CliRun.h"
 
 #include <cmath>
@@ -153,12 +154,7 @@ TEST_F(RealClock, QzcliExitsOneWithTheTextAndStopsTheWaveformsToo) {
     TCraftedMeter meter(1, [](const TKavrenHeader& rq, std::vector<uint8_t>& data) {
         if (rq.Cmd == 14 && rq.Cmd1 == 1) data.resize(10);
     });
-    TCliOptions o;
-    o.Command = TCliOptions::TCommand::Poll;
-    o.Model = "qz2m";
-    o.Factory = 1;
-    o.TcpHost = "127.0.0.1";
-    o.TcpPort = meter.Port();
+    TCliOptions o = test::TcpPollOptions("qz2m", meter.Port());
     o.Signal = true; // the waveform thread waits for settings that never come: it is stopped
     std::ostringstream out, err;
     EXPECT_EQ(RunPoll(o, out, err, -1), 1);

@@ -6,6 +6,9 @@
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
 #include "simulator/SimOptions.h"
+#include "tests/support/Files.h"
+#include "tests/support/JournalMeter.h"
+#include "tests/support/TempDir.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -16,42 +19,16 @@
 #include <sys/stat.h>
 
 using namespace qz;
+using qz::test::ReadFileBytes;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qzjournal-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string path;
-};
-
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TDateTime At(int h, int m, int s) {
-    TDateTime t = 0;
-    TryEncodeDateTime({2026, 12, 8, h, m, s, 0}, t);
-    return t;
-}
+constexpr auto* At = &test::RecordingDay;
 
 TjnMeter QZ2MMeter() {
-    TjnMeter m;
-    m.DeviceType = 2;
-    m.ModelIndex = 1; // QZ2M: the extended record
-    m.Model = "Каврен–QZ2М";
-    m.FactoryNumber = 1234;
-    m.Address = 1234;
-    m.Connection = "TCP/IP (IP: 127.0.0.1, Порт: 4001)";
-    m.ProgramVersion = "0.1.0.0";
-    m.Started = At(10, 0, 0);
-    return m;
+    return test::JournalMeter(1, 1234); // QZ2M: the extended record
 }
 
 // A journal of `records` records from the simulated meter's answers, with the settings
@@ -97,7 +74,7 @@ void WriteJournal(const std::string& file, int records, bool close = true,
 
 TEST(Journal, KeepsEveryItemAndDecodesToTheValuesTheExchangeHad) {
     TempDir dir;
-    const std::string file = dir.path + "/j.db";
+    const std::string file = dir.Path() + "/j.db";
     std::vector<TmonData3sec> expected;
     WriteJournal(file, 8, true, &expected);
     // Closed cleanly: one file, no log beside it, created with the usual permissions.
@@ -173,7 +150,7 @@ TEST(Journal, KeepsEveryItemAndDecodesToTheValuesTheExchangeHad) {
 
 TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     TempDir dir;
-    const std::string good = dir.path + "/good.db";
+    const std::string good = dir.Path() + "/good.db";
     WriteJournal(good, 4);
     std::string e;
 
@@ -189,18 +166,18 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
         e.clear();
         return r.Open(file, e);
     };
-    EXPECT_EQ(open(dir.path + "/absent.db"), TjnOpenResult::NotFound);
+    EXPECT_EQ(open(dir.Path() + "/absent.db"), TjnOpenResult::NotFound);
     EXPECT_NE(e.find("absent.db"), std::string::npos);
 
-    const std::string text = dir.path + "/text.db";
+    const std::string text = dir.Path() + "/text.db";
     std::ofstream(text) << std::string(4096, 'x');
     EXPECT_EQ(open(text), TjnOpenResult::NotJournal);
     EXPECT_FALSE(e.empty());
-    std::ofstream(dir.path + "/empty.db").close();
-    EXPECT_EQ(open(dir.path + "/empty.db"), TjnOpenResult::NotJournal);
+    std::ofstream(dir.Path() + "/empty.db").close();
+    EXPECT_EQ(open(dir.Path() + "/empty.db"), TjnOpenResult::NotJournal);
 
     // Somebody else's database.
-    const std::string other = dir.path + "/other.db";
+    const std::string other = dir.Path() + "/other.db";
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
@@ -210,7 +187,7 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     EXPECT_EQ(open(other), TjnOpenResult::NotJournal);
 
     // A journal of a newer schema.
-    const std::string newer = dir.path + "/newer.db";
+    const std::string newer = dir.Path() + "/newer.db";
     fs::copy_file(good, newer);
     {
         sqlite3* db = nullptr;
@@ -222,7 +199,7 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     EXPECT_NE(e.find("новой"), std::string::npos) << e;
 
     // Cut short, as by a copy that did not finish.
-    const std::string cut = dir.path + "/cut.db";
+    const std::string cut = dir.Path() + "/cut.db";
     fs::copy_file(good, cut);
     fs::resize_file(cut, fs::file_size(cut) / 2);
     EXPECT_EQ(open(cut), TjnOpenResult::Damaged);
@@ -232,7 +209,7 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
 
 TEST(Journal, AJournalBeingRecordedIsReadAsFarAsItIsWrittenAndAReaderDoesNotSpoilItsClose) {
     TempDir dir;
-    const std::string file = dir.path + "/live.db";
+    const std::string file = dir.Path() + "/live.db";
     const TMeterModel meter(1);
     TjnWriter w;
     std::string e;
@@ -271,7 +248,7 @@ TEST(Journal, AJournalBeingRecordedIsReadAsFarAsItIsWrittenAndAReaderDoesNotSpoi
     ASSERT_TRUE(w.Close(e)) << e;
     ASSERT_TRUE(reader.Counts(records, blocks, e)) << e;
     EXPECT_EQ(records, 3);
-    const std::string copy = dir.path + "/copy.db";
+    const std::string copy = dir.Path() + "/copy.db";
     fs::copy_file(file, copy);
     TjnReader copied;
     ASSERT_EQ(copied.Open(copy, e), TjnOpenResult::Ok) << e;
@@ -282,9 +259,9 @@ TEST(Journal, AJournalBeingRecordedIsReadAsFarAsItIsWrittenAndAReaderDoesNotSpoi
 
 TEST(Journal, ReadingChangesNothing) {
     TempDir dir;
-    const std::string file = dir.path + "/j.db";
+    const std::string file = dir.Path() + "/j.db";
     WriteJournal(file, 5);
-    const std::string before = ReadAll(file);
+    const std::string before = ReadFileBytes(file);
     {
         TjnReader r;
         std::string e;
@@ -295,7 +272,7 @@ TEST(Journal, ReadingChangesNothing) {
             kjnAnyTimeFrom, kjnAnyTimeTo, [&](const TjnRecordView& v) { return d.Decode(v, x, e); },
             e));
     }
-    EXPECT_EQ(ReadAll(file), before);
+    EXPECT_EQ(ReadFileBytes(file), before);
     EXPECT_FALSE(fs::exists(file + "-wal"));
     // A read-only file is read all the same.
     fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
@@ -306,7 +283,7 @@ TEST(Journal, ReadingChangesNothing) {
 
 TEST(Journal, ARecordShorterThanItsLayoutIsReportedNotDecoded) {
     TempDir dir;
-    const std::string file = dir.path + "/j.db";
+    const std::string file = dir.Path() + "/j.db";
     {
         TjnWriter w;
         std::string e;
@@ -335,7 +312,7 @@ TEST(Journal, ARecordShorterThanItsLayoutIsReportedNotDecoded) {
 
 TEST(JournalReplay, AnswersWhatWasInForceAndNothingItDidNotRecord) {
     TempDir dir;
-    const std::string file = dir.path + "/j.db";
+    const std::string file = dir.Path() + "/j.db";
     WriteJournal(file, 6); // records at 10:00:03 .. 10:00:18, settings changed at 10:00:12
     TjnReplay replay;
     std::string e;
@@ -381,7 +358,7 @@ TEST(JournalReplay, AnswersWhatWasInForceAndNothingItDidNotRecord) {
     EXPECT_EQ(replay.MissingStatus(32), 4);
 
     // Nothing to replay in a journal without records.
-    const std::string empty = dir.path + "/empty.db";
+    const std::string empty = dir.Path() + "/empty.db";
     {
         TjnWriter w;
         ASSERT_TRUE(w.Create(empty, QZ2MMeter(), e));

@@ -11,6 +11,12 @@
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/CliPollOptions.h"
+#include "tests/support/CsvCells.h"
+#include "tests/support/FastClocks.h"
+#include "tests/support/Files.h"
+#include "tests/support/MeterConnection.h"
+#include "tests/support/TempDir.h"
 #include "tools/qzcli/CliFields.h"
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliJournal.h"
@@ -35,59 +41,14 @@
 #include <unistd.h>
 
 using namespace qz;
+using qz::test::FileLines;
+using qz::test::ReadFileBytes;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
-using Steady = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kFast = 10;
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qzrecording-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string path;
-};
-
-TmonClock FastTicks() {
-    const auto t0 = Steady::now();
-    TmonClock c;
-    c.Ticks = [t0] {
-        return uint32_t(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count() *
-            kFast);
-    };
-    c.Sleep = [](uint32_t ms) {
-        std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / kFast));
-    };
-    return c;
-}
-
-TClockFn FastMeterClock(TDateTime start) {
-    const auto t0 = Steady::now();
-    return [t0, start] {
-        const std::chrono::duration<double> real = Steady::now() - t0;
-        return start + real.count() * kFast / 86400.0;
-    };
-}
-
-std::unique_ptr<TccnConnection> TcpConnection(uint16_t port) {
-    auto c = std::make_unique<TccnConnection>();
-    auto dev = CreateDevice(dtQZ2M);
-    dev->SetFactoryNum(1);
-    c->SetCustomDevice(std::move(dev));
-    auto proto = std::make_unique<TccnKavrenProtocol>();
-    proto->SetDeviceAddress(1);
-    c->SetCustomDeviceProtocol(std::move(proto));
-    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
-    mode->TCPIPInterface().SetIpAddress("127.0.0.1");
-    mode->TCPIPInterface().SetIpPort(port);
-    c->SetCustomConMode(std::move(mode));
-    return c;
-}
 
 // Prints what qzcli --json prints, and stops the poll after enough records and blocks.
 class TJsonLines : public IExchangeListener {
@@ -135,7 +96,8 @@ private:
 // on a loaded machine, fell behind the meter's fast clock and skipped records.
 std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, size_t records,
                               size_t blocks, int64_t* recorded = nullptr, bool replay = false) {
-    auto connection = TcpConnection(sim.port());
+    auto connection = test::TcpConnection(dtQZ2M, sim.port(), "127.0.0.1", test::kOwnAttempts,
+                                          test::kOwnAttempts);
     TmonSharedStorage storage;
     storage.Update([](TmonStorage& s) { s.Settings.HasNeutral = 1; });
     TJsonLines printer(storage);
@@ -160,8 +122,8 @@ std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, 
     TmonSignalControl signal(true);
     TMainExchangeThread thread(listener, connection.get(), &storage);
     TSignalExchangeThread waves(listener, connection.get(), &storage, signal.Experiment());
-    thread.SetClock(FastTicks());
-    waves.SetClock(FastTicks());
+    thread.SetClock(test::FastTicks(kFast));
+    waves.SetClock(test::FastTicks(kFast));
     printer.Thread = &thread;
     thread.Start();
     if (blocks > 0) waves.Start();
@@ -217,20 +179,6 @@ std::map<std::string, std::vector<double>> ParseJson(const std::string& j) {
     return out;
 }
 
-std::vector<std::string> Cells(const std::string& line) {
-    std::vector<std::string> out;
-    std::string cell;
-    for (char c : line) {
-        if (c == ';') {
-            out.push_back(cell);
-            cell.clear();
-        } else if (c != '\r' && c != '\n') {
-            cell += c;
-        }
-    }
-    return out;
-}
-
 double CellValue(std::string cell) {
     for (char& c : cell)
         if (c == ',') c = '.';
@@ -249,15 +197,6 @@ std::string WithoutLink(std::string json) {
     return json;
 }
 
-std::vector<std::string> FileLines(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::string> out;
-    std::string line;
-    while (std::getline(in, line))
-        out.push_back(line);
-    return out;
-}
-
 std::string Shell(const std::string& command) {
     std::string out;
     FILE* p = popen(command.c_str(), "r");
@@ -270,22 +209,17 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 } // namespace
 
 TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     SetDefaultPCASleeper([](uint32_t) {});
     LCAInitialize();
     TempDir dir;
-    const std::string journal = dir.path + "/week.db";
+    const std::string journal = dir.Path() + "/week.db";
     TSimOptions so;
     so.ModelIndex = 1;
     so.ListenPort = 0;
-    so.Clock = FastMeterClock(NowDateTime());
+    so.Clock = test::FastMeterClock(NowDateTime(), kFast);
     TMeterSimulator sim(so);
     ASSERT_TRUE(sim.Start());
     int64_t blocks = 0;
@@ -303,7 +237,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     EXPECT_EQ(waveforms, blocks);
 
     // The CSV export: one line per record, every cell the value --json printed.
-    const std::string csv = dir.path + "/week.csv";
+    const std::string csv = dir.Path() + "/week.csv";
     std::ostringstream out, err;
     ASSERT_EQ(RunJournalCommand({"export", journal, "--csv", csv, "--harmonics"}, out, err), 0)
         << err.str();
@@ -316,10 +250,10 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
         for (int i = 0; i < n; ++i)
             columns.push_back({name, i});
     });
-    ASSERT_EQ(Cells(lines[0]).size(), columns.size() + 1);
+    ASSERT_EQ(test::CsvCells(lines[0]).size(), columns.size() + 1);
     for (size_t k = 0; k < 10; ++k) {
         const auto values = ParseJson(json[k]);
-        const auto cells = Cells(lines[k + 1]);
+        const auto cells = test::CsvCells(lines[k + 1]);
         ASSERT_EQ(cells.size(), columns.size() + 1) << k;
         EXPECT_EQ(cells[0], FormatCsvDateTime(values.at("Time")[0]));
         for (size_t c = 0; c < columns.size(); ++c) {
@@ -333,15 +267,15 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
         }
     }
     // A window of meter times takes only the records inside it.
-    const std::string part = dir.path + "/part.csv";
-    const std::string from = Cells(lines[3])[0], to = Cells(lines[5])[0];
+    const std::string part = dir.Path() + "/part.csv";
+    const std::string from = test::CsvCells(lines[3])[0], to = test::CsvCells(lines[5])[0];
     ASSERT_EQ(
         RunJournalCommand({"export", journal, "--csv", part, "--from", from, "--to", to}, out, err),
         0)
         << err.str();
     EXPECT_EQ(FileLines(part).size(), 4u);
     // --decimal forces the separator: the same cells, with a point for the comma.
-    const std::string dotted = dir.path + "/dotted.csv";
+    const std::string dotted = dir.Path() + "/dotted.csv";
     ASSERT_EQ(RunJournalCommand({"export", journal, "--csv", dotted, "--from", from, "--to", to,
                                  "--decimal", "."},
                                 out, err),
@@ -358,7 +292,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
 
     // COMTRADE: each block read back by an independent reader gives the snapshot CSV's
     // waveform cells of the same block.
-    const std::string folder = dir.path + "/comtrade";
+    const std::string folder = dir.Path() + "/comtrade";
     ASSERT_EQ(RunJournalCommand({"export", journal, "--comtrade", folder}, out, err), 0)
         << err.str();
     TjnDecoder decoder(r);
@@ -373,7 +307,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
             std::getline(py, info);
             EXPECT_EQ(header, "UA[V];IA[A];UB[V];IB[A];UC[V];IC[A];UN[V];IN[A];UAB[V];UBC[V];"
                               "UCA[V]");
-            const auto facts = Cells(info + ";");
+            const auto facts = test::CsvCells(info + ";");
             EXPECT_EQ(facts[0], "50");
             EXPECT_EQ(facts[1], "3200"); // 64 samples per period of 50 Hz
             EXPECT_EQ(facts[2], "64");
@@ -418,8 +352,8 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
             EXPECT_EQ(snapLines.size(), 67u + 64u);
             int n = 0;
             while (std::getline(py, line)) {
-                const auto mine = Cells(line + ";");
-                const auto theirs = Cells(snapLines[size_t(67 + n)]);
+                const auto mine = test::CsvCells(line + ";");
+                const auto theirs = test::CsvCells(snapLines[size_t(67 + n)]);
                 EXPECT_EQ(mine[0], theirs[0]);
                 EXPECT_EQ(mine.size(), theirs.size() + 1); // the reader adds the time
                 for (size_t c = 2; c < mine.size() && c - 1 < theirs.size(); ++c) {
@@ -442,7 +376,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
     ro.ModelIndex = replay->Meter().ModelIndex;
     ro.Address = uint16_t(replay->Meter().Address);
     ro.ListenPort = 0;
-    ro.Clock = FastMeterClock(replay->StartTime());
+    ro.Clock = test::FastMeterClock(replay->StartTime(), kFast);
     ro.Replay = replay;
     TMeterSimulator player(ro);
     ASSERT_TRUE(player.Start());
@@ -462,20 +396,10 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
 
     // The same with qzcli itself polling a meter that replays at the recorded pace.
     TSimOptions ro1 = ro;
-    const auto t0 = Steady::now();
-    const TDateTime start = replay->StartTime();
-    ro1.Clock = [t0, start] {
-        const std::chrono::duration<double> real = Steady::now() - t0;
-        return start + real.count() / 86400.0;
-    };
+    ro1.Clock = test::FastMeterClock(replay->StartTime(), 1);
     TMeterSimulator pace(ro1);
     ASSERT_TRUE(pace.Start());
-    TCliOptions o;
-    o.Command = TCliOptions::TCommand::Poll;
-    o.Model = "qz2m";
-    o.Factory = 1;
-    o.TcpHost = "127.0.0.1";
-    o.TcpPort = pace.port();
+    TCliOptions o = test::TcpPollOptions("qz2m", pace.port());
     o.Count = 2;
     o.Json = true;
     std::ostringstream pollOut, pollErr;
@@ -491,7 +415,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
 
 TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     TempDir dir;
-    const std::string journal = dir.path + "/killed.db";
+    const std::string journal = dir.Path() + "/killed.db";
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t child = fork();
@@ -521,7 +445,7 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     const size_t printed = size_t(std::count(got.begin(), got.end(), '\n'));
     ASSERT_GE(printed, 2u) << got.substr(0, 200);
 
-    const std::string before = ReadAll(journal), log = ReadAll(journal + "-wal");
+    const std::string before = ReadFileBytes(journal), log = ReadFileBytes(journal + "-wal");
     std::ostringstream info, err;
     ASSERT_EQ(RunJournalCommand({"info", journal}, info, err), 0) << err.str();
     const auto at = info.str().find("Записи 3 с: ");
@@ -530,8 +454,8 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
         << info.str();
     EXPECT_NE(info.str().find("Пропуски: нет"), std::string::npos) << info.str();
     // Reading it changed nothing, neither the file nor its log.
-    EXPECT_EQ(ReadAll(journal), before);
-    EXPECT_EQ(ReadAll(journal + "-wal"), log);
+    EXPECT_EQ(ReadFileBytes(journal), before);
+    EXPECT_EQ(ReadFileBytes(journal + "-wal"), log);
 
     // The command line takes the journal file.
     TCliOptions parsed;
@@ -551,21 +475,21 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     std::ostringstream pollOut, pollErr;
     EXPECT_EQ(RunPoll(o, pollOut, pollErr, -1), 2);
     EXPECT_NE(pollErr.str().find("существует"), std::string::npos) << pollErr.str();
-    o.RecordFile = dir.path + "/next.db";
+    o.RecordFile = dir.Path() + "/next.db";
     ASSERT_EQ(RunPoll(o, pollOut, pollErr, -1), 0) << pollErr.str();
     std::ostringstream info2;
     ASSERT_EQ(RunJournalCommand({"info", o.RecordFile}, info2, err), 0) << err.str();
     EXPECT_NE(info2.str().find("Записи 3 с: 1,"), std::string::npos) << info2.str();
 
     // Bad journals end with a text and status 1, wrong arguments with status 2.
-    std::ofstream(dir.path + "/text.db") << std::string(1000, 'x');
+    std::ofstream(dir.Path() + "/text.db") << std::string(1000, 'x');
     std::ostringstream o1, e1;
-    EXPECT_EQ(RunJournalCommand({"info", dir.path + "/text.db"}, o1, e1), 1);
+    EXPECT_EQ(RunJournalCommand({"info", dir.Path() + "/text.db"}, o1, e1), 1);
     EXPECT_NE(e1.str().find("не является журналом"), std::string::npos) << e1.str();
-    EXPECT_EQ(
-        RunJournalCommand({"export", dir.path + "/text.db", "--csv", dir.path + "/x.csv"}, o1, e1),
-        1);
-    EXPECT_FALSE(fs::exists(dir.path + "/x.csv"));
+    EXPECT_EQ(RunJournalCommand({"export", dir.Path() + "/text.db", "--csv", dir.Path() + "/x.csv"},
+                                o1, e1),
+              1);
+    EXPECT_FALSE(fs::exists(dir.Path() + "/x.csv"));
     EXPECT_EQ(RunJournalCommand({"export", journal}, o1, e1), 2);
     EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", "a", "--comtrade", "b"}, o1, e1), 2);
     EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", "a", "--from", "yesterday"}, o1, e1),

@@ -7,10 +7,10 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/MonitorForm.h"
 #include "tests/support/TcpListener.h"
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 
@@ -23,20 +23,7 @@
 namespace qz {
 namespace {
 
-class NoMessages : public ImonMessages {
-public:
-    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
-        ADD_FAILURE() << "unexpected message: " << t;
-    }
-};
-
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using test::WaitUntil;
 
 // The module started with the program's line log, as main does.
 void StartModuleWithLineLog() {
@@ -45,13 +32,7 @@ void StartModuleWithLineLog() {
 }
 
 TmonFormOptions Options(const char* exe) {
-    TmonFormOptions o;
-    o.Settings = std::make_unique<TmonIniFile>(kMonitorProductName, exe);
-    o.Messages = std::make_unique<NoMessages>();
-    TmonFormatContext ctx;
-    ctx.DecimalSeparator = '.';
-    ctx.FormatDateTime = [](TDateTime) { return std::string("t"); };
-    o.Format = ctx;
+    TmonFormOptions o = test::QuietFormOptions(exe);
     o.Exchange = MakeRealExchangeFactory();
     o.DocumentsFolder = test::QtEnvironment::Folder + "/docs";
     return o;
@@ -64,20 +45,10 @@ std::string Text(const QLabel* l) {
 TEST(WindowLine, ConnectingUntilStopped) {
     StartModuleWithLineLog();
     // A listener whose accept queue is full: the connect neither succeeds nor fails.
-    test::TcpListener listener(0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 8; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = htons(listener.port);
-        (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        fillers.push_back(fd);
-    }
+    const test::DeafListener listener;
 
     auto w = std::make_unique<TForm1>(Options("slow.ini"));
-    w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", listener.port), true);
+    w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", listener.Port()), true);
     ASSERT_TRUE(w->Running());
     ASSERT_TRUE(
         WaitUntil([&] { return Text(w->LProgress).rfind("Соединение... ", 0) == 0; }, 10000))
@@ -94,8 +65,6 @@ TEST(WindowLine, ConnectingUntilStopped) {
     WaitUntil([] { return false; }, 1200); // the label's timer has stopped with the connect
     EXPECT_EQ(Text(w->LProgress), after);
     w.reset();
-    for (int fd : fillers)
-        close(fd);
 }
 
 class KeptMessages : public ImonMessages {
@@ -108,11 +77,7 @@ public:
 
 TEST(WindowLine, RefusedConnectEndsOnTheError) {
     StartModuleWithLineLog();
-    uint16_t port = 0;
-    {
-        test::TcpListener closed; // a port no one listens on any more
-        port = closed.port;
-    }
+    const uint16_t port = test::UnusedLoopbackPort();
     TmonFormOptions o = Options("refused.ini");
     auto messages = std::make_unique<KeptMessages>();
     KeptMessages* kept = messages.get();

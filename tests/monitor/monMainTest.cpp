@@ -6,6 +6,7 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "protocol/DeviceStatus.h"
+#include "tests/support/MonitorForm.h"
 #include "trends/monTrendSource.h"
 #include "trends/monTrendsWindow.h"
 
@@ -82,10 +83,7 @@ protected:
             Main.Listener = l;
             return std::unique_ptr<ImonExchange>(new FakeThread(&Main));
         };
-        TmonFormatContext ctx;
-        ctx.DecimalSeparator = '.';
-        ctx.FormatDateTime = [](TDateTime) { return std::string("07.12.2026 10:00:03"); };
-        o.Format = ctx;
+        o.Format = test::FixedFormat("07.12.2026 10:00:03");
         o.DocumentsFolder = test::QtEnvironment::Folder + "/docs";
         if (tweak) tweak(o);
         return std::make_unique<TForm1>(std::move(o));

@@ -8,9 +8,9 @@
 #include "monitor/monMain.h"
 #include "monitor/monRecording.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/MonitorForm.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 
 #include <gtest/gtest.h>
@@ -22,6 +22,8 @@
 
 namespace qz {
 namespace {
+
+using test::WaitUntil;
 
 struct TShown {
     std::string Caption;
@@ -42,14 +44,6 @@ private:
     std::vector<TShown>* FShown;
 };
 
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
 std::string Documents(const char* name) {
     return test::QtEnvironment::Folder + "/" + name;
 }
@@ -61,10 +55,7 @@ TmonFormOptions Options(const char* exe, const char* documents, std::vector<TSho
     auto m = std::make_unique<Messages>(shown);
     if (messages) *messages = m.get();
     o.Messages = std::move(m);
-    TmonFormatContext ctx;
-    ctx.DecimalSeparator = '.';
-    ctx.FormatDateTime = [](TDateTime) { return std::string("t"); };
-    o.Format = ctx;
+    o.Format = test::FixedFormat();
     o.Exchange = MakeRealExchangeFactory();
     o.DocumentsFolder = Documents(documents);
     return o;

@@ -6,6 +6,8 @@
 #include "journal/jnJournal.h"
 #include "monitor/monRecording.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/FastClocks.h"
+#include "tests/support/MeterConnection.h"
 
 #include <gtest/gtest.h>
 
@@ -20,37 +22,7 @@
 namespace qz {
 namespace {
 
-using Steady = std::chrono::steady_clock;
 constexpr int kFast = 10;
-
-TmonClock FastTicks() {
-    const auto t0 = Steady::now();
-    TmonClock c;
-    c.Ticks = [t0] {
-        return uint32_t(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count() *
-            kFast);
-    };
-    c.Sleep = [](uint32_t ms) {
-        std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / kFast));
-    };
-    return c;
-}
-
-std::unique_ptr<TccnConnection> TcpConnection(uint16_t port) {
-    auto c = std::make_unique<TccnConnection>();
-    auto dev = CreateDevice(dtQZ2M);
-    dev->SetFactoryNum(77);
-    c->SetCustomDevice(std::move(dev));
-    auto proto = std::make_unique<TccnKavrenProtocol>();
-    proto->SetDeviceAddress(1);
-    c->SetCustomDeviceProtocol(std::move(proto));
-    auto mode = std::make_unique<TccnDirectTCPIPConMode>();
-    mode->TCPIPInterface().SetIpAddress("127.0.0.1");
-    mode->TCPIPInterface().SetIpPort(port);
-    c->SetCustomConMode(std::move(mode));
-    return c;
-}
 
 // The window's side: counts the records it was shown.
 class TCounter : public IExchangeListener {
@@ -79,12 +51,7 @@ TEST(RecordingThreads, JournalsBegunAndEndedWhilePolling) {
     so.ModelIndex = 1;
     so.Address = 1;
     so.ListenPort = 0;
-    const auto t0 = Steady::now();
-    const TDateTime start = NowDateTime();
-    so.Clock = [t0, start] {
-        const std::chrono::duration<double> real = Steady::now() - t0;
-        return start + real.count() * kFast / 86400.0;
-    };
+    so.Clock = test::FastMeterClock(NowDateTime(), kFast);
     TMeterSimulator sim(so);
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;
@@ -98,9 +65,10 @@ TEST(RecordingThreads, JournalsBegunAndEndedWhilePolling) {
     TmonRecording recording(storage, &window);
     int failures = 0;
     recording.OnFailure = [&failures](const std::string&, const std::string&) { ++failures; };
-    auto connection = TcpConnection(sim.port());
+    auto connection = test::TcpConnection(dtQZ2M, sim.port(), "127.0.0.1", test::kOwnAttempts,
+                                          test::kOwnAttempts, 77);
     TMainExchangeThread thread(&recording, connection.get(), &storage);
-    thread.SetClock(FastTicks());
+    thread.SetClock(test::FastTicks(kFast));
     thread.Start();
     ASSERT_TRUE(window.WaitFor(1)); // the settings are read before any journal begins
 

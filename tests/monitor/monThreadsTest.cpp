@@ -7,9 +7,9 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/MonitorForm.h"
 #include "trends/monTrendsWindow.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
@@ -23,12 +23,7 @@
 namespace qz {
 namespace {
 
-class NoMessages : public ImonMessages {
-public:
-    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
-        ADD_FAILURE() << "unexpected message: " << t;
-    }
-};
+using test::WaitUntil;
 
 // Reports a record every millisecond until stopped, then its end.
 class BusyThread : public ImonExchange {
@@ -63,28 +58,9 @@ private:
     std::thread FThread;
 };
 
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-TmonFormOptions Options(const char* exe) {
-    TmonFormOptions o;
-    o.Settings = std::make_unique<TmonIniFile>(kMonitorProductName, exe);
-    o.Messages = std::make_unique<NoMessages>();
-    TmonFormatContext ctx;
-    ctx.DecimalSeparator = '.';
-    ctx.FormatDateTime = [](TDateTime) { return std::string("t"); };
-    o.Format = ctx;
-    return o;
-}
-
 TEST(WindowThreads, CallsFromAnotherThreadAndCloseWhileRunning) {
     std::atomic<int> records{0};
-    TmonFormOptions o = Options("busy.ini");
+    TmonFormOptions o = test::QuietFormOptions("busy.ini");
     o.Exchange.MakeMain = [&records](IExchangeListener* l, const TccnConnection*,
                                      TmonSharedStorage* s) {
         return std::unique_ptr<ImonExchange>(new BusyThread(l, s, &records));
@@ -118,7 +94,7 @@ TEST(WindowThreads, ShowsTheSimulatorsValues) {
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;
 
-    TmonFormOptions o = Options("e2e.ini");
+    TmonFormOptions o = test::QuietFormOptions("e2e.ini");
     o.Exchange = MakeRealExchangeFactory();
     auto w = std::make_unique<TForm1>(std::move(o));
     int shown = 0;

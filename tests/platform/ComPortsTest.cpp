@@ -1,4 +1,6 @@
 #include "platform/ComPorts.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,24 +19,14 @@ namespace fs = std::filesystem;
 class PortFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("XDG_DATA_HOME");
-        hadOld_ = old != nullptr;
-        if (old) old_ = old;
-        char tmpl[] = "/tmp/qz_ports_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        setenv("XDG_DATA_HOME", root_.c_str(), 1);
+        ASSERT_FALSE(dir_.Path().empty());
+        root_ = dir_.Path();
+        env_.Set("XDG_DATA_HOME", root_.c_str());
         fs::create_directories(root_ + "/VQ/ports");
     }
-    void TearDown() override {
-        if (hadOld_)
-            setenv("XDG_DATA_HOME", old_.c_str(), 1);
-        else
-            unsetenv("XDG_DATA_HOME");
-        fs::remove_all(root_);
-    }
-    std::string root_, old_;
-    bool hadOld_ = false;
+    test::TempDir dir_;
+    test::EnvGuard env_;
+    std::string root_;
 };
 
 TEST(ComPorts, PortNumbers) {

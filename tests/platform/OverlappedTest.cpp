@@ -1,4 +1,5 @@
 #include "platform/Overlapped.h"
+#include "tests/support/SocketPair.h"
 
 #include <gtest/gtest.h>
 
@@ -19,23 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct SocketPair {
-    int a = -1, b = -1;
-    SocketPair() {
-        int sv[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv) == 0) {
-            a = sv[0];
-            b = sv[1];
-        }
-    }
-    ~SocketPair() {
-        if (a >= 0) close(a);
-        if (b >= 0) close(b);
-    }
-    void Send(const std::string& s) {
-        ASSERT_EQ(send(b, s.data(), s.size(), 0), ssize_t(s.size()));
-    }
-};
+using test::SocketPair;
 
 // A pseudo-terminal pair: the transfer runs on the slave, the test plays the line on the
 // master.

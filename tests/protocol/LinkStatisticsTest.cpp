@@ -5,6 +5,7 @@
 #include "simulator/MeterSimulator.h"
 
 #include "channel/LCAObject.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -48,16 +49,10 @@ protected:
     void SetUp() override {
         SetDefaultPCASleeper([](uint32_t) {});
         LCAInitialize();
-        char dir[] = "/tmp/qz_link_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        logPath_ = dir_ + "/meter.log";
+        ASSERT_FALSE(dir_.Path().empty());
+        logPath_ = dir_ / "meter.log";
     }
-    void TearDown() override {
-        LCAFinalize();
-        std::remove(logPath_.c_str());
-        rmdir(dir_.c_str());
-    }
+    void TearDown() override { LCAFinalize(); }
     std::unique_ptr<TMeterSimulator> Sim(TFaultOptions faults = {}) {
         TSimOptions o;
         o.ListenPort = 0;
@@ -88,7 +83,8 @@ protected:
         return c;
     }
 
-    std::string dir_, logPath_;
+    test::TempDir dir_;
+    std::string logPath_;
 };
 
 } // namespace

@@ -9,12 +9,14 @@
 #include "exchange/monStorage.h"
 #include "protocol/QZ2Models.h"
 #include "simulator/MeterModel.h"
+#include "tests/support/CsvCells.h"
 #include "waveform/monHeadlessSignalWindow.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -46,20 +48,14 @@ std::map<int, std::vector<double>> CsvWaveColumns(const std::string& csv) {
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] < '1' || line[0] > '9') continue;
-        std::vector<std::string> cells;
-        std::string cell;
-        for (char ch : line) {
-            if (ch == ';') {
-                cells.push_back(cell);
-                cell.clear();
-            } else if (ch != '\r') {
-                cell += ch == ',' ? '.' : ch;
-            }
-        }
+        std::vector<std::string> cells = test::CsvCells(line);
         if (cells.size() != 12) continue;
-        for (int c = 0; c < 11; ++c)
-            if (!cells[size_t(c) + 1].empty())
-                cols[c].push_back(std::strtod(cells[size_t(c) + 1].c_str(), nullptr));
+        for (int c = 0; c < 11; ++c) {
+            std::string& cell = cells[size_t(c) + 1];
+            if (cell.empty()) continue;
+            std::replace(cell.begin(), cell.end(), ',', '.');
+            cols[c].push_back(std::strtod(cell.c_str(), nullptr));
+        }
     }
     return cols;
 }

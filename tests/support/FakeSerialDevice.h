@@ -146,4 +146,13 @@ private:
     std::shared_ptr<TFakeSerialLine> line_;
 };
 
+// A modem on the line that is ready for a call: clear to send, and answering the port's own
+// init string with "0" (OK). The test scripts the rest of what the modem says.
+inline std::shared_ptr<TFakeSerialLine> MakeReadyModem() {
+    auto modem = std::make_shared<TFakeSerialLine>();
+    modem->SetCTS(true);
+    modem->AddRule("ATV0E0Q0&C1&D2\r", "0\r");
+    return modem;
+}
+
 } // namespace qz

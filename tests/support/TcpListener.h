@@ -1,5 +1,5 @@
 // A bare listening socket on 127.0.0.1 on a port the system picks, for tests that drive the
-// accepted connection by hand.
+// accepted connection by hand, and one that never lets a connect complete.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qz::test {
 
@@ -34,6 +35,52 @@ struct TcpListener {
         if (poll(&p, 1, 2000) <= 0) return -1;
         return accept(fd, nullptr, nullptr);
     }
+};
+
+// A loopback port nobody listens on any more: the system gave it to a listener just closed.
+inline uint16_t UnusedLoopbackPort() {
+    const TcpListener closed;
+    return closed.port;
+}
+
+// A non-blocking connect to 127.0.0.1:`port` begun; the socket (the caller closes it).
+inline int BeginLoopbackConnect(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
+    (void)!connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    return fd;
+}
+
+// A listener whose accept queue is full: a further connect never completes its handshake
+// (the system drops the SYNs), as with a peer that never answers.
+class DeafListener {
+public:
+    DeafListener() : FListener(0) {
+        for (int i = 0; i < 8; ++i)
+            FFillers.push_back(BeginLoopbackConnect(FListener.port));
+    }
+    ~DeafListener() {
+        for (int fd : FFillers)
+            close(fd);
+    }
+    DeafListener(const DeafListener&) = delete;
+    DeafListener& operator=(const DeafListener&) = delete;
+    uint16_t Port() const { return FListener.port; }
+    // Does a new connect hang? (It does once the queue is full.)
+    bool Deaf() const {
+        const int fd = BeginLoopbackConnect(FListener.port);
+        pollfd p{fd, POLLOUT, 0};
+        const bool hangs = poll(&p, 1, 300) == 0;
+        close(fd);
+        return hangs;
+    }
+
+private:
+    TcpListener FListener;
+    std::vector<int> FFillers;
 };
 
 } // namespace qz::test

@@ -5,6 +5,8 @@
 #include "journal/jnJournal.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
+#include "tests/support/JournalMeter.h"
+#include "tests/support/TempDir.h"
 #include "trends/monTrendMath.h"
 
 #include <algorithm>
@@ -21,37 +23,15 @@
 #include <unistd.h>
 
 using namespace qz;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qztrends-journal-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string path;
-};
-
-TDateTime At(int h, int m, int s) {
-    TDateTime t = 0;
-    TryEncodeDateTime({2026, 12, 8, h, m, s, 0}, t);
-    return t;
-}
+constexpr auto* At = &test::RecordingDay;
 
 TjnMeter Meter(int modelIndex) {
-    TjnMeter m;
-    m.DeviceType = 2;
-    m.ModelIndex = modelIndex;
-    m.Model = "Каврен–QZ2М";
-    m.FactoryNumber = 77;
-    m.Address = 77;
-    m.Connection = "TCP/IP (IP: 127.0.0.1, Порт: 4001)";
-    m.ProgramVersion = "0.1.0.0";
-    m.Started = At(10, 0, 0);
-    return m;
+    return test::JournalMeter(modelIndex, 77);
 }
 
 // `records` records of the simulated meter 3 s apart from `t0`, the settings answered again
@@ -99,7 +79,7 @@ std::unique_ptr<ITrendSource> Open(const std::string& file, std::string& error) 
 
 TEST(TrendJournal, SamplesAreTheDecodedRecordsAndTheLimitsThoseOfTheLastRecord) {
     TempDir dir;
-    const std::string file = dir.path + "/site-a.db";
+    const std::string file = dir.Path() + "/site-a.db";
     std::vector<TmonData3sec> expected;
     WriteJournal(file, 10, expected);
 
@@ -139,7 +119,7 @@ TEST(TrendJournal, SamplesAreTheDecodedRecordsAndTheLimitsThoseOfTheLastRecord) 
 
 TEST(TrendJournal, RecordsWhoseTimeRunsBackAreLeftOutAndCounted) {
     TempDir dir;
-    const std::string file = dir.path + "/clock-set-back.db";
+    const std::string file = dir.Path() + "/clock-set-back.db";
     std::vector<TmonData3sec> expected;
     WriteJournal(file, 4, expected, {At(10, 0, 3), At(10, 0, 6), At(9, 59, 0), At(10, 0, 9)});
     std::string error;
@@ -155,7 +135,7 @@ TEST(TrendJournal, RecordsWhoseTimeRunsBackAreLeftOutAndCounted) {
 
 TEST(TrendJournal, FilesThatAreNotJournalsAreRefusedWithTheReadersText) {
     TempDir dir;
-    const std::string text = dir.path + "/notes.db";
+    const std::string text = dir.Path() + "/notes.db";
     { std::ofstream(text) << "this is not a database, only some notes\n"; }
     TjnReader reader;
     std::string readerError;
@@ -166,7 +146,7 @@ TEST(TrendJournal, FilesThatAreNotJournalsAreRefusedWithTheReadersText) {
     EXPECT_FALSE(Open(text, error));
     EXPECT_EQ(error, readerError);
 
-    const std::string missing = dir.path + "/gone.db";
+    const std::string missing = dir.Path() + "/gone.db";
     std::string missingError;
     reader.Open(missing, missingError);
     EXPECT_FALSE(Open(missing, error));
@@ -176,7 +156,7 @@ TEST(TrendJournal, FilesThatAreNotJournalsAreRefusedWithTheReadersText) {
 
 TEST(TrendJournal, AnEmptyJournalGivesNoSamplesAndThePlotStillBuilds) {
     TempDir dir;
-    const std::string file = dir.path + "/empty.db";
+    const std::string file = dir.Path() + "/empty.db";
     {
         TjnWriter w;
         std::string e;
@@ -213,7 +193,7 @@ TEST(TrendJournal, AnEmptyJournalGivesNoSamplesAndThePlotStillBuilds) {
 
 TEST(TrendJournal, ProgressCountsTheRecordsAndAStopAskedForEndsTheReading) {
     TempDir dir;
-    const std::string file = dir.path + "/progress.db";
+    const std::string file = dir.Path() + "/progress.db";
     std::vector<TmonData3sec> expected;
     // A frequency that was not a number is stored as NULL: it must come back as no value, not
     // as a dip of the trend to 0 Hz.
@@ -252,7 +232,7 @@ TEST(TrendJournal, ProgressCountsTheRecordsAndAStopAskedForEndsTheReading) {
 
 TEST(TrendJournal, AJournalBeingRecordedIsFollowedUntilItsRecordingEnds) {
     TempDir dir;
-    const std::string file = dir.path + "/live.db";
+    const std::string file = dir.Path() + "/live.db";
     const TMeterModel meter(1);
     TjnWriter w;
     std::string e;
@@ -314,7 +294,7 @@ TEST(TrendJournal, AJournalBeingRecordedIsFollowedUntilItsRecordingEnds) {
     std::unique_ptr<TmonTrendJournalSource> closed = LoadJournalTrend(file, e);
     ASSERT_TRUE(closed) << e;
     EXPECT_FALSE(closed->Live());
-    const std::string gone = dir.path + "/gone.db";
+    const std::string gone = dir.Path() + "/gone.db";
     TjnWriter w2;
     ASSERT_TRUE(w2.Create(gone, Meter(1), e)) << e;
     ASSERT_TRUE(w2.AddRecord(d.Time, d.Time, r.data(), r.size(), d, e)) << e;
@@ -345,7 +325,7 @@ size_t ReadLines(int fd, size_t count, std::string& got) {
 
 TEST(TrendJournal, FollowsWhatAQzcliProcessRecordsOnTheRealClock) {
     TempDir dir;
-    const std::string file = dir.path + "/qzcli.db";
+    const std::string file = dir.Path() + "/qzcli.db";
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t child = fork();

@@ -2,6 +2,8 @@
 // touches the real one, and event helpers.
 #pragma once
 
+#include "tests/support/QtTestApp.h"
+
 #include <QApplication>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -9,35 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <unistd.h>
-#include <vector>
-
 namespace qz::test {
 
-class WaveQtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_waveform";
-        static char* argv[] = {name, nullptr};
-        App = new QApplication(argc, argv);
-    }
-    void TearDown() override {
-        delete App;
-        App = nullptr;
-        std::error_code ec;
-        if (!Folder.empty()) std::filesystem::remove_all(Folder, ec);
-    }
-    static inline QApplication* App = nullptr;
-    static inline std::string Folder;
-};
-
 inline ::testing::Environment* const kWaveQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new WaveQtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new QtTestEnvironment("test_waveform"));
 
 inline void SendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button,
                       Qt::KeyboardModifiers mods = Qt::NoModifier) {

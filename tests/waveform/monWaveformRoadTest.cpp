@@ -6,10 +6,10 @@
 #include "channel/LCAObject.h"
 #include "monitor/monCommandLine.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/MonitorForm.h"
 #include "waveform/monWaveformView.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 
@@ -18,20 +18,8 @@
 namespace qz {
 namespace {
 
-class NoMessages : public ImonMessages {
-public:
-    void Show(const std::string&, TmonMessageIcon, const std::string& t) override {
-        ADD_FAILURE() << "unexpected message: " << t;
-    }
-};
-
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using test::NoMessages;
+using test::WaitUntil;
 
 TEST(WaveformRoad, SimulatedMeterBlocksReachTheWindow) {
     TWMultiSignal::ForgetSavedState();

@@ -4,6 +4,8 @@
 
 #include "connection/ui/CcnConnectionListUI.h"
 #include "settings/monIniFile.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/TempDir.h"
 
 #include <QPointer>
 #include <QPushButton>
@@ -24,13 +26,8 @@ protected:
         test::App();
         test::MonitorOptions(Options);
         SetComPortLister([] { return std::vector<TComPortInfo>{{2, "COM2", "/dev/ttyS1"}}; });
-        char tmpl[] = "/tmp/qz-ccn-dialog-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        Dir = tmpl;
-        const char* old = std::getenv("XDG_DATA_HOME");
-        if (old) OldDataHome = old;
-        HadDataHome = old != nullptr;
-        setenv("XDG_DATA_HOME", Dir.c_str(), 1);
+        ASSERT_FALSE(Dir.Path().empty());
+        DataHome.Set("XDG_DATA_HOME", Dir.Path().c_str());
 
         // What an earlier run left: three meters, the second one chosen.
         TmonIniFile ini(kProduct, kExe);
@@ -41,14 +38,7 @@ protected:
         ini.WriteSelectedID(Ids[1]);
         ASSERT_TRUE(ini.UpdateFile());
     }
-    void TearDown() override {
-        SetComPortLister(nullptr);
-        if (HadDataHome)
-            setenv("XDG_DATA_HOME", OldDataHome.c_str(), 1);
-        else
-            unsetenv("XDG_DATA_HOME");
-        std::filesystem::remove_all(Dir);
-    }
+    void TearDown() override { SetComPortLister(nullptr); }
 
     // One use of the button as the main window makes it: the list and the choice are kept
     // in the settings and written to disk.
@@ -65,8 +55,8 @@ protected:
     static constexpr const char* kExe = "qzmonitor";
     TccnConnectionListUIOptions Options;
     test::TFakeMessages Messages;
-    std::string Dir, OldDataHome;
-    bool HadDataHome = false;
+    test::TempDir Dir;
+    test::EnvGuard DataHome;
     std::vector<int32_t> Ids;
 };
 

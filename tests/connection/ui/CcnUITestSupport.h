@@ -4,6 +4,7 @@
 
 #include "connection/CcnConnectionList.h"
 #include "connection/ui/CcnMessages.h"
+#include "tests/support/QtTestApp.h"
 
 #include <QApplication>
 
@@ -16,30 +17,11 @@
 
 namespace qz::test {
 
-// One offscreen application for all window tests, freed when the tests end (its font
-// database goes with it).
-class TccnQtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "test_connection_ui";
-        static char* argv[] = {name, nullptr};
-        Instance = new QApplication(argc, argv);
-        QApplication::setApplicationName(QString::fromUtf8("Монитор Каврен-QZ2"));
-    }
-    void TearDown() override {
-        delete Instance;
-        Instance = nullptr;
-    }
-    static inline QApplication* Instance = nullptr;
-};
-
-inline ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TccnQtEnvironment);
+inline ::testing::Environment* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(
+    new QtTestEnvironment("test_connection_ui", QString::fromUtf8("Монитор Каврен-QZ2")));
 
 inline QApplication& App() {
-    return *TccnQtEnvironment::Instance;
+    return *QtTestEnvironment::App;
 }
 
 class TFakeMessages : public IccnMessages {

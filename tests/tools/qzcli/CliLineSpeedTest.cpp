@@ -17,11 +17,11 @@ TEST(QzcliLineSpeed, PollsAtEverySpeedTheDialogOffers) {
     TempDir dir;
     TSimOptions so;
     so.ModelIndex = 1;
-    so.PtyLink = dir.path + "/meter";
+    so.PtyLink = dir.Path() + "/meter";
     TMeterSimulator sim(so);
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;
-    ComOverride com(dir.path, 9, sim.PtyPath());
+    ComOverride com(dir.Path(), 9, sim.PtyPath());
 
     const std::vector<uint32_t>& speeds = EditableBaudRates();
     ASSERT_GE(speeds.size(), 10u);

@@ -6,6 +6,11 @@
 #include "exchange/monStorage.h"
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/CliPollOptions.h"
+#include "tests/support/CsvCells.h"
+#include "tests/support/Files.h"
+#include "tests/support/TcpListener.h"
+#include "tests/support/TempDir.h"
 #include "tools/qzcli/CliRun.h"
 
 #include <algorithm>
@@ -22,19 +27,10 @@
 #include <unistd.h>
 
 using namespace qz;
+using qz::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qzcli-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string path;
-};
 
 // The numbers of one array in a JSON line: "key":[a,b,...].
 std::vector<double> JsonArray(const std::string& json, const std::string& key) {
@@ -66,20 +62,7 @@ std::vector<std::string> Lines(const std::string& s) {
     return out;
 }
 
-// The cells of a CSV line, each ended by ";".
-std::vector<std::string> Cells(const std::string& line) {
-    std::vector<std::string> out;
-    std::string cell;
-    for (char ch : line) {
-        if (ch == ';') {
-            out.push_back(cell);
-            cell.clear();
-        } else if (ch != '\r') {
-            cell += ch;
-        }
-    }
-    return out;
-}
+using test::CsvCells;
 
 // A number written with either decimal separator.
 double Number(std::string cell) {
@@ -109,7 +92,7 @@ std::vector<std::vector<uint8_t>> LoggedAnswers(const std::string& logFile) {
 
 TEST(QzcliConnections, ListsTheStoredConnectionsAndMarksTheSelectedOne) {
     TempDir dir;
-    const std::string file = dir.path + "/qzmonitor.ini";
+    const std::string file = dir.Path() + "/qzmonitor.ini";
     int32_t secondId = -1;
     {
         TccnConnectionList list;
@@ -152,7 +135,7 @@ TEST(QzcliConnections, ListsTheStoredConnectionsAndMarksTheSelectedOne) {
 
 TEST(QzcliConnections, EveryKindOfDamageIsReportedWithStatusOne) {
     TempDir dir;
-    const std::string file = dir.path + "/qzmonitor.ini";
+    const std::string file = dir.Path() + "/qzmonitor.ini";
     TCliOptions o;
     o.Command = TCliOptions::TCommand::Connections;
     o.SettingsFile = file;
@@ -190,7 +173,7 @@ TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
     o.Demo = true;
     o.Count = 3;
     o.Json = true;
-    o.DemoLog = dir.path + "/sim.log";
+    o.DemoLog = dir.Path() + "/sim.log";
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
     const auto records = Lines(out.str());
@@ -243,12 +226,12 @@ TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
     TempDir dir;
     TSimOptions so;
     so.ModelIndex = 0; // basic record
-    so.PtyLink = dir.path + "/meter";
+    so.PtyLink = dir.Path() + "/meter";
     TMeterSimulator sim(so);
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;
     // COM7 of this test resolves through the override folder to the simulator's terminal.
-    const std::string data = dir.path + "/data";
+    const std::string data = dir.Path() + "/data";
     fs::create_directories(data + "/VQ/ports");
     fs::create_symlink(sim.PtyPath(), data + "/VQ/ports/com7");
     const char* old = std::getenv("XDG_DATA_HOME");
@@ -278,20 +261,8 @@ TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
 
 TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
     SetDefaultPCASleeper([](uint32_t) {});
-    uint16_t port;
-    {
-        TSimOptions so;
-        so.ListenPort = 0;
-        TMeterSimulator s(so);
-        ASSERT_TRUE(s.Start());
-        port = s.port();
-    } // nobody listens there any more
-    TCliOptions o;
-    o.Command = TCliOptions::TCommand::Poll;
-    o.Model = "qz2m";
-    o.Factory = 1;
-    o.TcpHost = "127.0.0.1";
-    o.TcpPort = port;
+    const uint16_t port = test::UnusedLoopbackPort();
+    TCliOptions o = test::TcpPollOptions("qz2m", port);
     std::ostringstream out, err;
     EXPECT_EQ(RunPoll(o, out, err, -1), 1);
     // The connection's progress comes first; the failure is the last line.
@@ -343,29 +314,27 @@ TEST(QzcliPoll, SignalPutsTheLastWaveformBlockIntoTheCsv) {
     o.Demo = true;
     o.Count = 1;
     o.Csv = true;
-    o.CsvDir = plain.path;
+    o.CsvDir = plain.Path();
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
-    const size_t base = lines(newest(plain.path));
+    const size_t base = lines(newest(plain.Path()));
 
     o.Count = 3; // blocks come about once a second: by the third record there is one
     o.Signal = true;
-    o.CsvDir = withSignal.path;
+    o.CsvDir = withSignal.Path();
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
-    const std::string file = newest(withSignal.path);
+    const std::string file = newest(withSignal.Path());
     const size_t signal = lines(file);
     EXPECT_GE(signal, base + 64) << "no waveform lines after the measurements";
 
     // The waveform columns read as the record saved with them: the RMS of each equals the
     // record's U, I and ULine.
-    std::ifstream in(file, std::ios::binary);
-    const std::string csv = Cp1251ToUtf8(
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    const std::string csv = Cp1251ToUtf8(test::ReadFileBytes(file));
     std::vector<double> record; // Uа Iа Uв Iв Uс Iс Uн Iн Uав Uвс Uса
     std::vector<double> sum(11, 0.0);
     int samples = 0;
     for (const std::string& line : Lines(csv)) {
-        const auto cells = Cells(line);
+        const auto cells = CsvCells(line);
         if (cells.size() == 16 && cells[0] == "U д, I д") {
             for (size_t c : {1, 2, 4, 5, 7, 8, 10, 11, 13, 14, 15})
                 record.push_back(Number(cells[c]));

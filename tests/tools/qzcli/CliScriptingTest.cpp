@@ -4,6 +4,7 @@
 #include "channel/PCAType.h"
 #include "common/Cp1251.h"
 #include "protocol/QZ2Models.h"
+#include "tests/support/Files.h"
 #include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliLocale.h"
 #include "tools/qzcli/CliRun.h"
@@ -41,9 +42,7 @@ std::vector<std::string> CsvFiles(const std::string& dir) {
 }
 
 std::string ReadUtf8(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return Cp1251ToUtf8(
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    return Cp1251ToUtf8(test::ReadFileBytes(file));
 }
 
 TCliOptions DemoCsv(const std::string& dir, int count = 1) {
@@ -132,8 +131,8 @@ TEST(QzcliLocale, TheCLocaleAndAForcedSeparator) {
 
 TEST(QzcliLocale, FollowsLcNumericAndLcTimeOfTheEnvironment) {
     TempDir dir;
-    if (!MakeTestLocale(dir.path)) GTEST_SKIP() << "no locale sources to build a test locale";
-    ScopedEnv path("LOCPATH", dir.path);
+    if (!MakeTestLocale(dir.Path())) GTEST_SKIP() << "no locale sources to build a test locale";
+    ScopedEnv path("LOCPATH", dir.Path());
     ScopedEnv all("LC_ALL", "");
     ScopedEnv numeric("LC_NUMERIC", "qz_TEST.UTF-8");
     ScopedEnv time("LC_TIME", "qz_TEST.UTF-8");
@@ -154,8 +153,8 @@ TEST(QzcliLocale, FollowsLcNumericAndLcTimeOfTheEnvironment) {
     ScopedEnv back("LC_NUMERIC", "qz_TEST.UTF-8");
     SetDefaultPCASleeper([](uint32_t) {});
     std::ostringstream out, err;
-    ASSERT_EQ(RunPoll(DemoCsv(dir.path + "/csv"), out, err, -1), 0) << err.str();
-    const auto files = CsvFiles(dir.path + "/csv");
+    ASSERT_EQ(RunPoll(DemoCsv(dir.Path() + "/csv"), out, err, -1), 0) << err.str();
+    const auto files = CsvFiles(dir.Path() + "/csv");
     ASSERT_EQ(files.size(), 1u);
     const std::string csv = ReadUtf8(files[0]);
     const std::string nominal =
@@ -176,11 +175,11 @@ TEST(QzcliCsv, MakesTheFolderAndFailsOnAFileItCannotWrite) {
     const mode_t saved = ::umask(027);
 
     // A folder that does not exist yet, two levels deep; the point forced.
-    TCliOptions o = DemoCsv(dir.path + "/new/deeper");
+    TCliOptions o = DemoCsv(dir.Path() + "/new/deeper");
     o.Decimal = '.';
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
-    auto files = CsvFiles(dir.path + "/new/deeper");
+    auto files = CsvFiles(dir.Path() + "/new/deeper");
     ASSERT_EQ(files.size(), 1u) << err.str();
     struct stat st {};
     ASSERT_EQ(::stat(files[0].c_str(), &st), 0);
@@ -191,7 +190,7 @@ TEST(QzcliCsv, MakesTheFolderAndFailsOnAFileItCannotWrite) {
     ::umask(saved);
 
     // A folder that cannot be made (a file is in the way): failure at the first record.
-    const std::string blocker = dir.path + "/file";
+    const std::string blocker = dir.Path() + "/file";
     std::ofstream(blocker) << "x";
     TCliOptions bad = DemoCsv(blocker + "/sub", 3);
     bad.Json = true;
@@ -202,7 +201,7 @@ TEST(QzcliCsv, MakesTheFolderAndFailsOnAFileItCannotWrite) {
 
     // A folder it may not write into.
     if (::geteuid() != 0) {
-        const std::string locked = dir.path + "/locked";
+        const std::string locked = dir.Path() + "/locked";
         fs::create_directory(locked);
         ::chmod(locked.c_str(), 0555);
         std::ostringstream out3, err3;

@@ -2,6 +2,9 @@
 // temporary $XDG_DATA_HOME under which COMn override links are made.
 #pragma once
 
+#include "tests/support/EnvGuard.h"
+#include "tests/support/TempDir.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -11,21 +14,7 @@
 namespace qz {
 namespace clitest {
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/qzcli-test-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        path = made ? made : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string path;
-};
+using test::TempDir;
 
 // The non-empty lines of a text (a CR before the LF is dropped).
 inline std::vector<std::string> Lines(const std::string& s) {
@@ -40,28 +29,7 @@ inline std::vector<std::string> Lines(const std::string& s) {
 }
 
 // Sets an environment variable for the life of the object and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
+using ScopedEnv = test::EnvGuard;
 
 // Makes COM<n> resolve to `device` through the override folder below a new data folder in
 // `dir`, and points $XDG_DATA_HOME there while the object lives.

@@ -2,7 +2,9 @@
 // the link figures of each JSON record, checked against what the simulator was asked.
 #include "tools/qzcli/CliTrace.h"
 #include "channel/PCAType.h"
-#include "simulator/MeterSimulator.h"
+#include "tests/support/CliPollOptions.h"
+#include "tests/support/Files.h"
+#include "tests/support/TcpListener.h"
 #include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliOptions.h"
 #include "tools/qzcli/CliRun.h"
@@ -23,11 +25,6 @@ using clitest::TempDir;
 namespace {
 
 using TBytes = std::vector<uint8_t>;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TBytes HexBytes(std::istream& in) {
     TBytes out;
@@ -126,22 +123,22 @@ TEST(QzcliTrace, DemoPollIsTracedFromOpenToCloseWithEveryRequestAndAnswer) {
     TempDir dir;
     TCliOptions o = DemoPoll(2);
     o.Json = true;
-    o.DemoLog = dir.path + "/sim.log";
-    o.TraceFile = dir.path + "/trace.log";
+    o.DemoLog = dir.Path() + "/sim.log";
+    o.TraceFile = dir.Path() + "/trace.log";
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
     ASSERT_EQ(Lines(out.str()).size(), 2u);
     // With --json nothing but the demo's address goes to stderr.
     EXPECT_EQ(Lines(err.str()).size(), 1u) << err.str();
 
-    const auto trace = Lines(ReadFile(o.TraceFile));
+    const auto trace = Lines(test::ReadFileBytes(o.TraceFile));
     ASSERT_FALSE(trace.empty());
     const size_t opened = Find(trace, "Логический канал открыт.");
     const size_t connecting = Find(trace, "Соединение...");
     const size_t connected = Find(trace, "Соединение установлено.");
     const size_t closed = Find(trace, "Логический канал закрыт.");
-    ASSERT_NE(opened, std::string::npos) << ReadFile(o.TraceFile);
-    ASSERT_NE(closed, std::string::npos) << ReadFile(o.TraceFile);
+    ASSERT_NE(opened, std::string::npos) << test::ReadFileBytes(o.TraceFile);
+    ASSERT_NE(closed, std::string::npos) << test::ReadFileBytes(o.TraceFile);
     EXPECT_LT(opened, connecting);
     EXPECT_LT(connecting, connected);
     EXPECT_LT(connected, closed);
@@ -178,11 +175,11 @@ TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart
     TempDir dir;
     TCliOptions o = DemoPoll(1);
     o.Json = true;
-    o.TraceFile = dir.path + "/trace.log";
+    o.TraceFile = dir.Path() + "/trace.log";
     o.TraceMask = lcaLogConnect;
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
-    const auto trace = Lines(ReadFile(o.TraceFile));
+    const auto trace = Lines(test::ReadFileBytes(o.TraceFile));
     ASSERT_NE(Find(trace, "Соединение установлено."), std::string::npos);
     for (const auto& line : trace)
         EXPECT_TRUE(line.find(" CONN ") != std::string::npos ||
@@ -201,13 +198,13 @@ TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart
     std::ostringstream out1, err1;
     EXPECT_EQ(RunPoll(stopped, out1, err1, stop), 0) << err1.str();
     close(stop);
-    const auto both = Lines(ReadFile(o.TraceFile));
+    const auto both = Lines(test::ReadFileBytes(o.TraceFile));
     ASSERT_GT(both.size(), trace.size());
     EXPECT_NE(Find(both, "трассировка начата", trace.size()), std::string::npos);
     EXPECT_NE(both.back().find("трассировка окончена"), std::string::npos) << both.back();
 
     TCliOptions bad = DemoPoll(1);
-    bad.TraceFile = dir.path + "/no/such/folder/trace.log";
+    bad.TraceFile = dir.Path() + "/no/such/folder/trace.log";
     std::ostringstream out2, err2;
     EXPECT_EQ(RunPoll(bad, out2, err2, -1), 2);
     EXPECT_TRUE(out2.str().empty()) << out2.str();
@@ -230,20 +227,8 @@ TEST(QzcliProgress, StagesOfTheConnectGoToStderrWithoutJson) {
     EXPECT_NE(lines[connected].find(" с] "), std::string::npos) << lines[connected];
 
     // A meter nobody listens for: every attempt, then the failure, then the exchange's end.
-    uint16_t port;
-    {
-        TSimOptions so;
-        so.ListenPort = 0;
-        TMeterSimulator s(so);
-        ASSERT_TRUE(s.Start());
-        port = s.port();
-    }
-    TCliOptions f;
-    f.Command = TCliOptions::TCommand::Poll;
-    f.Model = "qz2";
-    f.Factory = 1;
-    f.TcpHost = "127.0.0.1";
-    f.TcpPort = port;
+    const uint16_t port = test::UnusedLoopbackPort();
+    TCliOptions f = test::TcpPollOptions("qz2", port);
     std::ostringstream out2, err2;
     EXPECT_EQ(RunPoll(f, out2, err2, -1), 1);
     const auto failed = Lines(err2.str());
@@ -257,7 +242,7 @@ TEST(QzcliLink, JsonRecordsCarryLinkFiguresThatMatchTheSimulatorsLog) {
     TempDir dir;
     TCliOptions o = DemoPoll(3);
     o.Json = true;
-    o.DemoLog = dir.path + "/sim.log";
+    o.DemoLog = dir.Path() + "/sim.log";
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
     const auto records = Lines(out.str());
