@@ -204,7 +204,6 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     fs::resize_file(cut, fs::file_size(cut) / 2);
     EXPECT_EQ(open(cut), TjnOpenResult::Damaged);
     EXPECT_NE(e.find("повреждён"), std::string::npos) << e;
-
 }
 
 TEST(Journal, AJournalBeingRecordedIsReadAsFarAsItIsWrittenAndAReaderDoesNotSpoilItsClose) {
