@@ -29,7 +29,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace qz {
 namespace {
@@ -753,10 +752,7 @@ TEST_F(WindowTest, AJournalOpenedInTheTrendsWindowKeepsItsLimitsWhileThePollGoes
     ASSERT_TRUE(t);
     TrendFileOpener = &OpenRecordedFile;
     t->OpenFile("/records/old.db");
-    for (int i = 0; i < 2000 && t->Opening(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        usleep(5000);
-    }
+    test::WaitUntil([&] { return !t->Opening(); }, 10000);
     TrendFileOpener = nullptr;
     ASSERT_FALSE(t->Opening());
     ASSERT_EQ(t->SampleCount(), 1u);

@@ -1,4 +1,6 @@
 #include "trends/monTrendsWindow.h"
+#include "tests/support/QtTestApp.h"
+#include "tests/support/TempDir.h"
 #include "trends/monTrendDemo.h"
 
 #include <QApplication>
@@ -14,31 +16,14 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
 #include <mutex>
-#include <unistd.h>
 
 using namespace qz;
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_trends_window";
-        static char* argv[] = {name, nullptr};
-        App = new QApplication(argc, argv);
-    }
-    void TearDown() override {
-        delete App;
-        App = nullptr;
-    }
-    QApplication* App = nullptr;
-};
-::testing::Environment* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment("test_trends_window"));
 
 constexpr double kSec = 1.0 / 86400.0;
 
@@ -166,29 +151,23 @@ TEST_F(TrendsWindow, CopiesAndSavesThePicture) {
             if (img.pixelColor(x, y) == QColor(0xFF, 0xFF, 0x00)) ++yellow;
     EXPECT_GT(yellow, w.Plot()->Layout().PlotWidth() / 2);
 
-    char tmpl[] = "/tmp/qz_trends_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const QString path = QString(tmpl) + "/trend.png";
+    const test::TempDir dir;
+    const QString path = QString::fromStdString(dir.Path() + "/trend.png");
     std::string error;
     ASSERT_TRUE(SaveTrendImage(w.PlotImage(), path, error)) << error;
     QImageReader r(path);
     EXPECT_EQ(r.format(), "png");
     EXPECT_EQ(r.read().size(), w.Plot()->size());
-    const QString bad = QString(tmpl) + "/missing/trend.png";
+    const QString bad = QString::fromStdString(dir.Path() + "/missing/trend.png");
     EXPECT_FALSE(SaveTrendImage(w.PlotImage(), bad, error));
     EXPECT_NE(error.find(bad.toStdString()), std::string::npos);
     EXPECT_FALSE(SaveTrendImage(QImage(), path, error));
     EXPECT_FALSE(error.empty());
-    std::filesystem::remove_all(tmpl);
 }
 
 // Lets the window take a file read on its own thread; false if it never finishes.
 bool WaitOpened(TmonTrendsWindow& w) {
-    for (int i = 0; i < 2000 && w.Opening(); ++i) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        usleep(5000);
-    }
-    return !w.Opening();
+    return test::WaitUntil([&] { return !w.Opening(); }, 10000);
 }
 
 TEST_F(TrendsWindow, OpeningAFileWithoutTheJournalKeepsTheViewAndSaysSo) {
@@ -318,10 +297,7 @@ TEST_F(TrendsWindow, AFileIsReadBesideTheWindowWithItsProgressShownAndMayBeAband
     EXPECT_TRUE(w.Opening());
     // The window goes on while the file is read: the progress is shown, the view still works.
     const QString want = QString::fromUtf8("Чтение записи /records/rec.db: 40 %");
-    for (int i = 0; i < 400 && w.StatusText() != want; ++i) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        usleep(5000);
-    }
+    test::WaitUntil([&] { return w.StatusText() == want; }, 2000);
     EXPECT_EQ(w.StatusText(), want);
     EXPECT_EQ(w.SampleCount(), 10u);
     Key(w.Plot(), Qt::Key_Minus);
@@ -492,11 +468,7 @@ TEST_F(TrendsWindow, AFileStillBeingRecordedIsFollowedOnceASecond) {
     EXPECT_EQ(w.SampleCount(), 1u);
     EXPECT_FLOAT_EQ(w.Settings().NominalPhaseVoltage, 101.f);
     // The window's own timer looks again without being told.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (w.SampleCount() < 3 && std::chrono::steady_clock::now() < deadline) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        usleep(5000);
-    }
+    test::WaitUntil([&] { return w.SampleCount() >= 3; }, 10000);
     EXPECT_EQ(w.SampleCount(), 3u);
     EXPECT_DOUBLE_EQ(w.Samples().back().Time, samples[2].Time);
     EXPECT_FLOAT_EQ(w.Settings().NominalPhaseVoltage, 103.f);
