@@ -1,7 +1,9 @@
 #include "trends/monTrendJournal.h"
 
+#include "common/Assert.h"
 #include "journal/jnJournal.h"
 
+#include <array>
 #include <filesystem>
 
 namespace qz {
@@ -29,9 +31,18 @@ constexpr const char* kColumnOf[kmonTrendQuantityCount] = {
 // stop, seldom enough to cost nothing.
 constexpr int64_t kProgressStep = 1024;
 
-} // namespace
-
-namespace {
+// The position of each quantity's column among the journal's query columns, looked up once.
+const int* ColumnPositions() {
+    static const auto positions = [] {
+        std::array<int, kmonTrendQuantityCount> p{};
+        for (int q = 0; q < kmonTrendQuantityCount; ++q) {
+            p[size_t(q)] = JournalColumnIndex(kColumnOf[q]);
+            QZ_ASSERT(p[size_t(q)] >= 0, "monTrendJournal: no such journal column");
+        }
+        return p;
+    }();
+    return positions.data();
+}
 
 // A recording goes on while its log beside the file holds records: the recorder folds the log
 // back (or empties it) when it closes the journal.
@@ -55,12 +66,7 @@ bool TmonTrendJournalSource::ReadNew(std::string& error, TTrendLoadProgress* pro
         return false;
     };
     if (reader.Open(FPath, error) != TjnOpenResult::Ok) return failed();
-    int column[kmonTrendQuantityCount];
-    for (int q = 0; q < kmonTrendQuantityCount; ++q)
-        if ((column[q] = JournalColumnIndex(kColumnOf[q])) < 0) {
-            error = std::string("Журнал без столбца ") + kColumnOf[q] + ": " + FPath;
-            return false;
-        }
+    const int* column = ColumnPositions();
     if (progress) {
         int64_t records = 0, waveforms = 0;
         if (!reader.Counts(records, waveforms, error)) return failed();

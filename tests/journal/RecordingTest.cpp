@@ -16,6 +16,7 @@
 #include "tests/support/FastClocks.h"
 #include "tests/support/Files.h"
 #include "tests/support/MeterConnection.h"
+#include "tests/support/RecordingQzcli.h"
 #include "tests/support/TempDir.h"
 #include "tools/qzcli/CliFields.h"
 #include "tools/qzcli/CliFormat.h"
@@ -30,15 +31,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace qz;
 using qz::test::FileLines;
@@ -416,34 +414,13 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
 TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     TempDir dir;
     const std::string journal = dir.Path() + "/killed.db";
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 2);
-        execl(QZ_QZCLI_PATH, "qzcli", "poll", "--demo", "--json", "--record", journal.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
+    test::TRecordingQzcli recorder(QZ_QZCLI_PATH, journal);
+    ASSERT_TRUE(recorder.Started());
     // Two records printed: both are committed before they are printed.
-    std::string got;
-    char buf[65536];
-    while (std::count(got.begin(), got.end(), '\n') < 2) {
-        const ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0) break;
-        got.append(buf, size_t(n));
-    }
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(out[0]);
-    const size_t printed = size_t(std::count(got.begin(), got.end(), '\n'));
-    ASSERT_GE(printed, 2u) << got.substr(0, 200);
+    recorder.ReadLines(2);
+    recorder.Stop(SIGKILL);
+    const size_t printed = recorder.Lines();
+    ASSERT_GE(printed, 2u) << recorder.Printed.substr(0, 200);
 
     const std::string before = ReadFileBytes(journal), log = ReadFileBytes(journal + "-wal");
     std::ostringstream info, err;

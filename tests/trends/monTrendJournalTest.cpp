@@ -6,21 +6,19 @@
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
 #include "tests/support/JournalMeter.h"
+#include "tests/support/RecordingQzcli.h"
 #include "tests/support/TempDir.h"
 #include "trends/monTrendMath.h"
 
 #include <algorithm>
 #include <cmath>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace qz;
 using qz::test::TempDir;
@@ -308,41 +306,13 @@ TEST(TrendJournal, AJournalBeingRecordedIsFollowedUntilItsRecordingEnds) {
 }
 
 #ifdef QZ_QZCLI_PATH
-namespace {
-
-// Reads lines from `fd` until `count` have come or the stream ends.
-size_t ReadLines(int fd, size_t count, std::string& got) {
-    char buf[65536];
-    while (size_t(std::count(got.begin(), got.end(), '\n')) < count) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        got.append(buf, size_t(n));
-    }
-    return size_t(std::count(got.begin(), got.end(), '\n'));
-}
-
-} // namespace
-
 TEST(TrendJournal, FollowsWhatAQzcliProcessRecordsOnTheRealClock) {
     TempDir dir;
     const std::string file = dir.Path() + "/qzcli.db";
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 2);
-        execl(QZ_QZCLI_PATH, "qzcli", "poll", "--demo", "--json", "--record", file.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
+    test::TRecordingQzcli recorder(QZ_QZCLI_PATH, file);
+    ASSERT_TRUE(recorder.Started());
     // A record printed is a record committed.
-    std::string got;
-    ASSERT_GE(ReadLines(out[0], 1, got), 1u);
+    ASSERT_GE(recorder.ReadLines(1), 1u);
     std::string e;
     std::unique_ptr<TmonTrendJournalSource> src = LoadJournalTrend(file, e);
     ASSERT_TRUE(src) << e;
@@ -350,15 +320,12 @@ TEST(TrendJournal, FollowsWhatAQzcliProcessRecordsOnTheRealClock) {
     const size_t first = src->Count();
     EXPECT_GE(first, 1u);
     // The next record printed reaches the trend at the next look.
-    ASSERT_GE(ReadLines(out[0], first + 1, got), first + 1);
+    ASSERT_GE(recorder.ReadLines(first + 1), first + 1);
     EXPECT_TRUE(src->Refresh());
     EXPECT_GE(src->Count(), first + 1);
 
-    kill(child, SIGTERM); // qzcli closes the journal cleanly
-    int status = 0;
-    waitpid(child, &status, 0);
-    ReadLines(out[0], size_t(-1), got);
-    close(out[0]);
+    const int status = recorder.Stop(SIGTERM); // qzcli closes the journal cleanly
+    recorder.ReadLines(size_t(-1));
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
     src->Refresh();
@@ -369,7 +336,7 @@ TEST(TrendJournal, FollowsWhatAQzcliProcessRecordsOnTheRealClock) {
     int64_t records = 0, blocks = 0;
     ASSERT_TRUE(reader.Counts(records, blocks, e)) << e;
     EXPECT_EQ(int64_t(src->Count()), records);
-    EXPECT_GE(records, int64_t(std::count(got.begin(), got.end(), '\n')));
+    EXPECT_GE(records, int64_t(recorder.Lines()));
     // The meter's records, 3 s apart by its clock.
     std::vector<TTrendSample> all;
     src->ReadFrom(0, src->Count(), all);
