@@ -22,6 +22,7 @@
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliJournal.h"
 #include "tools/qzcli/CliRun.h"
+#include "waveform/monHeadlessSignalWindow.h"
 #include "waveform/monSignalControl.h"
 #include "waveform/monWaveMath.h"
 
@@ -321,22 +322,7 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
             s.SignalData = b.Data;
             s.SignalSize = int32_t(b.Size);
             TmonSignalControl control(true);
-            struct TAll : ImsSignalWindow {
-                void SetFullScales(int, int) override {}
-                void RemovePointCountItem(int) override {}
-                void SetQuantCount(int) override {}
-                void SetZoom(int) override {}
-                void ShowWindow() override {}
-                void Schet() override {}
-                void FormResize() override {}
-                void SetScales(double, double) override {}
-                void FormRis() override {}
-                bool ItemChecked(int) const override { return true; }
-                std::string BusyCaption() const override { return "-"; }
-                void SetBusyCaption(const std::string&) override {}
-                double UCoef() const override { return 0; }
-                double ICoef() const override { return 0; }
-            } window;
+            TmonHeadlessSignalWindow window(true);
             control.OnSignalData(window, s, b.ChannelMask, b.SizeCode, false);
             TmonCsvOptions o;
             o.DecimalSeparator = '.';
