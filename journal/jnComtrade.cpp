@@ -1,10 +1,8 @@
 #include "journal/jnComtrade.h"
 
+#include "exchange/monSignalBlock.h"
 #include "journal/jnOutFile.h"
 #include "protocol/QZ2Models.h"
-#include "waveform/monHeadlessSignalWindow.h"
-#include "waveform/monSignalControl.h"
-#include "waveform/monWaveMath.h"
 
 #include <cerrno>
 #include <cmath>
@@ -59,15 +57,18 @@ bool FormatComtrade(const TjnMeter& meter, const TmonSettings& settings,
                     const TjnWaveformView& block, const TjnComtradeOptions& options,
                     std::string& cfg, std::string& dat) {
     const bool neutral = ModelHasNeutral(meter.ModelIndex);
-    TmonSignalControl control(neutral);
-    TmonHeadlessSignalWindow window(neutral);
+    TmonSignalExperiment experiment(neutral);
     TmonStorage storage;
     storage.Settings = settings;
     storage.SignalData = block.Data;
     storage.SignalSize = int32_t(block.Size);
-    control.OnSignalData(window, storage, block.ChannelMask, block.SizeCode,
-                         ModelIsA(meter.ModelIndex));
-    const TSigExperiment& exp = *control.Experiment();
+    // Every channel, the line voltages too, decoded as the waveform window decodes them.
+    const bool allLines[3] = {true, true, true};
+    experiment.Refill(storage, block.ChannelMask, block.SizeCode, ModelIsA(meter.ModelIndex),
+                      allLines);
+    const TSigExperiment& exp = *experiment.Get();
+    const double uCoef = UCoefOf(settings.VoltageRatio);
+    const double iCoef = ICoefOf(settings.NominalCurrent, neutral);
 
     const TSigChannel* channels[11];
     int count = 0;
@@ -94,7 +95,7 @@ bool FormatComtrade(const TjnMeter& meter, const TmonSettings& settings,
            "-" + std::to_string(meter.FactoryNumber) + ",1999\r\n";
     cfg += std::to_string(count) + "," + std::to_string(count) + "A,0D\r\n";
     for (int i = 0; i < count; ++i) {
-        const double k = ids[i]->Current ? window.ICoef() : window.UCoef();
+        const double k = ids[i]->Current ? iCoef : uCoef;
         cfg += std::to_string(i + 1) + "," + ids[i]->Id + "," + ids[i]->Phase + ",," +
                (ids[i]->Current ? "A" : "V") + "," + Real(-2 * k) + "," + Real(65536 * k) +
                ",0,0,65535,1,1,P\r\n";

@@ -7,7 +7,7 @@
 
 #include "common/DateTime.h"
 #include "exchange/monStorage.h"
-#include "monitor/monFormat.h"
+#include "exchange/monValueFormat.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
-// The waveform window without a display, for those who refill blocks only to read their
-// samples (qzcli's CSV, the journal's COMTRADE export, the tests): every channel ticked, line
-// voltages too, and the scale factors that turn stored samples into volts and amperes. The
-// factors are read on another thread than the one that sets them, hence the lock.
+// The waveform window without a display, for those who follow the display's sequence only to
+// read the samples (qzcli's CSV, the tests): every channel ticked, line voltages too, and the
+// scale factors that turn stored samples into volts and amperes. The factors are read on
+// another thread than the one that sets them, hence the lock.
 #pragma once
 
 #include "waveform/monSignalControl.h"

@@ -3,36 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace qz {
 
 namespace {
-
-int ClampToInt(double x) {
-    if (!(x == x)) return 0;
-    if (x >= double(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
-    if (x <= double(std::numeric_limits<int>::min())) return std::numeric_limits<int>::min();
-    return int(x);
-}
 
 // Full scales are kept within these bounds by the range clicks.
 constexpr int kMinFullScale = 10;
 constexpr int kMaxFullScale = 0x30000;
 
 } // namespace
-
-int msTrunc(double x) {
-    return ClampToInt(std::trunc(x));
-}
-
-int msRnd(double x) {
-    return ClampToInt(std::nearbyint(x));
-}
-
-int SampleCountOfCode(int code) {
-    return code >= 1 && code <= 5 ? 16 << code : 0;
-}
 
 int ZoomFromWidth(int clientWidth, int code) {
     const int n = SampleCountOfCode(code);
@@ -93,24 +73,6 @@ int ValueToY(int plotHeight, int vertOffset, double a, double s) {
 
 int ZeroLineY(int plotHeight, int vertOffset) {
     return msRnd(plotHeight / 2.0) + vertOffset;
-}
-
-double UCoefOf(double voltage) {
-    if (std::fabs(voltage) < 0.0001) voltage = 3.8105099;
-    return voltage * 1.224744871391589 * 100 / 32768;
-}
-
-double ICoefOf(double current, bool hasNeutral) {
-    if (std::fabs(current) < 0.0001) current = 5.0;
-    return hasNeutral ? current * 5 / 32768 : current * 2.1213203435596424 / 32768;
-}
-
-int ChannelItemCount(bool hasNeutral) {
-    return hasNeutral ? 11 : 9;
-}
-
-int FirstLineItem(bool hasNeutral) {
-    return hasNeutral ? 8 : 6;
 }
 
 uint8_t ChannelMaskOf(const std::vector<bool>& checked, bool hasNeutral) {

@@ -6,18 +6,14 @@
 // rule can be checked without a display.
 #pragma once
 
+// The rounding, the sample counts of the codes, the scale factors and the channel items are
+// those of the decoded block.
+#include "exchange/monSignalBlock.h"
+
 #include <cstdint>
 #include <vector>
 
 namespace qz {
-
-// x with its fraction dropped (toward zero), and x rounded to the nearest integer with a half
-// going to the even neighbour.
-int msTrunc(double x);
-int msRnd(double x);
-
-// Samples of a sample-count code: 32, 64, 128, 256, 512 for 1..5, 0 for any other code.
-int SampleCountOfCode(int code);
 
 // Zoom for a client width and a sample-count code: k > 1 pixels per sample, 1, or -k samples
 // per pixel. The whole block fits into the width.
@@ -61,15 +57,6 @@ inline int SampleToY(int plotHeight, int vertOffset, int stored, double s) {
     return ValueToY(plotHeight, vertOffset, 32768 - stored, s);
 }
 
-// Volts and amperes per sample unit. A value within 0.0001 of zero takes the default
-// (3.8105099 for the voltage ratio, 5 A for the current).
-double UCoefOf(double voltage);
-double ICoefOf(double current, bool hasNeutral);
-
-// Channel items of the window: 11 with neutral, 9 without.
-int ChannelItemCount(bool hasNeutral);
-// First line-voltage item (" Uаb"): 8 with neutral, 6 without.
-int FirstLineItem(bool hasNeutral);
 // Channel mask from the check state of every item: a bit per ticked phase item, and a ticked
 // line voltage asks for both of its phases.
 uint8_t ChannelMaskOf(const std::vector<bool>& checked, bool hasNeutral);
