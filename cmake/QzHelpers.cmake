@@ -11,11 +11,14 @@ function(qz_add_test name)
   endif()
 endfunction()
 
-# qz_component_enabled(<folder> <out-var>): true when the folder is part of this build.
-function(qz_component_enabled comp out)
-  if(comp IN_LIST QZ_COMPONENTS)
-    set(${out} TRUE PARENT_SCOPE)
-  else()
-    set(${out} FALSE PARENT_SCOPE)
-  endif()
+# qz_require_components(<folder> <needed>...): stops the configuration when a folder whose
+# libraries <folder> links is left out of QZ_COMPONENTS. A folder asks the list, never the
+# targets defined so far, what else is built, so the order in which the folders are added
+# does not matter: a library may link one that a later folder defines.
+function(qz_require_components folder)
+  foreach(needed IN LISTS ARGN)
+    if(NOT needed IN_LIST QZ_COMPONENTS)
+      message(FATAL_ERROR "${folder} needs ${needed} in QZ_COMPONENTS")
+    endif()
+  endforeach()
 endfunction()
