@@ -504,6 +504,8 @@ void TWMultiSignal::DrawChannel(QPainter& p, const TSigChannel& ch, int H, int v
         return i >= 0 && i < int(ch.NodeFlags.size()) && ch.NodeFlags[size_t(i)] != 0;
     };
     auto yOf = [&](int v) { return SampleToY(H, vo, v, s); };
+    // Where the columns of a zoom below 1 stop: the last visible sample or the last one held.
+    const int end = std::min(pos + FView.VisibleCount, q);
 
     if (ch.Mark) {
         char label[kSigLabelBufferSize];
@@ -516,19 +518,9 @@ void TWMultiSignal::DrawChannel(QPainter& p, const TSigChannel& ch, int H, int v
             for (int b = 1; b <= FView.VisibleCount && pos + b < q; ++b)
                 if (value(pos + b) > 0) mark(zoom > 1 ? (b - 1) * zoom : b, pos + b);
         } else {
-            const int k = -zoom;
-            int walked = 0, maxV = 0, maxAt = -1;
-            for (int i = pos + 2; i <= pos + FView.VisibleCount - 1 && i < q; ++i, ++walked) {
-                if (value(i) > maxV) {
-                    maxV = value(i);
-                    maxAt = i;
-                }
-                if ((walked + 1) % k == 0) {
-                    if (maxV > 0) mark(msRnd(double(walked + 1) / k), maxAt);
-                    maxV = 0;
-                    maxAt = -1;
-                }
-            }
+            for (const TmsColumn& c :
+                 DecimateColumns(ch.Samples, ch.NodeFlags, pos + 2, end, -zoom))
+                if (c.Max > 0) mark(c.X, c.MaxAt);
         }
         return;
     }
@@ -546,23 +538,11 @@ void TWMultiSignal::DrawChannel(QPainter& p, const TSigChannel& ch, int H, int v
             if (nodes && node(pos + b)) addNode(x, y);
         }
     } else {
-        const int k = -zoom;
-        int walked = 0, minV = 65536, maxV = 0;
-        bool anyNode = false;
-        for (int i = pos + 2; i <= pos + FView.VisibleCount - 1 && i < q; ++i, ++walked) {
-            const int v = value(i);
-            minV = std::min(minV, v);
-            maxV = std::max(maxV, v);
-            anyNode = anyNode || node(i);
-            if ((walked + 1) % k == 0) {
-                const int x = msRnd(double(walked + 1) / k);
-                line.emplace_back(x, yOf(minV));
-                line.emplace_back(x, yOf(maxV));
-                if (nodes && anyNode) addNode(x, yOf(maxV));
-                minV = 70000;
-                maxV = 0;
-                anyNode = false;
-            }
+        // Each column of -zoom samples as a bar from its lowest to its highest sample.
+        for (const TmsColumn& c : DecimateColumns(ch.Samples, ch.NodeFlags, pos + 2, end, -zoom)) {
+            line.emplace_back(c.X, yOf(c.Min));
+            line.emplace_back(c.X, yOf(c.Max));
+            if (nodes && c.Node) addNode(c.X, yOf(c.Max));
         }
     }
     // A 2-pixel trace as 1-pixel lines shifted down and right: about the same picture, but

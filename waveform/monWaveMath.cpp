@@ -75,6 +75,35 @@ int ZeroLineY(int plotHeight, int vertOffset) {
     return msRnd(plotHeight / 2.0) + vertOffset;
 }
 
+std::vector<TmsColumn> DecimateColumns(const std::vector<uint16_t>& samples,
+                                       const std::vector<uint8_t>& nodes, int first, int end,
+                                       int k) {
+    std::vector<TmsColumn> columns;
+    if (k < 1) k = 1;
+    if (end <= first) return columns;
+    columns.reserve(size_t((end - first) / k));
+    const int n = int(samples.size());
+    const int flags = int(nodes.size());
+    TmsColumn c;
+    int inColumn = 0;
+    for (int i = first; i < end; ++i) {
+        const int v = i >= 0 && i < n ? samples[size_t(i)] : 32768;
+        if (inColumn == 0 || v < c.Min) c.Min = v;
+        if (inColumn == 0 || v > c.Max) {
+            c.Max = v;
+            c.MaxAt = i;
+        }
+        c.Node = c.Node || (i >= 0 && i < flags && nodes[size_t(i)] != 0);
+        if (++inColumn == k) {
+            c.X = int(columns.size()) + 1;
+            columns.push_back(c);
+            c = TmsColumn();
+            inColumn = 0;
+        }
+    }
+    return columns;
+}
+
 uint8_t ChannelMaskOf(const std::vector<bool>& checked, bool hasNeutral) {
     const int first = FirstLineItem(hasNeutral);
     // Phase bits of Uа, Ub, Uc and the phases of each line voltage.

@@ -57,6 +57,20 @@ inline int SampleToY(int plotHeight, int vertOffset, int stored, double s) {
     return ValueToY(plotHeight, vertOffset, 32768 - stored, s);
 }
 
+// One pixel column of a trace that has more samples than pixels.
+struct TmsColumn {
+    int X = 0;   // 1 for the first column
+    int Min = 0; // the lowest and the highest sample of the column
+    int Max = 0;
+    int MaxAt = 0;     // the first sample holding Max (the mark of a mark channel)
+    bool Node = false; // one of its samples is a node
+};
+// Samples first .. end - 1 in columns of `k` each. A sample past `samples` reads as the zero
+// line (32768); a last part shorter than `k` makes no column.
+std::vector<TmsColumn> DecimateColumns(const std::vector<uint16_t>& samples,
+                                       const std::vector<uint8_t>& nodes, int first, int end,
+                                       int k);
+
 // Channel mask from the check state of every item: a bit per ticked phase item, and a ticked
 // line voltage asks for both of its phases.
 uint8_t ChannelMaskOf(const std::vector<bool>& checked, bool hasNeutral);

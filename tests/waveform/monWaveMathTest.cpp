@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 using namespace qz;
 
@@ -154,6 +155,49 @@ TEST(WaveScales, CoefficientsAndDefaults) {
     EXPECT_DOUBLE_EQ(ICoefOf(1, false), 2.1213203435596424 / 32768);
     EXPECT_DOUBLE_EQ(ICoefOf(0, true), ICoefOf(5, true));
     EXPECT_DOUBLE_EQ(ICoefOf(-0.00009, false), ICoefOf(5, false));
+}
+
+TEST(WaveDecimation, EachColumnKeepsItsExtremesFirstMaximumAndNodes) {
+    // Ten samples from 2 in columns of 3: 2..4, 5..7, 8..10; 11 is left over.
+    std::vector<uint16_t> samples(12);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = uint16_t(1000 + (i % 4) * 100);
+    samples[3] = 65535; // the range's edges are extremes like any other value
+    samples[8] = 1300;
+    samples[9] = 0;
+    samples[10] = 1300; // ties the maximum of its column, first held by 8
+    std::vector<uint8_t> nodes(12, 0);
+    nodes[6] = 1;
+    const auto c = DecimateColumns(samples, nodes, 2, 12, 3);
+    ASSERT_EQ(c.size(), 3u);
+    EXPECT_EQ(c[0].X, 1);
+    EXPECT_EQ(c[0].Min, 1000);
+    EXPECT_EQ(c[0].Max, 65535);
+    EXPECT_EQ(c[0].MaxAt, 3);
+    EXPECT_FALSE(c[0].Node);
+    EXPECT_EQ(c[1].X, 2);
+    EXPECT_EQ(c[1].Min, 1100);
+    EXPECT_EQ(c[1].Max, 1300);
+    EXPECT_EQ(c[1].MaxAt, 7);
+    EXPECT_TRUE(c[1].Node);
+    EXPECT_EQ(c[2].X, 3);
+    EXPECT_EQ(c[2].Min, 0);
+    EXPECT_EQ(c[2].Max, 1300);
+    EXPECT_EQ(c[2].MaxAt, 8);
+    EXPECT_FALSE(c[2].Node);
+}
+
+TEST(WaveDecimation, SamplesPastTheChannelReadAsTheZeroLine) {
+    const std::vector<uint16_t> samples = {100, 200, 300};
+    const auto c = DecimateColumns(samples, {}, 1, 5, 2);
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[0].Min, 200);
+    EXPECT_EQ(c[0].Max, 300);
+    EXPECT_EQ(c[1].Min, 32768);
+    EXPECT_EQ(c[1].Max, 32768);
+    EXPECT_FALSE(c[1].Node);
+    EXPECT_TRUE(DecimateColumns(samples, {}, 3, 3, 2).empty());
+    EXPECT_EQ(DecimateColumns(samples, {}, 0, 3, 0).size(), 3u) << "no column is empty";
 }
 
 TEST(WaveMask, FromCheckedItems) {
