@@ -35,7 +35,7 @@
 namespace qz {
 
 // The size at which a trace file is rotated unless told otherwise: with waveforms a trace
-// grows by about 170 KB a minute, so a part holds about ten hours.
+// grows by about 190 KB a minute (700 KB listing every byte), so a part holds hours.
 constexpr uint64_t kTraceDefaultFileBytes = 100ull * 1024 * 1024;
 
 struct TLCATraceOptions {

@@ -224,6 +224,7 @@ std::string FormatMeasurementsCsv(const TmonCsvDevice& device, const TmonStorage
     csv.End();
 
     csv.Text("K");
+    // KI_A..KI_C and KU_AB..KU_CA share one form, whatever width each field has.
     for (int ph = phA; ph <= phC; ++ph)
         csv.Num("KU", ph, d.KU[ph]).Num("KI_A", d.KI(ph)).Empty();
     csv.NCells(hasN, {{"KU", d.KU[phN]}, {"KI_N", d.KI_N}}).Empty();
