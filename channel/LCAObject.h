@@ -21,6 +21,13 @@ void LCAInitialize(TLCALogProc logProc = nullptr);
 void LCAFinalize();
 bool LCAIsInitialized();
 
+// How many bytes of a task its dump lists (the class 16 message): the first 128 unless set
+// otherwise, every byte with 0. Holds for the whole module and may change at any time; a
+// trace then tells how many bytes a cut dump left out.
+constexpr uint32_t kLCADefaultDumpLimit = 128;
+void LCASetDumpLimit(uint32_t bytes);
+uint32_t LCADumpLimit();
+
 // Transfers take: buffer, byte count, done counter (out), completion event, time-out in ms,
 // handle. A null event makes the call synchronous: it returns when the task has ended, with
 // 0 when bytes moved and otherwise the channel's last error. With an event the call returns 0

@@ -1,5 +1,8 @@
 #include "channel/LCAThread.h"
 
+#include "channel/LCAObject.h"
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <sys/epoll.h>
@@ -23,9 +26,12 @@ std::string WithNumber(const char* format, long value) {
     return WithText(format, std::to_string(value));
 }
 
+std::atomic<uint32_t> gDumpLimit{kLCADefaultDumpLimit};
+
 std::string HexDump(const uint8_t* data, uint32_t count) {
     static const char kHex[] = "0123456789ABCDEF";
-    const uint32_t n = count < 128 ? count : 128;
+    const uint32_t limit = gDumpLimit.load(std::memory_order_relaxed);
+    const uint32_t n = limit == 0 || count < limit ? count : limit;
     std::string out;
     out.reserve(n * 3);
     for (uint32_t i = 0; i < n; ++i) {
@@ -37,6 +43,14 @@ std::string HexDump(const uint8_t* data, uint32_t count) {
 }
 
 } // namespace
+
+void LCASetDumpLimit(uint32_t bytes) {
+    gDumpLimit.store(bytes, std::memory_order_relaxed);
+}
+
+uint32_t LCADumpLimit() {
+    return gDumpLimit.load(std::memory_order_relaxed);
+}
 
 // ---------------------------------------------------------------------------------------------
 // TLCAPerform

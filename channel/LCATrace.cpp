@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -81,12 +82,87 @@ void TLCATrace::TState::Take(const std::string& text, uint8_t msgClass, TLCAHand
     if (Queue.size() == 1) Wake.notify_one();
 }
 
+namespace {
+
+// The file a trace writes, rotated when it reaches its size limit.
+class TTraceFile {
+public:
+    using TClock = std::function<std::chrono::system_clock::time_point()>;
+    TTraceFile(FILE* file, std::string path, uint64_t maxBytes, TClock clock)
+        : File(file), Path(std::move(path)), Clock(std::move(clock)) {
+        struct stat st {};
+        // Only a regular file can be renamed and begun anew; a terminal, a pipe or a device
+        // is written as it comes.
+        if (maxBytes && file != stderr && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
+            MaxBytes = maxBytes;
+            Size = uint64_t(st.st_size);
+        }
+    }
+    ~TTraceFile() {
+        if (File && File != stderr) std::fclose(File);
+    }
+    TTraceFile(const TTraceFile&) = delete;
+    TTraceFile& operator=(const TTraceFile&) = delete;
+
+    bool Write(const std::vector<std::string>& lines) {
+        bool ok = true;
+        for (const auto& line : lines) {
+            if (MaxBytes && Size >= MaxBytes && !Capped) ok = Rotate() && ok;
+            if (Capped || !File) continue;
+            ok = Put(line) && ok;
+        }
+        return (!File || std::fflush(File) == 0) && ok;
+    }
+
+private:
+    bool Put(const std::string& line) {
+        Size += line.size() + 1;
+        return std::fputs(line.c_str(), File) >= 0 && std::fputc('\n', File) != EOF;
+    }
+    std::string Stamp() const { return FormatTraceTime(Clock()) + " TRACE - "; }
+
+    bool Rotate() {
+        const std::string older = Path + ".1";
+        const std::string limit = std::to_string(MaxBytes) + " байт";
+        if (std::rename(Path.c_str(), older.c_str()) != 0) {
+            // The folder does not let the file be renamed: the trace stops growing here.
+            Capped = true;
+            const std::string why = std::strerror(errno);
+            return Put(Stamp() + "файл трассировки достиг " + limit + " и не переименован (" + why +
+                       "): дальнейшие строки не записываются");
+        }
+        bool ok =
+            Put(Stamp() + "файл трассировки достиг " + limit + ", эта часть переименована в " +
+                SanitizeTraceText(older) + "; продолжение в " + SanitizeTraceText(Path));
+        ok = std::fclose(File) == 0 && ok;
+        File = nullptr;
+        Size = 0;
+        const int fd =
+            ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0 && !(File = fdopen(fd, "a"))) ::close(fd);
+        if (!File) {
+            Capped = true;
+            return false;
+        }
+        return Put(Stamp() + "продолжение трассировки; предыдущая часть в " +
+                   SanitizeTraceText(older) + " (более ранние части удалены)") &&
+               ok;
+    }
+
+    FILE* File;
+    std::string Path;
+    TClock Clock;
+    uint64_t MaxBytes = 0; // 0: not rotated
+    uint64_t Size = 0;
+    bool Capped = false;
+};
+
+} // namespace
+
 std::unique_ptr<TLCATrace> TLCATrace::Open(const std::string& path, uint8_t mask,
                                            std::string& error, TLCATraceOptions options) {
-    std::shared_ptr<FILE> file;
-    if (path == "-") {
-        file.reset(stderr, [](FILE*) {});
-    } else {
+    FILE* opened = stderr;
+    if (path != "-") {
         // Opened without waiting: a named pipe nobody reads is refused at once (ENXIO)
         // instead of holding up the start; the writes themselves may then wait.
         const int fd = path.empty()
@@ -109,15 +185,12 @@ std::unique_ptr<TLCATrace> TLCATrace::Open(const std::string& path, uint8_t mask
                     "\": " + std::strerror(err);
             return nullptr;
         }
-        file.reset(f, [](FILE* p) { std::fclose(p); });
+        opened = f;
     }
-    auto sink = [file](const std::vector<std::string>& lines) {
-        bool ok = true;
-        for (const auto& line : lines)
-            ok = std::fputs(line.c_str(), file.get()) >= 0 && std::fputc('\n', file.get()) != EOF &&
-                 ok;
-        return std::fflush(file.get()) == 0 && ok;
-    };
+    TTraceFile::TClock clock = options.Clock;
+    if (!clock) clock = [] { return std::chrono::system_clock::now(); };
+    auto file = std::make_shared<TTraceFile>(opened, path, options.MaxFileBytes, std::move(clock));
+    auto sink = [file](const std::vector<std::string>& lines) { return file->Write(lines); };
     return std::make_unique<TLCATrace>(std::move(sink), mask, std::move(options));
 }
 

@@ -34,9 +34,18 @@
 
 namespace qz {
 
+// The size at which a trace file is rotated unless told otherwise: with waveforms a trace
+// grows by about 190 KB a minute (700 KB listing every byte), so a part holds hours.
+constexpr uint64_t kTraceDefaultFileBytes = 100ull * 1024 * 1024;
+
 struct TLCATraceOptions {
     // Messages the queue holds before it drops; a poll cycle is about ten messages.
     size_t Capacity = 4096;
+    // A trace file (not stderr, a pipe or a device) that has reached this many bytes is
+    // renamed to FILE.1, replacing an older FILE.1, and a new FILE begins; the last line of
+    // the old part and the first of the new one say so. So a trace left on for weeks keeps
+    // at most about twice this on the disk. 0: no limit.
+    uint64_t MaxFileBytes = kTraceDefaultFileBytes;
     // The moment a message is stamped with; the system clock unless replaced.
     std::function<std::chrono::system_clock::time_point()> Clock;
 };

@@ -172,7 +172,7 @@ void FormatTraceEntry(const TTraceEntry& e, std::vector<std::string>& out) {
     }
     if (e.Moved > bytes.size())
         out.push_back(head + "(показаны первые " + std::to_string(bytes.size()) + " из " +
-                      std::to_string(e.Moved) + " байт)");
+                      std::to_string(e.Moved) + " байт; все байты — --trace-bytes 0)");
 }
 
 std::string FormatTraceDropped(std::chrono::system_clock::time_point t, uint64_t count) {
@@ -245,6 +245,26 @@ bool ParseTraceMask(const std::string& text, uint8_t& mask, std::string& error) 
         start = comma + 1;
     }
     mask = bits;
+    return true;
+}
+
+bool ParseTraceNumber(const std::string& option, const std::string& text, uint32_t max,
+                      uint32_t& value, std::string& error) {
+    uint64_t v = 0;
+    bool ok = !text.empty() && text.size() <= 10;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            ok = false;
+            break;
+        }
+        v = v * 10 + uint64_t(c - '0');
+    }
+    if (!ok || v > max) {
+        error = "Неверное значение " + option + ": \"" + SanitizeTraceText(text) +
+                "\" (целое число от 0 до " + std::to_string(max) + ")";
+        return false;
+    }
+    value = uint32_t(v);
     return true;
 }
 

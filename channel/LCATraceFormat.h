@@ -33,7 +33,8 @@ struct TTraceEntry {
     TLCAHandle Handle;
     std::string Text;
     // For dumps: the direction, and how many bytes the task moved (0 = not known). The
-    // worker lists at most 128 bytes of a task, so a longer one gets a line saying so.
+    // worker lists at most its dump limit of a task (LCASetDumpLimit), so a longer one gets
+    // a line saying so.
     TTraceDirection Direction = TTraceDirection::Unknown;
     uint32_t Moved = 0;
 };
@@ -65,5 +66,11 @@ bool TraceTaskDone(const std::string& text, TTraceDirection& direction, uint32_t
 // all (case and blanks around names do not matter). On failure mask is untouched and error
 // tells what is wrong.
 bool ParseTraceMask(const std::string& text, uint8_t& mask, std::string& error);
+
+// The number after --trace-bytes (bytes of a task a dump lists, 0 every byte) or
+// --trace-size (megabytes a trace file may reach before it is rotated, 0 no limit): decimal
+// digits only, at most `max`. On failure value is untouched and error names the option.
+bool ParseTraceNumber(const std::string& option, const std::string& text, uint32_t max,
+                      uint32_t& value, std::string& error);
 
 } // namespace qz

@@ -3,6 +3,7 @@
 #include "common/Cp1251.h"
 #include "connection/CcnConnectionClasses.h"
 #include "connection/CcnConnectionList.h"
+#include "exchange/monNumberText.h"
 #include "settings/AtomicFile.h"
 #include "settings/cmnKnownFoldersFunc.h"
 #include "sigcalc/sigcalc.h"
@@ -104,15 +105,21 @@ public:
         FOut += ';';
         return *this;
     }
-    TCsvLines& Num(double v) { return Text(FormatGeneral15(v, FSep)); }
+    // Field `name` (element `index`) of the record or the settings, in its own form.
+    TCsvLines& Num(const char* name, int index, double v) {
+        return Text(NumberText(v, RecordFieldText(name, index).Decimals, FSep));
+    }
+    TCsvLines& Num(const char* name, double v) { return Num(name, 0, v); }
+    TCsvLines& Fixed(double v, int decimals) { return Text(FixedText(v, decimals, FSep)); }
     TCsvLines& Empty(int count = 1) {
         FOut.append(size_t(count), ';');
         return *this;
     }
     // The cells of the fourth channel, or as many empty cells when the meter has none.
-    TCsvLines& NCells(bool hasNeutral, std::initializer_list<double> values) {
-        for (double v : values)
-            hasNeutral ? Num(v) : Empty();
+    TCsvLines& NCells(bool hasNeutral, std::initializer_list<std::pair<const char*, double>> values,
+                      int index = phN) {
+        for (const auto& v : values)
+            hasNeutral ? Num(v.first, index, v.second) : Empty();
         return *this;
     }
     void End() { FOut += "\r\n"; }
@@ -133,10 +140,13 @@ void WriteWaveform(TCsvLines& csv, const TSigExperiment& exp, double currentFact
     static const int kKeys[11] = {2, 5, 3, 6, 4, 7, 1, 8, 9, 10, 11};
     const TSigChannel* channels[11];
     double factors[11];
+    int decimals[11];
     for (int c = 0; c < 11; ++c) {
         channels[c] = exp.FindChannel(kKeys[c]);
         const bool current = kKeys[c] >= 5 && kKeys[c] <= 8;
         factors[c] = current ? currentFactor : voltageFactor;
+        // Millivolts and tenths of a milliampere: finer than a step of the 16-bit samples.
+        decimals[c] = current ? 4 : 3;
     }
     for (uint32_t i = 0; i < exp.QuantCount; ++i) {
         csv.Text(std::to_string(uint64_t(i) + 1));
@@ -145,7 +155,7 @@ void WriteWaveform(TCsvLines& csv, const TSigExperiment& exp, double currentFact
             if (!ch || i >= ch->SampleCount())
                 csv.Empty();
             else
-                csv.Num((32768.0 - ch->Samples[i]) * 2 * factors[c]);
+                csv.Fixed((32768.0 - ch->Samples[i]) * 2 * factors[c], decimals[c]);
         }
         csv.End();
     }
@@ -168,12 +178,16 @@ std::string FormatMeasurementsCsv(const TmonCsvDevice& device, const TmonStorage
         .End();
     csv.EmptyLines(1);
     csv.Empty().Text("U ном ф").Text("U ном мф").Text("I ном").End();
-    csv.Empty().Num(s.NominalPhaseVoltage).Num(s.NominalLineVoltage).Num(s.NominalCurrent).End();
+    csv.Empty()
+        .Num("NominalPhaseVoltage", s.NominalPhaseVoltage)
+        .Num("NominalLineVoltage", s.NominalLineVoltage)
+        .Num("NominalCurrent", s.NominalCurrent)
+        .End();
     csv.EmptyLines(2);
     csv.Text("Усреднение 3 сек").End();
     csv.EmptyLines(1);
     csv.Empty().Text("F").Text("откл. F").Text("K0").Text("K2").End();
-    csv.Empty().Num(d.F).Num(d.dF).Num(d.K0).Num(d.K2).End();
+    csv.Empty().Num("F", d.F).Num("dF", d.dF).Num("K0", d.K0).Num("K2", d.K2).End();
     csv.EmptyLines(1);
 
     csv.Empty();
@@ -185,46 +199,47 @@ std::string FormatMeasurementsCsv(const TmonCsvDevice& device, const TmonStorage
 
     csv.Text("U д, I д");
     for (int ph = phA; ph <= phC; ++ph)
-        csv.Num(d.U[ph]).Num(d.I[ph]).Empty();
-    csv.NCells(hasN, {d.U[phN], d.I[phN]}).Empty();
+        csv.Num("U", ph, d.U[ph]).Num("I", ph, d.I[ph]).Empty();
+    csv.NCells(hasN, {{"U", d.U[phN]}, {"I", d.I[phN]}}).Empty();
     for (int ln = lnAB; ln <= lnCA; ++ln)
-        csv.Num(d.ULine[ln]);
+        csv.Num("ULine", ln, d.ULine[ln]);
     csv.End();
 
     csv.Text("U (1), I (1)");
     for (int ph = phA; ph <= phC; ++ph)
-        csv.Num(d.U1[ph]).Num(d.I1[ph]).Num(d.PhiUI[ph]);
-    csv.NCells(hasN, {d.U1[phN], d.I1[phN], d.PhiUI[phN]});
+        csv.Num("U1", ph, d.U1[ph]).Num("I1", ph, d.I1[ph]).Num("PhiUI", ph, d.PhiUI[ph]);
+    csv.NCells(hasN, {{"U1", d.U1[phN]}, {"I1", d.I1[phN]}, {"PhiUI", d.PhiUI[phN]}});
     for (int ln = lnAB; ln <= lnCA; ++ln)
-        csv.Num(d.U1Line[ln]);
+        csv.Num("U1Line", ln, d.U1Line[ln]);
     for (int k = sq0; k <= sq2; ++k)
-        csv.Num(d.USeq[k]).Num(d.ISeq[k]).Num(d.PhiUISeq[k]);
+        csv.Num("USeq", k, d.USeq[k]).Num("ISeq", k, d.ISeq[k]).Num("PhiUISeq", k, d.PhiUISeq[k]);
     csv.End();
 
     csv.Text("откл. U (1)");
     for (int ph = phA; ph <= phC; ++ph)
-        csv.Num(d.dU1[ph]).Empty(2);
-    csv.NCells(hasN, {d.dU1[phN]}).Empty(2);
+        csv.Num("dU1", ph, d.dU1[ph]).Empty(2);
+    csv.NCells(hasN, {{"dU1", d.dU1[phN]}}).Empty(2);
     for (int ln = lnAB; ln <= lnCA; ++ln)
-        csv.Num(d.dU1Line[ln]);
+        csv.Num("dU1Line", ln, d.dU1Line[ln]);
     csv.End();
 
     csv.Text("K");
+    // KI_A..KI_C and KU_AB..KU_CA share one form, whatever width each field has.
     for (int ph = phA; ph <= phC; ++ph)
-        csv.Num(d.KU[ph]).Num(d.KI(ph)).Empty();
-    csv.NCells(hasN, {d.KU[phN], d.KI_N}).Empty();
+        csv.Num("KU", ph, d.KU[ph]).Num("KI_A", d.KI(ph)).Empty();
+    csv.NCells(hasN, {{"KU", d.KU[phN]}, {"KI_N", d.KI_N}}).Empty();
     for (int ln = lnAB; ln <= lnCA; ++ln)
-        csv.Num(d.KULine(ln));
+        csv.Num("KU_AB", d.KULine(ln));
     csv.End();
 
     for (int n = 2; n <= 40; ++n) {
         const int e = n - 2;
         csv.Text("K(" + std::to_string(n) + "), fi(" + std::to_string(n) + ")");
         for (int ph = phA; ph <= phC; ++ph)
-            csv.Num(d.KUn(ph)[e]).Num(d.KIn(ph)[e]).Num(d.PhiUIn(ph)[e]);
-        csv.NCells(hasN, {d.KUn_N[e], d.KIn_N[e], d.PhiUIn_N[e]});
+            csv.Num("KUn_", d.KUn(ph)[e]).Num("KIn_", d.KIn(ph)[e]).Num("PhiUIn_", d.PhiUIn(ph)[e]);
+        csv.NCells(hasN, {{"KUn_", d.KUn_N[e]}, {"KIn_", d.KIn_N[e]}, {"PhiUIn_", d.PhiUIn_N[e]}});
         for (int ln = lnAB; ln <= lnCA; ++ln)
-            csv.Num(d.KUnLine(ln)[e]);
+            csv.Num("KUn_", d.KUnLine(ln)[e]);
         csv.End();
     }
     csv.EmptyLines(1);
@@ -235,16 +250,23 @@ std::string FormatMeasurementsCsv(const TmonCsvDevice& device, const TmonStorage
           "Sв", "cos fi в", "Pс", "Qс",     "Sс", "cos fi с", "Pн", "Qн",       "Sн", "cos fi н"})
         csv.Text(h);
     csv.End();
-    auto powers = [&](const char* title, const double* p, const double* q, const double* sp,
-                      const double* cf) {
+    // The names tell the forms: the meter's own powers of the phases, the computed rest.
+    auto powers = [&](const char* title, const char* const(&names)[4], const double* p,
+                      const double* q, const double* sp, const double* cf) {
         csv.Text(title);
         for (int k : {pwSum, pwA, pwB, pwC})
-            csv.Num(p[k]).Num(q[k]).Num(sp[k]).Num(cf[k]);
-        csv.NCells(hasN, {p[pwN], q[pwN], sp[pwN], cf[pwN]});
+            csv.Num(names[0], k, p[k])
+                .Num(names[1], k, q[k])
+                .Num(names[2], k, sp[k])
+                .Num(names[3], k, cf[k]);
+        csv.NCells(
+            hasN,
+            {{names[0], p[pwN]}, {names[1], q[pwN]}, {names[2], sp[pwN]}, {names[3], cf[pwN]}},
+            pwN);
         csv.End();
     };
-    powers("Весь сигнал", d.P, d.Q, d.S, d.CosPhi);
-    powers("1 гармоника", d.P1, d.Q1, d.S1, d.CosPhi1);
+    powers("Весь сигнал", {"P", "Q", "S", "CosPhi"}, d.P, d.Q, d.S, d.CosPhi);
+    powers("1 гармоника", {"P1", "Q1", "S1", "CosPhi1"}, d.P1, d.Q1, d.S1, d.CosPhi1);
     csv.EmptyLines(2);
     csv.Text("Значения 20 мсек").End();
     csv.EmptyLines(1);

@@ -53,7 +53,9 @@ std::string FormatCsvDateTime(TDateTime dt);
 // "3sec_<factory>_<yymmdd_hhmmsszzz>.csv" for the given local time.
 std::string MeasurementsCsvFileName(int32_t factoryNumber, TDateTime now);
 
-// The whole file content in code page 1251, lines ended by CR LF. The waveform factors
+// The whole file content in code page 1251, lines ended by CR LF. Each number is written in
+// the form of its quantity (exchange/monNumberText.h): a float the meter sent with the fewest
+// digits that read it back, a computed value with its fixed decimals. The waveform factors
 // convert the stored samples of the voltage and the current channels; `experiment` may be
 // nullptr (the waveform display is off) and the file then ends after the waveform headers.
 std::string FormatMeasurementsCsv(const TmonCsvDevice& device, const TmonStorage& storage,

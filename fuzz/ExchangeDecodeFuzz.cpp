@@ -1,6 +1,7 @@
 // Arbitrary bytes as the meter's settings, scale-coefficient and 3-second answers: the
 // decoders must never read past the answer, crash or trap, whatever the meter sends.
 #include "exchange/monCsvExport.h"
+#include "exchange/monNumberText.h"
 #include "exchange/monStorage.h"
 
 #include <cstddef>
@@ -26,6 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         double v;
         std::memcpy(&v, data, sizeof v);
         FormatGeneral15(v, ',');
+        for (int decimals : {int(kmonFloatDigits), 0, 3, 9})
+            NumberText(v, decimals, ',');
     }
     return 0;
 }

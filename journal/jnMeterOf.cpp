@@ -25,7 +25,7 @@ std::string ConModeSummary(const TccnConnection& c) {
     return out;
 }
 
-TjnMeter JournalMeterOf(const TccnConnection& c) {
+TjnMeter JournalMeterOf(const TccnConnection& c, const std::string& program) {
     TjnMeter m;
     if (const TccnCustomDevice* d = c.CustomDevice()) {
         m.DeviceType = int32_t(d->DeviceType());
@@ -41,9 +41,16 @@ TjnMeter JournalMeterOf(const TccnConnection& c) {
         const std::string summary = ConModeSummary(c);
         if (!summary.empty()) m.Connection += " (" + summary + ")";
     }
-    m.ProgramVersion = QZ_VERSION_STRING;
+    m.ProgramVersion = program + " " + QZ_VERSION_STRING;
     m.Started = NowDateTime();
     return m;
+}
+
+std::string RecordingProgramText(const TjnMeter& meter) {
+    const std::string& v = meter.ProgramVersion;
+    if (v.empty()) return "не записана";
+    if (v[0] >= '0' && v[0] <= '9') return "версия " + v + " (имя программы не записано)";
+    return v;
 }
 
 std::string JournalWriteErrorText(const std::string& fileName, const std::string& reason) {

@@ -13,8 +13,13 @@ class TccnConnection;
 // The summary of a connection's mode: port and speed, modem numbers, or IP address and port.
 std::string ConModeSummary(const TccnConnection& connection);
 
-// The meter row of a journal recorded over `connection`, started now by this computer's clock.
-TjnMeter JournalMeterOf(const TccnConnection& connection);
+// The meter row of a journal that `program` ("qzcli", "qzmonitor") records over `connection`,
+// started now by this computer's clock. The row names the program with its version.
+TjnMeter JournalMeterOf(const TccnConnection& connection, const std::string& program);
+
+// What `info` says recorded a journal: "qzmonitor 0.1.0.0". Journals made before the row
+// named the program hold only the version, and say so.
+std::string RecordingProgramText(const TjnMeter& meter);
 
 // "Ошибка записи журнала FILE: REASON".
 std::string JournalWriteErrorText(const std::string& fileName, const std::string& reason);

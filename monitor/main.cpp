@@ -4,7 +4,8 @@
 //   qzmonitor poll comN model factory [/start]   a meter on a COM port, polled at once with /start
 //   qzmonitor --demo                       a simulated meter on loopback, polled at once
 //   qzmonitor --demo --screenshots DIR     the demo, PNGs of the window after two records
-//   ... --trace FILE [--trace-mask M]      a trace of the lines into FILE ("-" for stderr)
+//   ... --trace FILE [--trace-mask M] [--trace-bytes N] [--trace-size MB]
+//                                          a trace of the lines into FILE ("-" for stderr)
 //   qzmonitor --help | --version           answered without a display
 #include "channel/LCAObject.h"
 #include "channel/LCATrace.h"
@@ -84,7 +85,10 @@ int main(int argc, char** argv) {
             return 2;
         }
         if (traceArgs) {
-            trace = qz::TLCATrace::Open(traceArgs->File, traceArgs->Mask, error);
+            qz::TLCATraceOptions options;
+            options.MaxFileBytes = uint64_t(traceArgs->SizeMb) * 1024 * 1024;
+            trace = qz::TLCATrace::Open(traceArgs->File, traceArgs->Mask, error, options);
+            qz::LCASetDumpLimit(traceArgs->Bytes);
             if (!trace) {
                 std::fprintf(stderr, "qzmonitor: %s\n", error.c_str());
                 return 2;

@@ -59,7 +59,8 @@ bool DisplayExpected(const char* display, const char* waylandDisplay, const char
 TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--screenshots" || a == "--trace" || a == "--trace-mask")
+        if (a == "--screenshots" || a == "--trace" || a == "--trace-mask" || a == "--trace-bytes" ||
+            a == "--trace-size")
             ++i;
         else if (a == "--help" || a == "-h")
             return TmonInfoRequest::Help;
@@ -77,7 +78,7 @@ bool TakeTraceArguments(std::vector<std::string>& args, std::optional<TmonTraceA
     std::vector<std::string> rest;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a != "--trace" && a != "--trace-mask") {
+        if (a != "--trace" && a != "--trace-mask" && a != "--trace-bytes" && a != "--trace-size") {
             rest.push_back(a);
             continue;
         }
@@ -93,13 +94,19 @@ bool TakeTraceArguments(std::vector<std::string>& args, std::optional<TmonTraceA
             }
             found.File = v;
             file = true;
-        } else {
+        } else if (a == "--trace-mask") {
             if (!ParseTraceMask(v, found.Mask, error)) return false;
+            mask = true;
+        } else {
+            const bool bytes = a == "--trace-bytes";
+            if (!ParseTraceNumber(a, v, bytes ? 0xFFFFFFFFu : 1024 * 1024,
+                                  bytes ? found.Bytes : found.SizeMb, error))
+                return false;
             mask = true;
         }
     }
     if (mask && !file) {
-        error = "--trace-mask задаётся вместе с --trace ФАЙЛ";
+        error = "--trace-mask, --trace-bytes и --trace-size задаются вместе с --trace ФАЙЛ";
         return false;
     }
     if (file) trace = found;
@@ -126,12 +133,15 @@ std::string MonitorHelpText() {
            "  qzmonitor --demo [--screenshots ПАПКА]\n"
            "      встроенный имитатор измерителя на 127.0.0.1, опрос начинается сразу;\n"
            "      --screenshots: снимки окна после двух записей в ПАПКУ, затем выход\n"
-           "  qzmonitor ... --trace ФАЙЛ [--trace-mask M]\n"
+           "  qzmonitor ... --trace ФАЙЛ [--trace-mask M] [--trace-bytes N] [--trace-size MB]\n"
            "      трассировка линии в ФАЙЛ (дописывается; - это stderr): открытие и закрытие,\n"
            "      ошибки, соединение, задания, байты в шестнадцатеричном виде; M — число\n"
            "      (1 открытие/закрытие, 2 ошибки, 4 соединение, 8 задания, 16 байты) или\n"
            "      имена через запятую open,error,connect,task,dump,all (по умолчанию all).\n"
-           "      Файл, который нельзя открыть, — ошибка при запуске (код 2)\n"
+           "      Файл, который нельзя открыть, — ошибка при запуске (код 2).\n"
+           "      N — сколько байт задания показывать (по умолчанию 128, 0 — все); файл,\n"
+           "      достигший MB мегабайт (по умолчанию 100, 0 — без предела), переименовывается\n"
+           "      в ФАЙЛ.1 (прежний ФАЙЛ.1 удаляется) и начинается заново\n"
            "  qzmonitor --help | --version\n"
            "      эта справка | версия программы\n"
            "\n"

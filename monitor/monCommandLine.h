@@ -2,6 +2,8 @@
 // (and starts polling) without any dialog.
 #pragma once
 
+#include "channel/LCAObject.h"
+#include "channel/LCATrace.h"
 #include "channel/LCATraceFormat.h"
 
 #include <cstdint>
@@ -30,12 +32,15 @@ std::optional<TmonPollArguments> ParsePollArguments(const std::vector<std::strin
 struct TmonTraceArguments {
     std::string File;
     uint8_t Mask = kTraceAllClasses;
+    uint32_t Bytes = kLCADefaultDumpLimit; // --trace-bytes: bytes a dump lists, 0 every byte
+    // --trace-size: megabytes before the file is rotated, 0 no limit.
+    uint32_t SizeMb = uint32_t(kTraceDefaultFileBytes >> 20);
 };
 
-// Takes --trace FILE and --trace-mask M out of args, wherever they stand, so that the rest
-// reads as without them. False, with the operator's text in error, for an option without
-// its value, a mask that is not one, or a mask without a file. No --trace: trace stays
-// empty.
+// Takes --trace FILE, --trace-mask M, --trace-bytes N and --trace-size MB out of args,
+// wherever they stand, so that the rest reads as without them. False, with the operator's
+// text in error, for an option without its value, a value that is not one, or one of the
+// others without a file. No --trace: trace stays empty.
 bool TakeTraceArguments(std::vector<std::string>& args, std::optional<TmonTraceArguments>& trace,
                         std::string& error);
 
@@ -43,8 +48,8 @@ bool TakeTraceArguments(std::vector<std::string>& args, std::optional<TmonTraceA
 // on a machine without a display (a package check, a terminal over ssh).
 enum class TmonInfoRequest { None, Help, Version };
 
-// The first --help (-h) or --version (-V) among the arguments; the value after --screenshots,
-// --trace or --trace-mask is a name, never a request.
+// The first --help (-h) or --version (-V) among the arguments; the value after --screenshots
+// or a --trace option is a name, never a request.
 TmonInfoRequest FindInfoRequest(const std::vector<std::string>& args);
 
 // Whether the window system can be reached at all: a display named for X or Wayland, or a

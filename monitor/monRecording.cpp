@@ -72,7 +72,7 @@ bool TmonRecording::Start(const std::string& folder, const TccnConnection& conne
         error = "Не удалось создать папку " + folder + ": " + reason;
         return false;
     }
-    TjnMeter meter = JournalMeterOf(connection);
+    TjnMeter meter = JournalMeterOf(connection, "qzmonitor");
     meter.Started = Now();
     auto writer = std::make_unique<TjnWriter>();
     std::string fileName;

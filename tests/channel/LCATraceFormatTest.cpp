@@ -121,7 +121,9 @@ TEST(TraceFormat, DumpOfALongTaskSaysHowMuchIsNotListed) {
     ASSERT_EQ(lines.size(), 9u);
     EXPECT_EQ(lines[7].substr(lines[7].find("RX")), "RX 0070: 55 55 55 55 55 55 55 55 55 55 55 "
                                                     "55 55 55 55 55");
-    EXPECT_EQ(lines[8], "2026-12-08 01:57:03.123 DUMP 1:7 RX (показаны первые 128 из 200 байт)");
+    EXPECT_EQ(lines[8],
+              "2026-12-08 01:57:03.123 DUMP 1:7 RX (показаны первые 128 из 200 байт; все байты — "
+              "--trace-bytes 0)");
     e.Moved = 128;
     EXPECT_EQ(Lines(e).size(), 8u);
 }

@@ -240,3 +240,71 @@ TEST(TraceFile, FailedWritesAreReportedAtStop) {
         << trace->ErrorText();
     EXPECT_FALSE(trace->Stop()) << "the same answer again";
 }
+
+TEST(TraceFile, AFullFileIsRotatedWithANoteInBothPartsAndOnlyOnePartIsKept) {
+    const test::TempDir tmp;
+    const std::string path = tmp.Path() + "/line.trace";
+    TLCATraceOptions o;
+    o.MaxFileBytes = 1000;
+    std::string error;
+    auto trace = TLCATrace::Open(path, kTraceAllClasses, error, o);
+    ASSERT_TRUE(trace) << error;
+    const std::string text(60, 'x');
+    for (int i = 0; i < 100; ++i) // about 9 KB: several rotations
+        trace->LogProc()(text + std::to_string(i), lcaLogConnect, kH);
+    ASSERT_TRUE(trace->Stop()) << trace->ErrorText();
+
+    const auto now = FileLines(path), older = FileLines(path + ".1");
+    ASSERT_FALSE(now.empty());
+    ASSERT_FALSE(older.empty());
+    EXPECT_FALSE(std::ifstream(path + ".2").good()) << "one older part only";
+    EXPECT_NE(older.back().find("TRACE - файл трассировки достиг 1000 байт, эта часть "
+                                "переименована в " +
+                                path + ".1; продолжение в " + path),
+              std::string::npos)
+        << older.back();
+    EXPECT_NE(
+        now.front().find("TRACE - продолжение трассировки; предыдущая часть в " + path + ".1"),
+        std::string::npos)
+        << now.front();
+    EXPECT_NE(now.back().find("трассировка окончена"), std::string::npos);
+    // The newest messages are kept, in order and without a gap across the two parts, and no
+    // part grows far past the limit.
+    std::vector<int> kept;
+    for (const auto* part : {&older, &now})
+        for (const auto& line : *part) {
+            const auto at = line.find(text);
+            if (at != std::string::npos) kept.push_back(std::stoi(line.substr(at + text.size())));
+        }
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.back(), 99);
+    for (size_t i = 1; i < kept.size(); ++i)
+        EXPECT_EQ(kept[i], kept[i - 1] + 1);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_LT(st.st_size, 1000 + 300);
+    ASSERT_EQ(stat((path + ".1").c_str(), &st), 0);
+    EXPECT_LT(st.st_size, 1000 + 300);
+}
+
+TEST(TraceFile, AFileThatCannotBeRenamedStopsGrowingWithANote) {
+    const test::TempDir tmp;
+    const std::string path = tmp.Path() + "/line.trace";
+    // A folder in the way of the older part: the rename is refused, even for root.
+    ASSERT_EQ(mkdir((path + ".1").c_str(), 0755), 0);
+    test::WriteFileBytes(path + ".1/keep", "x");
+    TLCATraceOptions o;
+    o.MaxFileBytes = 500;
+    std::string error;
+    auto trace = TLCATrace::Open(path, kTraceAllClasses, error, o);
+    ASSERT_TRUE(trace) << error;
+    for (int i = 0; i < 40; ++i)
+        trace->LogProc()(std::string(60, 'y'), lcaLogConnect, kH);
+    EXPECT_TRUE(trace->Stop()) << trace->ErrorText();
+    const auto lines = FileLines(path);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("файл трассировки достиг 500 байт и не переименован"),
+              std::string::npos)
+        << lines.back();
+    EXPECT_LT(lines.size(), 12u);
+}

@@ -348,6 +348,15 @@ TEST_F(LcaModule, LogMaskFiltersChannelMessagesAndDumpsAtMost128Bytes) {
             sawLongDump = sawLongDump || e.Text.size() == 128u * 3;
         }
     EXPECT_TRUE(sawLongDump); // the 200-byte write lists 128 bytes
+
+    // With the limit lifted a dump lists every byte of the task.
+    LCASetDumpLimit(0);
+    ASSERT_EQ(loud.Write(block.data(), 200, done, nullptr, 1000), 0);
+    LCASetDumpLimit(kLCADefaultDumpLimit);
+    std::string dump200;
+    for (int i = 0; i < 200; ++i)
+        dump200 += "AB ";
+    EXPECT_TRUE(sink.Has(dump200, lcaLogDump));
 }
 
 TEST_F(LcaModule, ClosingTheLastChannelOfALineClosesTheConnection) {

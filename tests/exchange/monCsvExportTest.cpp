@@ -3,6 +3,7 @@
 #include "common/Cp1251.h"
 #include "connection/CcnConnectionClasses.h"
 #include "connection/CcnConnectionList.h"
+#include "exchange/monNumberText.h"
 #include "sigcalc/sigcalc.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -10,10 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,6 +74,45 @@ TEST(GeneralNumberFormat, FifteenDigitsFixedAndScientific) {
     EXPECT_EQ(FormatGeneral15(-HUGE_VAL, '.'), "-INF");
 }
 
+TEST(NumberText, FloatsReadBackToThemselvesAndComputedValuesKeepTheirDecimals) {
+    // Floats from every exponent range: the text reads back to the very same float.
+    std::mt19937 random(26);
+    for (int k = 0; k < 200000; ++k) {
+        const uint32_t bits = random();
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        if (!std::isfinite(f)) continue;
+        std::string text = FloatText(f, ',');
+        ASSERT_EQ(text.find('.'), std::string::npos) << text;
+        for (char& c : text)
+            if (c == ',') c = '.';
+        const float back = std::strtof(text.c_str(), nullptr);
+        ASSERT_EQ(std::memcmp(&back, &f, sizeof f), 0) << text;
+    }
+    EXPECT_EQ(FloatText(220.4482f, ','), "220,4482");
+    EXPECT_EQ(FloatText(57.735f, '.'), "57.735");
+    EXPECT_EQ(FloatText(1.5e-7f, ','), "1,5E-07");
+    EXPECT_EQ(NumberText(double(0.1f), kmonFloatDigits, '.'), "0.1");
+    // A sum of floats is no float: it keeps its digits instead of being rounded to one.
+    EXPECT_EQ(NumberText(double(0.1f) + double(0.2f), kmonFloatDigits, '.'), "0.300000004470348");
+
+    EXPECT_EQ(FixedText(50.01 - 50.0, 2, ','), "0,01");
+    EXPECT_EQ(FixedText(50.0, 2, '.'), "50");
+    EXPECT_EQ(FixedText(-0.0004, 3, '.'), "0");
+    EXPECT_EQ(FixedText(-12.34567, 4, '.'), "-12.3457");
+    EXPECT_EQ(FixedText(1e20, 3, '.'), "1E20");
+    EXPECT_EQ(NumberText(std::nan(""), 2, '.'), "NAN");
+
+    // The powers the meter sent are floats; their totals are computed.
+    EXPECT_EQ(RecordFieldText("P", pwA).Decimals, kmonFloatDigits);
+    EXPECT_EQ(RecordFieldText("P", pwSum).Decimals, 3);
+    EXPECT_EQ(RecordFieldText("P1", pwN).Decimals, kmonFloatDigits);
+    EXPECT_EQ(RecordFieldText("KIn_C", 5).Decimals, 3);
+    EXPECT_STREQ(RecordFieldText("PhiUIn_N", 0).Unit, "°");
+    EXPECT_EQ(RecordFieldText("Time", 0).Decimals, kmonGeneralDigits);
+    EXPECT_EQ(RecordFieldText("Nothing", 0).Decimals, kmonGeneralDigits);
+}
+
 TEST(CsvDateTimeAndFileName, MidnightAndTheZeroTime) {
     EXPECT_EQ(FormatCsvDateTime(At(2026, 12, 6, 9, 5, 3, 0)), "06.12.2026 9:05:03");
     EXPECT_EQ(FormatCsvDateTime(At(2026, 12, 6, 0, 0, 0, 0)), "06.12.2026");
@@ -109,10 +152,10 @@ struct CsvFixture : ::testing::Test {
         TmonData3sec& d = st.Data3sec;
         d.Time = At(2026, 12, 6, 23, 30, 15, 0);
         d.F = 50.12;
-        d.dF = 0.12;
+        d.dF = d.F - 50.0; // 0.12000000000000455: written as the 0.12 it is
         d.K0 = 1.5;
         d.K2 = 1234567890123456789.0;
-        d.U[phA] = 220.5;
+        d.U[phA] = double(220.4482f); // the meter's float: its own digits, not 220.448196411133
         d.I[phA] = 1e-7;
         d.ULine[lnCA] = 380;
         d.U1[phB] = 7;
@@ -158,7 +201,7 @@ struct CsvFixture : ::testing::Test {
         e += Line({"06.12.2026 23:30:15"});
         e += "\r\n";
         e += Line({"", "U ном ф", "U ном мф", "I ном"});
-        e += Line({"", "57,7350006103516", "100", "5"});
+        e += Line({"", "57,735", "100", "5"});
         e += "\r\n\r\n";
         e += Line({"Усреднение 3 сек"});
         e += "\r\n";
@@ -168,7 +211,7 @@ struct CsvFixture : ::testing::Test {
         e += Line({"",       "Uа", "Iа", "fi UIa", "Uв",  "Iв",  "fi UIв", "Uс", "Iс",
                    "fi UIс", "Uн", "Iн", "fi UIн", "Uав", "Uвс", "Uса",    "U0", "I0",
                    "fi UI0", "U1", "I1", "fi UI1", "U2",  "I2",  "fi UI2"});
-        e += Line({"U д, I д", "220,5", "1E-7", "", "0", "0", "", "0", "0", "", "", "", "", "0",
+        e += Line({"U д, I д", "220,4482", "1E-7", "", "0", "0", "", "0", "0", "", "", "", "", "0",
                    "0", "380"});
         e += Line({"U (1), I (1)",
                    "0",
@@ -197,8 +240,8 @@ struct CsvFixture : ::testing::Test {
                    "0"});
         e += Line(
             {"откл. U (1)", "-10", "", "", "0", "", "", "0", "", "", "", "", "", "3", "0", "0"});
-        e += Line({"K", "0", "0", "", "0", "0,100000001490116", "", "100", "0", "", "", "", "", "0",
-                   "57,7350006103516", "0"});
+        e += Line(
+            {"K", "0", "0", "", "0", "0,1", "", "100", "0", "", "", "", "", "0", "57,74", "0"});
         e +=
             "K(2), fi(2);3,25;" + Repeat("0", 7) + "135;" + Repeat("", 3) + Repeat("0", 3) + "\r\n";
         for (int n = 3; n <= 39; ++n)
@@ -244,7 +287,7 @@ TEST_F(CsvFixture, DecimalPointAndOwnDateFormat) {
     o.FormatDateTime = [](TDateTime) { return std::string("2026-12-06 23:30:15"); };
     const std::string got = Cp1251ToUtf8(FormatMeasurementsCsv(dev, st, 0, 0, nullptr, o));
     EXPECT_NE(got.find("\r\n2026-12-06 23:30:15;\r\n"), std::string::npos);
-    EXPECT_NE(got.find("\r\n;57.7350006103516;100;5;\r\n"), std::string::npos);
+    EXPECT_NE(got.find("\r\n;57.735;100;5;\r\n"), std::string::npos);
     EXPECT_NE(got.find("\r\n;50.12;0.12;1.5;1.23456789012346E18;\r\n"), std::string::npos);
     // Commas remain only in the row titles, where a blank follows them.
     for (size_t pos = got.find(','); pos != std::string::npos; pos = got.find(',', pos + 1))
@@ -254,9 +297,9 @@ TEST_F(CsvFixture, DecimalPointAndOwnDateFormat) {
 TEST_F(CsvFixture, NeutralCellsAreFilledForAMeterWithIt) {
     st.Settings.HasNeutral = 1;
     const std::string got = Cp1251ToUtf8(FormatMeasurementsCsv(dev, st, 0, 0, nullptr));
-    EXPECT_NE(got.find("\r\nU д, I д;220,5;1E-7;;0;0;;0;0;;9;0;;0;0;380;\r\n"), std::string::npos);
-    EXPECT_NE(got.find("\r\nK;0;0;;0;0,100000001490116;;100;0;;0;9;;0;57,7350006103516;0;\r\n"),
+    EXPECT_NE(got.find("\r\nU д, I д;220,4482;1E-7;;0;0;;0;0;;9;0;;0;0;380;\r\n"),
               std::string::npos);
+    EXPECT_NE(got.find("\r\nK;0;0;;0;0,1;;100;0;;0;9;;0;57,74;0;\r\n"), std::string::npos);
     EXPECT_NE(got.find("\r\nK(2), fi(2);3,25;0;0;0;0;0;0;0;135;9;0;0;0;0;0;\r\n"),
               std::string::npos);
     EXPECT_NE(got.find("\r\nВесь сигнал;-1,5;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0,5;9;0;0;0;\r\n"),

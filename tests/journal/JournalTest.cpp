@@ -1,6 +1,7 @@
 // The journal on its own: what goes in comes out the same, decoding reruns to the same
 // values, and files that are not good journals are refused with a text and left untouched.
 #include "journal/jnJournal.h"
+#include "journal/jnMeterOf.h"
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
 #include "protocol/QZ2Commands.h"
@@ -92,6 +93,9 @@ TEST(Journal, KeepsEveryItemAndDecodesToTheValuesTheExchangeHad) {
     EXPECT_EQ(r.Meter().FactoryNumber, 1234);
     EXPECT_EQ(r.Meter().Connection, QZ2MMeter().Connection);
     EXPECT_DOUBLE_EQ(r.Meter().Started, At(10, 0, 0));
+    // A journal from before the row named its program: the version, and that the name is
+    // not known.
+    EXPECT_EQ(RecordingProgramText(r.Meter()), "версия 0.1.0.0 (имя программы не записано)");
     int64_t records = 0, waveforms = 0;
     ASSERT_TRUE(r.Counts(records, waveforms, e));
     EXPECT_EQ(records, 8);

@@ -4,8 +4,10 @@
 // recorder killed in the middle, and the replay of a journal as a meter.
 #include "channel/LCAObject.h"
 #include "channel/PCAType.h"
+#include "common/Cp1251.h"
 #include "connection/CcnConnectionList.h"
 #include "exchange/monCsvExport.h"
+#include "exchange/monNumberText.h"
 #include "journal/jnComtrade.h"
 #include "journal/jnJournal.h"
 #include "journal/jnRecorder.h"
@@ -28,6 +30,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -163,7 +166,9 @@ std::map<std::string, std::vector<double>> ParseJson(const std::string& j) {
             return v;
         };
         std::vector<double>& v = out[key];
-        if (j[i] == '[') {
+        if (j[i] == '"') { // a text ("TimeISO"): no number
+            i = j.find('"', i + 1) + 1;
+        } else if (j[i] == '[') {
             ++i;
             while (j[i] != ']') {
                 v.push_back(number());
@@ -265,6 +270,47 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
                                      << columns[c].second << "]: " << cells[c + 1];
         }
     }
+    // The columns named in one style with their units, and every number read back: the
+    // meter's floats as the very floats decoded from the journal, the computed values within
+    // half a unit of their last decimal.
+    const auto header = test::CsvCells(lines[0]);
+    for (const char* name : {"Время", "dF, Гц", "U_A, В", "I1_C, А", "P_SUM, Вт", "CosPhi_A",
+                             "KI_A, %", "KU_AB, %", "USeq_2, В", "KUn_A(2), %"})
+        EXPECT_NE(std::find(header.begin(), header.end(), Utf8ToCp1251(name)), header.end())
+            << name;
+    {
+        TjnDecoder decoder(r);
+        size_t k = 0;
+        ASSERT_TRUE(r.ForEachRecord(
+            kjnAnyTimeFrom, kjnAnyTimeTo,
+            [&](const TjnRecordView& view) {
+                TmonData3sec d;
+                EXPECT_TRUE(decoder.Decode(view, d, e)) << e;
+                const auto cells = test::CsvCells(lines.at(++k));
+                size_t c = 1;
+                ForEachRecordField(d, true, [&](const char* name, const double* x, int n) {
+                    if (std::string(name) == "Time") return;
+                    for (int i = 0; i < n; ++i, ++c) {
+                        if (cells[c].empty()) continue; // the fourth channel of a meter without
+                        const int decimals = RecordFieldText(name, i).Decimals;
+                        std::string text = cells[c];
+                        std::replace(text.begin(), text.end(), ',', '.');
+                        if (decimals == kmonFloatDigits)
+                            EXPECT_EQ(std::strtof(text.c_str(), nullptr), float(x[i]))
+                                << name << "[" << i << "]: " << cells[c];
+                        else
+                            EXPECT_NEAR(std::strtod(text.c_str(), nullptr), x[i],
+                                        0.5000001 * std::pow(10.0, -decimals))
+                                << name << "[" << i << "]: " << cells[c];
+                    }
+                });
+                return true;
+            },
+            e))
+            << e;
+        EXPECT_EQ(k, 10u);
+    }
+
     // A window of meter times takes only the records inside it.
     const std::string part = dir.Path() + "/part.csv";
     const std::string from = test::CsvCells(lines[3])[0], to = test::CsvCells(lines[5])[0];
@@ -342,7 +388,8 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
                 EXPECT_EQ(mine.size(), theirs.size() + 1); // the reader adds the time
                 for (size_t c = 2; c < mine.size() && c - 1 < theirs.size(); ++c) {
                     const double a = CellValue(mine[c]), want = CellValue(theirs[c - 1]);
-                    EXPECT_NEAR(a, want, 1e-9 * (1 + std::fabs(want))) << "sample " << n;
+                    // The snapshot writes millivolts and tenths of a milliampere.
+                    EXPECT_NEAR(a, want, 0.0005 + 1e-9 * std::fabs(want)) << "sample " << n;
                 }
                 ++n;
             }
@@ -449,6 +496,7 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     std::ostringstream info2;
     ASSERT_EQ(RunJournalCommand({"info", o.RecordFile}, info2, err), 0) << err.str();
     EXPECT_NE(info2.str().find("Записи 3 с: 1,"), std::string::npos) << info2.str();
+    EXPECT_NE(info2.str().find("Программа: qzcli "), std::string::npos) << info2.str();
 
     // Bad journals end with a text and status 1, wrong arguments with status 2.
     std::ofstream(dir.Path() + "/text.db") << std::string(1000, 'x');

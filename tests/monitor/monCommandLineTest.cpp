@@ -115,10 +115,18 @@ TEST(TraceArguments, TakenOutWhereverTheyStandAndBadOnesRefused) {
     ASSERT_TRUE(TakeTraceArguments(dash, trace, error));
     ASSERT_TRUE(trace);
     EXPECT_EQ(trace->Mask, kTraceAllClasses);
+    EXPECT_EQ(trace->Bytes, kLCADefaultDumpLimit);
+    Args sized{"--trace-size", "5", "--trace", "t", "--trace-bytes", "0", "--demo"};
+    ASSERT_TRUE(TakeTraceArguments(sized, trace, error)) << error;
+    ASSERT_TRUE(trace);
+    EXPECT_EQ(trace->Bytes, 0u);
+    EXPECT_EQ(trace->SizeMb, 5u);
+    EXPECT_EQ(sized, Args{"--demo"});
 
     for (Args bad : {Args{"--trace"}, Args{"--trace", ""}, Args{"--trace", "t", "--trace-mask"},
                      Args{"--trace", "t", "--trace-mask", "0"},
-                     Args{"--trace", "t", "--trace-mask", "modem"}, Args{"--trace-mask", "all"}}) {
+                     Args{"--trace", "t", "--trace-mask", "modem"}, Args{"--trace-mask", "all"},
+                     Args{"--trace-bytes", "0"}, Args{"--trace", "t", "--trace-size", "x"}}) {
         error.clear();
         EXPECT_FALSE(TakeTraceArguments(bad, trace, error)) << bad.back();
         EXPECT_FALSE(error.empty()) << bad.back();

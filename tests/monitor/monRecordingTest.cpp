@@ -4,6 +4,7 @@
 
 #include "channel/LCAObject.h"
 #include "journal/jnJournal.h"
+#include "journal/jnMeterOf.h"
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "monitor/monRecording.h"
@@ -194,6 +195,13 @@ TEST(WindowRecording, TheToggleRecordsThePollMeanwhile) {
 
     std::vector<TmonData3sec> decoded;
     EXPECT_EQ(JournalRecords(file, &decoded), 2);
+    {
+        TjnReader reader;
+        std::string error;
+        ASSERT_EQ(reader.Open(file, error), TjnOpenResult::Ok) << error;
+        EXPECT_EQ(RecordingProgramText(reader.Meter()).rfind("qzmonitor ", 0), 0u)
+            << reader.Meter().ProgramVersion;
+    }
     ASSERT_EQ(decoded.size(), 2u);
     EXPECT_DOUBLE_EQ(decoded.back().U1[phA], lastU);
     EXPECT_GE(sim.RecordReads(), size_t(stopAt));

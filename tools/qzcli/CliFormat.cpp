@@ -1,22 +1,22 @@
 #include "tools/qzcli/CliFormat.h"
 
 #include "connection/CcnConnectionList.h"
+#include "exchange/monNumberText.h"
 #include "tools/qzcli/CliFields.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace qz {
 namespace {
 
-void Number(std::string& out, double v) {
+void Number(std::string& out, double v, int decimals) {
     if (!std::isfinite(v)) {
         out += "null";
         return;
     }
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15g", v);
-    out += buf;
+    out += NumberText(v, decimals, '.');
 }
 
 class JsonObject {
@@ -29,16 +29,20 @@ public:
     }
     void Value(const char* name, double v) {
         Key(name);
-        Number(out_, v);
+        Number(out_, v, RecordFieldText(name, 0).Decimals);
     }
     void Array(const char* name, const double* v, int n) {
         Key(name);
         out_ += '[';
         for (int i = 0; i < n; ++i) {
             if (i) out_ += ',';
-            Number(out_, v[i]);
+            Number(out_, v[i], RecordFieldText(name, i).Decimals);
         }
         out_ += ']';
+    }
+    void String(const char* name, const std::string& text) {
+        Key(name);
+        out_ += '"' + text + '"'; // only digits and separators: nothing to escape
     }
     std::string Finish() { return out_ + (first_ ? "{}" : "}"); }
 
@@ -71,25 +75,89 @@ std::string Join(const std::vector<std::string>& parts) {
     return out;
 }
 
+// Column names of the CSV export: the field's name, then "_" and the phase, line, sequence
+// component or total of a grouped field, or the harmonic number in brackets, then the unit.
+std::string CsvLabel(const char* name, int n, int i) {
+    static const char* const kPhases[] = {"A", "B", "C", "N"};
+    static const char* const kPowers[] = {"A", "B", "C", "SUM", "N"};
+    static const char* const kLines[] = {"AB", "BC", "CA"};
+    static const char* const kSeq[] = {"0", "1", "2"};
+    std::string s = name;
+    if (n == 39)
+        s += "(" + std::to_string(i + 2) + ")";
+    else if (n == 4)
+        s += std::string("_") + kPhases[i];
+    else if (n == 5)
+        s += std::string("_") + kPowers[i];
+    else if (n == 3)
+        s += std::string("_") + (std::strstr(name, "Seq") ? kSeq[i] : kLines[i]);
+    const char* unit = RecordFieldText(name, i).Unit;
+    if (*unit) s += std::string(", ") + unit;
+    return s;
+}
+
+// The cells of the fourth channel, empty for a meter without it (as in the snapshot CSV).
+bool IsNeutralCell(const char* name, int n, int i) {
+    if (n == 4) return i == 3;
+    if (n == 5) return i == 4;
+    const size_t len = std::strlen(name);
+    return len >= 2 && std::strcmp(name + len - 2, "_N") == 0;
+}
+
 } // namespace
+
+std::string IsoLocalTime(TDateTime t) {
+    const TDateTimeParts p = DecodeDateTime(t);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.Year, p.Month, p.Day,
+                  p.Hour, p.Minute, p.Second, p.MSec);
+    return buf;
+}
 
 std::string RecordJson(const TmonData3sec& d) {
     JsonObject j;
-    ForEachRecordField(d, true, [&j](const char* name, const double* v, int n) {
+    ForEachRecordField(d, true, [&j, &d](const char* name, const double* v, int n) {
         // Single values are plain numbers, every group an array (the shortest has three).
         if (n == 1)
             j.Value(name, *v);
         else
             j.Array(name, v, n);
+        if (std::strcmp(name, "Time") == 0) j.String("TimeISO", IsoLocalTime(d.Time));
     });
     return j.Finish();
 }
 
+std::string RecordCsvHeader(bool harmonics) {
+    std::string line = "Время;";
+    ForEachRecordField(TmonData3sec(), harmonics, [&](const char* name, const double*, int n) {
+        if (std::strcmp(name, "Time") == 0) return;
+        for (int i = 0; i < n; ++i)
+            line += CsvLabel(name, n, i) + ";";
+    });
+    return line + "\r\n";
+}
+
+std::string RecordCsvLine(const TmonData3sec& d, bool harmonics, bool neutral,
+                          const std::string& time, char sep) {
+    std::string line = time + ';';
+    ForEachRecordField(d, harmonics, [&](const char* name, const double* v, int n) {
+        if (std::strcmp(name, "Time") == 0) return;
+        for (int i = 0; i < n; ++i) {
+            if (neutral || !IsNeutralCell(name, n, i))
+                line += NumberText(v[i], RecordFieldText(name, i).Decimals, sep);
+            line += ';';
+        }
+    });
+    return line + "\r\n";
+}
+
 std::string RecordTableHeader(bool neutral) {
-    std::string h = "Время                  F,Гц     UA,В     UB,В     UC,В";
-    if (neutral) h += "     UN,В";
-    h += "    IA,А    IB,А    IC,А";
-    if (neutral) h += "    IN,А";
+    // The fundamentals U1 and I1, which the meter measures per phase; the journal and the
+    // trends show the true RMS U and I instead, so the names must not be taken for those.
+    std::string h = "Время                  F,Гц    U1A,В    U1B,В    U1C,В";
+    if (neutral) h += "    U1N,В";
+    h += "   I1A,А   I1B,А   I1C,А";
+    if (neutral) h += "   I1N,А";
     h += "      P,Вт     Q,вар      S,ВА  cosφ  KUA,%";
     return h;
 }

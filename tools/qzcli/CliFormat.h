@@ -13,13 +13,28 @@ class TccnConnection;
 class TccnConnectionList;
 
 // One JSON object on one line: every field of the record under its own name, grouped
-// fields as arrays, harmonic tables as 39-element arrays (harmonics 2..40). Numbers have up
-// to 15 significant digits; a value that is not a finite number is null.
+// fields as arrays, harmonic tables as 39-element arrays (harmonics 2..40), and after "Time"
+// (the TDateTime number) "TimeISO", the same moment as ISO 8601 local time. Numbers are in
+// the form of their quantity (exchange/monNumberText.h); a value that is not a finite
+// number is null.
 std::string RecordJson(const TmonData3sec& data);
 
-// A readable table of the main values: the header line and one row per record.
+// "2026-12-08T14:49:28.160": a TDateTime as ISO 8601 local time to the millisecond.
+std::string IsoLocalTime(TDateTime t);
+
+// A readable table of the main values: the header line and one row per record. The phase
+// voltages and currents are the fundamentals (U1, I1); the powers and cosφ are the totals of
+// the whole signal.
 std::string RecordTableHeader(bool neutral);
 std::string RecordTableRow(const TmonData3sec& data, bool neutral);
+
+// The journal's CSV export, one line per record: the header line ("Время", then one column
+// per field element named like "U_A, В", "KI_A, %", "KUn_A(2), %") and a record's line.
+// Lines end in CR LF and are UTF-8 (the caller converts to code page 1251). The cells of
+// the fourth channel are empty when `neutral` is false.
+std::string RecordCsvHeader(bool harmonics);
+std::string RecordCsvLine(const TmonData3sec& data, bool harmonics, bool neutral,
+                          const std::string& time, char decimalSeparator);
 
 // The stored list, one row per connection, "*" marking the selected one.
 std::string ConnectionRows(const TccnConnectionList& list, int32_t selectedId);

@@ -27,30 +27,6 @@ std::string TimeText(TDateTime t) {
     return buf;
 }
 
-// Column names of the CSV export: the JSON names, with the phase, line, sequence component
-// or harmonic number of a grouped field.
-std::string Label(const char* name, int n, int i) {
-    static const char* const kPhases[] = {"A", "B", "C", "N"};
-    static const char* const kPowers[] = {"A", "B", "C", "сумма", "N"};
-    static const char* const kLines[] = {"AB", "BC", "CA"};
-    static const char* const kSeq[] = {"0", "1", "2"};
-    std::string s = name;
-    if (n == 1) return s;
-    if (n == 39) return s + "(" + std::to_string(i + 2) + ")";
-    if (n == 4) return s + " " + kPhases[i];
-    if (n == 5) return s + " " + kPowers[i];
-    const bool seq = std::strstr(name, "Seq") != nullptr;
-    return s + " " + (seq ? kSeq[i] : kLines[i]);
-}
-
-// The cells of the fourth channel, empty for a meter without it (as in the snapshot CSV).
-bool IsNeutralCell(const char* name, int n, int i) {
-    if (n == 4) return i == 3;
-    if (n == 5) return i == 4;
-    const size_t len = std::strlen(name);
-    return len >= 2 && std::strcmp(name + len - 2, "_N") == 0;
-}
-
 int Usage(std::ostream& err, const std::string& text) {
     err << text << "\nСм. qzcli --help\n";
     return 2;
@@ -97,7 +73,7 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     out << "Измеритель: " << m.Model << ", заводской номер " << m.FactoryNumber << ", адрес "
         << m.Address << '\n';
     out << "Подключение: " << m.Connection << '\n';
-    out << "Программа: qzcli " << m.ProgramVersion << '\n';
+    out << "Программа: " << RecordingProgramText(m) << '\n';
     out << "Начало записи: " << TimeText(m.Started) << '\n';
     TDateTime first = 0, last = 0;
     if (j.RecordSpan(first, last, error))
@@ -183,15 +159,7 @@ int ExportCsv(TjnReader& j, const std::string& target, TDateTime from, TDateTime
         err << error << '\n';
         return 1;
     }
-    std::string line = "Время;";
-    TmonData3sec sample;
-    ForEachRecordField(sample, harmonics, [&](const char* name, const double*, int n) {
-        if (std::strcmp(name, "Time") == 0) return;
-        for (int i = 0; i < n; ++i)
-            line += Label(name, n, i) + ";";
-    });
-    line += "\r\n";
-    file.Write(Utf8ToCp1251(line));
+    file.Write(Utf8ToCp1251(RecordCsvHeader(harmonics)));
 
     TjnDecoder decoder(j);
     TmonData3sec d;
@@ -201,18 +169,10 @@ int ExportCsv(TjnReader& j, const std::string& target, TDateTime from, TDateTime
         from, to,
         [&](const TjnRecordView& r) {
             if (!decoder.Decode(r, d, error)) return ok = false;
-            line =
+            const std::string time =
                 options.FormatDateTime ? options.FormatDateTime(d.Time) : FormatCsvDateTime(d.Time);
-            line += ';';
-            ForEachRecordField(d, harmonics, [&](const char* name, const double* v, int n) {
-                if (std::strcmp(name, "Time") == 0) return;
-                for (int i = 0; i < n; ++i) {
-                    if (neutral || !IsNeutralCell(name, n, i))
-                        line += FormatGeneral15(v[i], options.DecimalSeparator);
-                    line += ';';
-                }
-            });
-            line += "\r\n";
+            const std::string line =
+                RecordCsvLine(d, harmonics, neutral, time, options.DecimalSeparator);
             // Digits, separators and the date: the same bytes in code page 1251.
             file.Write(line);
             ++lines;
@@ -349,7 +309,7 @@ IExchangeListener* TCliRecording::Listener() {
 }
 
 bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {
-    const TjnMeter m = JournalMeterOf(c);
+    const TjnMeter m = JournalMeterOf(c, "qzcli");
     FFileName = fileName;
     return FWriter->Create(fileName, m, error);
 }

@@ -52,7 +52,8 @@ std::string CliHelpText() {
            "  qzcli poll (--id N [--settings FILE] | --model NAME --factory N\n"
            "              (--tcp ADDR:PORT | --com COMn [--baud B]) | --demo [--model NAME])\n"
            "             [--count K] [--json] [--csv [DIR]] [--decimal , | .] [--signal]\n"
-           "             [--demo-log FILE] [--trace FILE [--trace-mask M]]\n"
+           "             [--demo-log FILE]\n"
+           "             [--trace FILE [--trace-mask M] [--trace-bytes N] [--trace-size MB]]\n"
            "      опрос 3-секундных данных; --count K: остановиться после K записей;\n"
            "      --baud B: любая скорость линии больше 0 (по умолчанию 115200);\n"
            "      --json: одна запись JSON на строку; --csv: каждая запись в файл CSV\n"
@@ -66,7 +67,11 @@ std::string CliHelpText() {
            "      виде; --trace-mask M: классы сообщений — число (1 открытие/закрытие,\n"
            "      2 ошибки, 4 соединение, 8 задания, 16 байты) или имена через запятую\n"
            "      open,error,connect,task,dump,all (по умолчанию all). Файл, который нельзя\n"
-           "      открыть, — ошибка до начала опроса (код 2).\n"
+           "      открыть, — ошибка до начала опроса (код 2). --trace-bytes N: сколько байт\n"
+           "      задания показывать (по умолчанию 128, 0 — все); --trace-size MB: файл,\n"
+           "      достигший MB мегабайт (по умолчанию 100, 0 — без предела), переименовывается\n"
+           "      в FILE.1 (прежний FILE.1 удаляется) и начинается заново, о чём пишется в\n"
+           "      обеих частях.\n"
            "      Без --json ход соединения (\"Соединение...\", \"Соединение установлено.\" или\n"
            "      ошибка) выводится в stderr с числом секунд от начала соединения; --json\n"
            "      добавляет к каждой записи объект Link: запросы, ответы, повторы, ошибки\n"
@@ -208,6 +213,12 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
             if (!value(v)) return false;
             if (!ParseTraceMask(v, out.TraceMask, error)) return false;
             haveTraceMask = true;
+        } else if (a == "--trace-bytes" || a == "--trace-size") {
+            if (!value(v)) return false;
+            if (!ParseTraceNumber(a, v, a == "--trace-bytes" ? 0xFFFFFFFFu : 1024 * 1024,
+                                  a == "--trace-bytes" ? out.TraceBytes : out.TraceSizeMb, error))
+                return false;
+            haveTraceMask = true; // as the mask: only with a trace file
         } else if (a == "--json") {
             out.Json = true;
         } else if (a == "--csv") {
@@ -220,7 +231,7 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
     }
     if (!poll) return true;
     if (haveTraceMask && out.TraceFile.empty()) {
-        error = "--trace-mask задаётся вместе с --trace FILE";
+        error = "--trace-mask, --trace-bytes и --trace-size задаются вместе с --trace FILE";
         return false;
     }
 

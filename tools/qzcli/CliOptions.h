@@ -1,6 +1,8 @@
 // The command line of qzcli.
 #pragma once
 
+#include "channel/LCAObject.h"
+#include "channel/LCATrace.h"
 #include "channel/LCATraceFormat.h"
 
 #include <cstdint>
@@ -41,6 +43,9 @@ struct TCliOptions {
     // A trace of the line: the file ("-" for stderr; empty: none) and the classes it takes.
     std::string TraceFile;
     uint8_t TraceMask = kTraceAllClasses;
+    uint32_t TraceBytes = kLCADefaultDumpLimit; // bytes of a task a dump lists; 0: every byte
+    // Megabytes before the trace file is rotated; 0: no limit.
+    uint32_t TraceSizeMb = uint32_t(kTraceDefaultFileBytes >> 20);
 };
 
 // Parses the arguments after the program name. False with a message in `error` (Russian,

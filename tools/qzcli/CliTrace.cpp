@@ -1,5 +1,6 @@
 #include "tools/qzcli/CliTrace.h"
 
+#include "channel/LCAObject.h"
 #include "tools/qzcli/CliOptions.h"
 
 #include <cstdio>
@@ -78,8 +79,12 @@ TCliLineLog::TCliLineLog(std::ostream& err) : Target(err), Shared(err, Mutex) {}
 
 bool TCliLineLog::Open(const TCliOptions& o, std::string& error) {
     ShowProgress = !o.Json;
+    // The module's dumps are as long as this run's trace wants them.
+    LCASetDumpLimit(o.TraceBytes);
     if (!o.TraceFile.empty()) {
-        Trace = TLCATrace::Open(o.TraceFile, o.TraceMask, error);
+        TLCATraceOptions options;
+        options.MaxFileBytes = uint64_t(o.TraceSizeMb) * 1024 * 1024;
+        Trace = TLCATrace::Open(o.TraceFile, o.TraceMask, error, options);
         if (!Trace) return false;
     }
     return true;

@@ -89,13 +89,20 @@ TEST(CliFormat, JsonHasEveryFieldByNameWithArraysAndNulls) {
     d.KUn_A[0] = 2.5;  // harmonic 2
     d.KUn_A[38] = 0.1; // harmonic 40
     d.dF = std::nan("");
+    d.U1[1] = double(220.4482f); // the meter's float: not 220.448196411133
+    d.S[pwA] = 0.1 + 0.2;        // computed: milliwatts, not 0.30000000000000004
+    ASSERT_TRUE(TryEncodeDateTime({2026, 12, 8, 14, 49, 28, 160}, d.Time));
     const std::string j = RecordJson(d);
     EXPECT_EQ(j.front(), '{');
     EXPECT_EQ(j.back(), '}');
     EXPECT_EQ(j.find('\n'), std::string::npos);
     EXPECT_NE(j.find("\"F\":50.01,"), std::string::npos);
     EXPECT_NE(j.find("\"dF\":null,"), std::string::npos);
-    EXPECT_NE(j.find("\"U1\":[230.5,0,0,1.25]"), std::string::npos);
+    EXPECT_NE(j.find("\"U1\":[230.5,220.4482,0,1.25]"), std::string::npos) << j;
+    EXPECT_NE(j.find("\"S\":[0.3,"), std::string::npos) << j;
+    // The moment twice: the TDateTime number, then ISO 8601 local time.
+    EXPECT_NE(j.find(",\"TimeISO\":\"2026-12-08T14:49:28.160\",\"F\":"), std::string::npos) << j;
+    EXPECT_EQ(j.find("\"Time\":"), 1u) << j;
     EXPECT_NE(j.find("\"P\":[0,0,0,-1500,0]"), std::string::npos);
     const auto k = j.find("\"KUn_A\":[2.5,");
     ASSERT_NE(k, std::string::npos);
@@ -105,4 +112,16 @@ TEST(CliFormat, JsonHasEveryFieldByNameWithArraysAndNulls) {
     EXPECT_NE(table.find(",0.1"), std::string::npos);
     for (const char* key : {"\"Time\"", "\"KI_B\"", "\"KU_CA\"", "\"Pn_N\"", "\"PhiUIn_C\""})
         EXPECT_NE(j.find(key), std::string::npos) << key;
+}
+
+TEST(CliFormat, TheTableNamesItsVoltagesAndCurrentsAsTheFundamentals) {
+    // The table prints U1 and I1, while the journal's u_a and the trends' Ua are true RMS.
+    const std::string h = RecordTableHeader(true);
+    for (const char* name : {"U1A,В", "U1N,В", "I1A,А", "I1N,А"})
+        EXPECT_NE(h.find(name), std::string::npos) << name;
+    TmonData3sec d;
+    d.U1[phA] = 231.25;
+    d.U[phA] = 240;
+    EXPECT_NE(RecordTableRow(d, false).find("231.25"), std::string::npos);
+    EXPECT_EQ(RecordTableRow(d, false).find("240"), std::string::npos);
 }

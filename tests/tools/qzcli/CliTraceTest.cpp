@@ -110,12 +110,50 @@ TEST(QzcliTraceOptions, TraceFileAndMaskAreTakenAndBadOnesRefused) {
           {"poll", "--demo", "--trace", "t.log", "--trace-mask", "64"},
           {"poll", "--demo", "--trace", "t.log", "--trace-mask", "dial"},
           {"poll", "--demo", "--trace-mask", "all"},
+          {"poll", "--demo", "--trace-bytes", "0"},
+          {"poll", "--demo", "--trace", "t.log", "--trace-bytes", "-1"},
+          {"poll", "--demo", "--trace", "t.log", "--trace-size", "1e3"},
+          {"poll", "--demo", "--trace", "t.log", "--trace-size", "9999999"},
           {"connections", "--trace", "t.log"}}) {
         error.clear();
         EXPECT_FALSE(ParseCliArgs(bad, o, error)) << bad.back();
         EXPECT_FALSE(error.empty()) << bad.back();
     }
     EXPECT_NE(CliHelpText().find("--trace FILE"), std::string::npos);
+    ASSERT_TRUE(ParseCliArgs(
+        {"poll", "--demo", "--trace", "t", "--trace-bytes", "0", "--trace-size", "5"}, o, error))
+        << error;
+    EXPECT_EQ(o.TraceBytes, 0u);
+    EXPECT_EQ(o.TraceSizeMb, 5u);
+}
+
+TEST(QzcliTrace, WithoutADumpLimitEveryAnswerIsTracedWhole) {
+    SetDefaultPCASleeper([](uint32_t) {});
+    TempDir dir;
+    TCliOptions o = DemoPoll(1);
+    o.Json = true;
+    o.DemoLog = dir.Path() + "/sim.log";
+    o.TraceFile = dir.Path() + "/trace.log";
+    o.TraceBytes = 0;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
+    const auto trace = Lines(test::ReadFileBytes(o.TraceFile));
+    EXPECT_EQ(Find(trace, "показаны первые"), std::string::npos);
+    // The pieces received after each request make up the meter's answer, the 3-second
+    // record of more than 1600 bytes included.
+    std::vector<TBytes> received;
+    for (const auto& d : Dumps(trace)) {
+        if (d.Direction == "TX")
+            received.emplace_back();
+        else if (!received.empty())
+            received.back().insert(received.back().end(), d.Bytes.begin(), d.Bytes.end());
+    }
+    const auto answers = Logged(o.DemoLog, "->");
+    EXPECT_EQ(received, answers);
+    size_t longest = 0;
+    for (const auto& a : answers)
+        longest = std::max(longest, a.size());
+    EXPECT_GT(longest, 1600u);
 }
 
 TEST(QzcliTrace, DemoPollIsTracedFromOpenToCloseWithEveryRequestAndAnswer) {
