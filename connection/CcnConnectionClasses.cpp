@@ -151,6 +151,9 @@ void TccnPersistent::DoAssign(const TccnPersistent& Source) {
 void TccnPersistent::InvalidCast() {
     throw EInvalidCast();
 }
+void TccnPersistent::CheckSameClass(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(ClassType())) InvalidCast();
+}
 
 std::unique_ptr<TccnPersistent> CloneObject(const TccnPersistent& obj) {
     std::unique_ptr<TccnPersistent> copy = obj.ClassType().Create();
@@ -500,63 +503,16 @@ std::unique_ptr<TccnCustomDeviceProtocol> TccnCustomDeviceProtocol::Clone() cons
     return CloneAs(*this);
 }
 
-void TccnCustomDeviceProtocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnCustomDeviceProtocol::Class)) InvalidCast();
-}
-
-void TccnKavrenProtocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnKavrenProtocol::Class)) InvalidCast();
-}
-
 std::vector<std::string> TccnKavrenProtocol::GetParamsText() const {
     return {"Адрес: =" + std::to_string(FDeviceAddress)};
-}
-
-void TccnIEC101Protocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnIEC101Protocol::Class)) InvalidCast();
 }
 
 std::vector<std::string> TccnIEC101Protocol::GetParamsText() const {
     return {"Адрес: =" + std::to_string(FLinkAddress)};
 }
 
-void TccnIEC104Protocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnIEC104Protocol::Class)) InvalidCast();
-}
-
-void TccnModbusProtocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnModbusProtocol::Class)) InvalidCast();
-}
-
 std::vector<std::string> TccnModbusProtocol::GetParamsText() const {
     return {"Адрес: =" + std::to_string(FDevAddress)};
-}
-
-// ---------------------------------------------------------------------------------------
-// Interfaces and hardware.
-
-void TccnComPortInterface::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnComPortInterface::Class)) InvalidCast();
-}
-
-void TccnTCPIPInterface::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnTCPIPInterface::Class)) InvalidCast();
-}
-
-void TccnCustomModem::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnCustomModem::Class)) InvalidCast();
-}
-
-void TccnPhoneModem::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnPhoneModem::Class)) InvalidCast();
-}
-
-void TccnRadioModem::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnRadioModem::Class)) InvalidCast();
-}
-
-void TccnVQOptoAttach::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnVQOptoAttach::Class)) InvalidCast();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -577,8 +533,11 @@ std::unique_ptr<TccnCustomConMode> TccnCustomConMode::Clone() const {
 void TccnCustomConMode::CheckAssign(const TccnPersistent& Source) const {
     if (!Source.InheritsFrom(TccnCustomConMode::Class)) InvalidCast();
     const auto& s = static_cast<const TccnCustomConMode&>(Source);
-    if (s.FInterface && FInterface) FInterface->CheckAssign(*s.FInterface);
-    if (s.FHardware && FHardware) FHardware->CheckAssign(*s.FHardware);
+    // Through the root, which lets a connection mode check its owned objects.
+    const TccnPersistent* iface = FInterface.get();
+    const TccnPersistent* hardware = FHardware.get();
+    if (s.FInterface && iface) iface->CheckAssign(*s.FInterface);
+    if (s.FHardware && hardware) hardware->CheckAssign(*s.FHardware);
 }
 
 template <class T> T& TccnCustomConMode::InterfaceAs() const {

@@ -197,7 +197,7 @@ public:
     void Assign(const TccnPersistent& Source);
 
 protected:
-    // A connection mode checks and copies its owned interface and hardware through these.
+    // A connection mode checks its owned interface and hardware through these.
     friend class TccnCustomConMode;
     // Raises EInvalidCast when Source (with its owned objects) cannot be assigned.
     virtual void CheckAssign(const TccnPersistent& Source) const;
@@ -205,6 +205,9 @@ protected:
     // of every class of this object that Source belongs to as well.
     virtual void DoAssign(const TccnPersistent& Source);
     [[noreturn]] static void InvalidCast();
+    // The rule of protocols, interfaces and hardware: Source is of this object's class or a
+    // descendant (a Kavren protocol takes no IEC 101 values, a phone modem no radio modem's).
+    void CheckSameClass(const TccnPersistent& Source) const;
 };
 
 // Creates an object of obj's own class and assigns obj to it.
@@ -310,7 +313,7 @@ public:
 
 protected:
     explicit TccnCustomDeviceProtocol(TDeviceProtocolType type) : FProtocolType(type) {}
-    void CheckAssign(const TccnPersistent& Source) const override;
+    void CheckAssign(const TccnPersistent& Source) const override { CheckSameClass(Source); }
 
 private:
     TDeviceProtocolType FProtocolType;
@@ -328,9 +331,6 @@ public:
     TccnKavrenProtocol() : TccnCustomDeviceProtocol(dptKavren) {}
 
     std::vector<std::string> GetParamsText() const override;
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
 
     QZ_CCN_PUBLISHED(TccnKavrenProtocol)
 };
@@ -352,9 +352,6 @@ public:
 
     std::vector<std::string> GetParamsText() const override;
 
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-
     QZ_CCN_PUBLISHED(TccnIEC101Protocol)
 };
 
@@ -374,9 +371,6 @@ public:
     const TccnClass& ClassType() const override { return Class; }
     TccnIEC104Protocol() : TccnCustomDeviceProtocol(dptIEC104) {}
 
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-
     QZ_CCN_PUBLISHED(TccnIEC104Protocol)
 };
 
@@ -393,7 +387,6 @@ public:
 
 protected:
     using TccnCustomDeviceProtocol::TccnCustomDeviceProtocol;
-    void CheckAssign(const TccnPersistent& Source) const override;
 
     QZ_CCN_PUBLISHED(TccnModbusProtocol)
 };
@@ -415,6 +408,7 @@ public:
 
 protected:
     TccnCustomCommInterface() = default;
+    void CheckAssign(const TccnPersistent& Source) const override { CheckSameClass(Source); }
 };
 
 #define QZ_PROPS_TccnComPortInterface(P)                                                           \
@@ -425,9 +419,6 @@ class TccnComPortInterface : public TccnCustomCommInterface {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
 
     QZ_CCN_PUBLISHED(TccnComPortInterface)
 };
@@ -441,9 +432,6 @@ public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-
     QZ_CCN_PUBLISHED(TccnTCPIPInterface)
 };
 
@@ -454,6 +442,7 @@ public:
 
 protected:
     TccnCustomCommHardware() = default;
+    void CheckAssign(const TccnPersistent& Source) const override { CheckSameClass(Source); }
 };
 
 #define QZ_PROPS_TccnCustomModem(P) P(std::string, InitString, "")
@@ -465,7 +454,6 @@ public:
 
 protected:
     TccnCustomModem() = default;
-    void CheckAssign(const TccnPersistent& Source) const override;
 
     QZ_CCN_PUBLISHED(TccnCustomModem)
 };
@@ -480,9 +468,6 @@ public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-
     QZ_CCN_PUBLISHED(TccnPhoneModem)
 };
 
@@ -493,9 +478,6 @@ public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-
     QZ_CCN_PUBLISHED(TccnRadioModem)
 };
 
@@ -503,9 +485,6 @@ class TccnVQOptoAttach : public TccnCustomCommHardware {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
 };
 
 // ---------------------------------------------------------------------------------------
