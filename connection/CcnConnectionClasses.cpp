@@ -295,10 +295,10 @@ template <class T> TccnPersistent* New() {
 
 } // namespace
 
-#define QZ_PROPS(arr) arr, sizeof(arr) / sizeof(arr[0])
+// The own table of the class whose Class is being defined (found in that class's scope).
+#define QZ_OWN_PROPS OwnProps, sizeof(OwnProps) / sizeof(OwnProps[0])
 
-const TccnClass TccnCustomDevice::Class = {"TccnCustomDevice", nullptr, QZ_PROPS(OwnProps),
-                                           nullptr};
+const TccnClass TccnCustomDevice::Class = {"TccnCustomDevice", nullptr, QZ_OWN_PROPS, nullptr};
 const TccnClass TccnKavrenDevice::Class = {"TccnKavrenDevice", &TccnCustomDevice::Class, nullptr, 0,
                                            nullptr};
 const TccnClass TccnQZ2FamilyDev::Class = {"TccnQZ2FamilyDev", &TccnKavrenDevice::Class, nullptr, 0,
@@ -331,20 +331,20 @@ QZ_DEVICE_IMPL(TccnD7Dev, TccnKavrenDevice, dtD7, kModbus)
 QZ_DEVICE_IMPL(TccnGLDev, TccnKavrenDevice, dtGL, kModbus)
 #undef QZ_DEVICE_IMPL
 
-const TccnClass TccnW8Dev::Class = {"TccnW8Dev", &TccnKavrenDevice::Class, QZ_PROPS(OwnProps),
+const TccnClass TccnW8Dev::Class = {"TccnW8Dev", &TccnKavrenDevice::Class, QZ_OWN_PROPS,
                                     &New<TccnW8Dev>};
 TccnW8Dev::TccnW8Dev() : TccnKavrenDevice(dtW8, kK101104) {}
 
 const TccnClass TccnCustomDeviceProtocol::Class = {"TccnCustomDeviceProtocol", nullptr, nullptr, 0,
                                                    nullptr};
 const TccnClass TccnKavrenProtocol::Class = {"TccnKavrenProtocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_PROPS(OwnProps), &New<TccnKavrenProtocol>};
+                                             QZ_OWN_PROPS, &New<TccnKavrenProtocol>};
 const TccnClass TccnIEC101Protocol::Class = {"TccnIEC101Protocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_PROPS(OwnProps), &New<TccnIEC101Protocol>};
+                                             QZ_OWN_PROPS, &New<TccnIEC101Protocol>};
 const TccnClass TccnIEC104Protocol::Class = {"TccnIEC104Protocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_PROPS(OwnProps), &New<TccnIEC104Protocol>};
+                                             QZ_OWN_PROPS, &New<TccnIEC104Protocol>};
 const TccnClass TccnModbusProtocol::Class = {"TccnModbusProtocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_PROPS(OwnProps), nullptr};
+                                             QZ_OWN_PROPS, nullptr};
 const TccnClass TccnModbusRTUProtocol::Class = {"TccnModbusRTUProtocol", &TccnModbusProtocol::Class,
                                                 nullptr, 0, &New<TccnModbusRTUProtocol>};
 
@@ -353,23 +353,22 @@ const TccnClass TccnModbusRTUProtocol::Class = {"TccnModbusRTUProtocol", &TccnMo
 const TccnClass TccnCustomCommInterface::Class = {"TccnCustomCommInterface", nullptr, nullptr, 0,
                                                   nullptr};
 const TccnClass TccnComPortInterface::Class = {"TccnComPortInterface",
-                                               &TccnCustomCommInterface::Class, QZ_PROPS(OwnProps),
+                                               &TccnCustomCommInterface::Class, QZ_OWN_PROPS,
                                                &New<TccnComPortInterface>};
 const TccnClass TccnTCPIPInterface::Class = {"TccnTCPIPInterface", &TccnCustomCommInterface::Class,
-                                             QZ_PROPS(OwnProps), &New<TccnTCPIPInterface>};
+                                             QZ_OWN_PROPS, &New<TccnTCPIPInterface>};
 const TccnClass TccnCustomCommHardware::Class = {"TccnCustomCommHardware", nullptr, nullptr, 0,
                                                  nullptr};
 const TccnClass TccnCustomModem::Class = {"TccnCustomModem", &TccnCustomCommHardware::Class,
-                                          QZ_PROPS(OwnProps), nullptr};
-const TccnClass TccnPhoneModem::Class = {"TccnPhoneModem", &TccnCustomModem::Class,
-                                         QZ_PROPS(OwnProps), &New<TccnPhoneModem>};
-const TccnClass TccnRadioModem::Class = {"TccnRadioModem", &TccnCustomModem::Class,
-                                         QZ_PROPS(OwnProps), &New<TccnRadioModem>};
+                                          QZ_OWN_PROPS, nullptr};
+const TccnClass TccnPhoneModem::Class = {"TccnPhoneModem", &TccnCustomModem::Class, QZ_OWN_PROPS,
+                                         &New<TccnPhoneModem>};
+const TccnClass TccnRadioModem::Class = {"TccnRadioModem", &TccnCustomModem::Class, QZ_OWN_PROPS,
+                                         &New<TccnRadioModem>};
 const TccnClass TccnVQOptoAttach::Class = {"TccnVQOptoAttach", &TccnCustomCommHardware::Class,
                                            nullptr, 0, &New<TccnVQOptoAttach>};
 
-const TccnClass TccnCustomConMode::Class = {"TccnCustomConMode", nullptr, QZ_PROPS(OwnProps),
-                                            nullptr};
+const TccnClass TccnCustomConMode::Class = {"TccnCustomConMode", nullptr, QZ_OWN_PROPS, nullptr};
 const TccnClass TccnDirect232ConMode::Class = {"TccnDirect232ConMode", &TccnCustomConMode::Class,
                                                nullptr, 0, &New<TccnDirect232ConMode>};
 const TccnClass TccnPhoneModem232ConMode::Class = {"TccnPhoneModem232ConMode",
