@@ -2,6 +2,7 @@
 
 #include "connection/CcnConnectionList.h"
 
+#include <type_traits>
 #include <unordered_map>
 
 namespace qz {
@@ -122,9 +123,36 @@ void TccnPersistent::Assign(const TccnPersistent& Source) {
 void TccnPersistent::CheckAssign(const TccnPersistent&) const {
     InvalidCast();
 }
-void TccnPersistent::DoAssign(const TccnPersistent&) {}
+void TccnPersistent::DoAssign(const TccnPersistent& Source) {
+    for (const TccnClass* c = &ClassType(); c != nullptr; c = c->Parent) {
+        if (!Source.InheritsFrom(*c)) continue; // a device of another type shares its base only
+        for (size_t i = 0; i < c->OwnPropCount; ++i) {
+            const TccnPropInfo& p = c->OwnProps[i];
+            if (!p.Assigned) continue;
+            switch (p.Kind) {
+            case TccnPropKind::Integer:
+            case TccnPropKind::Enumeration:
+                p.SetInt(*this, p.GetInt(Source));
+                break;
+            case TccnPropKind::String:
+                p.SetStr(*this, p.GetStr(Source));
+                break;
+            case TccnPropKind::Object: {
+                // An owned object the receiver or the source lacks has nothing to take or give.
+                TccnPersistent* to = p.GetObj(*this);
+                const TccnPersistent* from = p.GetObj(Source);
+                if (to != nullptr && from != nullptr) to->DoAssign(*from);
+                break;
+            }
+            }
+        }
+    }
+}
 void TccnPersistent::InvalidCast() {
     throw EInvalidCast();
+}
+void TccnPersistent::CheckSameClass(const TccnPersistent& Source) const {
+    if (!Source.InheritsFrom(ClassType())) InvalidCast();
 }
 
 std::unique_ptr<TccnPersistent> CloneObject(const TccnPersistent& obj) {
@@ -144,92 +172,122 @@ template <class T> std::unique_ptr<T> CloneAs(const T& obj) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------
-// Property tables. Accessors are plain functions so that the tables are constant data.
-
-#define QZ_INT_PROP(Cls, Prop, IType, Def)                                                         \
-    TccnPropInfo {                                                                                 \
-#Prop, TccnPropKind::Integer, TccnIntType::IType, nullptr, 0, Def, nullptr,            \
-            [](const TccnPersistent& o) -> int64_t {                                           \
-                return static_cast<const Cls&>(o).Prop();                                      \
-            },                                                                                 \
-            [](TccnPersistent& o, int64_t v) {                                                 \
-                using F = decltype(static_cast<const Cls&>(o).Prop());                         \
-                static_cast<Cls&>(o).Set##Prop(static_cast<F>(v));                             \
-            },                                                                                 \
-            nullptr, nullptr, nullptr           \
-    }
-
-#define QZ_STR_PROP(Cls, Prop, Def)                                                                \
-    TccnPropInfo {                                                                                 \
-#Prop, TccnPropKind::String, TccnIntType::Int32, nullptr, 0, 0, Def, nullptr, nullptr, \
-            [](const TccnPersistent& o) -> std::string {                                       \
-                return static_cast<const Cls&>(o).Prop();                                      \
-            },                                                                                 \
-            [](TccnPersistent& o, const std::string& v) { static_cast<Cls&>(o).Set##Prop(v); }, \
-            nullptr           \
-    }
-
-#define QZ_ENUM_PROP(Cls, Prop, EType, Idents, Count, Def)                                         \
-    TccnPropInfo {                                                                                 \
-#Prop, TccnPropKind::Enumeration, TccnIntType::Byte, Idents, Count, Def, nullptr,      \
-            [](const TccnPersistent& o) -> int64_t {                                           \
-                return static_cast<const Cls&>(o).Prop();                                      \
-            },                                                                                 \
-            [](TccnPersistent& o, int64_t v) {                                                 \
-                if (v >= 0 && v < Count) static_cast<Cls&>(o).Set##Prop(EType(v));             \
-            },                                                                                 \
-            nullptr, nullptr, nullptr           \
-    }
-
-#define QZ_OBJ_PROP(Cls, Prop)                                                                     \
-    TccnPropInfo {                                                                                 \
-#Prop, TccnPropKind::Object, TccnIntType::Int32, nullptr, 0, 0, nullptr, nullptr, nullptr, \
-            nullptr, nullptr,                                                                      \
-            [](const TccnPersistent& o)                                                            \
-                 -> TccnPersistent* { return static_cast<const Cls&>(o).Prop(); }                  \
-    }
+// Property tables. A row is built from the field's member pointer, so the field's type gives
+// the property's kind, width and accessors; the rows are constant data.
 
 namespace {
 
-const TccnPropInfo kDeviceProps[] = {QZ_INT_PROP(TccnCustomDevice, FactoryNum, Int32, 0)};
-const TccnPropInfo kW8Props[] = {QZ_INT_PROP(TccnW8Dev, W8Test, Int32, 1091),
-                                 QZ_STR_PROP(TccnW8Dev, TestStr, "Привет")};
-const TccnPropInfo kKavrenProps[] = {QZ_INT_PROP(TccnKavrenProtocol, DeviceAddress, Word, 1),
-                                     QZ_INT_PROP(TccnKavrenProtocol, MaxAttemptCount, Int32, 5),
-                                     QZ_INT_PROP(TccnKavrenProtocol, MaxDataCount, Int32, 1000)};
-const TccnPropInfo kIEC101Props[] = {QZ_INT_PROP(TccnIEC101Protocol, LinkAddress, Word, 1),
-                                     QZ_INT_PROP(TccnIEC101Protocol, LinkAddressLength, Byte, 1),
-                                     QZ_INT_PROP(TccnIEC101Protocol, ASDUAddress, Word, 1),
-                                     QZ_INT_PROP(TccnIEC101Protocol, ASDUAddressLength, Byte, 1),
-                                     QZ_INT_PROP(TccnIEC101Protocol, TransReasonLength, Byte, 1),
-                                     QZ_INT_PROP(TccnIEC101Protocol, AOILength, Byte, 1),
-                                     QZ_INT_PROP(TccnIEC101Protocol, MaxFrameLength, Byte, 255)};
-const TccnPropInfo kIEC104Props[] = {QZ_INT_PROP(TccnIEC104Protocol, ASDUAddress, Word, 1),
-                                     QZ_INT_PROP(TccnIEC104Protocol, K, Int32, 12),
-                                     QZ_INT_PROP(TccnIEC104Protocol, W, Int32, 8),
-                                     QZ_INT_PROP(TccnIEC104Protocol, t1, Int32, 15),
-                                     QZ_INT_PROP(TccnIEC104Protocol, t2, Int32, 10),
-                                     QZ_INT_PROP(TccnIEC104Protocol, t3, Int32, 20),
-                                     QZ_INT_PROP(TccnIEC104Protocol, t4, Int32, 25),
-                                     QZ_INT_PROP(TccnIEC104Protocol, MaxFrameLength, Byte, 255)};
-const TccnPropInfo kModbusProps[] = {QZ_INT_PROP(TccnModbusProtocol, DevAddress, Byte, 1),
-                                     QZ_INT_PROP(TccnModbusProtocol, MaxAttemptCount, Int32, 5)};
-const TccnPropInfo kComPortProps[] = {QZ_STR_PROP(TccnComPortInterface, PortName, "COM1"),
-                                      QZ_INT_PROP(TccnComPortInterface, Baudrate, UInt32, 115200)};
-const TccnPropInfo kTCPIPProps[] = {QZ_STR_PROP(TccnTCPIPInterface, IpAddress, ""),
-                                    QZ_INT_PROP(TccnTCPIPInterface, IpPort, Int32, 0)};
-const TccnPropInfo kModemProps[] = {QZ_STR_PROP(TccnCustomModem, InitString, "")};
-const TccnPropInfo kPhoneModemProps[] = {
-    QZ_ENUM_PROP(TccnPhoneModem, ConnectType, TPhoneModemConnectType, PhoneModemConnectTypeIdents,
-                 PhoneModemConnectTypeCount, pmctDialing),
-    QZ_STR_PROP(TccnPhoneModem, PhoneNumber, ""),
-    QZ_ENUM_PROP(TccnPhoneModem, DialType, TPhoneModemDialType, PhoneModemDialTypeIdents,
-                 PhoneModemDialTypeCount, pmdtTone)};
-const TccnPropInfo kRadioModemProps[] = {QZ_STR_PROP(TccnRadioModem, CallNumber, "")};
-const TccnPropInfo kConModeProps[] = {
-    QZ_INT_PROP(TccnCustomConMode, MaxAttemptCountOnConnect, Int32, 5),
-    QZ_OBJ_PROP(TccnCustomConMode, CustomCommInterface),
-    QZ_OBJ_PROP(TccnCustomConMode, CustomCommHardware)};
+template <class M> struct TMemberOf;
+template <class C, class T> struct TMemberOf<T C::*> {
+    using Class = C;
+    using Type = T;
+};
+
+struct TEnumTable {
+    const char* const* Idents;
+    int Count;
+};
+constexpr TEnumTable EnumTableOf(TPhoneModemConnectType) {
+    return {PhoneModemConnectTypeIdents, PhoneModemConnectTypeCount};
+}
+constexpr TEnumTable EnumTableOf(TPhoneModemDialType) {
+    return {PhoneModemDialTypeIdents, PhoneModemDialTypeCount};
+}
+
+template <class T> constexpr TccnIntType IntTypeOf() {
+    static_assert(std::is_enum_v<T> || std::is_same_v<T, uint8_t> || std::is_same_v<T, uint16_t> ||
+                      std::is_same_v<T, int32_t> || std::is_same_v<T, uint32_t>,
+                  "a published integer is a byte, a word or 32 bits");
+    if constexpr (std::is_enum_v<T> || std::is_same_v<T, uint8_t>) return TccnIntType::Byte;
+    if constexpr (std::is_same_v<T, uint16_t>) return TccnIntType::Word;
+    if constexpr (std::is_same_v<T, uint32_t>) return TccnIntType::UInt32;
+    return TccnIntType::Int32;
+}
+
+template <auto Field> struct TFieldAccess {
+    using C = typename TMemberOf<decltype(Field)>::Class;
+    using T = typename TMemberOf<decltype(Field)>::Type;
+
+    static int64_t GetInt(const TccnPersistent& o) { return static_cast<const C&>(o).*Field; }
+    // An integer is stored in the field's own width; an enumeration takes only its values.
+    static void SetInt(TccnPersistent& o, int64_t v) {
+        if constexpr (std::is_enum_v<T>) {
+            if (v >= 0 && v < EnumTableOf(T()).Count) static_cast<C&>(o).*Field = T(v);
+        } else {
+            static_cast<C&>(o).*Field = static_cast<T>(v);
+        }
+    }
+    static std::string GetStr(const TccnPersistent& o) { return static_cast<const C&>(o).*Field; }
+    static void SetStr(TccnPersistent& o, const std::string& v) { static_cast<C&>(o).*Field = v; }
+    static TccnPersistent* GetObj(const TccnPersistent& o) {
+        return (static_cast<const C&>(o).*Field).get();
+    }
+};
+
+template <auto Field, class D>
+constexpr TccnPropInfo ValueProp(const char* name, D def, bool assigned) {
+    using A = TFieldAccess<Field>;
+    using T = typename A::T;
+    TccnPropInfo p{};
+    p.Name = name;
+    p.Assigned = assigned;
+    if constexpr (std::is_same_v<T, std::string>) {
+        p.Kind = TccnPropKind::String;
+        p.DefaultStr = def;
+        p.GetStr = &A::GetStr;
+        p.SetStr = &A::SetStr;
+    } else {
+        p.Kind = TccnPropKind::Integer;
+        if constexpr (std::is_enum_v<T>) {
+            p.Kind = TccnPropKind::Enumeration;
+            p.EnumIdents = EnumTableOf(T()).Idents;
+            p.EnumCount = EnumTableOf(T()).Count;
+        }
+        p.IntType = IntTypeOf<T>();
+        p.DefaultInt = int64_t(def);
+        p.GetInt = &A::GetInt;
+        p.SetInt = &A::SetInt;
+    }
+    return p;
+}
+
+// An owned object, published so that its own properties are stored nested under its name.
+template <auto Field> constexpr TccnPropInfo ObjectProp(const char* name) {
+    TccnPropInfo p{};
+    p.Name = name;
+    p.Kind = TccnPropKind::Object;
+    p.GetObj = &TFieldAccess<Field>::GetObj;
+    p.Assigned = true;
+    return p;
+}
+
+} // namespace
+
+// Rows of a table, from the class's property list (the table's definition is in class scope,
+// where Self names the class).
+#define QZ_CCN_ROW(Type, Name, Default) ValueProp<&Self::F##Name>(#Name, Default, true),
+// Rows of values that are stored and read back, but that Assign does not copy.
+#define QZ_CCN_STORED_ROW(Type, Name, Default) ValueProp<&Self::F##Name>(#Name, Default, false),
+
+const TccnPropInfo TccnCustomDevice::OwnProps[] = {QZ_PROPS_TccnCustomDevice(QZ_CCN_ROW)};
+// The W8 extras are stored with the device but belong to the object: Assign leaves them.
+const TccnPropInfo TccnW8Dev::OwnProps[] = {QZ_PROPS_TccnW8Dev(QZ_CCN_STORED_ROW)};
+const TccnPropInfo TccnKavrenProtocol::OwnProps[] = {QZ_PROPS_TccnKavrenProtocol(QZ_CCN_ROW)};
+const TccnPropInfo TccnIEC101Protocol::OwnProps[] = {QZ_PROPS_TccnIEC101Protocol(QZ_CCN_ROW)};
+const TccnPropInfo TccnIEC104Protocol::OwnProps[] = {QZ_PROPS_TccnIEC104Protocol(QZ_CCN_ROW)};
+const TccnPropInfo TccnModbusProtocol::OwnProps[] = {QZ_PROPS_TccnModbusProtocol(QZ_CCN_ROW)};
+const TccnPropInfo TccnComPortInterface::OwnProps[] = {QZ_PROPS_TccnComPortInterface(QZ_CCN_ROW)};
+const TccnPropInfo TccnTCPIPInterface::OwnProps[] = {QZ_PROPS_TccnTCPIPInterface(QZ_CCN_ROW)};
+const TccnPropInfo TccnCustomModem::OwnProps[] = {QZ_PROPS_TccnCustomModem(QZ_CCN_ROW)};
+const TccnPropInfo TccnPhoneModem::OwnProps[] = {QZ_PROPS_TccnPhoneModem(QZ_CCN_ROW)};
+const TccnPropInfo TccnRadioModem::OwnProps[] = {QZ_PROPS_TccnRadioModem(QZ_CCN_ROW)};
+// The owned interface and hardware come after the mode's own values, in streams too.
+const TccnPropInfo TccnCustomConMode::OwnProps[] = {
+    QZ_PROPS_TccnCustomConMode(QZ_CCN_ROW) //
+    ObjectProp<&Self::FInterface>("CustomCommInterface"),
+    ObjectProp<&Self::FHardware>("CustomCommHardware")};
+
+namespace {
 
 template <class T> TccnPersistent* New() {
     return new T();
@@ -237,10 +295,10 @@ template <class T> TccnPersistent* New() {
 
 } // namespace
 
-#define QZ_PROPS(arr) arr, sizeof(arr) / sizeof(arr[0])
+// The own table of the class whose Class is being defined (found in that class's scope).
+#define QZ_OWN_PROPS OwnProps, sizeof(OwnProps) / sizeof(OwnProps[0])
 
-const TccnClass TccnCustomDevice::Class = {"TccnCustomDevice", nullptr, QZ_PROPS(kDeviceProps),
-                                           nullptr};
+const TccnClass TccnCustomDevice::Class = {"TccnCustomDevice", nullptr, QZ_OWN_PROPS, nullptr};
 const TccnClass TccnKavrenDevice::Class = {"TccnKavrenDevice", &TccnCustomDevice::Class, nullptr, 0,
                                            nullptr};
 const TccnClass TccnQZ2FamilyDev::Class = {"TccnQZ2FamilyDev", &TccnKavrenDevice::Class, nullptr, 0,
@@ -273,20 +331,20 @@ QZ_DEVICE_IMPL(TccnD7Dev, TccnKavrenDevice, dtD7, kModbus)
 QZ_DEVICE_IMPL(TccnGLDev, TccnKavrenDevice, dtGL, kModbus)
 #undef QZ_DEVICE_IMPL
 
-const TccnClass TccnW8Dev::Class = {"TccnW8Dev", &TccnKavrenDevice::Class, QZ_PROPS(kW8Props),
+const TccnClass TccnW8Dev::Class = {"TccnW8Dev", &TccnKavrenDevice::Class, QZ_OWN_PROPS,
                                     &New<TccnW8Dev>};
 TccnW8Dev::TccnW8Dev() : TccnKavrenDevice(dtW8, kK101104) {}
 
 const TccnClass TccnCustomDeviceProtocol::Class = {"TccnCustomDeviceProtocol", nullptr, nullptr, 0,
                                                    nullptr};
 const TccnClass TccnKavrenProtocol::Class = {"TccnKavrenProtocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_PROPS(kKavrenProps), &New<TccnKavrenProtocol>};
+                                             QZ_OWN_PROPS, &New<TccnKavrenProtocol>};
 const TccnClass TccnIEC101Protocol::Class = {"TccnIEC101Protocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_PROPS(kIEC101Props), &New<TccnIEC101Protocol>};
+                                             QZ_OWN_PROPS, &New<TccnIEC101Protocol>};
 const TccnClass TccnIEC104Protocol::Class = {"TccnIEC104Protocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_PROPS(kIEC104Props), &New<TccnIEC104Protocol>};
+                                             QZ_OWN_PROPS, &New<TccnIEC104Protocol>};
 const TccnClass TccnModbusProtocol::Class = {"TccnModbusProtocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_PROPS(kModbusProps), nullptr};
+                                             QZ_OWN_PROPS, nullptr};
 const TccnClass TccnModbusRTUProtocol::Class = {"TccnModbusRTUProtocol", &TccnModbusProtocol::Class,
                                                 nullptr, 0, &New<TccnModbusRTUProtocol>};
 
@@ -295,23 +353,22 @@ const TccnClass TccnModbusRTUProtocol::Class = {"TccnModbusRTUProtocol", &TccnMo
 const TccnClass TccnCustomCommInterface::Class = {"TccnCustomCommInterface", nullptr, nullptr, 0,
                                                   nullptr};
 const TccnClass TccnComPortInterface::Class = {"TccnComPortInterface",
-                                               &TccnCustomCommInterface::Class,
-                                               QZ_PROPS(kComPortProps), &New<TccnComPortInterface>};
+                                               &TccnCustomCommInterface::Class, QZ_OWN_PROPS,
+                                               &New<TccnComPortInterface>};
 const TccnClass TccnTCPIPInterface::Class = {"TccnTCPIPInterface", &TccnCustomCommInterface::Class,
-                                             QZ_PROPS(kTCPIPProps), &New<TccnTCPIPInterface>};
+                                             QZ_OWN_PROPS, &New<TccnTCPIPInterface>};
 const TccnClass TccnCustomCommHardware::Class = {"TccnCustomCommHardware", nullptr, nullptr, 0,
                                                  nullptr};
 const TccnClass TccnCustomModem::Class = {"TccnCustomModem", &TccnCustomCommHardware::Class,
-                                          QZ_PROPS(kModemProps), nullptr};
-const TccnClass TccnPhoneModem::Class = {"TccnPhoneModem", &TccnCustomModem::Class,
-                                         QZ_PROPS(kPhoneModemProps), &New<TccnPhoneModem>};
-const TccnClass TccnRadioModem::Class = {"TccnRadioModem", &TccnCustomModem::Class,
-                                         QZ_PROPS(kRadioModemProps), &New<TccnRadioModem>};
+                                          QZ_OWN_PROPS, nullptr};
+const TccnClass TccnPhoneModem::Class = {"TccnPhoneModem", &TccnCustomModem::Class, QZ_OWN_PROPS,
+                                         &New<TccnPhoneModem>};
+const TccnClass TccnRadioModem::Class = {"TccnRadioModem", &TccnCustomModem::Class, QZ_OWN_PROPS,
+                                         &New<TccnRadioModem>};
 const TccnClass TccnVQOptoAttach::Class = {"TccnVQOptoAttach", &TccnCustomCommHardware::Class,
                                            nullptr, 0, &New<TccnVQOptoAttach>};
 
-const TccnClass TccnCustomConMode::Class = {"TccnCustomConMode", nullptr, QZ_PROPS(kConModeProps),
-                                            nullptr};
+const TccnClass TccnCustomConMode::Class = {"TccnCustomConMode", nullptr, QZ_OWN_PROPS, nullptr};
 const TccnClass TccnDirect232ConMode::Class = {"TccnDirect232ConMode", &TccnCustomConMode::Class,
                                                nullptr, 0, &New<TccnDirect232ConMode>};
 const TccnClass TccnPhoneModem232ConMode::Class = {"TccnPhoneModem232ConMode",
@@ -438,10 +495,6 @@ void TccnCustomDevice::CheckAssign(const TccnPersistent& Source) const {
     if (!Source.InheritsFrom(TccnCustomDevice::Class)) InvalidCast();
 }
 
-void TccnCustomDevice::DoAssign(const TccnPersistent& Source) {
-    FFactoryNum = static_cast<const TccnCustomDevice&>(Source).FFactoryNum;
-}
-
 // ---------------------------------------------------------------------------------------
 // Protocols.
 
@@ -449,130 +502,16 @@ std::unique_ptr<TccnCustomDeviceProtocol> TccnCustomDeviceProtocol::Clone() cons
     return CloneAs(*this);
 }
 
-void TccnCustomDeviceProtocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnCustomDeviceProtocol::Class)) InvalidCast();
-}
-
-void TccnCustomDeviceProtocol::DoAssign(const TccnPersistent&) {}
-
-void TccnKavrenProtocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnKavrenProtocol::Class)) InvalidCast();
-}
-
-void TccnKavrenProtocol::DoAssign(const TccnPersistent& Source) {
-    const auto& s = static_cast<const TccnKavrenProtocol&>(Source);
-    FDeviceAddress = s.FDeviceAddress;
-    FMaxAttemptCount = s.FMaxAttemptCount;
-    FMaxDataCount = s.FMaxDataCount;
-}
-
 std::vector<std::string> TccnKavrenProtocol::GetParamsText() const {
     return {"Адрес: =" + std::to_string(FDeviceAddress)};
-}
-
-void TccnIEC101Protocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnIEC101Protocol::Class)) InvalidCast();
-}
-
-void TccnIEC101Protocol::DoAssign(const TccnPersistent& Source) {
-    const auto& s = static_cast<const TccnIEC101Protocol&>(Source);
-    FLinkAddress = s.FLinkAddress;
-    FLinkAddressLength = s.FLinkAddressLength;
-    FASDUAddress = s.FASDUAddress;
-    FASDUAddressLength = s.FASDUAddressLength;
-    FTransReasonLength = s.FTransReasonLength;
-    FAOILength = s.FAOILength;
-    FMaxFrameLength = s.FMaxFrameLength;
 }
 
 std::vector<std::string> TccnIEC101Protocol::GetParamsText() const {
     return {"Адрес: =" + std::to_string(FLinkAddress)};
 }
 
-void TccnIEC104Protocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnIEC104Protocol::Class)) InvalidCast();
-}
-
-void TccnIEC104Protocol::DoAssign(const TccnPersistent& Source) {
-    const auto& s = static_cast<const TccnIEC104Protocol&>(Source);
-    FASDUAddress = s.FASDUAddress;
-    FK = s.FK;
-    FW = s.FW;
-    Ft1 = s.Ft1;
-    Ft2 = s.Ft2;
-    Ft3 = s.Ft3;
-    Ft4 = s.Ft4;
-    FMaxFrameLength = s.FMaxFrameLength;
-}
-
-void TccnModbusProtocol::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnModbusProtocol::Class)) InvalidCast();
-}
-
-void TccnModbusProtocol::DoAssign(const TccnPersistent& Source) {
-    const auto& s = static_cast<const TccnModbusProtocol&>(Source);
-    FDevAddress = s.FDevAddress;
-    FMaxAttemptCount = s.FMaxAttemptCount;
-}
-
 std::vector<std::string> TccnModbusProtocol::GetParamsText() const {
     return {"Адрес: =" + std::to_string(FDevAddress)};
-}
-
-// ---------------------------------------------------------------------------------------
-// Interfaces and hardware.
-
-void TccnComPortInterface::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnComPortInterface::Class)) InvalidCast();
-}
-
-void TccnComPortInterface::DoAssign(const TccnPersistent& Source) {
-    const auto& s = static_cast<const TccnComPortInterface&>(Source);
-    FPortName = s.FPortName;
-    FBaudrate = s.FBaudrate;
-}
-
-void TccnTCPIPInterface::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnTCPIPInterface::Class)) InvalidCast();
-}
-
-void TccnTCPIPInterface::DoAssign(const TccnPersistent& Source) {
-    const auto& s = static_cast<const TccnTCPIPInterface&>(Source);
-    FIpAddress = s.FIpAddress;
-    FIpPort = s.FIpPort;
-}
-
-void TccnCustomModem::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnCustomModem::Class)) InvalidCast();
-}
-
-void TccnCustomModem::DoAssign(const TccnPersistent& Source) {
-    FInitString = static_cast<const TccnCustomModem&>(Source).FInitString;
-}
-
-void TccnPhoneModem::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnPhoneModem::Class)) InvalidCast();
-}
-
-void TccnPhoneModem::DoAssign(const TccnPersistent& Source) {
-    TccnCustomModem::DoAssign(Source);
-    const auto& s = static_cast<const TccnPhoneModem&>(Source);
-    FConnectType = s.FConnectType;
-    FPhoneNumber = s.FPhoneNumber;
-    FDialType = s.FDialType;
-}
-
-void TccnRadioModem::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnRadioModem::Class)) InvalidCast();
-}
-
-void TccnRadioModem::DoAssign(const TccnPersistent& Source) {
-    TccnCustomModem::DoAssign(Source);
-    FCallNumber = static_cast<const TccnRadioModem&>(Source).FCallNumber;
-}
-
-void TccnVQOptoAttach::CheckAssign(const TccnPersistent& Source) const {
-    if (!Source.InheritsFrom(TccnVQOptoAttach::Class)) InvalidCast();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -593,15 +532,11 @@ std::unique_ptr<TccnCustomConMode> TccnCustomConMode::Clone() const {
 void TccnCustomConMode::CheckAssign(const TccnPersistent& Source) const {
     if (!Source.InheritsFrom(TccnCustomConMode::Class)) InvalidCast();
     const auto& s = static_cast<const TccnCustomConMode&>(Source);
-    if (s.FInterface && FInterface) FInterface->CheckAssign(*s.FInterface);
-    if (s.FHardware && FHardware) FHardware->CheckAssign(*s.FHardware);
-}
-
-void TccnCustomConMode::DoAssign(const TccnPersistent& Source) {
-    const auto& s = static_cast<const TccnCustomConMode&>(Source);
-    FMaxAttemptCountOnConnect = s.FMaxAttemptCountOnConnect;
-    if (s.FInterface && FInterface) FInterface->DoAssign(*s.FInterface);
-    if (s.FHardware && FHardware) FHardware->DoAssign(*s.FHardware);
+    // Through the root, which lets a connection mode check its owned objects.
+    const TccnPersistent* iface = FInterface.get();
+    const TccnPersistent* hardware = FHardware.get();
+    if (s.FInterface && iface) iface->CheckAssign(*s.FInterface);
+    if (s.FHardware && hardware) hardware->CheckAssign(*s.FHardware);
 }
 
 template <class T> T& TccnCustomConMode::InterfaceAs() const {

@@ -5,8 +5,8 @@
 // reached). The model is pure data; the channel and exchange layers read it.
 //
 // Every class describes its stored ("published") properties in a small table
-// (TccnPropInfo) so that the stream reader and writer, and the dialogs, can walk them by
-// name without knowing the classes. Classes are known by name through a registry
+// (TccnPropInfo) so that the stream reader and writer, Assign and the dialogs can walk them
+// by name without knowing the classes. Classes are known by name through a registry
 // (FindRegisteredClass), which turns a stored class name back into a class that can create its
 // objects with their defaults.
 #pragma once
@@ -16,6 +16,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace qz {
@@ -129,7 +130,34 @@ struct TccnPropInfo {
     std::string (*GetStr)(const TccnPersistent&);
     void (*SetStr)(TccnPersistent&, const std::string&);
     TccnPersistent* (*GetObj)(const TccnPersistent&); // Object: the owned object or none
+    // Assign copies the value (an Object: assigns the owned object from the source's).
+    bool Assigned;
 };
+
+// A class lists its own published properties once, in the macro QZ_PROPS_<class name>, one
+// row P(type, name, constructor value) each. QZ_CCN_PUBLISHED(<class name>) at the end of
+// the class turns that list into the getter Name() and the setter SetName(), the private
+// field FName with its constructor value, and the declaration of the class's own property
+// table. CcnConnectionClasses.cpp builds the table from the same list, each row reaching its
+// field through a member pointer, and Assign copies through the tables. So a property is
+// named, typed and given its default in one place only.
+
+// Numbers and enumerations are passed by value, strings by reference.
+template <class T> using TccnArg = std::conditional_t<std::is_scalar_v<T>, T, const T&>;
+
+// clang-format off
+#define QZ_CCN_ACCESSORS(Type, Name, Default)                                                      \
+    TccnArg<Type> Name() const { return F##Name; }                                                 \
+    void Set##Name(TccnArg<Type> v) { F##Name = v; }
+#define QZ_CCN_FIELD(Type, Name, Default) Type F##Name = Default;
+#define QZ_CCN_PUBLISHED(Cls)                                                                      \
+public:                                                                                            \
+    QZ_PROPS_##Cls(QZ_CCN_ACCESSORS)                                                               \
+private:                                                                                           \
+    using Self = Cls;                                                                              \
+    static const TccnPropInfo OwnProps[];                                                          \
+    QZ_PROPS_##Cls(QZ_CCN_FIELD)
+// clang-format on
 
 // A class reference: its name, parent, own published properties and virtual constructor.
 struct TccnClass {
@@ -169,13 +197,17 @@ public:
     void Assign(const TccnPersistent& Source);
 
 protected:
-    // A connection mode checks and copies its owned interface and hardware through these.
+    // A connection mode checks its owned interface and hardware through these.
     friend class TccnCustomConMode;
     // Raises EInvalidCast when Source (with its owned objects) cannot be assigned.
     virtual void CheckAssign(const TccnPersistent& Source) const;
-    // Copies after CheckAssign succeeded.
+    // Copies after CheckAssign succeeded: by default the published properties marked Assigned
+    // of every class of this object that Source belongs to as well.
     virtual void DoAssign(const TccnPersistent& Source);
     [[noreturn]] static void InvalidCast();
+    // The rule of protocols, interfaces and hardware: Source is of this object's class or a
+    // descendant (a Kavren protocol takes no IEC 101 values, a phone modem no radio modem's).
+    void CheckSameClass(const TccnPersistent& Source) const;
 };
 
 // Creates an object of obj's own class and assigns obj to it.
@@ -184,6 +216,8 @@ std::unique_ptr<TccnPersistent> CloneObject(const TccnPersistent& obj);
 // ---------------------------------------------------------------------------------------
 // Devices.
 
+#define QZ_PROPS_TccnCustomDevice(P) P(int32_t, FactoryNum, 0)
+
 class TccnCustomDevice : public TccnPersistent {
 public:
     static const TccnClass Class;
@@ -191,8 +225,6 @@ public:
 
     TDeviceType DeviceType() const { return FDeviceType; }
     TDeviceProtocolTypes SupportedProtocolTypes() const { return FSupportedProtocolTypes; }
-    int32_t FactoryNum() const { return FFactoryNum; }
-    void SetFactoryNum(int32_t v) { FFactoryNum = v; }
 
     std::unique_ptr<TccnCustomDevice> Clone() const;
 
@@ -200,12 +232,11 @@ protected:
     TccnCustomDevice(TDeviceType type, TDeviceProtocolTypes protocols)
         : FDeviceType(type), FSupportedProtocolTypes(protocols) {}
     void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
 
 private:
     TDeviceType FDeviceType;
     TDeviceProtocolTypes FSupportedProtocolTypes;
-    int32_t FFactoryNum = 0;
+    QZ_CCN_PUBLISHED(TccnCustomDevice)
 };
 
 class TccnKavrenDevice : public TccnCustomDevice {
@@ -253,20 +284,17 @@ QZ_CCN_DEVICE(TccnGLDev, TccnKavrenDevice)
 #undef QZ_CCN_DEVICE
 
 // The W8 device stores two extra values that carry no behaviour; Assign leaves them alone.
+#define QZ_PROPS_TccnW8Dev(P)                                                                      \
+    P(int32_t, W8Test, 1091)                                                                       \
+    P(std::string, TestStr, "Привет")
+
 class TccnW8Dev : public TccnKavrenDevice {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
     TccnW8Dev();
 
-    int32_t W8Test() const { return FW8Test; }
-    void SetW8Test(int32_t v) { FW8Test = v; }
-    const std::string& TestStr() const { return FTestStr; }
-    void SetTestStr(const std::string& v) { FTestStr = v; }
-
-private:
-    int32_t FW8Test = 1091;
-    std::string FTestStr = "Привет";
+    QZ_CCN_PUBLISHED(TccnW8Dev)
 };
 
 // ---------------------------------------------------------------------------------------
@@ -285,12 +313,16 @@ public:
 
 protected:
     explicit TccnCustomDeviceProtocol(TDeviceProtocolType type) : FProtocolType(type) {}
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
+    void CheckAssign(const TccnPersistent& Source) const override { CheckSameClass(Source); }
 
 private:
     TDeviceProtocolType FProtocolType;
 };
+
+#define QZ_PROPS_TccnKavrenProtocol(P)                                                             \
+    P(uint16_t, DeviceAddress, 1)                                                                  \
+    P(int32_t, MaxAttemptCount, 5)                                                                 \
+    P(int32_t, MaxDataCount, 1000)
 
 class TccnKavrenProtocol : public TccnCustomDeviceProtocol {
 public:
@@ -298,24 +330,19 @@ public:
     const TccnClass& ClassType() const override { return Class; }
     TccnKavrenProtocol() : TccnCustomDeviceProtocol(dptKavren) {}
 
-    uint16_t DeviceAddress() const { return FDeviceAddress; }
-    void SetDeviceAddress(uint16_t v) { FDeviceAddress = v; }
-    int32_t MaxAttemptCount() const { return FMaxAttemptCount; }
-    void SetMaxAttemptCount(int32_t v) { FMaxAttemptCount = v; }
-    int32_t MaxDataCount() const { return FMaxDataCount; }
-    void SetMaxDataCount(int32_t v) { FMaxDataCount = v; }
-
     std::vector<std::string> GetParamsText() const override;
 
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
-
-private:
-    uint16_t FDeviceAddress = 1;
-    int32_t FMaxAttemptCount = 5;
-    int32_t FMaxDataCount = 1000;
+    QZ_CCN_PUBLISHED(TccnKavrenProtocol)
 };
+
+#define QZ_PROPS_TccnIEC101Protocol(P)                                                             \
+    P(uint16_t, LinkAddress, 1)                                                                    \
+    P(uint8_t, LinkAddressLength, 1)                                                               \
+    P(uint16_t, ASDUAddress, 1)                                                                    \
+    P(uint8_t, ASDUAddressLength, 1)                                                               \
+    P(uint8_t, TransReasonLength, 1)                                                               \
+    P(uint8_t, AOILength, 1)                                                                       \
+    P(uint8_t, MaxFrameLength, 255)
 
 class TccnIEC101Protocol : public TccnCustomDeviceProtocol {
 public:
@@ -323,36 +350,20 @@ public:
     const TccnClass& ClassType() const override { return Class; }
     TccnIEC101Protocol() : TccnCustomDeviceProtocol(dptIEC101) {}
 
-    uint16_t LinkAddress() const { return FLinkAddress; }
-    void SetLinkAddress(uint16_t v) { FLinkAddress = v; }
-    uint8_t LinkAddressLength() const { return FLinkAddressLength; }
-    void SetLinkAddressLength(uint8_t v) { FLinkAddressLength = v; }
-    uint16_t ASDUAddress() const { return FASDUAddress; }
-    void SetASDUAddress(uint16_t v) { FASDUAddress = v; }
-    uint8_t ASDUAddressLength() const { return FASDUAddressLength; }
-    void SetASDUAddressLength(uint8_t v) { FASDUAddressLength = v; }
-    uint8_t TransReasonLength() const { return FTransReasonLength; }
-    void SetTransReasonLength(uint8_t v) { FTransReasonLength = v; }
-    uint8_t AOILength() const { return FAOILength; }
-    void SetAOILength(uint8_t v) { FAOILength = v; }
-    uint8_t MaxFrameLength() const { return FMaxFrameLength; }
-    void SetMaxFrameLength(uint8_t v) { FMaxFrameLength = v; }
-
     std::vector<std::string> GetParamsText() const override;
 
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
-
-private:
-    uint16_t FLinkAddress = 1;
-    uint8_t FLinkAddressLength = 1;
-    uint16_t FASDUAddress = 1;
-    uint8_t FASDUAddressLength = 1;
-    uint8_t FTransReasonLength = 1;
-    uint8_t FAOILength = 1;
-    uint8_t FMaxFrameLength = 255;
+    QZ_CCN_PUBLISHED(TccnIEC101Protocol)
 };
+
+#define QZ_PROPS_TccnIEC104Protocol(P)                                                             \
+    P(uint16_t, ASDUAddress, 1)                                                                    \
+    P(int32_t, K, 12)                                                                              \
+    P(int32_t, W, 8)                                                                               \
+    P(int32_t, t1, 15)                                                                             \
+    P(int32_t, t2, 10)                                                                             \
+    P(int32_t, t3, 20)                                                                             \
+    P(int32_t, t4, 25)                                                                             \
+    P(uint8_t, MaxFrameLength, 255)
 
 class TccnIEC104Protocol : public TccnCustomDeviceProtocol {
 public:
@@ -360,58 +371,24 @@ public:
     const TccnClass& ClassType() const override { return Class; }
     TccnIEC104Protocol() : TccnCustomDeviceProtocol(dptIEC104) {}
 
-    uint16_t ASDUAddress() const { return FASDUAddress; }
-    void SetASDUAddress(uint16_t v) { FASDUAddress = v; }
-    int32_t K() const { return FK; }
-    void SetK(int32_t v) { FK = v; }
-    int32_t W() const { return FW; }
-    void SetW(int32_t v) { FW = v; }
-    int32_t t1() const { return Ft1; }
-    void Sett1(int32_t v) { Ft1 = v; }
-    int32_t t2() const { return Ft2; }
-    void Sett2(int32_t v) { Ft2 = v; }
-    int32_t t3() const { return Ft3; }
-    void Sett3(int32_t v) { Ft3 = v; }
-    int32_t t4() const { return Ft4; }
-    void Sett4(int32_t v) { Ft4 = v; }
-    uint8_t MaxFrameLength() const { return FMaxFrameLength; }
-    void SetMaxFrameLength(uint8_t v) { FMaxFrameLength = v; }
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
-
-private:
-    uint16_t FASDUAddress = 1;
-    int32_t FK = 12;
-    int32_t FW = 8;
-    int32_t Ft1 = 15;
-    int32_t Ft2 = 10;
-    int32_t Ft3 = 20;
-    int32_t Ft4 = 25;
-    uint8_t FMaxFrameLength = 255;
+    QZ_CCN_PUBLISHED(TccnIEC104Protocol)
 };
+
+#define QZ_PROPS_TccnModbusProtocol(P)                                                             \
+    P(uint8_t, DevAddress, 1)                                                                      \
+    P(int32_t, MaxAttemptCount, 5)
 
 class TccnModbusProtocol : public TccnCustomDeviceProtocol {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-    uint8_t DevAddress() const { return FDevAddress; }
-    void SetDevAddress(uint8_t v) { FDevAddress = v; }
-    int32_t MaxAttemptCount() const { return FMaxAttemptCount; }
-    void SetMaxAttemptCount(int32_t v) { FMaxAttemptCount = v; }
-
     std::vector<std::string> GetParamsText() const override;
 
 protected:
     using TccnCustomDeviceProtocol::TccnCustomDeviceProtocol;
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
 
-private:
-    uint8_t FDevAddress = 1;
-    int32_t FMaxAttemptCount = 5;
+    QZ_CCN_PUBLISHED(TccnModbusProtocol)
 };
 
 class TccnModbusRTUProtocol : public TccnModbusProtocol {
@@ -431,44 +408,31 @@ public:
 
 protected:
     TccnCustomCommInterface() = default;
+    void CheckAssign(const TccnPersistent& Source) const override { CheckSameClass(Source); }
 };
+
+#define QZ_PROPS_TccnComPortInterface(P)                                                           \
+    P(std::string, PortName, "COM1")                                                               \
+    P(uint32_t, Baudrate, 115200)
 
 class TccnComPortInterface : public TccnCustomCommInterface {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-    const std::string& PortName() const { return FPortName; }
-    void SetPortName(const std::string& v) { FPortName = v; }
-    uint32_t Baudrate() const { return FBaudrate; }
-    void SetBaudrate(uint32_t v) { FBaudrate = v; }
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
-
-private:
-    std::string FPortName = "COM1";
-    uint32_t FBaudrate = 115200;
+    QZ_CCN_PUBLISHED(TccnComPortInterface)
 };
+
+#define QZ_PROPS_TccnTCPIPInterface(P)                                                             \
+    P(std::string, IpAddress, "")                                                                  \
+    P(int32_t, IpPort, 0)
 
 class TccnTCPIPInterface : public TccnCustomCommInterface {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-    const std::string& IpAddress() const { return FIpAddress; }
-    void SetIpAddress(const std::string& v) { FIpAddress = v; }
-    int32_t IpPort() const { return FIpPort; }
-    void SetIpPort(int32_t v) { FIpPort = v; }
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
-
-private:
-    std::string FIpAddress;
-    int32_t FIpPort = 0;
+    QZ_CCN_PUBLISHED(TccnTCPIPInterface)
 };
 
 class TccnCustomCommHardware : public TccnPersistent {
@@ -478,74 +442,55 @@ public:
 
 protected:
     TccnCustomCommHardware() = default;
+    void CheckAssign(const TccnPersistent& Source) const override { CheckSameClass(Source); }
 };
+
+#define QZ_PROPS_TccnCustomModem(P) P(std::string, InitString, "")
 
 class TccnCustomModem : public TccnCustomCommHardware {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-    const std::string& InitString() const { return FInitString; }
-    void SetInitString(const std::string& v) { FInitString = v; }
-
 protected:
     TccnCustomModem() = default;
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
 
-private:
-    std::string FInitString;
+    QZ_CCN_PUBLISHED(TccnCustomModem)
 };
+
+#define QZ_PROPS_TccnPhoneModem(P)                                                                 \
+    P(TPhoneModemConnectType, ConnectType, pmctDialing)                                            \
+    P(std::string, PhoneNumber, "")                                                                \
+    P(TPhoneModemDialType, DialType, pmdtTone)
 
 class TccnPhoneModem : public TccnCustomModem {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-    TPhoneModemConnectType ConnectType() const { return FConnectType; }
-    void SetConnectType(TPhoneModemConnectType v) { FConnectType = v; }
-    const std::string& PhoneNumber() const { return FPhoneNumber; }
-    void SetPhoneNumber(const std::string& v) { FPhoneNumber = v; }
-    TPhoneModemDialType DialType() const { return FDialType; }
-    void SetDialType(TPhoneModemDialType v) { FDialType = v; }
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
-
-private:
-    TPhoneModemConnectType FConnectType = pmctDialing;
-    std::string FPhoneNumber;
-    TPhoneModemDialType FDialType = pmdtTone;
+    QZ_CCN_PUBLISHED(TccnPhoneModem)
 };
+
+#define QZ_PROPS_TccnRadioModem(P) P(std::string, CallNumber, "")
 
 class TccnRadioModem : public TccnCustomModem {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
 
-    const std::string& CallNumber() const { return FCallNumber; }
-    void SetCallNumber(const std::string& v) { FCallNumber = v; }
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
-
-private:
-    std::string FCallNumber;
+    QZ_CCN_PUBLISHED(TccnRadioModem)
 };
 
 class TccnVQOptoAttach : public TccnCustomCommHardware {
 public:
     static const TccnClass Class;
     const TccnClass& ClassType() const override { return Class; }
-
-protected:
-    void CheckAssign(const TccnPersistent& Source) const override;
 };
 
 // ---------------------------------------------------------------------------------------
 // Connection modes.
+
+#define QZ_PROPS_TccnCustomConMode(P) P(int32_t, MaxAttemptCountOnConnect, 5)
 
 class TccnCustomConMode : public TccnPersistent {
 public:
@@ -553,8 +498,6 @@ public:
     const TccnClass& ClassType() const override { return Class; }
 
     TConModeType ConModeType() const { return FConModeType; }
-    int32_t MaxAttemptCountOnConnect() const { return FMaxAttemptCountOnConnect; }
-    void SetMaxAttemptCountOnConnect(int32_t v) { FMaxAttemptCountOnConnect = v; }
     // The owned interface and hardware objects; the hardware may be none.
     TccnCustomCommInterface* CustomCommInterface() const { return FInterface.get(); }
     TccnCustomCommHardware* CustomCommHardware() const { return FHardware.get(); }
@@ -565,16 +508,15 @@ protected:
     TccnCustomConMode(TConModeType type, std::unique_ptr<TccnCustomCommInterface> iface,
                       std::unique_ptr<TccnCustomCommHardware> hardware);
     void CheckAssign(const TccnPersistent& Source) const override;
-    void DoAssign(const TccnPersistent& Source) override;
     // Typed view of the owned objects; the wrong class is an invalid cast.
     template <class T> T& InterfaceAs() const;
     template <class T> T& HardwareAs() const;
 
 private:
     TConModeType FConModeType;
-    int32_t FMaxAttemptCountOnConnect = 5;
     std::unique_ptr<TccnCustomCommInterface> FInterface;
     std::unique_ptr<TccnCustomCommHardware> FHardware;
+    QZ_CCN_PUBLISHED(TccnCustomConMode)
 };
 
 class TccnDirect232ConMode : public TccnCustomConMode {

@@ -155,6 +155,68 @@ TEST(CcnAssign, DevicesShareTheFactoryNumberOnly) {
     EXPECT_THROW(qz2.Assign(TccnKavrenProtocol()), EInvalidCast);
 }
 
+// Every published value, nested ones included, away from its default and different from the
+// others, so that a value Assign forgets or puts into another field shows in a clone.
+void SetAwayFromDefaults(TccnPersistent& obj, int& n) {
+    for (const TccnPropInfo* p : obj.ClassType().Properties()) {
+        ++n;
+        switch (p->Kind) {
+        case TccnPropKind::Integer:
+            p->SetInt(obj, p->IntType == TccnIntType::Byte   ? 200 + n
+                           : p->IntType == TccnIntType::Word ? 40000 + n
+                                                             : 3000000000 + n);
+            break;
+        case TccnPropKind::Enumeration:
+            p->SetInt(obj, (p->DefaultInt + 1) % p->EnumCount);
+            break;
+        case TccnPropKind::String:
+            p->SetStr(obj, "значение " + std::to_string(n));
+            break;
+        case TccnPropKind::Object:
+            if (TccnPersistent* sub = p->GetObj(obj)) SetAwayFromDefaults(*sub, n);
+            break;
+        }
+    }
+}
+
+// The W8 extras stay with the object they were set on; every other value goes into the clone.
+void ExpectCloned(const TccnPersistent& src, const TccnPersistent& clone, const std::string& path) {
+    ASSERT_EQ(&clone.ClassType(), &src.ClassType()) << path;
+    for (const TccnPropInfo* p : src.ClassType().Properties()) {
+        const std::string name = path + "." + p->Name;
+        const bool copied =
+            name.find(".W8Test") == std::string::npos && name.find(".TestStr") == std::string::npos;
+        if (p->Kind == TccnPropKind::Object) {
+            const TccnPersistent* from = p->GetObj(src);
+            const TccnPersistent* to = p->GetObj(clone);
+            ASSERT_EQ(from == nullptr, to == nullptr) << name;
+            if (from == nullptr) continue;
+            EXPECT_NE(from, to) << name << " is shared, not copied";
+            ExpectCloned(*from, *to, name);
+        } else if (p->Kind == TccnPropKind::String) {
+            ASSERT_NE(p->GetStr(src), p->DefaultStr) << name;
+            EXPECT_EQ(p->GetStr(clone), copied ? p->GetStr(src) : p->DefaultStr) << name;
+        } else {
+            ASSERT_NE(p->GetInt(src), p->DefaultInt) << name;
+            EXPECT_EQ(p->GetInt(clone), copied ? p->GetInt(src) : p->DefaultInt) << name;
+        }
+    }
+}
+
+TEST(CcnAssign, CloneCarriesEveryPublishedValueOfEveryClass) {
+    int classes = 0;
+    for (const TccnClass* cls : RegisteredClasses()) {
+        if (cls->IsAbstract() || cls->Properties().empty()) continue;
+        ++classes;
+        auto obj = cls->Create();
+        int n = 0;
+        SetAwayFromDefaults(*obj, n);
+        ExpectCloned(*obj, *CloneObject(*obj), cls->Name);
+    }
+    // 17 devices, 4 protocols, 2 interfaces, 2 modems and 5 connection modes.
+    EXPECT_EQ(classes, 30);
+}
+
 TEST(CcnAssign, ProtocolsRefuseSiblings) {
     TccnKavrenProtocol k;
     k.SetDeviceAddress(9);
