@@ -238,7 +238,7 @@ private:
     TmonSpectrumScale FScale;
     QFont FSpectrumFont;
     TmonFormIcons FIcons;
-    TmonFormControls C; // the form's controls, named as in the form
+    TmonFormControls C{}; // the form's controls, named as in the form
 };
 
 } // namespace qz
