@@ -12,11 +12,6 @@
 
 namespace qz {
 
-class IExchangeListener;
-class TccnConnection;
-class TmonSharedStorage;
-struct TSigExperiment;
-
 class TmonExchangeSession {
 public:
     // The threads are made by `factory` and report to `listener`; they fill `storage`.

@@ -492,40 +492,49 @@ void TForm1::closeEvent(QCloseEvent* e) {
 
 bool TForm1::eventFilter(QObject* obj, QEvent* e) {
     // The window previews the keys of all its controls.
-    if ((e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) && obj->isWidgetType() &&
-        static_cast<QWidget*>(obj)->window() == this && obj != this) {
+    if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease) return false;
+    if (obj != this) {
+        if (!obj->isWidgetType() || static_cast<QWidget*>(obj)->window() != this) return false;
         // Each key reaches the filter once per receiver; take it at the focused widget only.
         if (obj != QApplication::focusWidget()) return false;
-    } else if (obj != this || (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease)) {
-        return false;
     }
     auto* k = static_cast<QKeyEvent*>(e);
-    if (e->type() == QEvent::KeyPress) {
-        const bool keypad = k->modifiers() & Qt::KeypadModifier;
-        switch (k->key()) {
-        case Qt::Key_Up:
-            C.ScrollBar1->setValue(C.ScrollBar1->value() - 1);
-            break;
-        case Qt::Key_Down:
-            C.ScrollBar1->setValue(C.ScrollBar1->value() + 1);
-            break;
-        case Qt::Key_Plus:
-            if (keypad) C.BInc->click();
-            break;
-        case Qt::Key_Minus:
-            if (keypad) C.BDec->click();
-            break;
-        default:
-            break;
-        }
-    } else if (k->key() == Qt::Key_F2 && !k->isAutoRepeat()) {
+    if (e->type() == QEvent::KeyPress)
+        FormKeyDown(k);
+    else
+        FormKeyUp(k);
+    return false; // the control gets the key as well
+}
+
+void TForm1::FormKeyDown(QKeyEvent* k) {
+    const bool keypad = k->modifiers() & Qt::KeypadModifier;
+    switch (k->key()) {
+    case Qt::Key_Up:
+        C.ScrollBar1->setValue(C.ScrollBar1->value() - 1);
+        break;
+    case Qt::Key_Down:
+        C.ScrollBar1->setValue(C.ScrollBar1->value() + 1);
+        break;
+    case Qt::Key_Plus:
+        if (keypad) C.BInc->click();
+        break;
+    case Qt::Key_Minus:
+        if (keypad) C.BDec->click();
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm1::FormKeyUp(QKeyEvent* k) {
+    if (k->isAutoRepeat()) return;
+    if (k->key() == Qt::Key_F2) {
         SaveMeasurements(); // does nothing while "Сохранить" is disabled
-    } else if (k->key() == Qt::Key_F3 && !k->isAutoRepeat()) {
+    } else if (k->key() == Qt::Key_F3) {
         if (C.ChkRecord->isEnabled()) C.ChkRecord->toggle();
-    } else if (k->key() == Qt::Key_F4 && !k->isAutoRepeat() && k->modifiers() == Qt::NoModifier) {
+    } else if (k->key() == Qt::Key_F4 && k->modifiers() == Qt::NoModifier) {
         ShowTrends(); // Alt+F4 stays the desktop's close
     }
-    return false;
 }
 
 void TForm1::ShowMessage(const char* caption, TmonMessageIcon icon, const std::string& text) {

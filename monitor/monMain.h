@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 
+class QKeyEvent;
 class QMenu;
 class QSocketNotifier;
 class QTimer;
@@ -199,6 +200,9 @@ private:
     // The documents folder: the one given for tests, else the desktop's.
     std::string DocumentsFolder() const;
     void AppendTrendSample();
+    // The window's keys: the spectrum's scroll and scale on a press, F2, F3 and F4 on release.
+    void FormKeyDown(QKeyEvent* k);
+    void FormKeyUp(QKeyEvent* k);
     // Whether the current meter is an "(A)" model (the waveform window's voltage factor).
     bool CurrentModelIsA() const;
 
