@@ -497,6 +497,24 @@ struct FakeWaveform : ImonWaveformView {
     int* Blocks;
 };
 
+TEST_F(WindowTest, TheWaveformWindowAsksWhetherTheCurrentMeterIsAnAModel) {
+    int blocks = 0;
+    std::function<bool()> modelIsA;
+    auto w = Make([&](TmonFormOptions& o) {
+        o.WaveformFactory = [&](QWidget*, bool, std::function<bool()> isA) {
+            modelIsA = std::move(isA);
+            return std::unique_ptr<ImonWaveformView>(new FakeWaveform(&blocks));
+        };
+    });
+    w->ConnectFromCommandLine(3, 9, 1, false); // "qz2a": the voltage factor of the (A) models
+    w->Controls().ChkViewSinus->setChecked(true);
+    ASSERT_TRUE(modelIsA);
+    EXPECT_TRUE(modelIsA());
+    // Another meter from the command line keeps the window: it is asked anew each time.
+    w->ConnectFromCommandLine(1, 10, 1, false);
+    EXPECT_FALSE(modelIsA());
+}
+
 TEST_F(WindowTest, SignalBoxRunsTheWaveformThreadBesidePolling) {
     FakeThread::Log signal;
     int windows = 0, blocks = 0;
