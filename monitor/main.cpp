@@ -43,17 +43,17 @@ constexpr int32_t kDemoFactoryNumber = 1234;
 bool WriteScreenshots(qz::TForm1& w, const QString& folder) {
     QDir().mkpath(folder);
     bool ok = true;
-    const int spectrum = w.ComboBox2->currentIndex();
-    for (int i = 0; i < w.ComboBox1->count(); ++i) {
-        w.ComboBox1->setCurrentIndex(i);
+    const int spectrum = w.Controls().ComboBox2->currentIndex();
+    for (int i = 0; i < w.Controls().ComboBox1->count(); ++i) {
+        w.Controls().ComboBox1->setCurrentIndex(i);
         ok = w.grab().save(folder + QStringLiteral("/grid_%1.png").arg(i)) && ok;
     }
-    w.ComboBox1->setCurrentIndex(0);
-    for (int i = 0; i < w.ComboBox2->count(); ++i) {
-        w.ComboBox2->setCurrentIndex(i);
+    w.Controls().ComboBox1->setCurrentIndex(0);
+    for (int i = 0; i < w.Controls().ComboBox2->count(); ++i) {
+        w.Controls().ComboBox2->setCurrentIndex(i);
         ok = w.grab().save(folder + QStringLiteral("/spectrum_%1.png").arg(i)) && ok;
     }
-    w.ComboBox2->setCurrentIndex(spectrum);
+    w.Controls().ComboBox2->setCurrentIndex(spectrum);
     return ok;
 }
 
@@ -135,8 +135,6 @@ int main(int argc, char** argv) {
     qz::TmonLineLog& lineLog = qz::monLineLog();
     if (trace) lineLog.SetTrace(std::move(trace));
     qz::LCAInitialize(lineLog.LogProc());
-    // "Открыть запись…" of the trends window reads recording journals.
-    qz::InstallJournalTrendOpener();
     qz::monSetExchangeLogMask(lineLog.ChannelLogMask());
 
     std::unique_ptr<qz::TMeterSimulator> sim;
@@ -165,6 +163,7 @@ int main(int argc, char** argv) {
 #ifdef QZ_WITH_WAVEFORM
         opt.WaveformFactory = qz::MakeWaveformView; // "Сигнал": the waveform window
 #endif
+        opt.TrendOpener = &qz::OpenJournalTrend; // "Открыть запись…" of the trends window
         qz::TForm1 w(std::move(opt));
         w.show();
         if (demo) {

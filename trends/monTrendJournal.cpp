@@ -129,8 +129,4 @@ std::unique_ptr<ITrendSource> OpenJournalTrend(const std::string& path, std::str
     return LoadJournalTrend(path, error, progress);
 }
 
-void InstallJournalTrendOpener() {
-    TrendFileOpener = &OpenJournalTrend;
-}
-
 } // namespace qz

@@ -50,11 +50,8 @@ std::unique_ptr<TmonTrendJournalSource> LoadJournalTrend(const std::string& path
                                                          std::string& error,
                                                          TTrendLoadProgress* progress = nullptr);
 
-// The opener the trends window uses for "open a file" (TrendFileOpener's signature).
+// The opener the trends window is given for "open a file" (a TTrendFileOpener).
 std::unique_ptr<ITrendSource> OpenJournalTrend(const std::string& path, std::string& error,
                                                TTrendLoadProgress* progress);
-
-// Makes the trends window open journal files: call once at program start.
-void InstallJournalTrendOpener();
 
 } // namespace qz

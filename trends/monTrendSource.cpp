@@ -89,25 +89,24 @@ std::string TmonTrendMemorySource::Name() const {
 
 const char* const kmonTrendLoadCancelled = "Чтение записи прервано";
 
-TTrendFileOpener TrendFileOpener = nullptr;
-
-std::unique_ptr<ITrendSource> OpenTrendFile(const std::string& path, std::string& error,
-                                            TTrendLoadProgress* progress) {
+std::unique_ptr<ITrendSource> OpenTrendFile(TTrendFileOpener opener, const std::string& path,
+                                            std::string& error, TTrendLoadProgress* progress) {
     error.clear();
-    if (!TrendFileOpener) {
+    if (!opener) {
         error = "Открытие файлов записи в этой сборке недоступно: " + path;
         return nullptr;
     }
-    std::unique_ptr<ITrendSource> s = TrendFileOpener(path, error, progress);
+    std::unique_ptr<ITrendSource> s = opener(path, error, progress);
     if (!s && error.empty()) error = "Не удалось открыть файл записи " + path;
     if (s) error.clear();
     return s;
 }
 
-TmonTrendFileLoad::TmonTrendFileLoad(std::string path) : FPath(std::move(path)) {
-    FThread = std::thread([this] {
+TmonTrendFileLoad::TmonTrendFileLoad(std::string path, TTrendFileOpener opener)
+    : FPath(std::move(path)) {
+    FThread = std::thread([this, opener] {
         try {
-            FResult = OpenTrendFile(FPath, FError, &FProgress);
+            FResult = OpenTrendFile(opener, FPath, FError, &FProgress);
         } catch (const std::exception& e) {
             // Memory running out on a huge file, say: the window tells the operator.
             FResult.reset();

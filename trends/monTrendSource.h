@@ -96,23 +96,23 @@ struct TTrendLoadProgress {
 // The text an opener gives when it stopped because it was asked to.
 extern const char* const kmonTrendLoadCancelled;
 
-// Opening a journal file as a source, for the window's "open a file" command. The journal
-// installs its opener here; until it does, the opener is null and opening a file ends with
-// the error below. `progress` may be null.
+// Opening a journal file as a source, for the window's "open a file" command. The program
+// gives the window the journal's opener; without one (null) opening a file ends with the error
+// below. `progress` may be null.
 using TTrendFileOpener = std::unique_ptr<ITrendSource> (*)(const std::string& path,
                                                            std::string& error,
                                                            TTrendLoadProgress* progress);
-extern TTrendFileOpener TrendFileOpener;
-// Opens `path` through the installed opener. Null with `error` set when there is no opener or
-// it fails; an opener that returns null without a text gets a generic one naming the file.
-std::unique_ptr<ITrendSource> OpenTrendFile(const std::string& path, std::string& error,
+// Opens `path` through `opener`. Null with `error` set when there is no opener or it fails; an
+// opener that returns null without a text gets a generic one naming the file.
+std::unique_ptr<ITrendSource> OpenTrendFile(TTrendFileOpener opener, const std::string& path,
+                                            std::string& error,
                                             TTrendLoadProgress* progress = nullptr);
 
 // Opens a file on a thread of its own, so that a week's journal does not stop the window.
 // Destroying it asks the opener to stop and waits for the thread.
 class TmonTrendFileLoad {
 public:
-    explicit TmonTrendFileLoad(std::string path);
+    TmonTrendFileLoad(std::string path, TTrendFileOpener opener);
     ~TmonTrendFileLoad();
     TmonTrendFileLoad(const TmonTrendFileLoad&) = delete;
     TmonTrendFileLoad& operator=(const TmonTrendFileLoad&) = delete;

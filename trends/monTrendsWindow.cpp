@@ -312,7 +312,7 @@ void TmonTrendsWindow::SetSource(ITrendSource* source) {
 
 void TmonTrendsWindow::OpenFile(const std::string& path) {
     FLoad.reset(); // the reading before, if any, is abandoned
-    FLoad = std::make_unique<TmonTrendFileLoad>(path);
+    FLoad = std::make_unique<TmonTrendFileLoad>(path, FOpener);
     FStatus->setText(QString::fromUtf8("Чтение записи ") + U8(path) + QString::fromUtf8("…"));
     FLoadTimer->start();
 }

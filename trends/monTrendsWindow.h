@@ -46,13 +46,15 @@ public:
     // whole range is shown; new samples are taken on SamplesAppended() and once a second.
     void SetSource(ITrendSource* source);
     ITrendSource* Source() const { return FSource; }
-    // Opens a journal file through TrendFileOpener on a thread of its own and shows it when it
+    // Opens a journal file through the file opener on a thread of its own and shows it when it
     // is read (owned by the window); meanwhile the window shows how far the reading has come
     // and stays usable. A failure keeps what was shown and tells the operator ("Ошибка").
     // Opening another file, Esc or closing the window abandons a reading in progress.
     void OpenFile(const std::string& path);
     bool Opening() const { return FLoad != nullptr; }
     void CancelOpen();
+    // What opens journal files (null: this build cannot, and opening one says so).
+    void SetFileOpener(TTrendFileOpener opener) { FOpener = opener; }
     // Where "Открыть запись…" starts looking: the folder the recordings go to.
     void SetJournalFolder(const std::string& folder) { FJournalFolder = folder; }
     // The progress of an opening, or what became of the last one ("" when nothing to say).
@@ -124,6 +126,7 @@ private:
     QTimer* FLoadTimer = nullptr;
     QLabel* FStatus = nullptr;
     std::string FJournalFolder;
+    TTrendFileOpener FOpener = nullptr;
     bool FPlaced = false;
     TTrendTimeRange FRange;
     TTrendTimeFormat FFormat;

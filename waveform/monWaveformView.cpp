@@ -1,7 +1,5 @@
 #include "waveform/monWaveformView.h"
 
-#include "protocol/QZ2Models.h"
-
 #include <QCheckBox>
 
 namespace qz {
@@ -32,14 +30,9 @@ void TmonWaveformView::OnSignalData(const TmonStorage& storage, uint8_t channelM
     FControl.OnSignalData(*FWindow, storage, channelMask, sizeCode, FModelIsA && FModelIsA());
 }
 
-std::unique_ptr<ImonWaveformView> MakeWaveformView(QWidget* owner, bool hasNeutral) {
+std::unique_ptr<ImonWaveformView> MakeWaveformView(QWidget* owner, bool hasNeutral,
+                                                   std::function<bool()> modelIsA) {
     QPointer<QWidget> o(owner);
-    auto modelIsA = [o]() -> bool {
-        auto* form = qobject_cast<TForm1*>(o.data());
-        TccnConnection* c = form ? form->CurrentConnection() : nullptr;
-        if (!c || !c->CustomDevice()) return false;
-        return ModelIsA(ModelIndexOfDeviceTypeValue(int(c->CustomDevice()->DeviceType())));
-    };
     // Queued: unticking frees the window, which must not happen inside its own key or
     // close handler.
     auto switchOff = [o] {

@@ -3,9 +3,9 @@
 // (the window first, then the experiment) when it is switched off.
 #pragma once
 
-#include "monitor/monMain.h"
 #include "waveform/monMultiSignal.h"
 #include "waveform/monSignalControl.h"
+#include "waveform/monWaveformViewIntf.h"
 
 #include <QPointer>
 
@@ -36,9 +36,10 @@ private:
     std::function<bool()> FModelIsA;
 };
 
-// The factory the main window is given (TmonFormOptions::WaveformFactory): the owner is the
-// main window, whose current connection gives the model and whose "Сигнал" box is unticked
-// when the waveform window is closed.
-std::unique_ptr<ImonWaveformView> MakeWaveformView(QWidget* owner, bool hasNeutral);
+// The factory the main window is given (a TmonWaveformFactory): the owner is the main window,
+// whose "Сигнал" box is unticked when the waveform window is closed; without `modelIsA` the
+// meter counts as no "(A)" model.
+std::unique_ptr<ImonWaveformView> MakeWaveformView(QWidget* owner, bool hasNeutral,
+                                                   std::function<bool()> modelIsA = nullptr);
 
 } // namespace qz

@@ -50,20 +50,23 @@ TEST(WindowLine, ConnectingUntilStopped) {
     auto w = std::make_unique<TForm1>(Options("slow.ini"));
     w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", listener.Port()), true);
     ASSERT_TRUE(w->Running());
-    ASSERT_TRUE(
-        WaitUntil([&] { return Text(w->LProgress).rfind("Соединение... ", 0) == 0; }, 10000))
-        << Text(w->LProgress);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Text(w->Controls().LProgress).rfind("Соединение... ", 0) == 0; }, 10000))
+        << Text(w->Controls().LProgress);
     // The seconds go on while the line still tries.
-    EXPECT_TRUE(WaitUntil([&] { return Text(w->LProgress) != "Соединение... 0 с"; }, 10000))
-        << Text(w->LProgress);
-    EXPECT_EQ(Text(w->LProgress).rfind("Соединение... ", 0), 0u) << Text(w->LProgress);
+    EXPECT_TRUE(
+        WaitUntil([&] { return Text(w->Controls().LProgress) != "Соединение... 0 с"; }, 10000))
+        << Text(w->Controls().LProgress);
+    EXPECT_EQ(Text(w->Controls().LProgress).rfind("Соединение... ", 0), 0u)
+        << Text(w->Controls().LProgress);
 
-    w->BStart->click(); // Stop
+    w->Controls().BStart->click(); // Stop
     ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 10000));
-    EXPECT_EQ(Text(w->LProgress).find("Соединение..."), std::string::npos) << Text(w->LProgress);
-    const std::string after = Text(w->LProgress);
+    EXPECT_EQ(Text(w->Controls().LProgress).find("Соединение..."), std::string::npos)
+        << Text(w->Controls().LProgress);
+    const std::string after = Text(w->Controls().LProgress);
     WaitUntil([] { return false; }, 1200); // the label's timer has stopped with the connect
-    EXPECT_EQ(Text(w->LProgress), after);
+    EXPECT_EQ(Text(w->Controls().LProgress), after);
     w.reset();
 }
 
@@ -86,7 +89,7 @@ TEST(WindowLine, RefusedConnectEndsOnTheError) {
     w->UseOwnedConnection(MakeTcpConnection(1, 5, "127.0.0.1", port), true);
     ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 20000));
     ASSERT_EQ(kept->Texts.size(), 1u);
-    const std::string label = Text(w->LProgress);
+    const std::string label = Text(w->Controls().LProgress);
     // The message's words on one line: "Ошибка обмена с измерителем: <the protocol's text>".
     EXPECT_EQ(label.rfind("Ошибка обмена с измерителем: ", 0), 0u) << label;
     EXPECT_GT(label.size(), std::string("Ошибка обмена с измерителем: ").size() + 4) << label;
@@ -123,13 +126,13 @@ TEST(WindowLine, FiguresAndTraceOfAPoll) {
     bool seen = false;
     w->OnRecordShown = [&](int n) {
         if (n != 2) return;
-        tip = w->LProgress->toolTip().toStdString();
+        tip = w->Controls().LProgress->toolTip().toStdString();
         asked = sim.RequestCount();
         seen = true;
     };
     w->UseOwnedConnection(MakeTcpConnection(1, 77, "127.0.0.1", sim.port()), true);
     ASSERT_TRUE(WaitUntil([&] { return seen; }, 20000)) << "no two records shown";
-    EXPECT_EQ(Text(w->LProgress), "Соединение установлено.");
+    EXPECT_EQ(Text(w->Controls().LProgress), "Соединение установлено.");
     ASSERT_GT(asked, 0u);
     EXPECT_NE(tip.find("Запросов: " + std::to_string(asked) + "\n"), std::string::npos)
         << tip << "\nthe meter was asked " << asked << " times";
@@ -137,7 +140,7 @@ TEST(WindowLine, FiguresAndTraceOfAPoll) {
     EXPECT_NE(tip.find("Ошибок контрольной суммы: 0"), std::string::npos) << tip;
     EXPECT_EQ(tip.find("Последний обмен: —"), std::string::npos) << tip;
 
-    w->BStart->click();
+    w->Controls().BStart->click();
     ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 10000));
     traceAction->trigger(); // off: the file is written out and closed
     EXPECT_FALSE(w->LineTracing());

@@ -94,12 +94,12 @@ protected:
 
 TEST_F(WindowTest, StartWithoutMeterWarns) {
     auto w = Make();
-    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
-    EXPECT_EQ(w->BDevices->text().toStdString(), "Измеритель ...");
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Старт");
+    EXPECT_EQ(w->Controls().BDevices->text().toStdString(), "Измеритель ...");
     EXPECT_EQ(w->windowTitle().toStdString(),
               "Монитор Каврен-QZ2  v " + std::to_string(QZ_VERSION_MAJOR) + "." +
                   std::to_string(QZ_VERSION_MINOR) + "." + std::to_string(QZ_VERSION_PATCH));
-    w->BStart->click();
+    w->Controls().BStart->click();
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].Caption, "Внимание");
     EXPECT_EQ(Messages[0].Icon, TmonMessageIcon::Warning);
@@ -118,39 +118,40 @@ TEST_F(WindowTest, StartStopStateTable) {
     auto w = Make();
     w->ConnectFromCommandLine(2, 15, 7, false);
     ASSERT_TRUE(w->CurrentConnection());
-    EXPECT_EQ(w->BDevices->text().toStdString(), std::string(DeviceTypeNames[dtQZ2C]) + " № 15");
+    EXPECT_EQ(w->Controls().BDevices->text().toStdString(),
+              std::string(DeviceTypeNames[dtQZ2C]) + " № 15");
     EXPECT_EQ(Main.Created, 0); // selected, not started
-    EXPECT_TRUE(w->BDevices->isEnabled());
-    EXPECT_FALSE(w->buSaveData->isEnabled());
+    EXPECT_TRUE(w->Controls().BDevices->isEnabled());
+    EXPECT_FALSE(w->Controls().buSaveData->isEnabled());
 
-    w->BStart->click(); // Idle -> Polling
+    w->Controls().BStart->click(); // Idle -> Polling
     EXPECT_EQ(Main.Created, 1);
     EXPECT_EQ(Main.Started, 1);
-    EXPECT_EQ(w->BStart->text().toStdString(), "Стоп");
-    EXPECT_FALSE(w->BDevices->isEnabled());
-    EXPECT_TRUE(w->buSaveData->isEnabled());
-    EXPECT_TRUE(w->ChkViewSinus->isEnabled());
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Стоп");
+    EXPECT_FALSE(w->Controls().BDevices->isEnabled());
+    EXPECT_TRUE(w->Controls().buSaveData->isEnabled());
+    EXPECT_TRUE(w->Controls().ChkViewSinus->isEnabled());
 
-    w->BStart->click(); // Polling -> Stopping
+    w->Controls().BStart->click(); // Polling -> Stopping
     EXPECT_EQ(Main.Stopped, 1);
-    EXPECT_EQ(w->BStart->text().toStdString(), "Стоп");
-    EXPECT_FALSE(w->ChkViewSinus->isEnabled());
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Стоп");
+    EXPECT_FALSE(w->Controls().ChkViewSinus->isEnabled());
     EXPECT_TRUE(w->MainStopping());
 
-    w->BStart->click(); // before the end arrives: another stop request, no new thread
+    w->Controls().BStart->click(); // before the end arrives: another stop request, no new thread
     EXPECT_EQ(Main.Stopped, 2);
     EXPECT_EQ(Main.Created, 1);
 
     Main.Listener->OnExchangeEnd(0, 0); // Stopping -> Idle, silently
     EXPECT_TRUE(Messages.empty());
-    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
-    EXPECT_TRUE(w->BDevices->isEnabled());
-    EXPECT_FALSE(w->buSaveData->isEnabled());
-    EXPECT_TRUE(w->ChkViewSinus->isEnabled());
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Старт");
+    EXPECT_TRUE(w->Controls().BDevices->isEnabled());
+    EXPECT_FALSE(w->Controls().buSaveData->isEnabled());
+    EXPECT_TRUE(w->Controls().ChkViewSinus->isEnabled());
     QCoreApplication::processEvents(); // the ended thread is joined after its call
     EXPECT_EQ(Main.Joined, 1);
 
-    w->BStart->click(); // a new start after the end
+    w->Controls().BStart->click(); // a new start after the end
     EXPECT_EQ(Main.Created, 2);
 }
 
@@ -163,14 +164,14 @@ TEST_F(WindowTest, ExchangeEndMessages) {
     EXPECT_EQ(Messages[0].Caption, "Ошибка");
     EXPECT_EQ(Messages[0].Icon, TmonMessageIcon::Error);
     EXPECT_EQ(Messages[0].Text, "Ошибка обмена с измерителем:\r\n\r\nНет ответа");
-    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Старт");
 
-    w->BStart->click();
+    w->Controls().BStart->click();
     Main.Listener->OnExchangeEnd(0, 0x10003); // the meter's status, low 16 bits
     ASSERT_EQ(Messages.size(), 2u);
     EXPECT_EQ(Messages[1].Text, "Ошибка обмена с измерителем:\r\n\r\n" + DeviceStatusText(3));
 
-    w->BStart->click();
+    w->Controls().BStart->click();
     Main.Listener->OnSignalEnd(0, 7);
     ASSERT_EQ(Messages.size(), 3u);
     EXPECT_EQ(Messages[2].Caption, "Внимание");
@@ -188,7 +189,7 @@ TEST_F(WindowTest, APortThatDoesNotOpenNamesItsDevice) {
     EXPECT_EQ(Messages[0].Text, std::string("Ошибка обмена с измерителем:\r\n\r\nНет ответа") +
                                     "\r\n\r\nУстройство /dev/ttyACM25 не найдено.");
     // Another failure keeps the code's text alone.
-    w->BStart->click();
+    w->Controls().BStart->click();
     Main.Listener->OnExchangeEnd(202, 0);
     ASSERT_EQ(Messages.size(), 2u);
     EXPECT_EQ(Messages[1].Text, "Ошибка обмена с измерителем:\r\n\r\nНет ответа");
@@ -198,9 +199,9 @@ TEST_F(WindowTest, RecordFillsLabelsCaptionAndGrid) {
     auto w = Make();
     w->ConnectFromCommandLine(1, 77, 1, true); // QZ2M: with the neutral
     ASSERT_TRUE(Main.Listener);
-    EXPECT_TRUE(w->L_U[3]->isEnabled());
-    EXPECT_EQ(w->ComboBox1->count(), 8);
-    EXPECT_EQ(w->ComboBox1->itemText(6).toStdString(), "Фаза N");
+    EXPECT_TRUE(w->Controls().L_U[3]->isEnabled());
+    EXPECT_EQ(w->Controls().ComboBox1->count(), 8);
+    EXPECT_EQ(w->Controls().ComboBox1->itemText(6).toStdString(), "Фаза N");
     w->SharedStorage().Update([](TmonStorage& s) {
         s.Settings.NominalPhaseVoltage = 57.735f;
         s.Settings.NominalLineVoltage = 100;
@@ -214,20 +215,20 @@ TEST_F(WindowTest, RecordFillsLabelsCaptionAndGrid) {
     Main.Listener->OnData3sec();
     EXPECT_EQ(w->windowTitle().toStdString(),
               w->BaseCaption().toStdString() + "    (Время данных: 07.12.2026 10:00:03)");
-    EXPECT_EQ(w->Label48->text().toStdString(), "57.74/100.00 В");
-    EXPECT_EQ(w->L_I_nom->text().toStdString(), "5.0000 А");
-    EXPECT_EQ(w->L_U[0]->text().toStdString(), "57.900 В");
-    EXPECT_EQ(w->L_U[3]->text().toStdString(), "2.2500 В");
-    EXPECT_EQ(w->L_P_hdr[0]->text().toStdString(), "P, кВт");
-    EXPECT_EQ(w->L_PQS[0][pwB]->text().toStdString(), "1.000");
-    EXPECT_EQ(w->StringGrid1->columnCount(), 4); // KUa..KUn
-    EXPECT_EQ(w->StringGrid1->item(3, 0)->text().toStdString(), "4.50");
+    EXPECT_EQ(w->Controls().Label48->text().toStdString(), "57.74/100.00 В");
+    EXPECT_EQ(w->Controls().L_I_nom->text().toStdString(), "5.0000 А");
+    EXPECT_EQ(w->Controls().L_U[0]->text().toStdString(), "57.900 В");
+    EXPECT_EQ(w->Controls().L_U[3]->text().toStdString(), "2.2500 В");
+    EXPECT_EQ(w->Controls().L_P_hdr[0]->text().toStdString(), "P, кВт");
+    EXPECT_EQ(w->Controls().L_PQS[0][pwB]->text().toStdString(), "1.000");
+    EXPECT_EQ(w->Controls().StringGrid1->columnCount(), 4); // KUa..KUn
+    EXPECT_EQ(w->Controls().StringGrid1->item(3, 0)->text().toStdString(), "4.50");
     EXPECT_TRUE(w->ShownStorage().Settings.HasNeutral);
 
-    w->RB_first->click(); // first-harmonic powers: all zero, watts
-    EXPECT_EQ(w->L_P_hdr[0]->text().toStdString(), "P, Вт");
-    w->Combo_U->setCurrentIndex(2);
-    EXPECT_EQ(w->L_U[0]->text().toStdString(), "0.00 %");
+    w->Controls().RB_first->click(); // first-harmonic powers: all zero, watts
+    EXPECT_EQ(w->Controls().L_P_hdr[0]->text().toStdString(), "P, Вт");
+    w->Controls().Combo_U->setCurrentIndex(2);
+    EXPECT_EQ(w->Controls().L_U[0]->text().toStdString(), "0.00 %");
 
     // The spectrum shows the bars of the record: harmonic 5 of phase A is yellow.
     const QImage& img = w->SpectrumImage();
@@ -240,14 +241,14 @@ TEST_F(WindowTest, RecordFillsLabelsCaptionAndGrid) {
 TEST_F(WindowTest, NeutralLabelsStayWithoutNeutral) {
     auto w = Make();
     w->ConnectFromCommandLine(0, 5, 1, true); // QZ2: no neutral
-    EXPECT_FALSE(w->L_U[3]->isEnabled());
-    EXPECT_FALSE(w->L_Blue->isVisibleTo(w.get()));
-    EXPECT_EQ(w->ComboBox1->count(), 7);
-    w->L_U[3]->setText("old");
+    EXPECT_FALSE(w->Controls().L_U[3]->isEnabled());
+    EXPECT_FALSE(w->Controls().L_Blue->isVisibleTo(w.get()));
+    EXPECT_EQ(w->Controls().ComboBox1->count(), 7);
+    w->Controls().L_U[3]->setText("old");
     w->SharedStorage().Update([](TmonStorage& s) { s.Data3sec.U1[phN] = 5; });
     Main.Listener->OnData3sec();
-    EXPECT_EQ(w->L_U[3]->text().toStdString(), "old");
-    EXPECT_EQ(w->L_U[0]->text().toStdString(), "0.0000 В");
+    EXPECT_EQ(w->Controls().L_U[3]->text().toStdString(), "old");
+    EXPECT_EQ(w->Controls().L_U[0]->text().toStdString(), "0.0000 В");
 }
 
 TEST_F(WindowTest, SpectrumLevelsLimitsAndClicks) {
@@ -255,32 +256,32 @@ TEST_F(WindowTest, SpectrumLevelsLimitsAndClicks) {
     // Selection 0 starts at level 1: "+" changes and writes nothing.
     ASSERT_EQ(w->SpectrumLevel(), 1);
     const std::string before = w->Settings().GetText();
-    w->BInc->click();
+    w->Controls().BInc->click();
     EXPECT_EQ(w->SpectrumLevel(), 1);
     EXPECT_EQ(w->Settings().GetText(), before);
-    w->BDec->click();
+    w->Controls().BDec->click();
     EXPECT_EQ(w->SpectrumLevel(), 2);
     EXPECT_EQ(w->Settings().ReadLevel(0), 2);
 
     w->Settings().WriteLevel(2, 299);
-    w->ComboBox2->setCurrentIndex(2);
+    w->Controls().ComboBox2->setCurrentIndex(2);
     EXPECT_EQ(w->SpectrumLevel(), 299);
     const std::string at299 = w->Settings().GetText();
-    w->BDec->click();
+    w->Controls().BDec->click();
     EXPECT_EQ(w->SpectrumLevel(), 299);
     EXPECT_EQ(w->Settings().GetText(), at299);
 
-    w->ScrollBar1->setValue(250);
+    w->Controls().ScrollBar1->setValue(250);
     EXPECT_EQ(w->Settings().ReadPos(2), -50);
     EXPECT_EQ(w->SpectrumScale().Offset, 50);
 
     // Clicks on the bars pick the grid row of the harmonic; beside them nothing moves.
     w->Image1MouseDown(SpectrumBarX(11, 7) + 3);
-    EXPECT_EQ(w->StringGrid1->currentRow(), 5);
+    EXPECT_EQ(w->Controls().StringGrid1->currentRow(), 5);
     w->Image1MouseDown(2);
-    EXPECT_EQ(w->StringGrid1->currentRow(), 5);
+    EXPECT_EQ(w->Controls().StringGrid1->currentRow(), 5);
     w->Image1MouseDown(445);
-    EXPECT_EQ(w->StringGrid1->currentRow(), 5);
+    EXPECT_EQ(w->Controls().StringGrid1->currentRow(), 5);
 }
 
 TEST_F(WindowTest, DamagedLevelsAreClamped) {
@@ -294,10 +295,10 @@ TEST_F(WindowTest, DamagedLevelsAreClamped) {
     }
     auto w = Make();
     EXPECT_EQ(w->SpectrumLevel(), 1);
-    EXPECT_EQ(w->ScrollBar1->value(), 300);
-    w->ComboBox2->setCurrentIndex(1);
+    EXPECT_EQ(w->Controls().ScrollBar1->value(), 300);
+    w->Controls().ComboBox2->setCurrentIndex(1);
     EXPECT_EQ(w->SpectrumLevel(), 299);
-    EXPECT_EQ(w->ScrollBar1->value(), 0);
+    EXPECT_EQ(w->Controls().ScrollBar1->value(), 0);
     EXPECT_TRUE(std::isfinite(w->SpectrumScale().PixelsPerUnit));
 }
 
@@ -315,7 +316,7 @@ TEST_F(WindowTest, DialogChoiceIsSavedAtOnce) {
             return true;
         };
     });
-    w->BDevices->click();
+    w->Controls().BDevices->click();
     ASSERT_TRUE(w->CurrentConnection());
     EXPECT_EQ(w->CurrentConnection()->CustomDevice()->FactoryNum(), 42);
     // On disk already, before the window closes.
@@ -340,7 +341,7 @@ TEST_F(WindowTest, CancelledDialogKeepsSelectionButStoresList) {
             return false;
         };
     });
-    w->BDevices->click();
+    w->Controls().BDevices->click();
     EXPECT_FALSE(w->CurrentConnection());
     TmonIniFile disk(kMonitorProductName, ExeName());
     TccnConnectionList list;
@@ -364,13 +365,13 @@ TEST_F(WindowTest, DeletingTheCurrentConnectionInACancelledDialogLeavesNoneSelec
             return false;
         };
     });
-    w->BDevices->click();
+    w->Controls().BDevices->click();
     ASSERT_TRUE(w->CurrentConnection());
     EXPECT_EQ(w->CurrentConnection()->CustomDevice()->FactoryNum(), 77);
     remove = true;
-    w->BDevices->click();
+    w->Controls().BDevices->click();
     EXPECT_FALSE(w->CurrentConnection()); // not a pointer into the freed item
-    w->BStart->click();                   // and Start has nothing to start
+    w->Controls().BStart->click();        // and Start has nothing to start
     EXPECT_FALSE(w->Running());
 }
 
@@ -422,8 +423,8 @@ TEST_F(WindowTest, ADamagedListIsKeptUntilTheOperatorSavesOne) {
         EXPECT_TRUE(w->StoredListKept());
 
         // Other settings change and reach the disk; the list does not.
-        w->BInc->click();
-        w->BDevices->click(); // a look without a change
+        w->Controls().BInc->click();
+        w->Controls().BDevices->click(); // a look without a change
         EXPECT_EQ(StoredListLine(IniPath()), stored);
         EXPECT_FALSE(std::filesystem::exists(w->ListBackupFile()));
         const std::string backup = w->ListBackupFile();
@@ -436,7 +437,7 @@ TEST_F(WindowTest, ADamagedListIsKeptUntilTheOperatorSavesOne) {
         w = Make([&](TmonFormOptions& o) { o.ConnectionDialog = dialog; });
         QCoreApplication::processEvents();
         EXPECT_EQ(Messages.size(), 1u);
-        w->BDevices->click();
+        w->Controls().BDevices->click();
         EXPECT_FALSE(w->StoredListKept());
         ASSERT_TRUE(std::filesystem::exists(w->ListBackupFile()));
         EXPECT_EQ(StoredListLine(w->ListBackupFile()), stored);
@@ -466,7 +467,7 @@ TEST_F(WindowTest, AListThatCannotBeCopiedAsideIsNotReplaced) {
     // The backup's name is taken by a folder: the copy fails.
     std::filesystem::create_directories(w->ListBackupFile());
     Messages.clear();
-    w->BDevices->click();
+    w->Controls().BDevices->click();
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].Caption, "Ошибка");
     EXPECT_NE(Messages[0].Text.find(w->ListBackupFile()), std::string::npos);
@@ -480,7 +481,7 @@ TEST_F(WindowTest, SaveWritesCsvOnlyWhileRunning) {
     w->ConnectFromCommandLine(0, 1234, 1, false);
     w->SaveMeasurements();
     EXPECT_TRUE(w->LastSavedFile().empty());
-    w->BStart->click();
+    w->Controls().BStart->click();
     w->SaveMeasurements();
     ASSERT_FALSE(w->LastSavedFile().empty());
     EXPECT_TRUE(std::filesystem::exists(w->LastSavedFile()));
@@ -496,6 +497,24 @@ struct FakeWaveform : ImonWaveformView {
     int* Blocks;
 };
 
+TEST_F(WindowTest, TheWaveformWindowAsksWhetherTheCurrentMeterIsAnAModel) {
+    int blocks = 0;
+    std::function<bool()> modelIsA;
+    auto w = Make([&](TmonFormOptions& o) {
+        o.WaveformFactory = [&](QWidget*, bool, std::function<bool()> isA) {
+            modelIsA = std::move(isA);
+            return std::unique_ptr<ImonWaveformView>(new FakeWaveform(&blocks));
+        };
+    });
+    w->ConnectFromCommandLine(3, 9, 1, false); // "qz2a": the voltage factor of the (A) models
+    w->Controls().ChkViewSinus->setChecked(true);
+    ASSERT_TRUE(modelIsA);
+    EXPECT_TRUE(modelIsA());
+    // Another meter from the command line keeps the window: it is asked anew each time.
+    w->ConnectFromCommandLine(1, 10, 1, false);
+    EXPECT_FALSE(modelIsA());
+}
+
 TEST_F(WindowTest, SignalBoxRunsTheWaveformThreadBesidePolling) {
     FakeThread::Log signal;
     int windows = 0, blocks = 0;
@@ -506,16 +525,16 @@ TEST_F(WindowTest, SignalBoxRunsTheWaveformThreadBesidePolling) {
             signal.Listener = l;
             return std::unique_ptr<ImonExchange>(new FakeThread(&signal));
         };
-        o.WaveformFactory = [&](QWidget*, bool) {
+        o.WaveformFactory = [&](QWidget*, bool, std::function<bool()>) {
             ++windows;
             return std::unique_ptr<ImonWaveformView>(new FakeWaveform(&blocks));
         };
     });
     w->ConnectFromCommandLine(1, 8, 1, false);
-    w->ChkViewSinus->setChecked(true); // idle: the window only
+    w->Controls().ChkViewSinus->setChecked(true); // idle: the window only
     EXPECT_EQ(windows, 1);
     EXPECT_EQ(signal.Created, 0);
-    w->BStart->click(); // Start rebuilds the waveform window and starts both threads
+    w->Controls().BStart->click(); // Start rebuilds the waveform window and starts both threads
     EXPECT_EQ(Main.Created, 1);
     EXPECT_EQ(signal.Created, 1);
     EXPECT_EQ(windows, 2);
@@ -525,11 +544,11 @@ TEST_F(WindowTest, SignalBoxRunsTheWaveformThreadBesidePolling) {
     // An exchange error stops the waveform thread too.
     Main.Listener->OnExchangeEnd(250, 0);
     EXPECT_EQ(signal.Stopped, 1);
-    EXPECT_FALSE(w->ChkViewSinus->isEnabled()); // its stop is pending
-    EXPECT_EQ(w->BStart->text().toStdString(), "Стоп");
+    EXPECT_FALSE(w->Controls().ChkViewSinus->isEnabled()); // its stop is pending
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Стоп");
     signal.Listener->OnSignalEnd(0, 0);
-    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
-    EXPECT_TRUE(w->ChkViewSinus->isEnabled());
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Старт");
+    EXPECT_TRUE(w->Controls().ChkViewSinus->isEnabled());
     ASSERT_EQ(Messages.size(), 1u);
 }
 
@@ -562,22 +581,22 @@ TEST_F(WindowTest, NothingStartsWhileTheWindowCloses) {
             ++signal.Created;
             return std::unique_ptr<ImonExchange>(new SlowThread(&signal));
         };
-        o.WaveformFactory = [&](QWidget*, bool) {
+        o.WaveformFactory = [&](QWidget*, bool, std::function<bool()>) {
             ++windows;
             return std::unique_ptr<ImonWaveformView>(new FakeWaveform(&blocks));
         };
     });
     w->ConnectFromCommandLine(1, 8, 1, true);
     ASSERT_EQ(main.Created, 1);
-    ASSERT_TRUE(w->ChkViewSinus->isEnabled());
+    ASSERT_TRUE(w->Controls().ChkViewSinus->isEnabled());
     bool seenDuringClose = false;
     QTimer::singleShot(0, w.get(), [&] {
         seenDuringClose = true;
-        EXPECT_FALSE(w->BStart->isEnabled());
-        EXPECT_FALSE(w->ChkViewSinus->isEnabled());
-        EXPECT_FALSE(w->BDevices->isEnabled());
+        EXPECT_FALSE(w->Controls().BStart->isEnabled());
+        EXPECT_FALSE(w->Controls().ChkViewSinus->isEnabled());
+        EXPECT_FALSE(w->Controls().BDevices->isEnabled());
         // Ticked anyway (a click that was already on its way), and Start pressed.
-        w->ChkViewSinus->setChecked(true);
+        w->Controls().ChkViewSinus->setChecked(true);
         w->BStartClick();
         w->BDevicesClick();
     });
@@ -592,10 +611,10 @@ TEST_F(WindowTest, NothingStartsWhileTheWindowCloses) {
 
 TEST_F(WindowTest, KeysMoveTheSpectrum) {
     auto w = Make();
-    ASSERT_EQ(w->ScrollBar1->value(), 300);
+    ASSERT_EQ(w->Controls().ScrollBar1->value(), 300);
     QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
     QApplication::sendEvent(w.get(), &up);
-    EXPECT_EQ(w->ScrollBar1->value(), 299);
+    EXPECT_EQ(w->Controls().ScrollBar1->value(), 299);
     EXPECT_EQ(w->Settings().ReadPos(0), -1);
     QKeyEvent minus(QEvent::KeyPress, Qt::Key_Minus, Qt::KeypadModifier);
     QApplication::sendEvent(w.get(), &minus);
@@ -626,25 +645,25 @@ void ShowRecord(TForm1& w, IExchangeListener* l, TDateTime time, double ua) {
 
 TEST_F(WindowTest, TrendsButtonSitsClearOfTheOtherControls) {
     auto w = Make();
-    const QRect button = w->BTrends->geometry();
-    EXPECT_TRUE(QRect(QPoint(), w->GroupBox1->size()).contains(button));
-    for (QObject* o : w->GroupBox1->children()) {
+    const QRect button = w->Controls().BTrends->geometry();
+    EXPECT_TRUE(QRect(QPoint(), w->Controls().GroupBox1->size()).contains(button));
+    for (QObject* o : w->Controls().GroupBox1->children()) {
         auto* other = qobject_cast<QWidget*>(o);
-        if (other && other != w->BTrends) {
+        if (other && other != w->Controls().BTrends) {
             EXPECT_FALSE(other->geometry().intersects(button)) << other->objectName().toStdString();
         }
     }
     // "Запись" gave up room for the button: its caption must still fit in the window's font.
-    EXPECT_LE(w->ChkRecord->sizeHint().width(), w->ChkRecord->width());
-    EXPECT_EQ(w->ChkRecord->pos(), QPoint(330, 18));
-    EXPECT_EQ(w->BTrends->accessibleName().toStdString(), "Тренды");
+    EXPECT_LE(w->Controls().ChkRecord->sizeHint().width(), w->Controls().ChkRecord->width());
+    EXPECT_EQ(w->Controls().ChkRecord->pos(), QPoint(330, 18));
+    EXPECT_EQ(w->Controls().BTrends->accessibleName().toStdString(), "Тренды");
 }
 
 TEST_F(WindowTest, TheButtonTheKeyAndTheMenuOpenOneTrendsWindow) {
     auto w = Make();
     EXPECT_FALSE(w->TrendsWindow());
     w->show();
-    w->BTrends->click();
+    w->Controls().BTrends->click();
     TmonTrendsWindow* t = w->TrendsWindow();
     ASSERT_TRUE(t);
     EXPECT_TRUE(t->isVisible());
@@ -700,14 +719,14 @@ TEST_F(WindowTest, RecordsShownReachTheTrends) {
     EXPECT_NE(t->windowTitle().toStdString().find("№ 77"), std::string::npos);
 
     // Stop and Start of the same meter: one trend goes on.
-    w->BStart->click();
+    w->Controls().BStart->click();
     Main.Listener->OnExchangeEnd(0, 0);
-    w->BStart->click();
+    w->Controls().BStart->click();
     ShowRecord(*w, Main.Listener, t0 + 10 * step, 229);
     EXPECT_EQ(t->SampleCount(), 3u);
 
     // Another meter: its trend starts afresh, the old meter's points are gone.
-    w->BStart->click();
+    w->Controls().BStart->click();
     Main.Listener->OnExchangeEnd(0, 0);
     QCoreApplication::processEvents();
     w->ConnectFromCommandLine(0, 5, 1, true);
@@ -743,17 +762,15 @@ std::unique_ptr<ITrendSource> OpenRecordedFile(const std::string&, std::string&,
 }
 
 TEST_F(WindowTest, AJournalOpenedInTheTrendsWindowKeepsItsLimitsWhileThePollGoesOn) {
-    auto w = Make();
+    auto w = Make([](TmonFormOptions& o) { o.TrendOpener = &OpenRecordedFile; });
     w->ConnectFromCommandLine(1, 77, 1, true);
     ASSERT_TRUE(Main.Listener);
     ShowRecord(*w, Main.Listener, 46363.5, 230.5);
     w->ShowTrends();
     TmonTrendsWindow* t = w->TrendsWindow();
     ASSERT_TRUE(t);
-    TrendFileOpener = &OpenRecordedFile;
     t->OpenFile("/records/old.db");
     test::WaitUntil([&] { return !t->Opening(); }, 10000);
-    TrendFileOpener = nullptr;
     ASSERT_FALSE(t->Opening());
     ASSERT_EQ(t->SampleCount(), 1u);
     EXPECT_FLOAT_EQ(t->Settings().NominalPhaseVoltage, 57.7f);
@@ -772,12 +789,12 @@ TEST_F(WindowTest, ClosingWithTheTrendsWindowOpenEndsCleanly) {
     w->ConnectFromCommandLine(1, 78, 1, true);
     ASSERT_TRUE(Main.Listener);
     ShowRecord(*w, Main.Listener, 46363.5, 230);
-    w->BTrends->click();
+    w->Controls().BTrends->click();
     ASSERT_TRUE(w->TrendsWindow());
     EXPECT_TRUE(w->close());
     EXPECT_FALSE(w->TrendsWindow()); // gone before the samples it read
     EXPECT_EQ(Main.Stopped, 1);
-    w->BTrends->click(); // nothing opens on a closing window
+    w->Controls().BTrends->click(); // nothing opens on a closing window
     EXPECT_FALSE(w->TrendsWindow());
     QCoreApplication::processEvents();
     w.reset();

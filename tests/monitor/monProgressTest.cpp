@@ -110,10 +110,15 @@ TEST(LineProgress, ReportsWhileTracesComeAndGo) {
     std::atomic<int> notified{0};
     log.SetNotify([&notified] { ++notified; });
     std::atomic<bool> stop{false};
+    std::atomic<int> reported{0};
+    std::atomic<bool> done{false};
     std::thread worker([&] {
-        for (int i = 0; !stop.load() && i < 200000; ++i)
+        for (int i = 0; !stop.load() && i < 200000; ++i) {
             log.Report(i % 2 ? "Соединение..." : "x", uint8_t(i % 2 ? lcaLogConnect : lcaLogTask),
                        TLCAHandle{i % 3, 1});
+            ++reported;
+        }
+        done = true; // no round waits for it any more
     });
     std::atomic<size_t> lines{0};
     for (int round = 0; round < 20; ++round) {
@@ -124,6 +129,10 @@ TEST(LineProgress, ReportsWhileTracesComeAndGo) {
             },
             kTraceAllClasses);
         log.SetTrace(trace);
+        // A connect and a task reported under this trace, however the threads are scheduled.
+        const int from = reported.load();
+        while (reported.load() < from + 2 && !done.load())
+            std::this_thread::yield();
         (void)log.LastStage();
         (void)log.ChannelLogMask();
         EXPECT_EQ(log.SetTrace(nullptr), trace);

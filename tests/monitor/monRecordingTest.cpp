@@ -144,9 +144,9 @@ TEST(WindowRecording, AJournalThatCannotBeMadeIsReported) {
     auto w = std::make_unique<TForm1>(std::move(o));
     w->ConnectFromCommandLine(0, 5, 1, true);
     ASSERT_TRUE(w->Running());
-    w->ChkRecord->click();
+    w->Controls().ChkRecord->click();
     EXPECT_FALSE(w->Recording());
-    EXPECT_FALSE(w->ChkRecord->isChecked());
+    EXPECT_FALSE(w->Controls().ChkRecord->isChecked());
     EXPECT_FALSE(w->Settings().ReadRecordingOn());
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Caption, "Ошибка");
@@ -167,7 +167,7 @@ TEST(WindowRecording, TheToggleRecordsThePollMeanwhile) {
     w->OnRecordShown = [&](int n) {
         records = n;
         lastU = w->ShownStorage().Data3sec.U1[phA];
-        if (n == stopAt) w->ChkRecord->click();
+        if (n == stopAt) w->Controls().ChkRecord->click();
     };
     w->UseOwnedConnection(MakeTcpConnection(1, 321, "127.0.0.1", sim.Sim->port()), true);
     ASSERT_TRUE(WaitUntil([&] { return records >= 1; }, 20000)) << "no record shown";
@@ -178,7 +178,7 @@ TEST(WindowRecording, TheToggleRecordsThePollMeanwhile) {
     QApplication::sendEvent(w.get(), &press);
     QApplication::sendEvent(w.get(), &release);
     ASSERT_TRUE(w->Recording());
-    EXPECT_TRUE(w->ChkRecord->isChecked());
+    EXPECT_TRUE(w->Controls().ChkRecord->isChecked());
     EXPECT_TRUE(w->Settings().ReadRecordingOn());
     const std::string file = w->RecordingFile();
     EXPECT_EQ(file.rfind(RecordingFolder(Documents("docs-rec")), 0), 0u) << file;
@@ -188,7 +188,7 @@ TEST(WindowRecording, TheToggleRecordsThePollMeanwhile) {
 
     stopAt = records + 2;
     ASSERT_TRUE(WaitUntil([&] { return !w->Recording(); }, 20000)) << "not stopped";
-    EXPECT_FALSE(w->ChkRecord->isChecked());
+    EXPECT_FALSE(w->Controls().ChkRecord->isChecked());
     EXPECT_FALSE(w->Settings().ReadRecordingOn());
     EXPECT_EQ(w->windowTitle().toStdString().find("Запись:"), std::string::npos);
     EXPECT_TRUE(w->Running()); // polling goes on
@@ -207,7 +207,7 @@ TEST(WindowRecording, TheToggleRecordsThePollMeanwhile) {
     EXPECT_GE(sim.RecordReads(), size_t(stopAt));
 
     // On again, and the window closed while recording: the journal is closed into one file.
-    w->ChkRecord->click();
+    w->Controls().ChkRecord->click();
     ASSERT_TRUE(w->Recording());
     const std::string second = w->RecordingFile();
     EXPECT_NE(second, file);
@@ -231,7 +231,7 @@ TEST(WindowRecording, AWriteFailureStopsRecordingAndPollingGoesOn) {
     TmonFormOptions o = Options("fail.ini", "docs-fail", &shown, &messages);
     o.Settings->WriteRecordingOn(true);
     auto w = std::make_unique<TForm1>(std::move(o));
-    EXPECT_TRUE(w->ChkRecord->isChecked());
+    EXPECT_TRUE(w->Controls().ChkRecord->isChecked());
     int records = 0;
     w->OnRecordShown = [&](int n) { records = n; };
     w->UseOwnedConnection(MakeTcpConnection(1, 321, "127.0.0.1", sim.Sim->port()), true);
@@ -257,7 +257,7 @@ TEST(WindowRecording, AWriteFailureStopsRecordingAndPollingGoesOn) {
     EXPECT_EQ(shown[0].Icon, TmonMessageIcon::Error);
     EXPECT_NE(shown[0].Text.find(file), std::string::npos) << shown[0].Text;
     EXPECT_FALSE(w->Recording());
-    EXPECT_FALSE(w->ChkRecord->isChecked());
+    EXPECT_FALSE(w->Controls().ChkRecord->isChecked());
     EXPECT_FALSE(w->Settings().ReadRecordingOn());
 
     const int atFailure = records;

@@ -68,15 +68,15 @@ TEST(WindowThreads, CallsFromAnotherThreadAndCloseWhileRunning) {
     auto w = std::make_unique<TForm1>(std::move(o));
     w->ConnectFromCommandLine(0, 1, 1, true);
     ASSERT_TRUE(WaitUntil([&] { return records.load() >= 5; }, 10000));
-    EXPECT_NE(w->L_U[0]->text().toStdString(), "0.0000 В"); // shown on this thread
+    EXPECT_NE(w->Controls().L_U[0]->text().toStdString(), "0.0000 В"); // shown on this thread
 
     // Stop, and let the end arrive through the event loop.
-    w->BStart->click();
+    w->Controls().BStart->click();
     ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 10000));
-    EXPECT_EQ(w->BStart->text().toStdString(), "Старт");
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Старт");
 
     // Start again and close at once, while calls are in flight.
-    w->BStart->click();
+    w->Controls().BStart->click();
     ASSERT_TRUE(WaitUntil([&] { return records.load() >= 10; }, 10000));
     w->close();
     EXPECT_FALSE(w->Running());
@@ -108,7 +108,7 @@ TEST(WindowThreads, ShowsTheSimulatorsValues) {
     const TMeterNominals& nom = sim.Responder().Model().Nominals();
     EXPECT_FLOAT_EQ(st.Settings.NominalPhaseVoltage, nom.PhaseVoltage);
     EXPECT_FLOAT_EQ(st.Settings.NominalLineVoltage, nom.LineVoltage);
-    EXPECT_EQ(w->Label48->text().toStdString(),
+    EXPECT_EQ(w->Controls().Label48->text().toStdString(),
               NominalVoltagesText(nom.PhaseVoltage, nom.LineVoltage, '.'));
     EXPECT_NE(st.Data3sec.Time, 0.0);
     EXPECT_EQ(w->windowTitle().toStdString(),
@@ -117,7 +117,8 @@ TEST(WindowThreads, ShowsTheSimulatorsValues) {
     const double expected =
         std::abs(sim.Responder().Model().Snapshot(SecondsOf(st.Data3sec.Time)).U[0].H[1]);
     EXPECT_NEAR(st.Data3sec.U1[phA], expected, expected * 0.02);
-    EXPECT_EQ(w->L_U[0]->text().toStdString(), FormatVoltage(float(st.Data3sec.U1[phA]), '.'));
+    EXPECT_EQ(w->Controls().L_U[0]->text().toStdString(),
+              FormatVoltage(float(st.Data3sec.U1[phA]), '.'));
     EXPECT_NEAR(st.Data3sec.F, 50.0, 1.0);
     // The trends window follows: the last point is the record shown.
     const TmonTrendsWindow* trends = w->TrendsWindow();

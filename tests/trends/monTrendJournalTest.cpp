@@ -69,8 +69,7 @@ void WriteJournal(const std::string& file, int records, std::vector<TmonData3sec
 }
 
 std::unique_ptr<ITrendSource> Open(const std::string& file, std::string& error) {
-    InstallJournalTrendOpener();
-    return OpenTrendFile(file, error);
+    return OpenTrendFile(&OpenJournalTrend, file, error);
 }
 
 } // namespace
@@ -217,8 +216,7 @@ TEST(TrendJournal, ProgressCountsTheRecordsAndAStopAskedForEndsTheReading) {
     EXPECT_EQ(error, kmonTrendLoadCancelled);
 
     // The window's way: a thread of its own, the source handed over once it has finished.
-    InstallJournalTrendOpener();
-    TmonTrendFileLoad load(file);
+    TmonTrendFileLoad load(file, &OpenJournalTrend);
     while (!load.Finished())
         std::this_thread::yield();
     EXPECT_DOUBLE_EQ(load.Fraction(), 1.0);

@@ -207,16 +207,12 @@ std::unique_ptr<ITrendSource> Opens(const std::string& path, std::string&, TTren
 
 TEST(TrendSource, OpeningAFileNeedsTheJournalsOpener) {
     std::string error;
-    TrendFileOpener = nullptr;
-    EXPECT_EQ(OpenTrendFile("/x/a.db", error), nullptr);
+    EXPECT_EQ(OpenTrendFile(nullptr, "/x/a.db", error), nullptr);
     EXPECT_NE(error.find("/x/a.db"), std::string::npos);
-    TrendFileOpener = SilentFailure;
-    EXPECT_EQ(OpenTrendFile("/x/b.db", error), nullptr);
+    EXPECT_EQ(OpenTrendFile(SilentFailure, "/x/b.db", error), nullptr);
     EXPECT_NE(error.find("/x/b.db"), std::string::npos);
-    TrendFileOpener = Opens;
-    auto s = OpenTrendFile("/x/c.db", error);
+    auto s = OpenTrendFile(Opens, "/x/c.db", error);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->Name(), "/x/c.db");
     EXPECT_TRUE(error.empty());
-    TrendFileOpener = nullptr;
 }

@@ -172,7 +172,7 @@ bool WaitOpened(TmonTrendsWindow& w) {
 
 TEST_F(TrendsWindow, OpeningAFileWithoutTheJournalKeepsTheViewAndSaysSo) {
     Feed(0, 10);
-    TrendFileOpener = nullptr;
+    w.SetFileOpener(nullptr);
     w.OpenFile("/nowhere/rec.db");
     ASSERT_TRUE(WaitOpened(w));
     ASSERT_EQ(errors.size(), 1u);
@@ -219,10 +219,9 @@ std::unique_ptr<ITrendSource> OpenRecorded(const std::string&, std::string&, TTr
 
 TEST_F(TrendsWindow, AnOpenedFileShowsItsSamplesWithTheSettingsItWasRecordedWith) {
     Feed(0, 10);
-    TrendFileOpener = &OpenRecorded;
+    w.SetFileOpener(&OpenRecorded);
     w.OpenFile("/records/rec.db");
     ASSERT_TRUE(WaitOpened(w));
-    TrendFileOpener = nullptr;
     EXPECT_TRUE(errors.empty());
     EXPECT_EQ(w.SampleCount(), 20u);
     EXPECT_TRUE(w.windowTitle().endsWith(QString::fromUtf8("rec.db")));
@@ -292,7 +291,7 @@ TEST_F(TrendsWindow, AFileIsReadBesideTheWindowWithItsProgressShownAndMayBeAband
     Feed(0, 10);
     TGate gate;
     Gate = &gate;
-    TrendFileOpener = &OpenGated;
+    w.SetFileOpener(&OpenGated);
     w.OpenFile("/records/rec.db");
     EXPECT_TRUE(w.Opening());
     // The window goes on while the file is read: the progress is shown, the view still works.
@@ -335,7 +334,6 @@ TEST_F(TrendsWindow, AFileIsReadBesideTheWindowWithItsProgressShownAndMayBeAband
     w.close();
     EXPECT_FALSE(w.Opening());
     EXPECT_TRUE(gate.SawCancel);
-    TrendFileOpener = nullptr;
     Gate = nullptr;
 }
 

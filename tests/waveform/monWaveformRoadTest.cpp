@@ -41,7 +41,7 @@ TEST(WaveformRoad, SimulatedMeterBlocksReachTheWindow) {
     w->UseOwnedConnection(MakeTcpConnection(1, 321, "127.0.0.1", sim.port()), true);
     ASSERT_TRUE(w->Running());
 
-    w->ChkViewSinus->setChecked(true);
+    w->Controls().ChkViewSinus->setChecked(true);
     TWMultiSignal* ws = w->findChild<TWMultiSignal*>();
     ASSERT_NE(ws, nullptr);
     EXPECT_TRUE(ws->isVisible());
@@ -62,7 +62,7 @@ TEST(WaveformRoad, SimulatedMeterBlocksReachTheWindow) {
     QApplication::sendEvent(ws, &esc);
     ASSERT_TRUE(WaitUntil([&] { return w->findChild<TWMultiSignal*>() == nullptr; }, 20000))
         << "the window was not freed";
-    EXPECT_FALSE(w->ChkViewSinus->isChecked());
+    EXPECT_FALSE(w->Controls().ChkViewSinus->isChecked());
     EXPECT_TRUE(w->Running()) << "polling goes on";
 
     w->close();
