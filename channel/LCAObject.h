@@ -28,6 +28,12 @@ constexpr uint32_t kLCADefaultDumpLimit = 128;
 void LCASetDumpLimit(uint32_t bytes);
 uint32_t LCADumpLimit();
 
+// Message classes every channel reports beside those of its own LogMask, the open ones
+// included: a trace begun while lines are open sees them at once. Holds for the whole module
+// and may change at any time; 0 adds nothing.
+void LCASetAddedLogMask(uint8_t mask);
+uint8_t LCAAddedLogMask();
+
 // Transfers take: buffer, byte count, done counter (out), completion event, time-out in ms,
 // handle. A null event makes the call synchronous: it returns when the task has ended, with
 // 0 when bytes moved and otherwise the channel's last error. With an event the call returns 0

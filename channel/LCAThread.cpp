@@ -27,6 +27,12 @@ std::string WithNumber(const char* format, long value) {
 }
 
 std::atomic<uint32_t> gDumpLimit{kLCADefaultDumpLimit};
+std::atomic<uint8_t> gAddedLogMask{0};
+
+// The classes a channel opened with `mask` reports now.
+uint8_t EffectiveMask(uint8_t mask) {
+    return uint8_t(mask | gAddedLogMask.load(std::memory_order_relaxed));
+}
 
 std::string HexDump(const uint8_t* data, uint32_t count) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -50,6 +56,14 @@ void LCASetDumpLimit(uint32_t bytes) {
 
 uint32_t LCADumpLimit() {
     return gDumpLimit.load(std::memory_order_relaxed);
+}
+
+void LCASetAddedLogMask(uint8_t mask) {
+    gAddedLogMask.store(mask, std::memory_order_relaxed);
+}
+
+uint8_t LCAAddedLogMask() {
+    return gAddedLogMask.load(std::memory_order_relaxed);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -405,7 +419,7 @@ void TPhysicoLine::HandleSignal(Entry entry) {
                                                     : "Задание выполнено. Принято %s байт",
                                    long(n)),
                         lcaLogTask, h->Handle());
-            if (h->Params.LogMask & lcaLogDump)
+            if (EffectiveMask(h->Params.LogMask) & lcaLogDump)
                 Thread->Log(HexDump(k.Buffer, n), lcaLogDump, h->Handle());
         }
     }
@@ -892,7 +906,7 @@ int32_t TLCAThread::RegisterTask(TLCACommand* task, TLCAHandle handle) {
 
 void TLCAThread::LogMasked(const std::string& text, uint8_t msgClass, TLCAHandle handle,
                            uint8_t mask) const {
-    if (LogProc && (mask & msgClass) == msgClass) LogProc(text, msgClass, handle);
+    if (LogProc && (EffectiveMask(mask) & msgClass) == msgClass) LogProc(text, msgClass, handle);
 }
 
 void TLCAThread::PostProgress(TPhysicoLine* line, const std::string& text) {
@@ -930,7 +944,7 @@ void TLCAThread::Log(const std::string& text, uint8_t msgClass, TLCAHandle handl
     if (!LogProc) return;
     if (handle != kModuleLCAHandle) {
         const TLCAPerform* p = FindPerform(handle);
-        if (!p || (p->Params.LogMask & msgClass) != msgClass) return;
+        if (!p || (EffectiveMask(p->Params.LogMask) & msgClass) != msgClass) return;
     }
     LogProc(text, msgClass, handle);
 }

@@ -37,6 +37,8 @@ const char* const kmonMsgNoDevice = "Не выбран измеритель";
 const char* const kmonMsgExchangeError = "Ошибка обмена с измерителем:\r\n\r\n";
 const char* const kmonMsgNoWaveforms = "Данный измеритель не предоставляет формы сигналов";
 const char* const kmonMsgConnectionObject = "Ошибка при создании объекта подключения";
+const char* const kmonMsgCloseWhileRecording =
+    "Идёт запись. Остановить запись и закрыть программу?";
 const char* const kmonCaptionWarning = "Внимание";
 const char* const kmonCaptionError = "Ошибка";
 
@@ -83,6 +85,13 @@ void TForm1::ConnectHandlers() {
     connect(C.BDevices, &QPushButton::clicked, this, [this] { BDevicesClick(); });
     connect(C.buSaveData, &QPushButton::clicked, this, [this] { SaveMeasurements(); });
     connect(C.ChkViewSinus, &QCheckBox::toggled, this, [this] { ChkViewSinusClick(); });
+    FNoteTimer = new QTimer(this);
+    FNoteTimer->setSingleShot(true);
+    connect(FNoteTimer, &QTimer::timeout, this, [this] {
+        FNote.clear();
+        FNoteTip.clear();
+        RefreshStatus();
+    });
     FProgressTimer = new QTimer(this);
     FProgressTimer->setInterval(1000);
     connect(FProgressTimer, &QTimer::timeout, this, [this] { ShowLineProgress(); });
@@ -90,9 +99,14 @@ void TForm1::ConnectHandlers() {
     connect(C.BTrends, &QPushButton::clicked, this, [this] { ShowTrends(); });
     connect(C.TrendsAction, &QAction::triggered, this, [this] { ShowTrends(); });
     connect(C.TraceAction, &QAction::toggled, this, [this](bool on) { SetLineTrace(on); });
-    for (QComboBox* box : {C.Combo_U, C.Combo_I})
-        connect(box, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-                [this] { ShowMeasurements(); });
+    connect(C.Combo_U, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int i) {
+        FSettings->WriteViewItem(kVoltageItemKey, i);
+        ShowMeasurements();
+    });
+    connect(C.Combo_I, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int i) {
+        FSettings->WriteViewItem(kCurrentItemKey, i);
+        ShowMeasurements();
+    });
     connect(C.RB_whole, &QRadioButton::clicked, this, [this] { ShowPowers(); });
     connect(C.RB_first, &QRadioButton::clicked, this, [this] { ShowPowers(); });
     connect(C.ComboBox1, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -118,8 +132,8 @@ void TForm1::FormCreate() {
                           SetBit(cmtRadioModem232) | SetBit(cmtDirectTCPIP)));
     FDialogOptions.MultiSelect = false;
     FBarStep = SpectrumBarStep(kmonSpectrumWidth);
+    RestoreToggles(); // before the connection is shown: the labels follow Combo_U, Combo_I
     LoadConnections();
-    RestoreToggles();
     FLineLog->SetNotify([this] { PostToWindowThread([this] { ShowLineProgress(); }); });
     FStartingUp = true; // the legend keeps the form's own captions
     ComboBox2Change();
@@ -143,6 +157,16 @@ void TForm1::RestoreToggles() {
     {
         QSignalBlocker block(C.ChkRecord);
         C.ChkRecord->setChecked(FSettings->ReadRecordingOn());
+    }
+    {
+        // The labels are written from these once a connection is shown; "Сигнал" opens its
+        // window with the next Start, as a tick given before the Start does.
+        QSignalBlocker u(C.Combo_U), i(C.Combo_I), s(C.ChkViewSinus);
+        C.Combo_U->setCurrentIndex(FSettings->ReadViewItem(kVoltageItemKey, C.Combo_U->count(),
+                                                           C.Combo_U->currentIndex()));
+        C.Combo_I->setCurrentIndex(FSettings->ReadViewItem(kCurrentItemKey, C.Combo_I->count(),
+                                                           C.Combo_I->currentIndex()));
+        C.ChkViewSinus->setChecked(FSettings->ReadSignalOn());
     }
     // A trace given on the command line shows as on; otherwise the stored choice.
     if (FLineLog->Trace()) {
@@ -287,8 +311,8 @@ void TForm1::StartMainExchange() {
     if (Closing()) return; // the window is closing: no thread starts
     PrepareTrendsForPoll();
     FLineLog->ClearStages();
-    C.LProgress->clear();
-    C.LProgress->setToolTip(QString());
+    FLinkTip.clear();
+    SetProgressText(QString(), false);
     // The channels report their connect (for the label) and what the trace wants.
     monSetExchangeLogMask(FLineLog->ChannelLogMask());
     FExchange.StartMain(FConnection);
@@ -330,6 +354,7 @@ void TForm1::ToggleViewSinus() {
 
 void TForm1::ChkViewSinusClick() {
     if (Closing()) return; // the waveform window is freed and no thread starts now
+    FSettings->WriteSignalOn(C.ChkViewSinus->isChecked());
     if (C.ChkViewSinus->isChecked()) {
         if (!FWaveform && FOpt.WaveformFactory)
             FWaveform = FOpt.WaveformFactory(this, FShown.Settings.HasNeutral != 0,
@@ -382,6 +407,7 @@ void TForm1::HandleData3sec() {
     DrawSpectrum();
     AppendTrendSample();
     ShowLinkStatistics();
+    RefreshStatus(); // the journal's count
     ++FRecordsShown;
     if (OnRecordShown) OnRecordShown(FRecordsShown);
 }
@@ -401,10 +427,11 @@ void TForm1::HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
         std::string shown = kmonMsgExchangeError;
         shown.erase(shown.find_last_not_of(" \r\n") + 1);
         shown += " " + text.substr(0, text.find('\r'));
-        C.LProgress->setText(Q(monConnectProgressText(shown, false, std::chrono::milliseconds(0))));
+        SetProgressText(Q(monConnectProgressText(shown, false, std::chrono::milliseconds(0))),
+                        false);
         ShowMessage(kmonCaptionError, TmonMessageIcon::Error, kmonMsgExchangeError + text);
     } else if (const auto stage = FLineLog->LastStage(); stage && stage->Connecting) {
-        C.LProgress->clear(); // stopped while connecting
+        SetProgressText(QString(), false); // stopped while connecting
     }
     FProgressTimer->stop();
     ShowLinkStatistics();
@@ -486,6 +513,12 @@ void TForm1::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
+    // A survey runs for days; a stray Alt+F4 must not end its journal unasked.
+    if (!FClosed && Recording() &&
+        !FOpt.Messages->Ask(kmonCaptionWarning, kmonMsgCloseWhileRecording)) {
+        e->ignore();
+        return;
+    }
     FormClose();
     e->accept();
 }
@@ -493,11 +526,13 @@ void TForm1::closeEvent(QCloseEvent* e) {
 bool TForm1::eventFilter(QObject* obj, QEvent* e) {
     // The window previews the keys of all its controls.
     if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease) return false;
-    if (obj != this) {
-        if (!obj->isWidgetType() || static_cast<QWidget*>(obj)->window() != this) return false;
-        // Each key reaches the filter once per receiver; take it at the focused widget only.
-        if (obj != QApplication::focusWidget()) return false;
-    }
+    // A key reaches the filter once for each widget it passes: at the focused control, then
+    // at each parent the control left it to, up to this window. It is taken once, at the
+    // first of them (the window itself when none of its controls has the focus); a key taken
+    // again at the window saved "Сохранить" twice for one F2.
+    QWidget* focus = QApplication::focusWidget();
+    QObject* first = focus && focus->window() == this ? static_cast<QObject*>(focus) : this;
+    if (obj != first) return false;
     auto* k = static_cast<QKeyEvent*>(e);
     if (e->type() == QEvent::KeyPress)
         FormKeyDown(k);
@@ -542,6 +577,11 @@ void TForm1::ShowMessage(const char* caption, TmonMessageIcon icon, const std::s
 }
 
 // --- message boxes ---
+
+bool TmonMessageBoxes::Ask(const std::string& caption, const std::string& text) {
+    return RunMessageBox(FParent, QMessageBox::Question, Q(caption), Q(text),
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
 
 void TmonMessageBoxes::Show(const std::string& caption, TmonMessageIcon icon,
                             const std::string& text) {

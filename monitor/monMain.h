@@ -40,6 +40,12 @@ extern const char* const kmonMsgNoDevice;
 extern const char* const kmonMsgExchangeError;
 extern const char* const kmonMsgNoWaveforms;
 extern const char* const kmonMsgConnectionObject;
+extern const char* const kmonMsgSaved;    // "Сохранено: " before the file's name
+extern const char* const kmonMsgNotSaved; // "Не удалось сохранить"
+extern const char* const kmonMsgCloseWhileRecording;
+extern const char* const kmonTraceMark; // the status label's mark while the line is traced
+// How long the status label keeps the note of a save.
+constexpr int kmonStatusNoteMs = 15000;
 
 // What the window is built with; everything has a real default.
 struct TmonFormOptions {
@@ -156,6 +162,13 @@ private:
     // The progress label from the line's last connect stage, and its tooltip.
     void ShowLineProgress();
     void ShowLinkStatistics();
+    // The status label under the powers (LProgress): the connect's progress or the poll's
+    // end; a note of the operator's last action, shown for a while; the journal being
+    // written; the trace's mark. Each setter redraws the label from all of them.
+    void SetProgressText(const QString& text, bool connecting);
+    void SetStatusNote(const QString& text, const QString& tip);
+    void RefreshStatus();
+    std::string LineTraceFileShown() const;
 
     void HandleData3sec();
     void HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus);
@@ -229,6 +242,11 @@ private:
     std::shared_ptr<TLCATrace> FOwnTrace; // the trace this window started
     std::string FLineTraceFile;
     QTimer* FProgressTimer = nullptr;
+    QString FProgressText;
+    bool FProgressConnecting = false;
+    QString FNote, FNoteTip;
+    QTimer* FNoteTimer = nullptr;
+    QString FLinkTip;
     bool FClosed = false;
     QString FBaseCaption;
     std::string FLastSavedFile;

@@ -3,8 +3,10 @@
 #include "monitor/monMain.h"
 #include "monitor/monMainParts.h"
 
+#include "channel/LCAObject.h"
 #include "channel/LCATrace.h"
 #include "exchange/monCsvExport.h"
+#include "monitor/monRecording.h"
 #include "settings/cmnKnownFoldersFunc.h"
 
 #include <QAction>
@@ -15,6 +17,8 @@
 #include <filesystem>
 
 namespace qz {
+
+const char* const kmonTraceMark = "Трассировка ● ";
 
 // --- the line: progress, figures, trace ---
 
@@ -28,7 +32,8 @@ void TForm1::ShowLineProgress() {
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         TmonLineLog::TClock::now() - stage->Start);
-    C.LProgress->setText(Q(monConnectProgressText(stage->Text, stage->Connecting, elapsed)));
+    SetProgressText(Q(monConnectProgressText(stage->Text, stage->Connecting, elapsed)),
+                    stage->Connecting);
     if (stage->Connecting && !FExchange.MainStopping()) {
         if (!FProgressTimer->isActive()) FProgressTimer->start();
     } else {
@@ -38,7 +43,52 @@ void TForm1::ShowLineProgress() {
 
 void TForm1::ShowLinkStatistics() {
     if (!FExchange.Main()) return;
-    C.LProgress->setToolTip(Q(monLinkStatisticsText(FExchange.Main()->LinkStatistics())));
+    FLinkTip = Q(monLinkStatisticsText(FExchange.Main()->LinkStatistics()));
+    RefreshStatus();
+}
+
+void TForm1::SetProgressText(const QString& text, bool connecting) {
+    FProgressText = text;
+    FProgressConnecting = connecting;
+    RefreshStatus();
+}
+
+void TForm1::SetStatusNote(const QString& text, const QString& tip) {
+    FNote = text;
+    FNoteTip = tip;
+    FNoteTimer->start(kmonStatusNoteMs);
+    RefreshStatus();
+}
+
+void TForm1::RefreshStatus() {
+    // One line under the powers: what the operator did last (a save) while it is fresh, else
+    // the connect under way, else the journal being written, else the line's last word. The
+    // trace is marked before it, for a trace fills the disk while it is on.
+    QString main;
+    QString tip;
+    if (!FNote.isEmpty()) {
+        main = FNote;
+        tip = FNoteTip;
+    } else if (FRecording->Active() && !FProgressConnecting) {
+        main = Q(RecordingStatusText(FRecording->FileName(), FRecording->Records()));
+        tip = Q(FRecording->FileName());
+    } else {
+        main = FProgressText;
+    }
+    QString text = main;
+    if (LineTracing()) {
+        text = QString::fromUtf8(kmonTraceMark) + text;
+        tip = tip.isEmpty() ? Q(LineTraceFileShown()) : tip + "\n" + Q(LineTraceFileShown());
+    }
+    if (!FLinkTip.isEmpty()) tip = tip.isEmpty() ? FLinkTip : tip + "\n\n" + FLinkTip;
+    C.LProgress->setText(text);
+    C.LProgress->setToolTip(tip);
+}
+
+std::string TForm1::LineTraceFileShown() const {
+    const std::shared_ptr<TLCATrace> trace = FLineLog->Trace();
+    const std::string file = trace && trace == FOwnTrace ? FLineTraceFile : std::string();
+    return "Трассировка линии" + (file.empty() ? std::string() : ": " + file);
 }
 
 bool TForm1::LineTracing() const {
@@ -74,14 +124,17 @@ void TForm1::SetLineTrace(bool on) {
         if (old && !old->Stop()) error = old->ErrorText();
         FOwnTrace.reset();
     }
-    // Channels opened from now on report what the trace writes.
+    // Channels opened from now on report what the trace writes, and so do those already
+    // open: a trace begun in mid-poll shows the poll at once.
     monSetExchangeLogMask(FLineLog->ChannelLogMask());
     const bool now = LineTracing();
+    LCASetAddedLogMask(now ? FLineLog->ChannelLogMask() : 0);
     if (C.TraceAction->isChecked() != now) {
         QSignalBlocker block(C.TraceAction);
         C.TraceAction->setChecked(now);
     }
     FSettings->WriteLineTraceOn(now);
+    RefreshStatus();
     if (!error.empty()) ShowMessage(kmonCaptionError, TmonMessageIcon::Error, error);
 }
 

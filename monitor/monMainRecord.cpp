@@ -11,7 +11,12 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+#include <filesystem>
+
 namespace qz {
+
+const char* const kmonMsgSaved = "Сохранено: ";
+const char* const kmonMsgNotSaved = "Не удалось сохранить";
 
 // --- saving ---
 
@@ -28,11 +33,19 @@ void TForm1::SaveMeasurements() {
     opt.DecimalSeparator = FFormat.DecimalSeparator;
     opt.FormatDateTime = FFormat.FormatDateTime;
     opt.DocumentsFolder = FOpt.DocumentsFolder;
-    std::string name;
-    // Nothing is shown on a failure, as before; the name is kept for the operator's tools.
+    std::string name, error;
+    // The operator is told either way: a file that silently was not written would be taken
+    // for saved measurements.
     if (SaveMeasurementsToFile(CsvDeviceOf(*FConnection), FShown, currentFactor, voltageFactor,
-                               experiment, opt, &name))
+                               experiment, opt, &name, &error)) {
         FLastSavedFile = name;
+        SetStatusNote(Q(kmonMsgSaved + std::filesystem::path(name).filename().string()), Q(name));
+    } else {
+        if (error.empty()) error = "Причина неизвестна";
+        const std::string shown = name.empty() ? kmonMsgNotSaved : kmonMsgNotSaved + (" " + name);
+        SetStatusNote(Q(shown), Q(shown + ": " + error));
+        ShowMessage(kmonCaptionError, TmonMessageIcon::Error, shown + ":\r\n\r\n" + error);
+    }
 }
 
 // --- recording ---
@@ -58,7 +71,7 @@ void TForm1::UpdateRecording() {
     } else {
         error = FRecording->Stop();
     }
-    ShowMeasurements(); // the caption
+    RefreshStatus(); // the journal's file and count
     if (!error.empty()) ShowMessage(kmonCaptionError, TmonMessageIcon::Error, error);
 }
 
@@ -72,7 +85,7 @@ void TForm1::HandleRecordingFailure(const std::string& file, const std::string& 
         C.ChkRecord->setChecked(false);
     }
     FSettings->WriteRecordingOn(false);
-    ShowMeasurements();
+    RefreshStatus();
     ShowMessage(kmonCaptionError, TmonMessageIcon::Error, text);
 }
 

@@ -67,10 +67,9 @@ void TForm1::ShowMeasurements() {
     sel.CurrentItem = C.Combo_I->currentIndex();
     sel.WholeSignal = !C.RB_first->isChecked();
     TmonMeasurementsView v = qz::ShowMeasurements(FShown, sel, FBaseCaption.toStdString(), FFormat);
-    QString caption = Q(v.Caption);
-    if (FRecording->Active())
-        caption += Q(RecordingCaption(FRecording->FileName(), FRecording->Records()));
-    setWindowTitle(caption);
+    // The caption is the program's and the data's time alone: a journal's name there would
+    // push the time out of sight. The journal is told in the status label.
+    setWindowTitle(Q(v.Caption));
     C.LUnom->setText(Q(v.LUnom));
     C.LUnom_mf->setText(Q(v.LUnomMf));
     C.Label48->setText(Q(v.Label48));

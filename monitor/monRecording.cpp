@@ -44,10 +44,10 @@ std::string RecordingFileName(const std::string& model, int32_t factoryNumber, T
     return name + ".db";
 }
 
-std::string RecordingCaption(const std::string& fileName, int64_t records) {
+std::string RecordingStatusText(const std::string& fileName, int64_t records) {
     const size_t slash = fileName.find_last_of('/');
     const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    return "    Запись: " + base + ", записей: " + std::to_string(records);
+    return "Запись: " + base + ", записей: " + std::to_string(records);
 }
 
 TmonRecording::TmonRecording(TmonSharedStorage& storage, IExchangeListener* next)

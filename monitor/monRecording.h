@@ -26,9 +26,9 @@ std::string RecordingFolder(const std::string& documentsFolder);
 // started within the same second).
 std::string RecordingFileName(const std::string& model, int32_t factoryNumber, TDateTime start,
                               int attempt = 1);
-// What the caption adds while recording: the journal's name (without its folder) and the
-// number of records written.
-std::string RecordingCaption(const std::string& fileName, int64_t records);
+// What the status label says while recording: the journal's name (without its folder) and
+// the number of records written.
+std::string RecordingStatusText(const std::string& fileName, int64_t records);
 
 class TmonRecording : public IExchangeListener {
 public:

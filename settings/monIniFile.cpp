@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -200,6 +201,47 @@ bool TmonIniFile::ReadLineTraceOn() const {
 
 void TmonIniFile::WriteLineTraceOn(bool on) {
     WriteInteger(kLineTraceSection, kLineTraceOnKey, on ? 1 : 0);
+}
+
+int32_t TmonIniFile::ReadViewItem(const char* key, int32_t count, int32_t fallback) const {
+    const int32_t v = ReadInteger(kViewSection, key, fallback);
+    return v >= 0 && v < count ? v : fallback;
+}
+
+void TmonIniFile::WriteViewItem(const char* key, int32_t item) {
+    WriteInteger(kViewSection, key, item);
+}
+
+bool TmonIniFile::ReadSignalOn() const {
+    return ReadInteger(kViewSection, kSignalOnKey, 0) != 0;
+}
+
+void TmonIniFile::WriteSignalOn(bool on) {
+    WriteInteger(kViewSection, kSignalOnKey, on ? 1 : 0);
+}
+
+std::vector<int> TmonIniFile::ReadTrendQuantities(bool& found) const {
+    std::vector<int> out;
+    found = ValueExists(kTrendsSection, kTrendQuantitiesKey);
+    const std::string text = ReadString(kTrendsSection, kTrendQuantitiesKey, "");
+    size_t at = 0;
+    while (at <= text.size()) {
+        size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string item = text.substr(at, comma - at);
+        char* end = nullptr;
+        const long v = std::strtol(item.c_str(), &end, 10);
+        if (!item.empty() && end && *end == '\0' && v >= 0 && v < 100000) out.push_back(int(v));
+        at = comma + 1;
+    }
+    return out;
+}
+
+void TmonIniFile::WriteTrendQuantities(const std::vector<int>& quantities) {
+    std::string text;
+    for (int q : quantities)
+        text += (text.empty() ? "" : ",") + std::to_string(q);
+    WriteString(kTrendsSection, kTrendQuantitiesKey, text);
 }
 
 int32_t TmonIniFile::ReadLevel(int index) const {

@@ -33,6 +33,15 @@ inline constexpr char kRecordingOnKey[] = "Включена";
 // "Трассировка линии" of the window's menu: 1 while the line is traced into a file.
 inline constexpr char kLineTraceSection[] = "ТРАССИРОВКА";
 inline constexpr char kLineTraceOnKey[] = "Включена";
+// The main window's choices: which voltage (Combo_U) and current (Combo_I) the labels show,
+// and "Сигнал". Missing keys (files of older versions) give the form's own choices.
+inline constexpr char kViewSection[] = "ВИД";
+inline constexpr char kVoltageItemKey[] = "Напряжение";
+inline constexpr char kCurrentItemKey[] = "Ток";
+inline constexpr char kSignalOnKey[] = "Сигнал";
+// The trends window's ticked quantities, their numbers separated by commas.
+inline constexpr char kTrendsSection[] = "ТРЕНДЫ";
+inline constexpr char kTrendQuantitiesKey[] = "Величины";
 inline constexpr char kLevelsPrefix[] = "Levels";
 inline constexpr char kPosPrefix[] = "Pos";
 
@@ -118,6 +127,17 @@ public:
     // "Трассировка линии"; off when the key is missing.
     bool ReadLineTraceOn() const;
     void WriteLineTraceOn(bool on);
+
+    // Combo_U and Combo_I items: `fallback` when the key is missing or out of [0, count).
+    int32_t ReadViewItem(const char* key, int32_t count, int32_t fallback) const;
+    void WriteViewItem(const char* key, int32_t item);
+    // "Сигнал"; off when the key is missing.
+    bool ReadSignalOn() const;
+    void WriteSignalOn(bool on);
+    // The trends' ticked quantities; `found` false when none were ever stored (the window's
+    // own choice stands then). Numbers that do not read are skipped.
+    std::vector<int> ReadTrendQuantities(bool& found) const;
+    void WriteTrendQuantities(const std::vector<int>& quantities);
 
     // Raw stored values with their defaults; see ClampLevel and ClampPos.
     int32_t ReadLevel(int index) const;

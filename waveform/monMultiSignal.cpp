@@ -911,10 +911,14 @@ void TWMultiSignal::FormMouseMove(int x, int y, Qt::KeyboardModifiers mods) {
         const int e = HeightAtRow(VertOffset(), H, y);
         const double volts = H > 0 ? msRnd(double(FUFullScale) / H * e) * FUCoef : 0;
         const double amps = H > 0 ? msRnd(double(FIFullScale) / H * e) * FICoef : 0;
+        // The levels are read on the scales of the channel chosen in the list, whose samples
+        // are counted: it is named, or a level would be taken for another channel's.
+        const QString channel =
+            QString::fromStdString(FExp->Channels[size_t(item)]->Name).trimmed();
         setWindowTitle(QString::fromStdString(FExp->Caption) + Utf8(" Масш.:") +
-                       QString::number(FView.Zoom) + "   U:" + FixedNumber(volts, 1, 1) +
-                       Utf8(" В   I:") + FixedNumber(amps, 1, 3) + Utf8(" A   Отсчёт:") +
-                       QString::number(sample));
+                       QString::number(FView.Zoom) + Utf8("   Канал ") + channel +
+                       "   U:" + FixedNumber(volts, 1, 1) + Utf8(" В   I:") +
+                       FixedNumber(amps, 1, 3) + Utf8(" A   Отсчёт:") + QString::number(sample));
     }
     ApplyShiftState(mods);
 }

@@ -132,7 +132,7 @@ TEST(WindowLine, FiguresAndTraceOfAPoll) {
     };
     w->UseOwnedConnection(MakeTcpConnection(1, 77, "127.0.0.1", sim.port()), true);
     ASSERT_TRUE(WaitUntil([&] { return seen; }, 20000)) << "no two records shown";
-    EXPECT_EQ(Text(w->Controls().LProgress), "Соединение установлено.");
+    EXPECT_EQ(Text(w->Controls().LProgress), std::string(kmonTraceMark) + "Соединение установлено.");
     ASSERT_GT(asked, 0u);
     EXPECT_NE(tip.find("Запросов: " + std::to_string(asked) + "\n"), std::string::npos)
         << tip << "\nthe meter was asked " << asked << " times";

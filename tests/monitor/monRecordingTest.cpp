@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QKeyEvent>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -129,7 +130,7 @@ TEST(RecordingNames, FileNamesAreSafeAndDistinct) {
     EXPECT_EQ(RecordingFolder("/home/u/Документы").rfind("/Записи/"),
               RecordingFolder("/home/u/Документы").size() - std::string("/Записи/").size());
     EXPECT_EQ(RecordingFolder(""), "");
-    EXPECT_EQ(RecordingCaption("/x/y/QZ2_1.db", 12), "    Запись: QZ2_1.db, записей: 12");
+    EXPECT_EQ(RecordingStatusText("/x/y/QZ2_1.db", 12), "Запись: QZ2_1.db, записей: 12");
 }
 
 // The documents "folder" is a file: no journal can be made. The operator is told, and the
@@ -183,14 +184,23 @@ TEST(WindowRecording, TheToggleRecordsThePollMeanwhile) {
     const std::string file = w->RecordingFile();
     EXPECT_EQ(file.rfind(RecordingFolder(Documents("docs-rec")), 0), 0u) << file;
     EXPECT_NE(file.find("_321_"), std::string::npos) << file;
-    EXPECT_NE(w->windowTitle().toStdString().find(RecordingCaption(file, 0)), std::string::npos)
+    // The journal and its count are in the status label; the caption stays the program's
+    // and the data's time, which a long name would push out of sight.
+    EXPECT_EQ(w->Controls().LProgress->text().toStdString(), RecordingStatusText(file, 0));
+    EXPECT_EQ(w->windowTitle().toStdString().find("Запись"), std::string::npos);
+    EXPECT_EQ(w->windowTitle().toStdString().rfind(w->BaseCaption().toStdString(), 0), 0u);
+    EXPECT_NE(w->windowTitle().toStdString().find("    (Время данных: "), std::string::npos)
         << w->windowTitle().toStdString();
+    const int shownBefore = records;
+    ASSERT_TRUE(WaitUntil([&] { return records > shownBefore; }, 20000));
+    EXPECT_EQ(w->Controls().LProgress->text().toStdString(),
+              RecordingStatusText(file, w->RecordingRecords()));
 
-    stopAt = records + 2;
+    stopAt = shownBefore + 2;
     ASSERT_TRUE(WaitUntil([&] { return !w->Recording(); }, 20000)) << "not stopped";
     EXPECT_FALSE(w->Controls().ChkRecord->isChecked());
     EXPECT_FALSE(w->Settings().ReadRecordingOn());
-    EXPECT_EQ(w->windowTitle().toStdString().find("Запись:"), std::string::npos);
+    EXPECT_EQ(w->Controls().LProgress->text().toStdString().find("Запись:"), std::string::npos);
     EXPECT_TRUE(w->Running()); // polling goes on
 
     std::vector<TmonData3sec> decoded;

@@ -418,7 +418,10 @@ TEST_F(WindowFixture, CaptionReadsValuesUnderThePointer) {
     const int H = PlotHeight(w->height());
     SendMouse(w.get(), QEvent::MouseMove, QPoint(61, ZeroLineY(H, 0)), Qt::NoButton);
     const QString t = w->windowTitle();
-    EXPECT_TRUE(t.startsWith(QString::fromUtf8(" Масш.:6   U:0"))) << t.toStdString();
+    const QString first = QString::fromStdString(Exp()->Channels[0]->Name).trimmed();
+    ASSERT_FALSE(first.isEmpty());
+    EXPECT_TRUE(t.startsWith(QString::fromUtf8(" Масш.:6   Канал ") + first + "   U:0"))
+        << t.toStdString();
     EXPECT_TRUE(t.endsWith(QString::fromUtf8(" A   Отсчёт:") +
                            QString::number(61 / 6 + w->View().Position)))
         << t.toStdString();
@@ -426,6 +429,14 @@ TEST_F(WindowFixture, CaptionReadsValuesUnderThePointer) {
     SendMouse(w.get(), QEvent::MouseMove, QPoint(61, 0), Qt::NoButton);
     const double volts = std::nearbyint(111409.0 / H * (H / 2)) * w->UCoef();
     EXPECT_TRUE(w->windowTitle().contains(QLocale::system().toString(volts, 'f', 1)))
+        << w->windowTitle().toStdString();
+    // Another channel chosen in the list: the readout names it.
+    ASSERT_GE(Exp()->Channels.size(), 2u);
+    w->ChanelList->setCurrentRow(1);
+    SendMouse(w.get(), QEvent::MouseMove, QPoint(61, 0), Qt::NoButton);
+    const QString second = QString::fromStdString(Exp()->Channels[1]->Name).trimmed();
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(w->windowTitle().contains(QString::fromUtf8("   Канал ") + second + "   U:"))
         << w->windowTitle().toStdString();
 }
 
