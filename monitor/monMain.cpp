@@ -1,6 +1,7 @@
 #include "monitor/monMain.h"
 #include "monitor/monMainParts.h"
 
+#include "channel/LCAObject.h"
 #include "channel/LCATrace.h"
 #include "connection/ui/CcnMessages.h"
 #include "monitor/monCommandLine.h"
@@ -73,7 +74,10 @@ TForm1::~TForm1() {
     FLineLog->SetNotify(nullptr); // waits for a message being reported
     // A trace of this window's ends with it (the threads have ended and closed their
     // channels); one given on the command line is the program's to end.
-    if (FOwnTrace && FLineLog->Trace() == FOwnTrace) FLineLog->SetTrace(nullptr);
+    if (FOwnTrace && FLineLog->Trace() == FOwnTrace) {
+        FLineLog->SetTrace(nullptr);
+        LCASetAddedLogMask(0);
+    }
     if (FOwnTrace) FOwnTrace->Stop();
     // FormDestroy: the settings reach the disk even when the window was never closed.
     SaveSettingsFile();

@@ -132,7 +132,8 @@ TEST(WindowLine, FiguresAndTraceOfAPoll) {
     };
     w->UseOwnedConnection(MakeTcpConnection(1, 77, "127.0.0.1", sim.port()), true);
     ASSERT_TRUE(WaitUntil([&] { return seen; }, 20000)) << "no two records shown";
-    EXPECT_EQ(Text(w->Controls().LProgress), std::string(kmonTraceMark) + "Соединение установлено.");
+    EXPECT_EQ(Text(w->Controls().LProgress),
+              std::string(kmonTraceMark) + "Соединение установлено.");
     ASSERT_GT(asked, 0u);
     EXPECT_NE(tip.find("Запросов: " + std::to_string(asked) + "\n"), std::string::npos)
         << tip << "\nthe meter was asked " << asked << " times";
@@ -159,6 +160,42 @@ TEST(WindowLine, FiguresAndTraceOfAPoll) {
     EXPECT_NE(trace.find("Соединение..."), std::string::npos) << trace;
     EXPECT_NE(trace.find("Соединение установлено."), std::string::npos) << trace;
     EXPECT_NE(trace.find(" DUMP "), std::string::npos) << trace;
+}
+
+// The trace ticked while the line is open: the poll's dumps reach the file at once, not
+// from the next Start.
+TEST(WindowLine, ATraceBegunInMidPollTakesTheOpenLine) {
+    StartModuleWithLineLog();
+    TSimOptions so;
+    so.ModelIndex = 1;
+    so.Address = 78;
+    so.ListenPort = 0;
+    TMeterSimulator sim(so);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    auto w = std::make_unique<TForm1>(Options("midpoll.ini"));
+    int shown = 0;
+    w->OnRecordShown = [&](int n) { shown = n; };
+    w->UseOwnedConnection(MakeTcpConnection(1, 78, "127.0.0.1", sim.port()), true);
+    ASSERT_TRUE(WaitUntil([&] { return shown >= 1; }, 20000)) << "no record shown";
+    w->findChild<QAction*>("TraceAction")->trigger();
+    ASSERT_TRUE(w->LineTracing());
+    const std::string file = w->LineTraceFile();
+    const uint64_t askedBefore = sim.RequestCount();
+    const int at = shown;
+    ASSERT_TRUE(WaitUntil([&] { return shown >= at + 2; }, 20000)) << "polling stopped";
+    w->Controls().BStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Running(); }, 10000));
+    w->findChild<QAction*>("TraceAction")->trigger(); // off: written out
+    ASSERT_GT(sim.RequestCount(), askedBefore);
+    w.reset();
+    sim.Stop();
+    std::ifstream in(file);
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string trace = all.str();
+    EXPECT_NE(trace.find(" DUMP "), std::string::npos) << trace;
+    EXPECT_NE(trace.find("Задание выполнено"), std::string::npos) << trace;
 }
 
 } // namespace
