@@ -117,6 +117,10 @@ int JournalColumnCount() {
     return kColumnCount;
 }
 
+const char* JournalColumnName(int index) {
+    return index >= 0 && index < kColumnCount ? kColumns[index].Name : "";
+}
+
 int JournalColumnIndex(const std::string& name) {
     for (int c = 0; c < kColumnCount; ++c)
         if (name == kColumns[c].Name) return c;

@@ -22,7 +22,8 @@ bool IsJournalCommand(const std::string& command);
 // Their part of `qzcli --help`.
 std::string CliJournalHelpText();
 
-// Runs `info FILE` or `export FILE ...` (the arguments after the program name). Exit status:
+// Runs `info FILE...`, `export FILE... ...` or `salvage BROKEN NEW` (the arguments after the
+// program name); several journals of one meter are read as one recording. Exit status:
 // 0, 1 for a journal that cannot be read or an export that failed, 2 for wrong arguments.
 int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       const TmonCsvOptions& csv = TmonCsvOptions());
