@@ -129,7 +129,8 @@ private:
         }
         if (committedCount == 0) return;
         FExpected = committedCount;
-        FCount = std::max(FCount, committedCount);
+        // Only pages that are there are walked, whatever size the log claims.
+        if (!FLog.empty()) FCount = std::max(FCount, FLog.rbegin()->first);
     }
     static uint32_t Word(const uint8_t* p, bool bigEndian) {
         return bigEndian ? Be32(p)
@@ -285,6 +286,8 @@ bool SalvageJournal(const std::string& broken, const std::string& target, TjnSal
     const uint32_t maxLocal = usable - 35;
     const uint32_t minLocal = (usable - 12) * 32 / 255 - 23;
     std::vector<uint8_t> page, over;
+    std::vector<uint32_t> visited(size_t(pages.Count()) + 1, 0);
+    uint32_t epoch = 0;
     auto forEachRow = [&](const std::function<void(TTable, int64_t, std::vector<TValue>&)>& f,
                           const std::function<void()>& broken) {
         std::vector<uint8_t> payload;
@@ -301,7 +304,10 @@ bool SalvageJournal(const std::string& broken, const std::string& target, TjnSal
                 const uint8_t* p = page.data() + at;
                 const uint8_t* end = page.data() + usable;
                 uint64_t size = 0, rowid = 0;
-                if (!Varint(p, end, size) || !Varint(p, end, rowid) || size > 1u << 30) continue;
+                // A row longer than all the pages there are is no row.
+                if (!Varint(p, end, size) || !Varint(p, end, rowid) ||
+                    size > uint64_t(pages.Count()) * usable)
+                    continue;
                 size_t local = size_t(size);
                 if (size > maxLocal) {
                     const size_t k = minLocal + (size - minLocal) % (usable - 4);
@@ -312,13 +318,16 @@ bool SalvageJournal(const std::string& broken, const std::string& target, TjnSal
                 // The rest of the row on its overflow pages, each naming the next.
                 uint32_t next = local < size ? Be32(p + local) : 0;
                 bool whole = true;
+                ++epoch;
                 while (payload.size() < size) {
-                    if (!pages.Read(next, over)) {
+                    // A chain that comes back to a page of its own is broken, not endless.
+                    if (next > pages.Count() || visited[next] == epoch || !pages.Read(next, over)) {
                         whole = false;
                         break;
                     }
                     const size_t take = std::min<size_t>(usable - 4, size - payload.size());
                     payload.insert(payload.end(), over.begin() + 4, over.begin() + 4 + take);
+                    visited[next] = epoch;
                     next = Be32(over.data());
                 }
                 if (!whole) {
@@ -430,8 +439,10 @@ bool SalvageJournal(const std::string& broken, const std::string& target, TjnSal
     }
     // Rows found without all their pages: most are records, the only rows that span pages.
     report.Records.Broken = brokenRows;
-    for (uint32_t n = 1; n <= pages.Expected(); ++n)
+    for (uint32_t n = 1; n <= std::min(pages.Expected(), pages.Count()); ++n)
         if (!pages.Read(n, page)) ++report.UnreadablePages;
+    if (pages.Expected() > pages.Count())
+        report.UnreadablePages += pages.Expected() - pages.Count();
     return true;
 }
 
