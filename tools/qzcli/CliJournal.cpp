@@ -441,32 +441,94 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
 // Recording while polling
 
 TCliRecording::TCliRecording(TmonSharedStorage& storage, IExchangeListener* next)
-    : FWriter(std::make_unique<TjnWriter>()),
-      FRecorder(std::make_unique<TjnRecorder>(*FWriter, storage, next)) {}
+    : FStorage(storage), FNext(next) {}
 
 TCliRecording::~TCliRecording() = default;
 
 IExchangeListener* TCliRecording::Listener() {
-    return FRecorder.get();
+    return this;
 }
 
 bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {
-    const TjnMeter m = JournalMeterOf(c);
     FFileName = fileName;
-    return FWriter->Create(fileName, m, error);
+    auto writer = std::make_unique<TjnWriter>();
+    if (!writer->Create(fileName, JournalMeterOf(c), error)) return false;
+    FRecorder = std::make_unique<TjnRecorder>(*writer, FStorage, FNext);
+    FWriter = std::move(writer);
+    OnFailure(FStop);
+    return true;
+}
+
+bool TCliRecording::OpenSeries(const std::string& folder, TjnRotation rotation,
+                               const TccnConnection& c, std::string& error) {
+    auto series = std::make_unique<TjnRotatingRecorder>(FStorage, FNext);
+    if (!series->Start(folder, JournalMeterOf(c), rotation, error)) return false;
+    FSeries = series.get();
+    FRecorder = std::move(series);
+    FFileName = FSeries->FileName();
+    OnFailure(FStop);
+    return true;
+}
+
+void TCliRecording::BeginOutage(int32_t code, int32_t status, const std::string& text) {
+    if (FRecorder) FRecorder->BeginOutage(code, status, text);
 }
 
 void TCliRecording::OnFailure(std::function<void()> stop) {
-    FRecorder->OnFailure = [stop](const std::string&) {
-        if (stop) stop();
-    };
+    FStop = stop;
+    if (FRecorder)
+        FRecorder->OnFailure = [stop](const std::string&) {
+            if (stop) stop();
+        };
+}
+
+std::string TCliRecording::FileName() const {
+    return FSeries ? FSeries->FileName() : FFileName;
 }
 
 std::string TCliRecording::Finish() {
+    if (!FRecorder) return {};
     std::string error = FRecorder->Error();
     std::string closeError;
-    if (!FWriter->Close(closeError) && error.empty()) error = closeError;
-    return error.empty() ? std::string() : JournalWriteErrorText(FFileName, error);
+    const bool closed = FSeries ? FSeries->Close(closeError) : FWriter->Close(closeError);
+    if (!closed && error.empty()) error = closeError;
+    return error.empty() ? std::string() : JournalWriteErrorText(FileName(), error);
+}
+
+// Until a journal is open the calls go straight to the listener.
+void TCliRecording::OnData3sec() {
+    if (FRecorder)
+        FRecorder->OnData3sec();
+    else if (FNext)
+        FNext->OnData3sec();
+}
+
+void TCliRecording::OnExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
+    if (FRecorder)
+        FRecorder->OnExchangeEnd(errorCode, deviceStatus);
+    else if (FNext)
+        FNext->OnExchangeEnd(errorCode, deviceStatus);
+}
+
+void TCliRecording::OnSignalData(uint8_t channelMask, uint8_t sizeCode) {
+    if (FRecorder)
+        FRecorder->OnSignalData(channelMask, sizeCode);
+    else if (FNext)
+        FNext->OnSignalData(channelMask, sizeCode);
+}
+
+void TCliRecording::OnSignalEnd(int32_t errorCode, int32_t deviceStatus) {
+    if (FRecorder)
+        FRecorder->OnSignalEnd(errorCode, deviceStatus);
+    else if (FNext)
+        FNext->OnSignalEnd(errorCode, deviceStatus);
+}
+
+void TCliRecording::OnAnswer(const TmonAnswer& answer) {
+    if (FRecorder)
+        FRecorder->OnAnswer(answer);
+    else if (FNext)
+        FNext->OnAnswer(answer);
 }
 
 } // namespace qz
