@@ -3,6 +3,7 @@
 // wrapped by MakeRealExchangeFactory (monExchangeFactory.cpp).
 #pragma once
 
+#include "exchange/monExchangeThreads.h"
 #include "protocol/CustomProtocol.h"
 
 #include <functional>
@@ -30,6 +31,8 @@ public:
     virtual std::string GetErrorText() const = 0;
     // What the conversation has moved over the line so far. Any thread.
     virtual TLinkStatistics LinkStatistics() const { return {}; }
+    // Before Start: whether a failed step ends the thread or is an outage it polls through.
+    virtual void SetReconnect(const TmonReconnect& policy) { (void)policy; }
 };
 
 struct TmonExchangeFactory {

@@ -15,6 +15,7 @@ public:
     void Join() override { FThread->Join(); }
     std::string GetErrorText() const override { return FThread->GetErrorText(); }
     TLinkStatistics LinkStatistics() const override { return FThread->LinkStatistics(); }
+    void SetReconnect(const TmonReconnect& policy) override { FThread->SetReconnect(policy); }
 
 private:
     std::unique_ptr<TExchangeThread> FThread;

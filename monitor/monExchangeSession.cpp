@@ -24,6 +24,7 @@ void TmonExchangeSession::StartMain(const TccnConnection* c) {
     CheckStartMain(c);
     if (FClosed) return;
     FMain = FFactory.MakeMain(FListener, c, FStorage);
+    FMain->SetReconnect(FReconnect);
     FMainStopping = false;
     FMain->Start();
 }
@@ -37,6 +38,7 @@ void TmonExchangeSession::StartSignal(const TccnConnection* c, TSigExperiment* e
     CheckStartSignal(c);
     if (!FFactory.MakeSignal || FClosed) return;
     FSignal = FFactory.MakeSignal(FListener, c, FStorage, experiment);
+    FSignal->SetReconnect(FReconnect);
     FSignalStopping = false;
     FSignal->Start();
 }

@@ -34,6 +34,9 @@ public:
 
     // Throws the operator's text when the polling thread may not start with `c`.
     void CheckStartMain(const TccnConnection* c) const;
+    // What the threads started from now on do when a step fails (default: they end).
+    void SetReconnect(const TmonReconnect& policy) { FReconnect = policy; }
+    const TmonReconnect& Reconnect() const { return FReconnect; }
     // Starts the polling thread (the checks above first). Nothing starts once closed.
     void StartMain(const TccnConnection* c);
     // The same for the waveform thread.
@@ -62,6 +65,7 @@ private:
     bool AllFinished() const;
 
     TmonExchangeFactory FFactory;
+    TmonReconnect FReconnect;
     IExchangeListener* FListener;
     TmonSharedStorage* FStorage;
     std::unique_ptr<ImonExchange> FMain;

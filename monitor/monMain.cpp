@@ -103,6 +103,10 @@ void TForm1::ConnectHandlers() {
     connect(C.BTrends, &QPushButton::clicked, this, [this] { ShowTrends(); });
     connect(C.TrendsAction, &QAction::triggered, this, [this] { ShowTrends(); });
     connect(C.TraceAction, &QAction::toggled, this, [this](bool on) { SetLineTrace(on); });
+    connect(C.ResumeAction, &QAction::toggled, this, [this](bool on) { SetResume(on); });
+    FRetryTimer = new QTimer(this);
+    FRetryTimer->setInterval(250);
+    connect(FRetryTimer, &QTimer::timeout, this, [this] { RefreshStatus(); });
     connect(C.Combo_U, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int i) {
         FSettings->WriteViewItem(kVoltageItemKey, i);
         ShowMeasurements();
@@ -172,6 +176,11 @@ void TForm1::RestoreToggles() {
                                                            C.Combo_I->currentIndex()));
         C.ChkViewSinus->setChecked(FSettings->ReadSignalOn());
     }
+    {
+        QSignalBlocker block(C.ResumeAction);
+        C.ResumeAction->setChecked(FSettings->ReadResumeOn());
+    }
+    SetResume(C.ResumeAction->isChecked());
     // A trace given on the command line shows as on; otherwise the stored choice.
     if (FLineLog->Trace()) {
         QSignalBlocker block(C.TraceAction);
@@ -319,7 +328,16 @@ void TForm1::StartMainExchange() {
     SetProgressText(QString(), false);
     // The channels report their connect (for the label) and what the trace wants.
     monSetExchangeLogMask(FLineLog->ChannelLogMask());
+    EndOutage();
+    FPollResumes = Resuming();
     FExchange.StartMain(FConnection);
+}
+
+void TForm1::SetResume(bool on) {
+    TmonReconnect policy;
+    policy.Enabled = on;
+    FExchange.SetReconnect(policy); // the threads started from now on
+    FSettings->WriteResumeOn(on);
 }
 
 void TForm1::StopMainExchange() {
@@ -400,6 +418,9 @@ void TForm1::OnSignalData(uint8_t channelMask, uint8_t sizeCode) {
 void TForm1::OnSignalEnd(int32_t errorCode, int32_t deviceStatus) {
     RunOnWindowThread([=] { HandleSignalEnd(errorCode, deviceStatus); });
 }
+void TForm1::OnOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) {
+    RunOnWindowThread([=] { HandleOutage(errorCode, deviceStatus, retryMs); });
+}
 
 void TForm1::HandleData3sec() {
     const uint8_t neutral = FShown.Settings.HasNeutral;
@@ -407,6 +428,7 @@ void TForm1::HandleData3sec() {
     FShown.Settings.HasNeutral = neutral;
     FShown.SignalData = nullptr; // valid only during a waveform call
     FShown.SignalSize = 0;
+    EndOutage(); // the meter answers again
     ShowMeasurements();
     DrawSpectrum();
     AppendTrendSample();
@@ -417,7 +439,11 @@ void TForm1::HandleData3sec() {
 }
 
 void TForm1::HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
-    if (errorCode != 0 || deviceStatus != 0) {
+    // A poll that waits out its errors ends only when asked to: what it ends with is the
+    // outage it was in, told already.
+    const bool asked = FPollResumes && FExchange.MainStopping();
+    EndOutage();
+    if ((errorCode != 0 || deviceStatus != 0) && !asked) {
         StopSignalExchange();
         std::string text = deviceStatus != 0 ? DeviceStatusText(deviceStatus & 0xFFFF)
                                              : (FExchange.Main() ? FExchange.Main()->GetErrorText()
@@ -442,6 +468,30 @@ void TForm1::HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
     FExchange.MainEnded();
     ScheduleReap(0);
     UpdateControlStates();
+}
+
+void TForm1::HandleOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) {
+    // The thread waits in this call, so its error text is still the one of this failure.
+    std::string text = deviceStatus != 0
+                           ? DeviceStatusText(deviceStatus & 0xFFFF)
+                           : (FExchange.Main() ? FExchange.Main()->GetErrorText() : std::string());
+    text = text.substr(0, text.find('\r'));
+    if (text.empty()) text = "код " + std::to_string(errorCode);
+    FRecording->BeginOutage(errorCode, deviceStatus, text); // the journal goes on, with a gap
+    std::string shown = kmonMsgExchangeError;
+    shown.erase(shown.find_last_not_of(" \r\n") + 1);
+    FOutageText = Q(shown + " " + text);
+    FRetryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs);
+    FRetryTimer->start();
+    ShowLinkStatistics();
+    RefreshStatus();
+}
+
+void TForm1::EndOutage() {
+    if (FOutageText.isEmpty()) return;
+    FOutageText.clear();
+    FRetryTimer->stop();
+    RefreshStatus();
 }
 
 void TForm1::HandleSignalData(uint8_t channelMask, uint8_t sizeCode) {

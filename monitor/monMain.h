@@ -21,6 +21,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -125,6 +126,10 @@ public:
 
     // "Трассировка линии": starts or stops a trace file of the line.
     void SetLineTrace(bool on);
+    // "Возобновлять опрос после ошибок": taken by the polls started from now on.
+    bool Resuming() const { return FExchange.Reconnect().Enabled; }
+    // The status label shows an outage and counts down to the next attempt.
+    bool InOutage() const { return !FOutageText.isEmpty(); }
     bool LineTracing() const;
     // The trace file the window started last ("" before any).
     const std::string& LineTraceFile() const { return FLineTraceFile; }
@@ -152,6 +157,7 @@ private:
     void OnExchangeEnd(int32_t errorCode, int32_t deviceStatus) override;
     void OnSignalData(uint8_t channelMask, uint8_t sizeCode) override;
     void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) override;
+    void OnOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) override;
     void RunOnWindowThread(const std::function<void()>& f) { FCalls.Run(f); }
     // Queues f for the window's thread without waiting (the channel worker's messages).
     void PostToWindowThread(std::function<void()> f) { FCalls.Post(std::move(f)); }
@@ -174,6 +180,11 @@ private:
     void HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus);
     void HandleSignalData(uint8_t channelMask, uint8_t sizeCode);
     void HandleSignalEnd(int32_t errorCode, int32_t deviceStatus);
+    // "Возобновлять опрос после ошибок": the error in the status label with the seconds to
+    // the next attempt, the outage in the journal; no box.
+    void HandleOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs);
+    void EndOutage();
+    void SetResume(bool on);
 
     void ConnectHandlers();
     void FormCreate();
@@ -247,6 +258,10 @@ private:
     QString FNote, FNoteTip;
     QTimer* FNoteTimer = nullptr;
     QString FLinkTip;
+    QString FOutageText; // the error of the outage the poll waits out ("" when none)
+    std::chrono::steady_clock::time_point FRetryAt;
+    QTimer* FRetryTimer = nullptr; // counts the seconds down in the label
+    bool FPollResumes = false;     // the running poll was started to wait out its errors
     bool FClosed = false;
     QString FBaseCaption;
     std::string FLastSavedFile;

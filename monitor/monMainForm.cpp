@@ -211,6 +211,9 @@ void BuildFundamental(QWidget* form, TmonFormControls& c) {
     c.TraceAction = c.ContextMenu->addAction(QString::fromUtf8("Трассировка линии"));
     c.TraceAction->setObjectName("TraceAction");
     c.TraceAction->setCheckable(true);
+    c.ResumeAction = c.ContextMenu->addAction(QString::fromUtf8("Возобновлять опрос после ошибок"));
+    c.ResumeAction->setObjectName("ResumeAction");
+    c.ResumeAction->setCheckable(true);
 }
 
 // "Фазные параметры", "Междуфазные параметры" and "Коэффициенты несимметрии".

@@ -83,6 +83,7 @@ struct TmonFormControls {
     QMenu* ContextMenu;    // shown on a right click
     QAction* TrendsAction; // "Тренды" of the menu
     QAction* TraceAction;  // "Трассировка линии"
+    QAction* ResumeAction; // "Возобновлять опрос после ошибок"
 };
 
 // The text of the start button before a poll and during one.

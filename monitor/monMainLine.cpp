@@ -66,7 +66,23 @@ void TForm1::RefreshStatus() {
     // trace is marked before it, for a trace fills the disk while it is on.
     QString main;
     QString tip;
-    if (!FNote.isEmpty()) {
+    if (!FOutageText.isEmpty()) {
+        // Counted down to the next attempt; then the line's connect shows, until a record
+        // ends the outage.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              FRetryAt - std::chrono::steady_clock::now())
+                              .count();
+        main = FOutageText;
+        tip = FOutageText;
+        if (left > 0) {
+            main += QString::fromUtf8(". Повтор через %1 с").arg((left + 999) / 1000);
+        } else if (FProgressConnecting) {
+            FRetryTimer->stop();
+            main = FProgressText;
+        } else {
+            FRetryTimer->stop();
+        }
+    } else if (!FNote.isEmpty()) {
         main = FNote;
         tip = FNoteTip;
     } else if (FRecording->Active() && !FProgressConnecting) {

@@ -198,4 +198,20 @@ void TmonRecording::OnSignalEnd(int32_t errorCode, int32_t deviceStatus) {
     if (FNext) FNext->OnSignalEnd(errorCode, deviceStatus);
 }
 
+void TmonRecording::OnOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) {
+    // The window words the error (the thread's text is valid during this call) and begins
+    // the outage in the journal through BeginOutage.
+    if (FNext) FNext->OnOutage(errorCode, deviceStatus, retryMs);
+}
+
+void TmonRecording::OnSignalOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) {
+    if (FNext) FNext->OnSignalOutage(errorCode, deviceStatus, retryMs);
+}
+
+void TmonRecording::BeginOutage(int32_t errorCode, int32_t deviceStatus, const std::string& text) {
+    Record([&](TjnRecorder* r) {
+        if (r) r->BeginOutage(errorCode, deviceStatus, text);
+    });
+}
+
 } // namespace qz

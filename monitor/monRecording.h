@@ -54,6 +54,11 @@ public:
     void OnSignalData(uint8_t channelMask, uint8_t sizeCode) override;
     void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) override;
     void OnAnswer(const TmonAnswer& answer) override;
+    void OnOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) override;
+    void OnSignalOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) override;
+    // The poll lost its meter: the journal (when one is written) keeps the outage with the
+    // operator's text until the next record ends it.
+    void BeginOutage(int32_t errorCode, int32_t deviceStatus, const std::string& text);
 
 private:
     // Runs `f` under the lock with the recorder (nullptr while not recording), then tells of

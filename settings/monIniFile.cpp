@@ -203,6 +203,14 @@ void TmonIniFile::WriteLineTraceOn(bool on) {
     WriteInteger(kLineTraceSection, kLineTraceOnKey, on ? 1 : 0);
 }
 
+bool TmonIniFile::ReadResumeOn() const {
+    return ReadInteger(kPollSection, kResumeOnKey, 0) != 0;
+}
+
+void TmonIniFile::WriteResumeOn(bool on) {
+    WriteInteger(kPollSection, kResumeOnKey, on ? 1 : 0);
+}
+
 int32_t TmonIniFile::ReadViewItem(const char* key, int32_t count, int32_t fallback) const {
     const int32_t v = ReadInteger(kViewSection, key, fallback);
     return v >= 0 && v < count ? v : fallback;

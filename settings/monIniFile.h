@@ -42,6 +42,10 @@ inline constexpr char kSignalOnKey[] = "Сигнал";
 // The trends window's ticked quantities, their numbers separated by commas.
 inline constexpr char kTrendsSection[] = "ТРЕНДЫ";
 inline constexpr char kTrendQuantitiesKey[] = "Величины";
+// "Возобновлять опрос после ошибок" of the window's menu: 1 while an exchange error is an
+// outage the poll waits out, not its end.
+inline constexpr char kPollSection[] = "ОПРОС";
+inline constexpr char kResumeOnKey[] = "Возобновлять";
 inline constexpr char kLevelsPrefix[] = "Levels";
 inline constexpr char kPosPrefix[] = "Pos";
 
@@ -127,6 +131,9 @@ public:
     // "Трассировка линии"; off when the key is missing.
     bool ReadLineTraceOn() const;
     void WriteLineTraceOn(bool on);
+    // "Возобновлять опрос после ошибок"; off when the key is missing.
+    bool ReadResumeOn() const;
+    void WriteResumeOn(bool on);
 
     // Combo_U and Combo_I items: `fallback` when the key is missing or out of [0, count).
     int32_t ReadViewItem(const char* key, int32_t count, int32_t fallback) const;

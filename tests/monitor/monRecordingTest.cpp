@@ -11,9 +11,11 @@
 #include "simulator/MeterSimulator.h"
 #include "tests/support/MonitorForm.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -272,6 +274,92 @@ TEST(WindowRecording, AWriteFailureStopsRecordingAndPollingGoesOn) {
     w->close();
     w.reset();
     std::signal(SIGXFSZ, SIG_DFL);
+}
+
+// "Возобновлять опрос после ошибок": the meter goes away in mid-recording and comes back on
+// the same port. No box opens; the label tells the error and counts down to the next
+// attempt; polling resumes by itself into the same journal, which keeps the outage; Stop
+// during a wait ends the poll at once.
+TEST(WindowRecording, ResumingPollWaitsOutAMeterThatWentAway) {
+    TSim sim;
+    const uint16_t port = sim.Sim->port();
+    std::vector<TShown> shown;
+    auto w = std::make_unique<TForm1>(Options("resume.ini", "docs-resume", &shown));
+    w->Controls().ResumeAction->trigger();
+    ASSERT_TRUE(w->Resuming());
+    EXPECT_TRUE(w->Settings().ReadResumeOn());
+    w->Controls().ChkRecord->setChecked(true);
+    int records = 0;
+    w->OnRecordShown = [&](int n) { records = n; };
+    w->UseOwnedConnection(MakeTcpConnection(1, 321, "127.0.0.1", port), true);
+    ASSERT_TRUE(WaitUntil([&] { return records >= 2; }, 20000)) << "no records";
+    ASSERT_TRUE(w->Recording());
+    const std::string journal = w->RecordingFile();
+
+    sim.Sim->Stop(); // the meter goes away
+    std::vector<std::string> labels;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string l = w->Controls().LProgress->text().toStdString();
+            if (l.find("Повтор через") != std::string::npos &&
+                (labels.empty() || labels.back() != l))
+                labels.push_back(l);
+            return labels.size() >= 2;
+        },
+        20000))
+        << "no countdown";
+    EXPECT_EQ(labels[0].rfind("Ошибка обмена с измерителем: ", 0), 0u) << labels[0];
+    EXPECT_NE(labels[0], labels[1]); // the seconds go down
+    EXPECT_TRUE(w->Running());
+    EXPECT_TRUE(w->Recording());
+    EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Стоп");
+
+    // The meter is back on its port: polling resumes by itself, into the same journal.
+    TSimOptions so;
+    so.ModelIndex = 1;
+    so.Address = 321;
+    so.ListenPort = port;
+    TMeterSimulator back(so);
+    std::string error;
+    ASSERT_TRUE(back.Start(&error)) << error;
+    const int before = records;
+    ASSERT_TRUE(WaitUntil([&] { return records >= before + 2; }, 40000)) << "not resumed";
+    EXPECT_FALSE(w->InOutage());
+    EXPECT_GT(back.RequestCount(), 0u);
+    // Read anew after the outage: the meter may have been reset meanwhile.
+    size_t settingsReads = 0;
+    for (const TSimRequest& r : back.RequestLog())
+        settingsReads += r.Cmd == 27 && r.Cmd1 == 1;
+    EXPECT_GE(settingsReads, 1u);
+    EXPECT_EQ(w->RecordingFile(), journal);
+    EXPECT_TRUE(shown.empty()) << shown[0].Text;
+
+    // Gone again; Stop during the wait ends the poll promptly.
+    back.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return w->InOutage(); }, 20000));
+    w->Controls().BStart->click();
+    EXPECT_TRUE(WaitUntil([&] { return !w->Running(); }, 1500)) << "Stop waited for the retry";
+    EXPECT_TRUE(shown.empty()) << shown[0].Text;
+    EXPECT_FALSE(w->Recording());
+    w.reset();
+
+    TjnReader reader;
+    ASSERT_EQ(reader.Open(journal, error), TjnOpenResult::Ok) << error;
+    std::vector<TjnOutageView> outages;
+    ASSERT_TRUE(reader.ForEachOutage(
+        [&](const TjnOutageView& o) {
+            outages.push_back(o);
+            return true;
+        },
+        error))
+        << error;
+    ASSERT_EQ(outages.size(), 2u);
+    EXPECT_TRUE(outages[0].HasEnd()); // ended by the first record after the meter came back
+    EXPECT_TRUE(outages[1].HasEnd()); // ended by the close
+    EXPECT_EQ(outages[0].Text,
+              labels[0].substr(std::string("Ошибка обмена с измерителем: ").size(),
+                               labels[0].find(". Повтор") -
+                                   std::string("Ошибка обмена с измерителем: ").size()));
 }
 
 } // namespace
