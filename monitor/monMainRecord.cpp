@@ -115,9 +115,20 @@ void TForm1::ShowTrends() {
         FTrends->setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
         FTrends->SetSettings(FShown.Settings);
-        FTrends->SetSource(FTrendSource.get());
+        bool stored = false;
+        const std::vector<int> chosen = FSettings->ReadTrendQuantities(stored);
+        if (stored) FTrends->SetChosenQuantities(chosen);
+        FTrends->OnQuantitiesChanged = [this](const std::vector<int>& q) {
+            FSettings->WriteTrendQuantities(q);
+        };
+        // Back from a journal file: the limit lines of the meter polled now.
+        FTrends->OnLive = [this] { FTrends->SetSettings(FShown.Settings); };
+        FTrends->SetLiveSource(FTrendSource.get());
         FTrends->SetJournalFolder(RecordingFolder(DocumentsFolder()));
         FTrends->SetFileOpener(FOpt.TrendOpener);
+    } else if (FExchange.MainRunning() && !FTrends->ShowingLive()) {
+        // A journal file was shown there: while a poll runs, "Тренды" means its trend.
+        FTrends->ShowLive();
     }
     FTrends->show();
     FTrends->raise();
@@ -129,7 +140,7 @@ void TForm1::PrepareTrendsForPoll() {
     if (meter == FTrendMeter) return; // Stop and Start again: one trend goes on
     // Another meter's values on the same axes would read as one trend; they start afresh.
     auto fresh = std::make_unique<TmonTrendMemorySource>(meter, true, kmonTrendLiveSamples);
-    if (FTrends) FTrends->SetSource(fresh.get()); // let go of the old samples first
+    if (FTrends) FTrends->SetLiveSource(fresh.get()); // let go of the old samples first
     FTrendSource = std::move(fresh);
     FTrendMeter = meter;
 }

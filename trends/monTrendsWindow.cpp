@@ -209,13 +209,16 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     auto* save = new QPushButton(QString::fromUtf8("Сохранить PNG…"), this);
     auto* open = new QPushButton(QString::fromUtf8("Открыть запись…"), this);
     auto* whole = new QPushButton(QString::fromUtf8("Весь график"), this);
+    FLiveButton = new QPushButton(QString::fromUtf8("Текущий опрос"), this);
+    FLiveButton->setObjectName("live");
+    FLiveButton->setToolTip(QString::fromUtf8("Тренды опроса, который идёт сейчас"));
     copy->setObjectName("copy");
     save->setObjectName("save");
     open->setObjectName("open");
     whole->setObjectName("whole");
     auto* side = new QVBoxLayout;
     side->addWidget(FList, 1);
-    for (QPushButton* b : {whole, copy, save, open}) {
+    for (QPushButton* b : {whole, copy, save, FLiveButton, open}) {
         b->setFixedWidth(150);
         b->setFocusPolicy(Qt::NoFocus);
         side->addWidget(b);
@@ -240,6 +243,8 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     connect(copy, &QPushButton::clicked, this, &TmonTrendsWindow::CopyGraphics);
     connect(save, &QPushButton::clicked, this, &TmonTrendsWindow::SavePicture);
     connect(whole, &QPushButton::clicked, this, &TmonTrendsWindow::ShowWhole);
+    connect(FLiveButton, &QPushButton::clicked, this, &TmonTrendsWindow::ShowLive);
+    UpdateLiveButton();
     connect(open, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(
             this, QString::fromUtf8("Открыть запись"), U8(FJournalFolder),
@@ -247,7 +252,7 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
         if (!path.isEmpty()) OpenFile(path.toStdString());
     });
     FillList();
-    connect(FList, &QListWidget::itemChanged, this, [this] { Invalidate(); });
+    connect(FList, &QListWidget::itemChanged, this, [this] { ListChanged(); });
 
     FFollow = new QTimer(this);
     FFollow->setInterval(1000);
@@ -264,8 +269,7 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
 TmonTrendsWindow::~TmonTrendsWindow() = default;
 
 void TmonTrendsWindow::FillList() {
-    const std::vector<int> was =
-        FList->count() ? CheckedQuantities() : std::vector<int>{tqUA, tqUB, tqUC};
+    const std::vector<int> was = FChosen;
     QSignalBlocker block(FList);
     FList->clear();
     for (TmonTrendQuantity q : TrendQuantitiesOf(FSettings.HasNeutral != 0)) {
@@ -297,6 +301,30 @@ void TmonTrendsWindow::SetChecked(int quantity, bool checked) {
             FList->item(i)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
 }
 
+void TmonTrendsWindow::ListChanged() {
+    // The quantities the list does not offer now (the N channel's, for a meter without it)
+    // stay chosen for the next meter that has them.
+    std::vector<int> chosen = CheckedQuantities();
+    for (int q : FChosen) {
+        bool listed = false;
+        for (int i = 0; i < FList->count() && !listed; ++i)
+            listed = FList->item(i)->data(Qt::UserRole).toInt() == q;
+        if (!listed) chosen.push_back(q);
+    }
+    FChosen = chosen;
+    Invalidate();
+    if (OnQuantitiesChanged) OnQuantitiesChanged(FChosen);
+}
+
+void TmonTrendsWindow::SetChosenQuantities(const std::vector<int>& quantities) {
+    FChosen.clear();
+    for (int q : quantities)
+        if (q >= 0 && q < int(kmonTrendQuantityCount) &&
+            std::find(FChosen.begin(), FChosen.end(), q) == FChosen.end())
+            FChosen.push_back(q);
+    FillList();
+}
+
 void TmonTrendsWindow::SetSettings(const TmonSettings& s) {
     const bool neutralChanged = (s.HasNeutral != 0) != (FSettings.HasNeutral != 0);
     FSettings = s;
@@ -308,6 +336,32 @@ void TmonTrendsWindow::SetSource(ITrendSource* source) {
     FSource = source;
     if (FOwned && FOwned.get() != source) FOwned.reset();
     Reload();
+    UpdateLiveButton();
+}
+
+void TmonTrendsWindow::SetLiveSource(ITrendSource* source) {
+    const bool follow = !FSource || FSource == FLive;
+    FLive = source;
+    if (follow) {
+        SetSource(source);
+    } else {
+        UpdateLiveButton();
+    }
+}
+
+void TmonTrendsWindow::ShowLive() {
+    CancelOpen();
+    if (FLive && FSource != FLive) {
+        SetSource(FLive);
+        FStatus->clear();
+    }
+    if (OnLive) OnLive(); // the polled meter's limit lines again
+    UpdateLiveButton();
+}
+
+void TmonTrendsWindow::UpdateLiveButton() {
+    // Offered while a journal file (or nothing) is shown and there is a poll to go back to.
+    FLiveButton->setEnabled(FLive && (FSource != FLive || FLoad));
 }
 
 void TmonTrendsWindow::OpenFile(const std::string& path) {
@@ -315,6 +369,7 @@ void TmonTrendsWindow::OpenFile(const std::string& path) {
     FLoad = std::make_unique<TmonTrendFileLoad>(path, FOpener);
     FStatus->setText(QString::fromUtf8("Чтение записи ") + U8(path) + QString::fromUtf8("…"));
     FLoadTimer->start();
+    UpdateLiveButton();
 }
 
 void TmonTrendsWindow::CancelOpen() {
@@ -322,6 +377,7 @@ void TmonTrendsWindow::CancelOpen() {
     FLoad.reset();
     FLoadTimer->stop();
     FStatus->setText(QString::fromUtf8(kmonTrendLoadCancelled));
+    UpdateLiveButton();
 }
 
 QString TmonTrendsWindow::StatusText() const {
@@ -344,6 +400,7 @@ void TmonTrendsWindow::CheckLoad() {
     std::unique_ptr<ITrendSource> s = FLoad->Take(error);
     FLoad.reset();
     FStatus->clear();
+    UpdateLiveButton();
     if (!s) {
         ReportError(error);
         return;
@@ -354,6 +411,7 @@ void TmonTrendsWindow::CheckLoad() {
 void TmonTrendsWindow::ShowSource(std::unique_ptr<ITrendSource> source) {
     FOwned = std::move(source);
     FSource = FOwned.get();
+    UpdateLiveButton();
     // A journal's limit lines are those of the meter it was recorded from, not those of the
     // meter polled now.
     TmonSettings settings;

@@ -46,6 +46,13 @@ public:
     // whole range is shown; new samples are taken on SamplesAppended() and once a second.
     void SetSource(ITrendSource* source);
     ITrendSource* Source() const { return FSource; }
+    // The samples of the poll that runs (not owned, as SetSource): "Текущий опрос" comes back
+    // to them from a journal file. While they are shown, a new live source replaces them.
+    void SetLiveSource(ITrendSource* source);
+    // Leaves a journal file (or its reading) for the live samples; OnLive runs then.
+    void ShowLive();
+    bool ShowingLive() const { return FLive && FSource == FLive; }
+    std::function<void()> OnLive;
     // Opens a journal file through the file opener on a thread of its own and shows it when it
     // is read (owned by the window); meanwhile the window shows how far the reading has come
     // and stays usable. A failure keeps what was shown and tells the operator ("Ошибка").
@@ -69,6 +76,11 @@ public:
     // The chosen quantities, in the order of the list.
     std::vector<int> CheckedQuantities() const;
     void SetChecked(int quantity, bool checked);
+    // The operator's choice, the N channel's quantities included while a meter without them
+    // hides them; set from the settings, reported on every change.
+    const std::vector<int>& ChosenQuantities() const { return FChosen; }
+    void SetChosenQuantities(const std::vector<int>& quantities);
+    std::function<void(const std::vector<int>&)> OnQuantitiesChanged;
 
     // The time axis.
     TTrendTimeRange Range() const { return FRange; }
@@ -127,6 +139,11 @@ private:
     QLabel* FStatus = nullptr;
     std::string FJournalFolder;
     TTrendFileOpener FOpener = nullptr;
+    ITrendSource* FLive = nullptr;
+    QPushButton* FLiveButton = nullptr;
+    std::vector<int> FChosen{tqUA, tqUB, tqUC};
+    void UpdateLiveButton();
+    void ListChanged();
     bool FPlaced = false;
     TTrendTimeRange FRange;
     TTrendTimeFormat FFormat;

@@ -7,14 +7,19 @@
 #   c) a settings file whose connection list is damaged: after a start and a close the stored
 #      value is unchanged byte for byte and the operator was told at start-up;
 #   d) the delete question of the connection list in Russian;
-#   e) recording with "Сигнал" on, the window closed while recording: the program ends within
-#      10 s and the journal opens with at least the records the caption counted;
+#   e) recording with "Сигнал" on and the line traced (the status label marks both): the close
+#      asks "Идёт запись. Остановить запись и закрыть программу?" above the window; "Нет" keeps
+#      the program, "Да" ends it within 10 s, and the journal opens with its records;
 #   f) "Стоп" while the line still connects to a peer that never completes the handshake: the
 #      connect is abandoned and the form is back to "Старт" within 1 s;
 #   g) the journal of step e opened in the trends window through its file dialog: the title
 #      names it; a file that is not a journal ends in an "Ошибка" box naming it, the journal
 #      still shown;
-#   h) a journal that qzcli is still recording opened there: the plot grows with it.
+#   h) a journal that qzcli is still recording opened there: the plot grows with it;
+#   i) back to the live poll: with the trends window closed, "Тренды" shows the poll's trend
+#      again, not the file;
+#   j) "Сохранить" (F2) where no folder can be made: one "Ошибка" box naming the file stands
+#      above the main and the trends windows.
 # A screenshot of every step goes to the folder given as the third argument.
 #   desktop_test.sh QZMONITOR QZSIM SCREENSHOT_FOLDER QZCLI
 set -uo pipefail
@@ -331,8 +336,10 @@ now_ms() {
   echo $((t / 1000))
 }
 
-# --- e) the close while recording, with "Сигнал" on
+# --- e) the close while recording, with "Сигнал" on and the line traced
 rm -rf "$settings_dir" # no list: no start-up box; the demo brings its own meter
+mkdir -p "$settings_dir"
+printf '[ТРАССИРОВКА]\nВключена=1\n' | iconv -f UTF-8 -t CP1251 >"$settings"
 record_box=(345 121)   # "Запись", in "Параметры основной частоты"
 journals="$XDG_DOCUMENTS_DIR/VQ/Монитор Каврен-QZ2/Записи"
 start_monitor --demo
@@ -347,29 +354,61 @@ if main="$(wait_window "$main_title" 15)"; then
     fail "e: no waveform window after ticking \"Сигнал\""
   fi
   click "$main" "${record_box[@]}"
-  # The caption counts the records of the journal: "Запись: FILE, записей: N".
+  # The status label counts the records ("Запись: FILE, записей: N"); the journal, read
+  # while it is written, tells the same.
   counted=0
   deadline=$((SECONDS + 30))
   while [ $SECONDS -le $deadline ]; do
-    title="$(windows | sed -n "s/^$main //p")"
-    counted="$(printf '%s\n' "$title" | LC_ALL=C sed -n 's/.*Запись: .*, записей: \([0-9][0-9]*\).*/\1/p')"
+    counted="$("$cli" info "$journals"/*.db 2>/dev/null |
+      LC_ALL=C sed -n 's/^Записи 3 с: \([0-9][0-9]*\).*/\1/p')"
     [ -n "$counted" ] && [ "$counted" -ge 2 ] && break
-    sleep 0.2
+    sleep 0.5
   done
   counted=${counted:-0}
+  title="$(windows | sed -n "s/^$main //p")"
   echo "desktop: e: caption \"$title\""
-  shot e1_recording_with_waveform
+  [[ $title == *"Время данных: "* ]] || fail "e: the caption lost the data's time: \"$title\""
+  [[ $title == *"Запись"* ]] && fail "e: the caption names the journal: \"$title\""
+  shot e1_recording_traced
   if [ "$counted" -ge 2 ]; then
+    wmctrl -i -c "$main"
+    if question="$(wait_window '^Внимание$' 10)"; then
+      sleep 0.5
+      shot e2_close_question
+      [ "$(stack_index "$question")" -gt "$(stack_index "$main")" ] ||
+        fail "e: the close question is beneath the main window"
+      wmctrl -i -c "$question" # closed: the answer is "Нет"
+      sleep 1
+      kill -0 "$monitor_pid" 2>/dev/null || fail "e: \"Нет\" ended the program"
+      wait_window "$main_title" 0 >/dev/null || fail "e: \"Нет\" closed the main window"
+      wmctrl -i -c "$main"
+      if question="$(wait_window '^Внимание$' 10)"; then
+        sleep 0.5
+        # "Нет" is the default, so that a stray Return keeps the survey: "Да" comes before it.
+        xdotool windowactivate --sync "$question" 2>/dev/null
+        xdotool key shift+Tab space
+      else
+        fail "e: no question at the second close"
+      fi
+    else
+      shot e2_no_question
+      fail "e: closing while recording asked nothing"
+      wmctrl -i -c "$main"
+    fi
     started=$(now_ms)
-    close_monitor e
-    echo "desktop: e: the monitor ended $(($(now_ms) - started)) ms after the close"
+    if ! wait_exit "$monitor_pid" 10; then
+      shot e3_still_running
+      fail "e: the monitor did not end within 10 s of \"Да\""
+      kill -9 "$monitor_pid" 2>/dev/null
+    fi
+    echo "desktop: e: the monitor ended $(($(now_ms) - started)) ms after \"Да\""
     files=("$journals"/*)
     if [ ${#files[@]} -eq 1 ] && [ -f "${files[0]}" ]; then
       if info="$("$cli" info "${files[0]}" 2>&1)"; then
         stored="$(printf '%s\n' "$info" | LC_ALL=C sed -n 's/^Записи 3 с: \([0-9][0-9]*\).*/\1/p')"
-        echo "desktop: e: the caption counted $counted, the journal holds ${stored:-none}"
+        echo "desktop: e: $counted records counted while recording, the journal holds ${stored:-none}"
         if [ -z "$stored" ] || [ "$stored" -lt 2 ] || [ "$stored" -lt "$counted" ]; then
-          fail "e: the journal holds ${stored:-no} records, the caption counted $counted: $info"
+          fail "e: the journal holds ${stored:-no} records, $counted were counted: $info"
         fi
       else
         fail "e: the journal does not open: $info"
@@ -378,7 +417,7 @@ if main="$(wait_window "$main_title" 15)"; then
       fail "e: not one journal in $journals: $(ls -la "$journals" 2>&1)"
     fi
   else
-    fail "e: fewer than 2 records counted in the caption: \"$title\""
+    fail "e: fewer than 2 records in the journal being written"
     close_monitor e
   fi
 else
@@ -602,12 +641,69 @@ else
         # What was shown before stays.
         wait_window "$shown" 0 >/dev/null || fail "g: after the failure the window shows: $(windows)"
         follow_live_journal "$trends"
+        # --- i) the poll's trend again: the window closed, "Тренды" brings the live poll
+        wmctrl -i -c "$trends"
+        sleep 0.5
+        click "$main" "${trends_button[@]}"
+        if trends="$(wait_window '^Тренды' 10)" && ! wait_window 'live_h\.db$' 0 >/dev/null; then
+          sleep 1
+          shot i1_trends_back_on_live
+          echo "desktop: i: $(windows | sed -n "s/^$trends //p")"
+        else
+          shot i1_not_live
+          fail "i: \"Тренды\" shows the file again while the poll runs: $(windows)"
+        fi
       fi
     fi
     close_monitor g
   else
     fail "g: the main window did not appear"
   fi
+fi
+
+# --- j) "Сохранить" where no folder can be made: a file stands where the product folder goes
+nodocs="$work/nodocs"
+mkdir -p "$nodocs"
+printf 'x' >"$nodocs/VQ"
+rm -rf "$settings_dir"
+XDG_DOCUMENTS_DIR="$nodocs" start_monitor --demo
+if main="$(wait_window "$main_title" 15)"; then
+  sleep 4 # polling: "Сохранить" is enabled
+  click "$main" "${trends_button[@]}"
+  if trends="$(wait_window '^Тренды' 10)"; then
+    # Above the main window: moved clear of the middle, where the box opens.
+    xdotool windowmove "$trends" 40 40
+    sleep 0.5
+    click "$main" 300 500 # the main window takes the keys again; the trends window stays above
+    xdotool key F2
+    if box="$(wait_window '^Ошибка$' 10)"; then
+      sleep 0.5
+      shot j1_save_error_box
+      bi="$(stack_index "$box")"
+      mi="$(stack_index "$main")"
+      ti="$(stack_index "$trends")"
+      echo "desktop: j: stacking: main $mi, trends $ti, box $bi"
+      { [ "$bi" -gt "$mi" ] && [ "$bi" -gt "$ti" ]; } ||
+        fail "j: the box ($bi) is beneath the main ($mi) or trends ($ti) window"
+      eval "$(xdotool getwindowgeometry --shell "$box")"
+      xdotool mousemove --window "$box" $((WIDTH / 2)) 22 click --repeat 3 --delay 100 1
+      sleep 0.3
+      said="$(python3 "$here/selection_text.py")"
+      echo "desktop: j: the box says: ${said//$'\n'/ }"
+      [[ $said == *"$nodocs/VQ/"*"3sec_"* ]] || fail "j: the \"Ошибка\" box does not name the file"
+      wmctrl -i -c "$box"
+      sleep 1
+      wait_window '^Ошибка$' 0 >/dev/null && fail "j: one F2 opened a second box"
+    else
+      shot j1_no_box
+      fail "j: a save that failed showed no \"Ошибка\" box"
+    fi
+  else
+    fail "j: no trends window"
+  fi
+  close_monitor j
+else
+  fail "j: the main window did not appear"
 fi
 
 echo "desktop: screenshots in $shots"

@@ -806,5 +806,72 @@ TEST_F(WindowTest, ClosingWithTheTrendsWindowOpenEndsCleanly) {
     other.reset();
 }
 
+// Back from a journal file to the poll: by F4 (or the button) while a poll runs, and by the
+// trends window's own "Текущий опрос".
+TEST_F(WindowTest, TheTrendsWindowComesBackToTheLivePoll) {
+    auto w = Make([](TmonFormOptions& o) { o.TrendOpener = &OpenRecordedFile; });
+    w->ConnectFromCommandLine(1, 77, 1, true);
+    ASSERT_TRUE(Main.Listener);
+    ShowRecord(*w, Main.Listener, 46363.5, 230.5);
+    w->ShowTrends();
+    TmonTrendsWindow* t = w->TrendsWindow();
+    ASSERT_TRUE(t);
+    auto* live = t->findChild<QPushButton*>("live");
+    ASSERT_TRUE(live);
+    EXPECT_TRUE(t->ShowingLive());
+    EXPECT_FALSE(live->isEnabled());
+    auto openFile = [&] {
+        t->OpenFile("/records/old.db");
+        test::WaitUntil([&] { return !t->Opening(); }, 10000);
+        ASSERT_TRUE(t->windowTitle().endsWith(QString::fromUtf8("old.db")));
+        ASSERT_FALSE(t->ShowingLive());
+        EXPECT_TRUE(live->isEnabled());
+    };
+    openFile();
+    t->close();
+    QKeyEvent f4(QEvent::KeyRelease, Qt::Key_F4, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &f4); // the poll runs: its trend, not the file
+    EXPECT_TRUE(t->ShowingLive());
+    EXPECT_EQ(t->SampleCount(), 1u);
+    EXPECT_FLOAT_EQ(t->Samples()[0].Value[tqUA], 230.5f);
+    EXPECT_FLOAT_EQ(t->Settings().NominalPhaseVoltage,
+                    w->ShownStorage().Settings.NominalPhaseVoltage);
+    EXPECT_FALSE(live->isEnabled());
+
+    openFile();
+    live->click();
+    EXPECT_TRUE(t->ShowingLive());
+    ShowRecord(*w, Main.Listener, 46363.5 + 3.0 / 86400, 231);
+    EXPECT_EQ(t->SampleCount(), 2u); // and it follows the poll again
+
+    // No poll: F4 leaves a file shown.
+    w->Controls().BStart->click();
+    Main.Listener->OnExchangeEnd(0, 0);
+    openFile();
+    QApplication::sendEvent(w.get(), &f4);
+    EXPECT_FALSE(t->ShowingLive());
+}
+
+TEST_F(WindowTest, TheTrendsQuantitiesAreKeptAcrossRuns) {
+    {
+        auto w = Make();
+        w->ShowTrends();
+        TmonTrendsWindow* t = w->TrendsWindow();
+        t->SetChecked(tqUB, false);
+        t->SetChecked(tqF, true);
+        EXPECT_EQ(t->CheckedQuantities(), (std::vector<int>{tqF, tqUA, tqUC}));
+    }
+    auto w = Make();
+    w->ConnectFromCommandLine(0, 5, 1, false); // no N channel: its quantities are not offered
+    w->ShowTrends();
+    TmonTrendsWindow* t = w->TrendsWindow();
+    EXPECT_EQ(t->CheckedQuantities(), (std::vector<int>{tqF, tqUA, tqUC}));
+    // A quantity of the N channel chosen earlier stays chosen while this meter hides it.
+    t->SetChosenQuantities({tqUN, tqUA});
+    t->SetChecked(tqF, true);
+    bool found = false;
+    EXPECT_EQ(w->Settings().ReadTrendQuantities(found), (std::vector<int>{tqF, tqUA, tqUN}));
+}
+
 } // namespace
 } // namespace qz
