@@ -588,11 +588,13 @@ bool TForm1::eventFilter(QObject* obj, QEvent* e) {
     QObject* first = focus && focus->window() == this ? static_cast<QObject*>(focus) : this;
     if (obj != first) return false;
     auto* k = static_cast<QKeyEvent*>(e);
-    if (e->type() == QEvent::KeyPress)
+    if (e->type() == QEvent::KeyPress) {
         FormKeyDown(k);
-    else
-        FormKeyUp(k);
-    return false; // the control gets the key as well
+        return false; // the control gets the key as well
+    }
+    // A key the window acted on goes no further: a box it opened moves the focus, and the
+    // key passing on to the parents would then be taken again at the window.
+    return FormKeyUp(k);
 }
 
 void TForm1::FormKeyDown(QKeyEvent* k) {
@@ -615,15 +617,19 @@ void TForm1::FormKeyDown(QKeyEvent* k) {
     }
 }
 
-void TForm1::FormKeyUp(QKeyEvent* k) {
-    if (k->isAutoRepeat()) return;
+bool TForm1::FormKeyUp(QKeyEvent* k) {
+    if (k->isAutoRepeat()) return false;
     if (k->key() == Qt::Key_F2) {
         SaveMeasurements(); // does nothing while "Сохранить" is disabled
     } else if (k->key() == Qt::Key_F3) {
         if (C.ChkRecord->isEnabled()) C.ChkRecord->toggle();
     } else if (k->key() == Qt::Key_F4 && k->modifiers() == Qt::NoModifier) {
         ShowTrends(); // Alt+F4 stays the desktop's close
+    } else {
+        return false;
     }
+    k->accept();
+    return true;
 }
 
 void TForm1::ShowMessage(const char* caption, TmonMessageIcon icon, const std::string& text) {

@@ -226,7 +226,8 @@ private:
     void AppendTrendSample();
     // The window's keys: the spectrum's scroll and scale on a press, F2, F3 and F4 on release.
     void FormKeyDown(QKeyEvent* k);
-    void FormKeyUp(QKeyEvent* k);
+    // True when the key was the window's (F2, F3, F4): it goes no further.
+    bool FormKeyUp(QKeyEvent* k);
     // Whether the current meter is an "(A)" model (the waveform window's voltage factor).
     bool CurrentModelIsA() const;
 

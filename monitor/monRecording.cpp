@@ -28,7 +28,8 @@ std::string RecordingFolder(const std::string& documentsFolder) {
 std::string RecordingStatusText(const std::string& fileName, int64_t records) {
     const size_t slash = fileName.find_last_of('/');
     const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    return "Запись: " + base + ", записей: " + std::to_string(records);
+    // The count first: the label is narrow, and a long name is cut at its end.
+    return "Записей: " + std::to_string(records) + ", файл " + base;
 }
 
 TmonRecording::TmonRecording(TmonSharedStorage& storage, IExchangeListener* next)

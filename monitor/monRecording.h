@@ -21,8 +21,8 @@ class TjnRecorder;
 
 // "<documents>/<product folder>/Записи/" ("" when there is no documents folder).
 std::string RecordingFolder(const std::string& documentsFolder);
-// What the status label says while recording: the journal's name (without its folder) and
-// the number of records written.
+// What the status label says while recording: the number of records written and the
+// journal's name (without its folder).
 std::string RecordingStatusText(const std::string& fileName, int64_t records);
 
 class TmonRecording : public IExchangeListener {

@@ -1,5 +1,7 @@
 #include "settings/AtomicFile.h"
 
+#include "common/SystemErrorText.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,7 +17,7 @@ namespace qz {
 namespace {
 
 std::string ErrnoText(int err) {
-    return std::system_category().message(err);
+    return SystemErrorText(err);
 }
 
 void SetError(std::string* error, const char* what, const std::string& path, int err) {

@@ -1,6 +1,7 @@
 #include "settings/cmnKnownFoldersFunc.h"
 
 #include "common/Assert.h"
+#include "common/SystemErrorText.h"
 #include "common/XdgDirs.h"
 
 #include <cstring>
@@ -70,7 +71,7 @@ bool ForceDirectories(const std::string& path, std::string* error) {
     if (std::filesystem::is_directory(path)) return true;
     if (error)
         *error = "Не удалось создать папку \"" + path +
-                 "\": " + (ec ? ec.message() : std::string("это не папка"));
+                 "\": " + (ec ? SystemErrorText(ec.value()) : std::string("это не папка"));
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "settings/monIniFile.h"
 
+#include "common/SystemErrorText.h"
 #include "connection/CcnConnectionList.h"
 #include "settings/HexText.h"
 #include "settings/cmnKnownFoldersFunc.h"
@@ -16,7 +17,7 @@ namespace qz {
 namespace {
 
 std::string ErrnoText(int err) {
-    return std::system_category().message(err);
+    return SystemErrorText(err);
 }
 
 std::string FolderOf(const std::string& path) {

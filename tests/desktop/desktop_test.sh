@@ -354,7 +354,7 @@ if main="$(wait_window "$main_title" 15)"; then
     fail "e: no waveform window after ticking \"Сигнал\""
   fi
   click "$main" "${record_box[@]}"
-  # The status label counts the records ("Запись: FILE, записей: N"); the journal, read
+  # The status label counts the records ("Записей: N, файл FILE"); the journal, read
   # while it is written, tells the same.
   counted=0
   deadline=$((SECONDS + 30))

@@ -126,7 +126,7 @@ TEST(RecordingNames, FolderAndCaption) {
     EXPECT_EQ(RecordingFolder("/home/u/Документы").rfind("/Записи/"),
               RecordingFolder("/home/u/Документы").size() - std::string("/Записи/").size());
     EXPECT_EQ(RecordingFolder(""), "");
-    EXPECT_EQ(RecordingStatusText("/x/y/QZ2_1.db", 12), "Запись: QZ2_1.db, записей: 12");
+    EXPECT_EQ(RecordingStatusText("/x/y/QZ2_1.db", 12), "Записей: 12, файл QZ2_1.db");
 }
 
 // The documents "folder" is a file: no journal can be made. The operator is told, and the
@@ -196,7 +196,7 @@ TEST(WindowRecording, TheToggleRecordsThePollMeanwhile) {
     ASSERT_TRUE(WaitUntil([&] { return !w->Recording(); }, 20000)) << "not stopped";
     EXPECT_FALSE(w->Controls().ChkRecord->isChecked());
     EXPECT_FALSE(w->Settings().ReadRecordingOn());
-    EXPECT_EQ(w->Controls().LProgress->text().toStdString().find("Запись:"), std::string::npos);
+    EXPECT_EQ(w->Controls().LProgress->text().toStdString().find("Записей:"), std::string::npos);
     EXPECT_TRUE(w->Running()); // polling goes on
 
     std::vector<TmonData3sec> decoded;
