@@ -11,6 +11,7 @@
 #include "protocol/QZ2Models.h"
 #include "tools/qzcli/CliFields.h"
 #include "tools/qzcli/CliFormat.h"
+#include "tools/qzcli/CliReport.h"
 
 #include <cmath>
 #include <cstdio>
@@ -242,6 +243,14 @@ bool ParseCliTime(const std::string& text, TDateTime& out) {
     return TryEncodeDateTime(p, out);
 }
 
+void WidenToWholeSeconds(TDateTime& from, TDateTime& to) {
+    // Times are written to the second, as the CSV shows them, while the meter's record times
+    // carry milliseconds: a bound takes in the whole second it names.
+    constexpr TDateTime kHalfMs = 0.0005 / 86400.0, kSecond = 1.0 / 86400.0;
+    if (from != kjnAnyTimeFrom) from -= kHalfMs;
+    if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
+}
+
 bool IsJournalCommand(const std::string& command) {
     return command == "info" || command == "export";
 }
@@ -256,12 +265,15 @@ std::string CliJournalHelpText() {
            "      измеритель, время начала и конца, число записей и блоков, пропуски,\n"
            "      изменения настроек\n"
            "\n"
-           "  qzcli export FILE (--csv OUT [--harmonics] [--decimal , | .] |\n"
+           "  qzcli export FILE (--csv OUT [--harmonics | --interval 10min|1h]\n"
+           "                     [--decimal , | .] |\n"
            "                     --comtrade DIR [--samples N]) [--from T] [--to T]\n"
            "      --csv: одна строка на запись, величины как у poll --json (--harmonics:\n"
            "      и таблицы гармоник), числа и даты по региональным настройкам, как у\n"
-           "      poll --csv; --comtrade: каждый блок формы сигнала парой .cfg/.dat\n"
-           "      (IEEE C37.111-1999, ASCII), N отсчётов на период (по умолчанию 64);\n"
+           "      poll --csv; --interval: строка на интервал, как их строит протокол\n"
+           "      (среднеквадратичные значения, признак достоверности); --comtrade: каждый\n"
+           "      блок формы сигнала парой .cfg/.dat (IEEE C37.111-1999, ASCII), N отсчётов\n"
+           "      на период (по умолчанию 64);\n"
            "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\"\n"
            "      (границы включают всю названную секунду).\n";
 }
@@ -278,6 +290,7 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     TDateTime from = kjnAnyTimeFrom, to = kjnAnyTimeTo;
     bool harmonics = false;
     char decimal = 0;
+    int intervalSeconds = 0; // 0: a row per record
     TjnComtradeOptions comtrade;
     for (size_t i = 2; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -293,6 +306,10 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
             if (v != "," && v != ".")
                 return Usage(err, "Неверный десятичный разделитель (ожидается , или .): " + v);
             decimal = v[0];
+        } else if (a == "--interval") {
+            if (v != "10min" && v != "1h")
+                return Usage(err, "Неверный интервал (ожидается 10min или 1h): " + v);
+            intervalSeconds = v == "1h" ? 3600 : 600;
         } else if (a == "--comtrade") {
             folder = v;
         } else if (a == "--from" || a == "--to") {
@@ -309,18 +326,25 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
         }
     }
     if (csvOut.empty() == folder.empty()) return Usage(err, "Укажите либо --csv, либо --comtrade");
+    if (intervalSeconds && csvOut.empty()) return Usage(err, "--interval действует только с --csv");
     if (from > to) return Usage(err, "Время --from позже времени --to");
-    // Times are written to the second, as the CSV shows them, while the meter's record times
-    // carry milliseconds: a bound takes in the whole second it names.
-    constexpr TDateTime kHalfMs = 0.0005 / 86400.0, kSecond = 1.0 / 86400.0;
-    if (from != kjnAnyTimeFrom) from -= kHalfMs;
-    if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
+    WidenToWholeSeconds(from, to);
     TjnReader j;
     if (OpenJournal(file, j, err)) return 1;
     if (!csvOut.empty()) {
         int64_t lines = 0;
         TmonCsvOptions options = csv;
         if (decimal) options.DecimalSeparator = decimal;
+        if (intervalSeconds) {
+            std::string error;
+            if (!ExportIntervalRows(file, csvOut, from, to, intervalSeconds, options, lines,
+                                    error)) {
+                err << error << '\n';
+                return 1;
+            }
+            err << "Интервалов: " << lines << ", файл " << csvOut << '\n';
+            return 0;
+        }
         const int rc = ExportCsv(j, csvOut, from, to, harmonics, options, err, lines);
         if (rc == 0) err << "Записей: " << lines << ", файл " << csvOut << '\n';
         return rc;
