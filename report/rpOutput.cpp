@@ -46,6 +46,13 @@ std::string DateTimeText(TDateTime t, const TmonCsvOptions& o) {
     return o.FormatDateTime ? o.FormatDateTime(t) : FormatCsvDateTime(t);
 }
 
+// A time to the millisecond and beyond: the shortest form that reads back to the same double.
+std::string JsonTime(double t) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, t);
+    return std::string(buf, r.ptr);
+}
+
 } // namespace
 
 const char* RpVerdictText(int verdict) {
@@ -72,8 +79,8 @@ std::string RpNumber(double v, int decimals, char separator) {
 std::string RpJson(const TrpAssessment& a, const TrpSource& source) {
     std::string s = "{\"Meter\": {\"Model\": " + JsonString(source.Meter.Model) +
                     ", \"FactoryNumber\": " + std::to_string(source.Meter.FactoryNumber) + "}";
-    s += ", \"From\": " + (a.Records ? JsonNumber(a.First) : "null");
-    s += ", \"To\": " + (a.Records ? JsonNumber(a.Last) : "null");
+    s += ", \"From\": " + (a.Records ? JsonTime(a.First) : "null");
+    s += ", \"To\": " + (a.Records ? JsonTime(a.Last) : "null");
     s += ", \"Records\": " + std::to_string(a.Records);
     s += ", \"ExpectedRecords\": " + std::to_string(a.ExpectedRecords);
     s += ", \"Intervals\": " + std::to_string(a.Intervals);
@@ -107,9 +114,9 @@ std::string RpJson(const TrpAssessment& a, const TrpSource& source) {
     s += "], \"Outages\": [";
     for (size_t i = 0; i < a.Outages.size(); ++i) {
         const TrpOutage& o = a.Outages[i];
-        s += (i ? ", {\"After\": " : "{\"After\": ") + JsonNumber(o.After) +
-             ", \"Before\": " + JsonNumber(o.Before) +
-             ", \"Missing\": " + std::to_string(o.Missing) + "}";
+        s += (i ? ", {\"After\": " : "{\"After\": ") + JsonTime(o.After) +
+             ", \"Before\": " + JsonTime(o.Before) + ", \"Missing\": " + std::to_string(o.Missing) +
+             "}";
     }
     s += "], \"Verdict\": " + JsonVerdict(a.Verdict) + "}";
     return s;

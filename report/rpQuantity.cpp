@@ -13,22 +13,29 @@ const char* const kLine[] = {"AB", "BC", "CA"};
 
 std::vector<TrpQuantityInfo> MakeAssessed() {
     std::vector<TrpQuantityInfo> v(krpAssessedCount);
-    v[rqDF] = {"dF", "Гц", "Отклонение частоты Δf", true};
+    v[rqDF] = {"dF", "Гц", "Отклонение частоты Δf", true, "Δf"};
     for (int i = 0; i < 3; ++i) {
         v[rqDUPhase + i] = {std::string("dU_") + kPhase[i], "%",
-                            std::string("Отклонение напряжения δU ") + kPhase[i], true};
+                            std::string("Отклонение напряжения δU ") + kPhase[i], true,
+                            std::string("δU ") + kPhase[i]};
         v[rqDULine + i] = {std::string("dU_") + kLine[i], "%",
-                           std::string("Отклонение напряжения δU ") + kLine[i], true};
+                           std::string("Отклонение напряжения δU ") + kLine[i], true,
+                           std::string("δU ") + kLine[i]};
         v[rqKUPhase + i] = {std::string("KU_") + kPhase[i], "%",
-                            std::string("Коэффициент искажения KU ") + kPhase[i], false};
+                            std::string("Коэффициент искажения KU ") + kPhase[i], false,
+                            std::string("KU ") + kPhase[i]};
         v[rqKULine + i] = {std::string("KU_") + kLine[i], "%",
-                           std::string("Коэффициент искажения KU ") + kLine[i], false};
+                           std::string("Коэффициент искажения KU ") + kLine[i], false,
+                           std::string("KU ") + kLine[i]};
         for (int n = 2; n <= 40; ++n)
             v[RpHarmQuantity(i, n)] = {std::string("KU_") + kPhase[i] + "_" + std::to_string(n),
-                                       "%", "KU(" + std::to_string(n) + ") " + kPhase[i], false};
+                                       "%", "KU(" + std::to_string(n) + ") " + kPhase[i], false,
+                                       "KU(" + std::to_string(n) + ") " + kPhase[i]};
     }
-    v[rqK2U] = {"K2U", "%", "Коэффициент несимметрии K2U", false};
-    v[rqK0U] = {"K0U", "%", "Коэффициент несимметрии K0U", false};
+    v[rqK2U] = {"K2U", "%", "Коэффициент несимметрии по обратной последовательности K2U", false,
+                "K2U"};
+    v[rqK0U] = {"K0U", "%", "Коэффициент несимметрии по нулевой последовательности K0U", false,
+                "K0U"};
     return v;
 }
 
@@ -36,12 +43,14 @@ std::vector<TrpQuantityInfo> MakeShown() {
     std::vector<TrpQuantityInfo> v(krpShownCount);
     for (int i = 0; i < 3; ++i) {
         v[rsKI + i] = {std::string("KI_") + kPhase[i], "%",
-                       std::string("Коэффициент искажения тока KI ") + kPhase[i], false};
-        v[rsI + i] = {std::string("I_") + kPhase[i], "А", std::string("Ток I ") + kPhase[i], false};
+                       std::string("Коэффициент искажения тока KI ") + kPhase[i], false,
+                       std::string("KI ") + kPhase[i]};
+        v[rsI + i] = {std::string("I_") + kPhase[i], "А", std::string("Ток I ") + kPhase[i], false,
+                      std::string("I ") + kPhase[i]};
     }
-    v[rsP] = {"P", "Вт", "Активная мощность P Σ", false};
-    v[rsQ] = {"Q", "вар", "Реактивная мощность Q Σ", false};
-    v[rsS] = {"S", "В·А", "Полная мощность S Σ", false};
+    v[rsP] = {"P", "Вт", "Активная мощность P Σ", false, "P Σ"};
+    v[rsQ] = {"Q", "вар", "Реактивная мощность Q Σ", false, "Q Σ"};
+    v[rsS] = {"S", "В·А", "Полная мощность S Σ", false, "S Σ"};
     return v;
 }
 

@@ -51,10 +51,11 @@ struct TrpLimits {
 };
 
 struct TrpQuantityInfo {
-    std::string Key;   // "dU_A", "KU_B_5"
-    const char* Unit;  // "%", "Гц"
-    std::string Title; // the protocol's row text
-    bool TwoSided;     // δU and Δf: judged below the low limits too
+    std::string Key;    // "dU_A", "KU_B_5"
+    const char* Unit;   // "%", "Гц"
+    std::string Title;  // the protocol's chart title
+    bool TwoSided;      // δU and Δf: judged below the low limits too
+    std::string Symbol; // the protocol's table row: "δU A", "KU(5) B"
 };
 
 const TrpQuantityInfo& RpQuantityInfo(int q);

@@ -240,7 +240,7 @@ TEST(ReportLimitsFile, ReadsTheMeterFieldsAndNamesTheBadLine) {
 }
 
 TEST(ReportJournals, JournalsOfOneMeterReadAsOneRecording) {
-    test::TempDir dir("qz-report");
+    test::TempDir dir("qz-report", test::PqJournalFolder());
     const std::string a = dir.Path() + "/a.db", b = dir.Path() + "/b.db",
                       other = dir.Path() + "/other.db";
     TPqValues v;

@@ -1,26 +1,39 @@
 // The PDF protocol from qzcli: the painting classes need an application object, which qzcli
-// makes only when a protocol is to be written, on the offscreen platform, so that qzcli
-// keeps running where there is no display.
+// makes only while a protocol is written, on the offscreen platform, so that qzcli keeps
+// running where there is no display.
 #include "report/rpPdf.h"
 #include "tools/qzcli/CliReport.h"
 
 #include <QGuiApplication>
-#include <memory>
 
 namespace qz {
+namespace {
+
+// The toolkit's notes (a missing runtime folder and the like) are not the operator's
+// business; its critical messages still reach stderr.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
 
 TrpPdfWriter CliPdfWriter() {
     return [](const TrpAssessment& a, const TrpSource& source, const TrpProtocolInfo& info,
               const std::string& file, std::string& error) {
-        static std::unique_ptr<QGuiApplication> app;
-        if (!QCoreApplication::instance()) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-            static int argc = 1;
-            static char name[] = "qzcli";
-            static char* argv[] = {name, nullptr};
-            app = std::make_unique<QGuiApplication>(argc, argv);
+        if (QCoreApplication::instance()) return RpWritePdf(a, source, info, file, error);
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        const QtMessageHandler before = qInstallMessageHandler(QuietMessages);
+        int argc = 1;
+        char name[] = "qzcli";
+        char* argv[] = {name, nullptr};
+        bool ok = false;
+        {
+            QGuiApplication app(argc, argv);
+            ok = RpWritePdf(a, source, info, file, error);
         }
-        return RpWritePdf(a, source, info, file, error);
+        qInstallMessageHandler(before);
+        return ok;
     };
 }
 
