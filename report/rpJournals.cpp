@@ -1,5 +1,6 @@
 #include "report/rpJournals.h"
 
+#include "protocol/QZ2Models.h"
 #include "report/rpLimitsFile.h"
 
 #include <algorithm>
@@ -50,22 +51,45 @@ bool AssessJournals(const std::vector<std::string>& files, const TrpReadOptions&
 
     TrpAggregator aggregator(options.IntervalSeconds);
     TmonData3sec d;
-    TmonSettings settings;
+    TmonSettings meterSettings, settings;
+    const bool extended = ModelHasNeutral(meter.ModelIndex);
     int64_t done = 0;
     bool stopped = false, failed = false;
     for (TOpened& j : journals) {
+        // The settings in force come from the journal's decoder; the scale coefficients are
+        // looked up here because the records are decoded without the harmonic angles, which
+        // the assessment has no use for and which cost most of a decoding's time.
         TjnDecoder decoder(*j.Reader);
-        int64_t settingsId = -1;
+        int64_t settingsId = -1, scaleId = -1;
+        double voltageScale = 0, currentScale = 0;
         std::string stepError;
         const bool walked = j.Reader->ForEachRecord(
             options.From, options.To,
             [&](const TjnRecordView& r) {
-                if (!decoder.Decode(r, d, stepError)) return !(failed = true);
                 if (r.SettingsId != settingsId) {
-                    if (!decoder.SettingsOf(r.SettingsId, settings, stepError))
+                    if (!decoder.SettingsOf(r.SettingsId, meterSettings, stepError))
                         return !(failed = true);
+                    settings = meterSettings;
                     if (options.Limits) ApplyLimits(*options.Limits, settings);
                     settingsId = r.SettingsId;
+                }
+                if (r.ScaleId != scaleId) {
+                    voltageScale = currentScale = 0;
+                    TjnAnswerKind kind;
+                    std::vector<uint8_t> data;
+                    if (r.ScaleId != 0) {
+                        if (!j.Reader->LoadAnswer(r.ScaleId, kind, data, stepError))
+                            return !(failed = true);
+                        if (kind == TjnAnswerKind::ScaleKoeffs)
+                            DecodeScaleKoeffs(data.data(), data.size(), voltageScale, currentScale);
+                    }
+                    scaleId = r.ScaleId;
+                }
+                if (Decode3sec(r.Data, r.Size, extended, meterSettings, voltageScale, currentScale,
+                               d,
+                               TmonDecodeDepth::NoHarmonicAngles) == TmonDecodeResult::TooShort) {
+                    stepError = "запись " + std::to_string(r.Seq) + " короче своего формата";
+                    return !(failed = true);
                 }
                 aggregator.Add(r.MeterTime, d, settings);
                 if (options.Progress && (++done & 1023) == 0 &&
