@@ -241,7 +241,11 @@ void DrawChart(TDocument& d, const QRect& box, const TrpAssessment& a, int q) {
     for (int k = 0; k <= 4; ++k) {
         const double t = t0 + (t1 - t0) * k / 4;
         const int x = r.left() + int(double(r.width()) * k / 4);
-        p.drawText(QRect(x - 15 * kMm, r.bottom() + kMm, 30 * kMm, 5 * kMm), Qt::AlignCenter,
+        // The last label ends at the frame so as not to run into the histogram.
+        const QRect label = k == 4
+                                ? QRect(r.right() - 30 * kMm, r.bottom() + kMm, 30 * kMm, 5 * kMm)
+                                : QRect(x - 15 * kMm, r.bottom() + kMm, 30 * kMm, 5 * kMm);
+        p.drawText(label, k == 4 ? Qt::AlignRight : Qt::AlignCenter,
                    Q(RpTimeText(t).substr(0, 16)));
     }
     LimitLines(p, r, st.Limits, lo, hi, false);
@@ -484,6 +488,7 @@ void Harmonics(TDocument& d, const TrpAssessment& a) {
             colours.push_back(VerdictColour(st.Verdict));
         }
     d.Table(cols, rows, colours);
+    d.Need(100 * kMm); // the title stays with its chart
     d.Title("Верхние 95 % значения гармоник в % от нормально допустимых", 10);
     DrawHarmonicBars(d, a);
 }
