@@ -54,7 +54,13 @@ std::unique_ptr<TmonTrendJournalSource> LoadJournalTrend(const std::string& path
 std::unique_ptr<ITrendSource> OpenJournalTrend(const std::string& path, std::string& error,
                                                TTrendLoadProgress* progress);
 
-// Makes the trends window open journal files: call once at program start.
+// The protocol of the journal at `path` over meter times from..to as a PDF (TrendProtocolWriter's
+// signature); false with a text in a build without the PDF renderer.
+bool WriteJournalProtocol(const std::string& path, TDateTime from, TDateTime to,
+                          const std::string& pdf, std::string& error, TTrendLoadProgress* progress);
+
+// Makes the trends window open journal files and write their protocols: call once at program
+// start.
 void InstallJournalTrendOpener();
 
 } // namespace qz

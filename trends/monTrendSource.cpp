@@ -90,6 +90,7 @@ std::string TmonTrendMemorySource::Name() const {
 const char* const kmonTrendLoadCancelled = "Чтение записи прервано";
 
 TTrendFileOpener TrendFileOpener = nullptr;
+TTrendProtocolWriter TrendProtocolWriter = nullptr;
 
 std::unique_ptr<ITrendSource> OpenTrendFile(const std::string& path, std::string& error,
                                             TTrendLoadProgress* progress) {

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QImageWriter>
@@ -17,10 +18,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <filesystem>
+#include <thread>
 
 namespace qz {
 
@@ -197,6 +202,31 @@ char SystemDecimalSeparator() {
 
 // --- the window ---
 
+// A protocol being written on a thread of its own; destroying it asks the writer to stop and
+// waits for it.
+struct TmonTrendsWindow::TProtocolJob {
+    TProtocolJob(TTrendProtocolWriter writer, std::string journal, TDateTime from, TDateTime to,
+                 std::string pdf)
+        : Pdf(std::move(pdf)) {
+        Thread = std::thread([this, writer, journal, from, to] {
+            std::string error;
+            Ok = writer(journal, from, to, Pdf, error, &Progress);
+            Error = error;
+            Finished = true;
+        });
+    }
+    ~TProtocolJob() {
+        Progress.Cancel = true;
+        if (Thread.joinable()) Thread.join();
+    }
+    const std::string Pdf;
+    TTrendLoadProgress Progress;
+    std::atomic<bool> Finished{false};
+    bool Ok = false;
+    std::string Error;
+    std::thread Thread;
+};
+
 TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     FFormat = SystemTrendTimeFormat();
     FSeparator = SystemDecimalSeparator();
@@ -209,13 +239,17 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     auto* save = new QPushButton(QString::fromUtf8("Сохранить PNG…"), this);
     auto* open = new QPushButton(QString::fromUtf8("Открыть запись…"), this);
     auto* whole = new QPushButton(QString::fromUtf8("Весь график"), this);
+    FProtocolButton = new QPushButton(QString::fromUtf8("Протокол…"), this);
+    FProtocolButton->setObjectName("protocol");
+    FProtocolButton->setToolTip(
+        QString::fromUtf8("Протокол качества электроэнергии по показанному участку записи (PDF)"));
     copy->setObjectName("copy");
     save->setObjectName("save");
     open->setObjectName("open");
     whole->setObjectName("whole");
     auto* side = new QVBoxLayout;
     side->addWidget(FList, 1);
-    for (QPushButton* b : {whole, copy, save, open}) {
+    for (QPushButton* b : {whole, copy, save, open, FProtocolButton}) {
         b->setFixedWidth(150);
         b->setFocusPolicy(Qt::NoFocus);
         side->addWidget(b);
@@ -246,6 +280,22 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
             QString::fromUtf8("Записи (*.db *.sqlite);;Все файлы (*)"));
         if (!path.isEmpty()) OpenFile(path.toStdString());
     });
+    connect(FProtocolButton, &QPushButton::clicked, this, [this] {
+        const std::string suggested =
+            std::filesystem::path(FShownFile).replace_extension(".pdf").string();
+        std::string pdf;
+        if (ChooseProtocolFile)
+            pdf = ChooseProtocolFile(suggested);
+        else
+            pdf = QFileDialog::getSaveFileName(this, QString::fromUtf8("Протокол"), U8(suggested),
+                                               QString::fromUtf8("PDF (*.pdf)"))
+                      .toStdString();
+        if (!pdf.empty()) WriteProtocol(pdf);
+    });
+    FProtocolTimer = new QTimer(this);
+    FProtocolTimer->setInterval(100);
+    connect(FProtocolTimer, &QTimer::timeout, this, &TmonTrendsWindow::CheckProtocol);
+    UpdateProtocolButton();
     FillList();
     connect(FList, &QListWidget::itemChanged, this, [this] { Invalidate(); });
 
@@ -306,6 +356,8 @@ void TmonTrendsWindow::SetSettings(const TmonSettings& s) {
 
 void TmonTrendsWindow::SetSource(ITrendSource* source) {
     FSource = source;
+    FShownFile.clear();
+    UpdateProtocolButton();
     if (FOwned && FOwned.get() != source) FOwned.reset();
     Reload();
 }
@@ -342,6 +394,7 @@ void TmonTrendsWindow::CheckLoad() {
     FLoadTimer->stop();
     std::string error;
     std::unique_ptr<ITrendSource> s = FLoad->Take(error);
+    const std::string path = FLoad->Path();
     FLoad.reset();
     FStatus->clear();
     if (!s) {
@@ -349,6 +402,53 @@ void TmonTrendsWindow::CheckLoad() {
         return;
     }
     ShowSource(std::move(s));
+    FShownFile = path;
+    UpdateProtocolButton();
+}
+
+void TmonTrendsWindow::UpdateProtocolButton() {
+    FProtocolButton->setEnabled(!FShownFile.empty() && TrendProtocolWriter && !FProtocol);
+}
+
+void TmonTrendsWindow::WriteProtocol(const std::string& pdf) {
+    if (FProtocol || FShownFile.empty()) return;
+    if (!TrendProtocolWriter) {
+        ReportError("Эта сборка не умеет писать протокол");
+        return;
+    }
+    // The span shown, widened to whole seconds so that its edge records belong to it.
+    const TDateTime from = FRange.From - 0.5 / 86400, to = FRange.To + 0.5 / 86400;
+    FProtocol = std::make_unique<TProtocolJob>(TrendProtocolWriter, FShownFile, from, to, pdf);
+    FStatus->setText(QString::fromUtf8("Протокол…"));
+    UpdateProtocolButton();
+    FProtocolTimer->start();
+}
+
+void TmonTrendsWindow::CheckProtocol() {
+    if (!FProtocol) {
+        FProtocolTimer->stop();
+        return;
+    }
+    if (!FProtocol->Finished) {
+        const int64_t total = FProtocol->Progress.Total;
+        const int pct = total > 0 ? int(FProtocol->Progress.Done * 100 / total) : 0;
+        FStatus->setText(QString::fromUtf8("Протокол: %1 %").arg(pct));
+        return;
+    }
+    FProtocolTimer->stop();
+    std::unique_ptr<TProtocolJob> job = std::move(FProtocol);
+    job->Thread.join();
+    UpdateProtocolButton();
+    if (!job->Ok) {
+        FStatus->clear();
+        ReportError(job->Error);
+        return;
+    }
+    FStatus->setText(QString::fromUtf8("Протокол записан: ") + U8(job->Pdf));
+    if (OpenDocument)
+        OpenDocument(job->Pdf);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(U8(job->Pdf)));
 }
 
 void TmonTrendsWindow::ShowSource(std::unique_ptr<ITrendSource> source) {
@@ -582,6 +682,12 @@ void TmonTrendsWindow::KeepOnScreen() {
 
 void TmonTrendsWindow::closeEvent(QCloseEvent* e) {
     CancelOpen();
+    if (FProtocol) {
+        FProtocol.reset(); // asks the writer to stop and waits for it
+        FProtocolTimer->stop();
+        FStatus->clear();
+        UpdateProtocolButton();
+    }
     QWidget::closeEvent(e);
 }
 

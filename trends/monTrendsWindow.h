@@ -93,6 +93,18 @@ public:
     size_t SampleCount() const { return FSamples.size(); }
     const std::vector<TTrendSample>& Samples() const { return FSamples; }
 
+    // The journal file shown ("" for a live source or nothing).
+    const std::string& ShownFile() const { return FShownFile; }
+    // "Протокол…": the power-quality protocol of the journal shown, over the shown span, as a
+    // PDF written on a thread of its own while the status line shows how far it has come, then
+    // opened in the desktop's viewer. Needs a journal shown and TrendProtocolWriter installed.
+    void WriteProtocol(const std::string& pdf);
+    bool WritingProtocol() const { return FProtocol != nullptr; }
+    // Where the protocol goes ("" to give up); a save dialog unless a test replaces it.
+    std::function<std::string(const std::string& suggested)> ChooseProtocolFile;
+    // Shows a written protocol; the desktop's viewer unless a test replaces it.
+    std::function<void(const std::string& pdf)> OpenDocument;
+
     // How the window tells the operator of a failure; a message box unless a test replaces it.
     std::function<void(const std::string& caption, const std::string& text)> OnError;
 
@@ -114,6 +126,8 @@ private:
     void Invalidate();
     void PointerAt(int x);
     void ReportError(const std::string& text);
+    void CheckProtocol();
+    void UpdateProtocolButton();
 
     ITrendSource* FSource = nullptr;
     std::unique_ptr<ITrendSource> FOwned;
@@ -124,6 +138,11 @@ private:
     QTimer* FLoadTimer = nullptr;
     QLabel* FStatus = nullptr;
     std::string FJournalFolder;
+    std::string FShownFile;
+    struct TProtocolJob;
+    std::unique_ptr<TProtocolJob> FProtocol;
+    QTimer* FProtocolTimer = nullptr;
+    QPushButton* FProtocolButton = nullptr;
     bool FPlaced = false;
     TTrendTimeRange FRange;
     TTrendTimeFormat FFormat;
