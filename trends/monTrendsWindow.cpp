@@ -261,12 +261,18 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     FReadout->setMinimumHeight(20);
     FStatus = new QLabel(this);
     FStatus->setObjectName("status");
+    FFixedCursor = std::nan("");
+    FSpanStats = new QLabel(this);
+    FSpanStats->setObjectName("spanstats");
+    FSpanStats->setWordWrap(true);
+    FSpanStats->hide();
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(FReadout, 1);
     bottom->addWidget(FStatus);
     auto* main = new QVBoxLayout;
     main->addWidget(FPlot, 1);
     main->addLayout(bottom);
+    main->addWidget(FSpanStats);
     auto* top = new QHBoxLayout(this);
     top->addLayout(side);
     top->addLayout(main, 1);
@@ -576,6 +582,36 @@ std::string TmonTrendsWindow::ReadoutAt(TDateTime t) const {
     return r;
 }
 
+void TmonTrendsWindow::SelectSpan(TDateTime from, TDateTime to) {
+    if (to < from) std::swap(from, to);
+    FSpanFrom = from;
+    FSpanTo = to;
+    if (!(to > from)) {
+        FSpanStats->clear();
+        FSpanStats->hide();
+        FPlot->update();
+        return;
+    }
+    std::string text = FormatDateTimePattern(from, FFormat.LongTime, &FFormat) + " — " +
+                       FormatDateTimePattern(to, FFormat.LongTime, &FFormat);
+    for (int q : CheckedQuantities())
+        text += "\n" + qz::SpanStatsText(
+                           q, TrendSpanStats(FSamples, from, to, q, TrendLimitsOf(q, FSettings)),
+                           FSeparator);
+    FSpanStats->setText(U8(text));
+    FSpanStats->show();
+    FPlot->update();
+}
+
+QString TmonTrendsWindow::SpanStatsText() const {
+    return FSpanStats->text();
+}
+
+void TmonTrendsWindow::SetFixedCursor(TDateTime t) {
+    FFixedCursor = t;
+    PointerAt(FPointerX);
+}
+
 QString TmonTrendsWindow::ReadoutText() const {
     return FReadout->text();
 }
@@ -586,7 +622,17 @@ void TmonTrendsWindow::PointerAt(int x) {
     if (x < l.Left || x > l.Left + l.PlotWidth()) {
         FReadout->clear();
     } else {
-        FReadout->setText(U8(ReadoutAt(TimeAtPlotX(x))));
+        std::string text = ReadoutAt(TimeAtPlotX(x));
+        if (std::isfinite(FFixedCursor) && !FSamples.empty()) {
+            const TTrendSample& a =
+                FSamples[NearestSample(FSamples.data(), FSamples.size(), FFixedCursor)];
+            const TTrendSample& b =
+                FSamples[NearestSample(FSamples.data(), FSamples.size(), TimeAtPlotX(x))];
+            for (int q : CheckedQuantities())
+                text +=
+                    "   " + CursorDeltaText(a.Time, b.Time, q, a.Value[q], b.Value[q], FSeparator);
+        }
+        FReadout->setText(U8(text));
     }
     FPlot->update();
 }
@@ -711,6 +757,20 @@ void TmonTrendPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const TTrendPlotModel& m = FOwner->Model(width(), height());
     PaintTrends(p, m, FOwner->FSeparator);
+    const TTrendPlotLayout lay = Layout();
+    if (FOwner->FSpanTo > FOwner->FSpanFrom) {
+        const int x0 = std::max(lay.Left, FOwner->PlotXOfTime(FOwner->FSpanFrom));
+        const int x1 = std::min(lay.Left + lay.PlotWidth(), FOwner->PlotXOfTime(FOwner->FSpanTo));
+        if (x1 > x0)
+            p.fillRect(QRect(x0, lay.Top, x1 - x0, lay.PlotHeight()), QColor(255, 255, 255, 40));
+    }
+    if (std::isfinite(FOwner->FFixedCursor)) {
+        const int fx = FOwner->PlotXOfTime(FOwner->FFixedCursor);
+        if (fx >= lay.Left && fx <= lay.Left + lay.PlotWidth()) {
+            p.setPen(QPen(QColor(255, 255, 0), 1));
+            p.drawLine(fx, lay.Top, fx, lay.Top + lay.PlotHeight());
+        }
+    }
     const int x = FOwner->FPointerX;
     const TTrendPlotLayout l = Layout();
     if (x < l.Left || x > l.Left + l.PlotWidth() || FOwner->FSamples.empty()) return;
@@ -747,6 +807,16 @@ void TmonTrendPlot::wheelEvent(QWheelEvent* e) {
 
 void TmonTrendPlot::mousePressEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
+    const int px = int(std::lround(e->position().x()));
+    if (e->modifiers() & Qt::ControlModifier) {
+        FOwner->SetFixedCursor(FOwner->TimeAtPlotX(px));
+        return;
+    }
+    if (e->modifiers() & Qt::ShiftModifier) {
+        FSelecting = true;
+        FSelectFrom = FOwner->TimeAtPlotX(px);
+        return;
+    }
     FDragging = true;
     FDragX = int(std::lround(e->position().x()));
     FDragRange = FOwner->FRange;
@@ -755,6 +825,10 @@ void TmonTrendPlot::mousePressEvent(QMouseEvent* e) {
 
 void TmonTrendPlot::mouseMoveEvent(QMouseEvent* e) {
     const int x = int(std::lround(e->position().x()));
+    if (FSelecting) {
+        FOwner->FSpanFrom = std::min(FSelectFrom, FOwner->TimeAtPlotX(x));
+        FOwner->FSpanTo = std::max(FSelectFrom, FOwner->TimeAtPlotX(x));
+    }
     if (FDragging) {
         // The time under the pointer stays under it: drag right shows earlier times.
         const int w = std::max(1, Layout().PlotWidth());
@@ -767,6 +841,11 @@ void TmonTrendPlot::mouseMoveEvent(QMouseEvent* e) {
 
 void TmonTrendPlot::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
+    if (FSelecting) {
+        FSelecting = false;
+        FOwner->SelectSpan(FSelectFrom, FOwner->TimeAtPlotX(int(std::lround(e->position().x()))));
+        return;
+    }
     FDragging = false;
     unsetCursor();
 }

@@ -84,6 +84,15 @@ public:
     int PlotXOfTime(TDateTime t) const;
     TmonTrendPlot* Plot() const { return FPlot; }
 
+    // A span chosen with Shift and the mouse: its statistics for each chosen quantity (min,
+    // max, mean, upper 95 %, T1/T2 against the limit lines) under the plot. An empty span
+    // clears it.
+    void SelectSpan(TDateTime from, TDateTime to);
+    QString SpanStatsText() const;
+    // A second cursor fixed with Ctrl and a click: the readout adds Δt and Δvalue from it to the
+    // pointer. NaN removes it.
+    void SetFixedCursor(TDateTime t);
+
     // The picture as "Копировать графику" and saving give it.
     QImage PlotImage() const;
     void CopyGraphics();
@@ -150,6 +159,9 @@ private:
     QListWidget* FList = nullptr;
     TmonTrendPlot* FPlot = nullptr;
     QLabel* FReadout = nullptr;
+    QLabel* FSpanStats = nullptr;
+    TDateTime FSpanFrom = 0, FSpanTo = 0; // equal: no span
+    TDateTime FFixedCursor;               // NaN: none
     QTimer* FFollow = nullptr;
     int FPointerX = -1;
     mutable TTrendPlotModel FModel;
@@ -176,6 +188,8 @@ protected:
 private:
     TmonTrendsWindow* FOwner;
     bool FDragging = false;
+    bool FSelecting = false;
+    TDateTime FSelectFrom = 0;
     int FDragX = 0;
     TTrendTimeRange FDragRange;
 };
