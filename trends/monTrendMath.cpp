@@ -493,19 +493,26 @@ std::string SpanStatsText(int q, const TTrendSpanStats& s, char sep) {
     return r;
 }
 
-std::string CursorDeltaText(TDateTime fixed, TDateTime pointer, int q, float fixedValue,
-                            float pointerValue, char sep) {
-    const TmonTrendQuantityInfo& info = TrendQuantityInfo(q);
-    int64_t seconds = std::llround((pointer - fixed) * 86400.0);
+std::string CursorDeltaText(const TTrendSample& fixed, const TTrendSample& pointer,
+                            const std::vector<int>& quantities, char sep) {
+    int64_t seconds = std::llround((pointer.Time - fixed.Time) * 86400.0);
     const char* sign = seconds < 0 ? "-" : "";
     seconds = std::llabs(seconds);
     char t[48];
     std::snprintf(t, sizeof t, "%s%02lld:%02lld:%02lld", sign,
                   static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
                   static_cast<long long>(seconds % 60));
-    std::string r = std::string("Δt ") + t + ", Δ" + info.Name + " " +
-                    FormatFixed(double(pointerValue) - double(fixedValue), ReadoutDecimals(q), sep);
-    if (*info.Unit) r += std::string(" ") + info.Unit;
+    std::string r = std::string("Δt ") + t;
+    const char* between = ": ";
+    for (int q : quantities) {
+        if (q < 0 || q >= kmonTrendQuantityCount) continue;
+        const TmonTrendQuantityInfo& info = TrendQuantityInfo(q);
+        r +=
+            between + std::string("Δ") + info.Name + " " +
+            FormatFixed(double(pointer.Value[q]) - double(fixed.Value[q]), ReadoutDecimals(q), sep);
+        if (*info.Unit) r += std::string(" ") + info.Unit;
+        between = ", ";
+    }
     return r;
 }
 

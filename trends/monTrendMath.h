@@ -161,9 +161,10 @@ TTrendSpanStats TrendSpanStats(const std::vector<TTrendSample>& samples, TDateTi
                                const std::vector<TmonTrendLimit>& limits);
 // "Ua: N 200, мин 219,50, макс 231,00, ср. 225,10, 95 % 230,80 В, T1 3,5 %, T2 0 %".
 std::string SpanStatsText(int quantity, const TTrendSpanStats& s, char decimalSeparator);
-// "Δt 00:10:00, ΔUa 2,50 В" between the fixed cursor and the pointer.
-std::string CursorDeltaText(TDateTime fixed, TDateTime pointer, int quantity, float fixedValue,
-                            float pointerValue, char decimalSeparator);
+// "Δt 00:10:00: ΔUa 2,50 В, ΔF -0,02 Гц" from the sample at the fixed cursor to the one at
+// the pointer.
+std::string CursorDeltaText(const TTrendSample& fixed, const TTrendSample& pointer,
+                            const std::vector<int>& quantities, char decimalSeparator);
 
 // --- the plot model ---
 

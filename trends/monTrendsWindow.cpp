@@ -628,9 +628,7 @@ void TmonTrendsWindow::PointerAt(int x) {
                 FSamples[NearestSample(FSamples.data(), FSamples.size(), FFixedCursor)];
             const TTrendSample& b =
                 FSamples[NearestSample(FSamples.data(), FSamples.size(), TimeAtPlotX(x))];
-            for (int q : CheckedQuantities())
-                text +=
-                    "   " + CursorDeltaText(a.Time, b.Time, q, a.Value[q], b.Value[q], FSeparator);
+            text += "   " + CursorDeltaText(a, b, CheckedQuantities(), FSeparator);
         }
         FReadout->setText(U8(text));
     }

@@ -428,6 +428,8 @@ TEST(TrendSpanStatistics, NearestRankAndSharesOutsideTheLimitLines) {
     EXPECT_TRUE(std::isnan(st.T2));
     EXPECT_EQ(SpanStatsText(tqUA, st, ',').substr(0, 8), "Ua: N 19");
     EXPECT_EQ(TrendSpanStats(s, t0 + 100 * kSec, t0 + 200 * kSec, tqUA, lines).N, 0u);
-    EXPECT_EQ(CursorDeltaText(t0, t0 + 75 * kSec, tqUA, 220.0f, 222.5f, ','),
-              "Δt 00:01:15, ΔUa 2,50 В");
+    TTrendSample a = Sample(t0, tqUA, 220.0f), b = Sample(t0 + 75 * kSec, tqUA, 222.5f);
+    a.Value[tqF] = 50.01f;
+    b.Value[tqF] = 49.99f;
+    EXPECT_EQ(CursorDeltaText(b, a, {tqUA, tqF}, ','), "Δt -00:01:15: ΔUa -2,50 В, ΔF 0,020 Гц");
 }

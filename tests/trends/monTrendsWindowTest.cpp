@@ -506,8 +506,7 @@ TEST_F(TrendsWindow, ASpanChosenWithShiftShowsItsStatisticsAndCtrlFixesASecondCu
     Mouse(plot, QEvent::MouseMove, QPoint(x1, 100), Qt::NoButton);
     const TTrendSample& a = samples[NearestSample(samples.data(), 400, w.TimeAtPlotX(x0))];
     const TTrendSample& b = samples[NearestSample(samples.data(), 400, w.TimeAtPlotX(x1))];
-    EXPECT_NE(w.ReadoutText().toStdString().find(
-                  CursorDeltaText(a.Time, b.Time, tqUA, a.Value[tqUA], b.Value[tqUA], sep)),
+    EXPECT_NE(w.ReadoutText().toStdString().find(CursorDeltaText(a, b, {tqUA, tqUB, tqUC}, sep)),
               std::string::npos)
         << w.ReadoutText().toStdString();
     w.SetFixedCursor(std::nan(""));
