@@ -118,6 +118,13 @@ std::string RpJson(const TrpAssessment& a, const TrpSource& source) {
              ", \"Before\": " + JsonTime(o.Before) + ", \"Missing\": " + std::to_string(o.Missing) +
              "}";
     }
+    s += "], \"PollOutages\": [";
+    for (size_t i = 0; i < source.PollOutages.size(); ++i) {
+        const TrpPollOutage& o = source.PollOutages[i];
+        s += (i ? ", {\"Began\": " : "{\"Began\": ") + JsonTime(o.Began) +
+             ", \"Ended\": " + (o.Ended ? JsonTime(o.Ended) : "null") +
+             ", \"Text\": " + JsonString(o.Text) + "}";
+    }
     s += "], \"Verdict\": " + JsonVerdict(a.Verdict) + "}";
     return s;
 }

@@ -394,9 +394,12 @@ void Header(TDocument& d, const TrpAssessment& a, const TrpSource& s, const TrpP
     int64_t missing = 0;
     for (const TrpOutage& o : a.Outages)
         missing += o.Missing;
-    d.Field("Перерывы записи:", a.Outages.empty() ? QString("нет")
-                                                  : Q(std::to_string(a.Outages.size()) + ", нет " +
-                                                      std::to_string(missing) + " записей"));
+    std::string outages = a.Outages.empty() ? std::string("нет")
+                                            : std::to_string(a.Outages.size()) + ", нет " +
+                                                  std::to_string(missing) + " записей";
+    if (!s.PollOutages.empty())
+        outages += "; перерывов опроса по журналу: " + std::to_string(s.PollOutages.size());
+    d.Field("Перерывы записи:", Q(outages));
     d.Field("Нормы:", Q(info.LimitsSource));
     d.Field("Программа:", Q(info.ProgramVersion));
     d.Field("Дата протокола:", Q(RpTimeText(info.Created)));
@@ -554,6 +557,24 @@ void Lists(TDocument& d, const TrpAssessment& a) {
         d.Paragraph(Q("… и ещё " + std::to_string(a.Outages.size() - kListedRows) + " перерывов"));
 }
 
+// The stretches the recorder itself kept as failed exchanges, with their reasons.
+void PollOutages(TDocument& d, const TrpSource& s) {
+    if (s.PollOutages.empty()) return;
+    d.Title("Перерывы опроса по журналу", 10);
+    std::vector<std::vector<QString>> rows;
+    for (size_t k = 0; k < s.PollOutages.size() && k < kListedRows; ++k) {
+        const TrpPollOutage& o = s.PollOutages[k];
+        rows.push_back({Q(RpTimeText(o.Began)), o.Ended ? Q(RpTimeText(o.Ended)) : "до конца записи",
+                        Q(o.Text)});
+    }
+    d.Table({{"Начало (время компьютера)", 38 * kMm, Qt::AlignLeft},
+             {"Конец", 38 * kMm, Qt::AlignLeft},
+             {"Причина", 104 * kMm, Qt::AlignLeft}},
+            rows);
+    if (s.PollOutages.size() > kListedRows)
+        d.Paragraph(Q("… и ещё " + std::to_string(s.PollOutages.size() - kListedRows)));
+}
+
 void Closing(TDocument& d, const TrpAssessment& a) {
     d.Title("Не оцениваются по 3-секундным данным");
     d.Paragraph("Провалы и перенапряжения, прерывания напряжения, доза фликера (кратковременная "
@@ -624,6 +645,7 @@ bool RpWritePdf(const TrpAssessment& a, const TrpSource& source, const TrpProtoc
         Harmonics(d, a);
         Charts(d, a);
         Lists(d, a);
+        PollOutages(d, source);
         Closing(d, a);
         painter.end();
     }

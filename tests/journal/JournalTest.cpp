@@ -3,10 +3,13 @@
 #include "journal/jnJournal.h"
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
+#include "journal/jnSalvage.h"
+#include "journal/jnSeries.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
 #include "simulator/SimOptions.h"
 #include "tests/support/Files.h"
+#include "tests/support/JournalFeed.h"
 #include "tests/support/JournalMeter.h"
 #include "tests/support/TempDir.h"
 
@@ -17,6 +20,8 @@
 #include <iterator>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace qz;
 using qz::test::ReadFileBytes;
@@ -192,7 +197,7 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(newer.c_str(), &db), SQLITE_OK);
-        sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA user_version = 3", nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
     EXPECT_EQ(open(newer), TjnOpenResult::NewerSchema);
@@ -416,4 +421,328 @@ TEST(JournalReplay, TheSimulatorsCommandLineTakesTheJournalAndTheSpeed) {
     }
     TSimOptions b;
     EXPECT_FALSE(ParseSimArgs({"--replay"}, b, help, e));
+}
+
+namespace {
+
+using TFeed = test::TJournalFeed;
+
+std::vector<TjnOutageView> Outages(TjnReader& r) {
+    std::vector<TjnOutageView> v;
+    std::string e;
+    EXPECT_TRUE(r.ForEachOutage([&](const TjnOutageView& o) { return v.push_back(o), true; }, e))
+        << e;
+    return v;
+}
+
+std::vector<TDateTime> RecordTimes(TjnReader& r) {
+    std::vector<TDateTime> v;
+    std::string e;
+    EXPECT_TRUE(r.ForEachRecordTime([&](int64_t, TDateTime t) { return v.push_back(t), true; }, e))
+        << e;
+    return v;
+}
+
+} // namespace
+
+TEST(JournalOutage, ALossIsOneOutageEndedByTheNextRecordOrByTheClose) {
+    TempDir dir;
+    const std::string file = dir.Path() + "/j.db";
+    TjnWriter w;
+    std::string e;
+    ASSERT_TRUE(w.Create(file, QZ2MMeter(), e)) << e;
+    TFeed feed;
+    TjnRecorder recorder(w, feed.Storage, nullptr);
+    recorder.Now = [&] { return feed.LocalNow; };
+    feed.Settings(recorder, At(10, 0, 0));
+    feed.Record(recorder, At(10, 0, 3));
+    feed.Record(recorder, At(10, 0, 6));
+    // The line is lost; every failed retry continues the same outage.
+    feed.LocalNow = At(10, 0, 10);
+    recorder.BeginOutage(3, 0, "Нет ответа от устройства.");
+    feed.LocalNow = At(10, 0, 16);
+    recorder.BeginOutage(4, 0, "Ошибка связи");
+    // Back: the meter gives the record stored already, then new ones.
+    feed.Record(recorder, At(10, 0, 6));
+    feed.Record(recorder, At(10, 0, 30));
+    feed.LocalNow = At(10, 1, 0);
+    recorder.BeginOutage(3, 9, "Нет данных");
+    ASSERT_TRUE(recorder.Error().empty()) << recorder.Error();
+    EXPECT_EQ(recorder.Records(), 3);
+    ASSERT_TRUE(w.Close(At(10, 2, 0), e)) << e;
+
+    TjnReader r;
+    ASSERT_EQ(r.Open(file, e), TjnOpenResult::Ok) << e;
+    EXPECT_EQ(r.Version(), kjnSchemaVersion);
+    EXPECT_FALSE(r.Unfinished());
+    EXPECT_DOUBLE_EQ(r.Closed(), At(10, 2, 0));
+    EXPECT_EQ(RecordTimes(r), (std::vector<TDateTime>{At(10, 0, 3), At(10, 0, 6), At(10, 0, 30)}));
+    const std::vector<TjnOutageView> o = Outages(r);
+    ASSERT_EQ(o.size(), 2u);
+    EXPECT_DOUBLE_EQ(o[0].Began, At(10, 0, 10));
+    EXPECT_DOUBLE_EQ(o[0].Ended, At(10, 0, 31)); // the local time of the next new record
+    EXPECT_DOUBLE_EQ(o[0].LastMeterTime, At(10, 0, 6));
+    EXPECT_EQ(o[0].Code, 3);
+    EXPECT_EQ(o[0].Text, "Нет ответа от устройства.");
+    EXPECT_DOUBLE_EQ(o[1].Began, At(10, 1, 0));
+    EXPECT_DOUBLE_EQ(o[1].Ended, At(10, 2, 0)); // the recording stopped during it
+    EXPECT_EQ(o[1].Status, 9);
+    EXPECT_DOUBLE_EQ(o[1].LastMeterTime, At(10, 0, 30));
+}
+
+TEST(Journal, AVersion1JournalIsReadAsItIs) {
+    TempDir dir;
+    const std::string file = dir.Path() + "/v1.db";
+    std::vector<TmonData3sec> expected;
+    WriteJournal(file, 4, true, &expected);
+    // What the first version wrote: 32 KiB pages, no outages, no mark of the close.
+    auto toVersion1 = [](const std::string& f, const char* mode) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(f.c_str(), &db), SQLITE_OK);
+        const std::string sql = "DROP TABLE outage; ALTER TABLE meter DROP COLUMN closed;"
+                                " PRAGMA user_version = 1; PRAGMA page_size = 32768; VACUUM;"
+                                " PRAGMA journal_mode = " +
+                                std::string(mode);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    };
+    toVersion1(file, "DELETE");
+    std::string e;
+    TjnReader r;
+    ASSERT_EQ(r.Open(file, e), TjnOpenResult::Ok) << e;
+    EXPECT_EQ(r.Version(), 1);
+    EXPECT_FALSE(r.Unfinished());
+    EXPECT_TRUE(Outages(r).empty());
+    TjnDecoder decoder(r);
+    size_t n = 0;
+    ASSERT_TRUE(r.ForEachRecord(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](const TjnRecordView& v) {
+            TmonData3sec d;
+            EXPECT_TRUE(decoder.Decode(v, d, e)) << e;
+            EXPECT_EQ(d.P[pwSum], expected[n++].P[pwSum]);
+            return true;
+        },
+        e));
+    EXPECT_EQ(n, 4u);
+    // A version 1 journal whose log was never folded back was not finished.
+    const std::string open = dir.Path() + "/v1-open.db";
+    WriteJournal(open, 2);
+    toVersion1(open, "WAL");
+    TjnReader o;
+    ASSERT_EQ(o.Open(open, e), TjnOpenResult::Ok) << e;
+    EXPECT_TRUE(o.Unfinished());
+    EXPECT_NE(UnfinishedText(o).find("запись не завершена"), std::string::npos);
+}
+
+TEST(JournalSeries, ANewJournalAtTheMetersMidnightLosesAndDoublesNoRecord) {
+    TempDir dir;
+    TFeed feed;
+    TjnRotatingRecorder recorder(feed.Storage, nullptr);
+    recorder.Now = [&] { return feed.LocalNow; };
+    TjnMeter meter = QZ2MMeter();
+    meter.Started = At(23, 59, 40);
+    std::string e;
+    ASSERT_TRUE(recorder.Start(dir.Path() + "/rec", meter, TjnRotation::Day, e)) << e;
+    feed.Settings(recorder, At(23, 59, 48));
+    std::vector<TDateTime> sent;
+    for (int i = 0; i < 8; ++i) { // 23:59:51 .. 00:00:12 by the meter's clock
+        sent.push_back(At(23, 59, 51) + 3.0 * i / 86400);
+        feed.Record(recorder, sent.back());
+    }
+    ASSERT_TRUE(recorder.Error().empty()) << recorder.Error();
+    ASSERT_TRUE(recorder.Close(e)) << e;
+    const std::vector<std::string> files = recorder.Files();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(fs::path(files[0]).filename(), "qz2m_1234_2026-12-08_23-59-40.db");
+    EXPECT_EQ(fs::path(files[1]).filename(), "qz2m_1234_2026-12-09_00-00-00.db");
+
+    // Each journal is finished and decodes alone; together they hold every record once.
+    std::vector<TDateTime> stored;
+    for (const std::string& f : files) {
+        TjnReader r;
+        ASSERT_EQ(r.Open(f, e), TjnOpenResult::Ok) << e;
+        EXPECT_FALSE(r.Unfinished()) << f;
+        TjnDecoder decoder(r);
+        ASSERT_TRUE(r.ForEachRecord(
+            kjnAnyTimeFrom, kjnAnyTimeTo,
+            [&](const TjnRecordView& v) {
+                TmonData3sec d;
+                EXPECT_TRUE(decoder.Decode(v, d, e)) << e;
+                EXPECT_GT(d.U[phA], 0) << "decoded with the settings and scale in force";
+                stored.push_back(v.MeterTime);
+                return true;
+            },
+            e));
+    }
+    EXPECT_EQ(stored, sent);
+
+    // Read as one, in time order whatever order they are named in.
+    TjnSeries series;
+    ASSERT_TRUE(series.Open({files[1], files[0]}, e)) << e;
+    EXPECT_EQ(series.FileName(0), files[0]);
+    std::vector<TDateTime> read;
+    ASSERT_TRUE(series.ForEachRecord(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](size_t j, const TjnRecordView& v) {
+            TmonData3sec d;
+            EXPECT_TRUE(series.Decoder(j).Decode(v, d, e)) << e;
+            read.push_back(v.MeterTime);
+            return read.size() < 5; // a callback ends the whole walk
+        },
+        e));
+    EXPECT_EQ(read, std::vector<TDateTime>(sent.begin(), sent.begin() + 5));
+    int64_t records = 0, blocks = 0;
+    ASSERT_TRUE(series.Counts(records, blocks, e));
+    EXPECT_EQ(records, 8);
+
+    // Weeks start on Monday 00:00: 8 December 2026 is a Tuesday.
+    EXPECT_DOUBLE_EQ(RotationStart(At(10, 0, 0), TjnRotation::Week), At(0, 0, 0) - 1);
+    EXPECT_DOUBLE_EQ(RotationEnd(At(23, 59, 59), TjnRotation::Week), At(0, 0, 0) + 6);
+}
+
+TEST(JournalSeries, JournalsOfDifferentMetersOrTheSameFileTwiceAreRefused) {
+    TempDir dir;
+    const std::string a = dir.Path() + "/a.db", b = dir.Path() + "/b.db";
+    WriteJournal(a, 1);
+    {
+        TjnWriter w;
+        std::string e;
+        ASSERT_TRUE(w.Create(b, test::JournalMeter(1, 99), e)) << e;
+    }
+    TjnSeries series;
+    std::string e;
+    EXPECT_FALSE(series.Open({a, b}, e));
+    EXPECT_NE(e.find("разных измерителей"), std::string::npos) << e;
+    EXPECT_NE(e.find("a.db"), std::string::npos) << e;
+    EXPECT_NE(e.find("b.db (Каврен–QZ2М, заводской номер 99)"), std::string::npos) << e;
+    EXPECT_FALSE(series.Open({a, dir.Path() + "/./a.db"}, e));
+    EXPECT_NE(e.find("дважды"), std::string::npos) << e;
+}
+
+TEST(JournalSalvage, AKilledRecordingAndItsFileCutAnywhereKeepEveryWholeRecordBeforeTheCut) {
+    TempDir dir;
+    const std::string killed = dir.Path() + "/killed.db";
+    constexpr int kRecords = 40;
+    // A recorder killed in the middle of a recording: its last items only in the log.
+    const pid_t child = fork();
+    if (child == 0) {
+        auto* w = new TjnWriter; // never closed
+        std::string e;
+        const TMeterModel meter(1);
+        if (!w->Create(killed, QZ2MMeter(), e)) _exit(1);
+        const auto s = meter.SettingsData(), k = meter.ScaleData();
+        w->AddAnswer(TjnAnswerKind::Settings, At(10, 0, 0), At(10, 0, 0), s.data(), s.size(), e);
+        w->AddAnswer(TjnAnswerKind::ScaleKoeffs, At(10, 0, 0), At(10, 0, 0), k.data(), k.size(), e);
+        w->SetCheckpointInterval(1e9);
+        for (int i = 0; i < kRecords; ++i) {
+            const TDateTime t = At(10, 0, 3 + 3 * i);
+            const auto r = meter.RecordData(t + 3.0 / 86400);
+            if (i == 20) w->BeginOutage(t, t, 3, 0, "Нет ответа от устройства.", e);
+            if (!w->AddRecord(t, t, r.data(), r.size(), TmonData3sec(), e)) _exit(1);
+            if (i % 10 == 0) {
+                const auto b = meter.WaveformData(0xFF, 2, SecondsOf(t));
+                w->AddWaveform(t, t, 0xFF, 2, b.data(), b.size(), e);
+            }
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    std::string e;
+    TjnReader r;
+    ASSERT_EQ(r.Open(killed, e), TjnOpenResult::Ok) << e;
+    EXPECT_TRUE(r.Unfinished());
+    EXPECT_NE(UnfinishedText(r).find(killed + "-wal"), std::string::npos) << UnfinishedText(r);
+    std::vector<std::string> original;
+    ASSERT_TRUE(r.ForEachRecord(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](const TjnRecordView& v) {
+            return original.emplace_back(v.Data, v.Data + v.Size), true;
+        },
+        e));
+    ASSERT_EQ(original.size(), size_t(kRecords));
+
+    // Salvaged with its log: every row of every kind, the records byte for byte.
+    auto salvage = [&](const std::string& from, const std::string& to, TjnSalvageReport& report) {
+        const bool ok = SalvageJournal(from, to, report, e);
+        if (!ok) {
+            EXPECT_FALSE(e.empty());
+        }
+        return ok;
+    };
+    auto savedSeqs = [&](const std::string& file) {
+        std::vector<int64_t> seqs;
+        TjnReader s;
+        EXPECT_EQ(s.Open(file, e), TjnOpenResult::Ok) << e;
+        EXPECT_FALSE(s.Unfinished());
+        TjnDecoder decoder(s);
+        EXPECT_TRUE(s.ForEachRecord(
+            kjnAnyTimeFrom, kjnAnyTimeTo,
+            [&](const TjnRecordView& v) {
+                EXPECT_EQ(std::string(v.Data, v.Data + v.Size), original[size_t(v.Seq - 1)]);
+                TmonData3sec d;
+                EXPECT_TRUE(decoder.Decode(v, d, e)) << e;
+                return seqs.push_back(v.Seq), true;
+            },
+            e));
+        return seqs;
+    };
+    TjnSalvageReport report;
+    ASSERT_TRUE(salvage(killed, dir.Path() + "/all.db", report)) << e;
+    EXPECT_EQ(savedSeqs(dir.Path() + "/all.db").size(), size_t(kRecords));
+    EXPECT_EQ(report.Answers.Saved, 2);
+    EXPECT_EQ(report.Waveforms.Saved, 4);
+    EXPECT_EQ(report.Outages.Saved, 1);
+    EXPECT_TRUE(report.UsedLog);
+    EXPECT_NE(SalvageReportText(report, "all.db").find("записи 3 с: сохранено 40"),
+              std::string::npos);
+
+    // The file with its log folded in (as the recorder does every minute), copied alone and
+    // cut short anywhere.
+    const std::string folded = dir.Path() + "/folded.db";
+    fs::copy_file(killed, folded);
+    fs::copy_file(killed + "-wal", folded + "-wal");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(folded.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const std::string whole = ReadFileBytes(folded);
+    std::srand(25);
+    std::vector<size_t> cuts = {whole.size() - 1, whole.size() - 3000};
+    for (int i = 0; i < 10; ++i)
+        cuts.push_back(size_t(std::rand()) % whole.size());
+    std::sort(cuts.begin(), cuts.end());
+    std::vector<int64_t> before; // what the shorter cut kept
+    for (size_t cut : cuts) {
+        const std::string file = dir.Path() + "/cut" + std::to_string(cut) + ".db";
+        std::ofstream(file, std::ios::binary) << whole.substr(0, cut);
+        TjnReader c;
+        if (c.Open(file, e) == TjnOpenResult::Damaged) {
+            EXPECT_NE(e.find("qzcli salvage " + file), std::string::npos) << e;
+        }
+        const std::string to = dir.Path() + "/saved" + std::to_string(cut) + ".db";
+        if (!salvage(file, to, report)) {
+            EXPECT_LT(cut, 4096u) << e; // only a file cut within its first pages has no meter
+            continue;
+        }
+        // More of the file keeps all that less of it kept; near its end, all but the records
+        // whose pages were cut off (each takes at least two pages after its leaf).
+        const std::vector<int64_t> seqs = savedSeqs(to);
+        EXPECT_EQ(report.Records.Saved, int64_t(seqs.size()));
+        EXPECT_TRUE(std::includes(seqs.begin(), seqs.end(), before.begin(), before.end()))
+            << "cut at " << cut;
+        before = seqs;
+        if (cut > whole.size() * 3 / 4) {
+            const int64_t lostBound = int64_t((whole.size() - cut) / (2 * kjnPageSize)) + 2;
+            EXPECT_GE(int64_t(seqs.size()), kRecords - lostBound) << "cut at " << cut;
+        }
+    }
 }

@@ -304,5 +304,6 @@ TEST(ReportJournals, JournalsOfOneMeterReadAsOneRecording) {
     }
     EXPECT_FALSE(AssessJournals({a, other}, TrpReadOptions(), r, source, e));
     EXPECT_NE(e.find("разных измерителей"), std::string::npos) << e;
+    EXPECT_NE(e.find(other), std::string::npos) << e;
     EXPECT_NE(e.find("999"), std::string::npos) << e;
 }

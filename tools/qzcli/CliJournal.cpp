@@ -7,12 +7,15 @@
 #include "journal/jnMeterOf.h"
 #include "journal/jnOutFile.h"
 #include "journal/jnRecorder.h"
+#include "journal/jnSalvage.h"
+#include "journal/jnSeries.h"
 #include "protocol/QZ2Commands.h"
 #include "protocol/QZ2Models.h"
 #include "tools/qzcli/CliFields.h"
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliReport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -57,13 +60,76 @@ int Usage(std::ostream& err, const std::string& text) {
     return 2;
 }
 
-int OpenJournal(const std::string& file, TjnReader& reader, std::ostream& err) {
+int OpenJournals(const std::vector<std::string>& files, TjnSeries& series, std::ostream& err) {
     std::string error;
-    if (reader.Open(file, error) != TjnOpenResult::Ok) {
+    if (!series.Open(files, error)) {
         err << error << '\n';
         return 1;
     }
     return 0;
+}
+
+std::string DurationText(double seconds) {
+    const int64_t s = std::llround(std::max(0.0, seconds));
+    char buf[64];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%lld ч %02lld мин %02lld с", (long long)(s / 3600),
+                      (long long)(s / 60 % 60), (long long)(s % 60));
+    else if (s >= 60)
+        std::snprintf(buf, sizeof buf, "%lld мин %02lld с", (long long)(s / 60),
+                      (long long)(s % 60));
+    else
+        std::snprintf(buf, sizeof buf, "%lld с", (long long)s);
+    return buf;
+}
+
+// Records present against the records a 3-second interval gives between the first and the
+// last one, in percent with one decimal (a decimal comma, as the operator writes it).
+std::string CoverageText(int64_t present, TDateTime first, TDateTime last) {
+    const int64_t expected = std::llround((last - first) * 86400.0 / 3.0) + 1;
+    const double percent = expected > 0 ? 100.0 * double(present) / double(expected) : 100.0;
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%.1f %% (%lld из %lld записей)", percent, (long long)present,
+                  (long long)expected);
+    std::string s = buf;
+    const size_t dot = s.find('.');
+    if (dot != std::string::npos) s[dot] = ',';
+    return s;
+}
+
+// The outages of the recording: their number, their total time and the longest one.
+bool PrintOutages(TjnSeries& series, std::ostream& out, std::string& error) {
+    int64_t count = 0, open = 0;
+    double total = 0, longest = -1;
+    TjnOutageView worst;
+    if (!series.ForEachOutage(
+            [&](size_t, const TjnOutageView& o) {
+                ++count;
+                if (!o.HasEnd()) {
+                    ++open;
+                    return true;
+                }
+                const double seconds = (o.Ended - o.Began) * 86400.0;
+                total += seconds;
+                if (seconds > longest) {
+                    longest = seconds;
+                    worst = o;
+                }
+                return true;
+            },
+            error))
+        return false;
+    if (count == 0) {
+        out << "Перерывы опроса: нет\n";
+        return true;
+    }
+    out << "Перерывы опроса: " << count << ", всего " << DurationText(total);
+    if (open) out << " (конец не записан у " << open << ")";
+    out << '\n';
+    if (longest >= 0)
+        out << "  самый долгий: с " << TimeText(worst.Began) << ", " << DurationText(longest)
+            << ": " << worst.Text << '\n';
+    return true;
 }
 
 // Settings answers that differ from the one before: (meter time, a note on what changed).
@@ -84,9 +150,9 @@ std::string SettingsChangeNote(const TmonSettings& a, const TmonSettings& b) {
     return s.empty() ? "изменены уставки" : s;
 }
 
-int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
-    TjnReader j;
-    if (OpenJournal(file, j, err)) return 1;
+int RunInfo(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
+    TjnSeries j;
+    if (OpenJournals(files, j, err)) return 1;
     const TjnMeter& m = j.Meter();
     std::string error;
     int64_t records = 0, waveforms = 0;
@@ -94,7 +160,14 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
         err << error << '\n';
         return 1;
     }
-    out << "Журнал: " << file << '\n';
+    for (size_t i = 0; i < j.Size(); ++i) {
+        out << "Журнал: " << j.FileName(i) << '\n';
+        const std::string warning = UnfinishedText(j.Journal(i));
+        if (!warning.empty()) {
+            out << warning << '\n';
+            err << j.FileName(i) << ": " << warning << '\n';
+        }
+    }
     out << "Измеритель: " << m.Model << ", заводской номер " << m.FactoryNumber << ", адрес "
         << m.Address << '\n';
     out << "Подключение: " << m.Connection << '\n';
@@ -103,13 +176,18 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     TDateTime first = 0, last = 0;
     if (j.RecordSpan(first, last, error))
         out << "Записи 3 с: " << records << ", с " << TimeText(first) << " по " << TimeText(last)
-            << '\n';
+            << '\n'
+            << "Покрытие: " << CoverageText(records, first, last) << '\n';
     else if (!error.empty()) {
         err << error << '\n';
         return 1;
     } else
         out << "Записи 3 с: 0\n";
     out << "Блоки форм сигналов: " << waveforms << '\n';
+    if (!PrintOutages(j, out, error)) {
+        err << error << '\n';
+        return 1;
+    }
 
     // Gaps: a step of more than one 3-second interval between neighbours.
     constexpr int kMaxShown = 20;
@@ -118,7 +196,7 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     bool havePrevious = false;
     std::string shown;
     const bool walked = j.ForEachRecordTime(
-        [&](int64_t, TDateTime t) {
+        [&](size_t, int64_t, TDateTime t) {
             if (havePrevious) {
                 const double seconds = (t - previous) * 86400.0;
                 const int64_t lost = std::llround(seconds / 3.0) - 1;
@@ -152,7 +230,7 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     int changes = 0;
     std::string changeLines;
     if (!j.ForEachAnswer(
-            [&](const TjnAnswerView& a) {
+            [&](size_t, const TjnAnswerView& a) {
                 if (a.Kind != TjnAnswerKind::Settings) return true;
                 std::vector<uint8_t> now(a.Data, a.Data + a.Size);
                 TmonSettings s;
@@ -175,7 +253,7 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int ExportCsv(TjnReader& j, const std::string& target, TDateTime from, TDateTime to, bool harmonics,
+int ExportCsv(TjnSeries& j, const std::string& target, TDateTime from, TDateTime to, bool harmonics,
               const TmonCsvOptions& options, std::ostream& err, int64_t& lines) {
     const bool neutral = ModelHasNeutral(j.Meter().ModelIndex);
     std::string error;
@@ -194,14 +272,13 @@ int ExportCsv(TjnReader& j, const std::string& target, TDateTime from, TDateTime
     line += "\r\n";
     file.Write(Utf8ToCp1251(line));
 
-    TjnDecoder decoder(j);
     TmonData3sec d;
     bool ok = true;
     lines = 0;
     const bool walked = j.ForEachRecord(
         from, to,
-        [&](const TjnRecordView& r) {
-            if (!decoder.Decode(r, d, error)) return ok = false;
+        [&](size_t journal, const TjnRecordView& r) {
+            if (!j.Decoder(journal).Decode(r, d, error)) return ok = false;
             line =
                 options.FormatDateTime ? options.FormatDateTime(d.Time) : FormatCsvDateTime(d.Time);
             line += ';';
@@ -252,7 +329,7 @@ void WidenToWholeSeconds(TDateTime& from, TDateTime& to) {
 }
 
 bool IsJournalCommand(const std::string& command) {
-    return command == "info" || command == "export";
+    return command == "info" || command == "export" || command == "salvage";
 }
 
 std::string CliJournalHelpText() {
@@ -261,13 +338,15 @@ std::string CliJournalHelpText() {
            "      вести журнал записи: каждая 3-секундная запись, каждый блок формы сигнала\n"
            "      и каждый ответ с настройками сохраняются в новом файле FILE (SQLite)\n"
            "\n"
-           "  qzcli info FILE\n"
-           "      измеритель, время начала и конца, число записей и блоков, пропуски,\n"
-           "      изменения настроек\n"
+           "  qzcli info FILE...\n"
+           "      измеритель, время начала и конца, число записей и блоков, покрытие,\n"
+           "      перерывы опроса, пропуски, изменения настроек; предупреждает о журнале,\n"
+           "      запись которого не завершена; несколько журналов одного измерителя\n"
+           "      читаются как одна запись по порядку времени\n"
            "\n"
-           "  qzcli export FILE (--csv OUT [--harmonics | --interval 10min|1h]\n"
-           "                     [--decimal , | .] |\n"
-           "                     --comtrade DIR [--samples N]) [--from T] [--to T]\n"
+           "  qzcli export FILE... (--csv OUT [--harmonics | --interval 10min|1h]\n"
+           "                        [--decimal , | .] |\n"
+           "                        --comtrade DIR [--samples N]) [--from T] [--to T]\n"
            "      --csv: одна строка на запись, величины как у poll --json (--harmonics:\n"
            "      и таблицы гармоник), числа и даты по региональным настройкам, как у\n"
            "      poll --csv; --interval: строка на интервал, как их строит протокол\n"
@@ -275,16 +354,39 @@ std::string CliJournalHelpText() {
            "      блок формы сигнала парой .cfg/.dat (IEEE C37.111-1999, ASCII), N отсчётов\n"
            "      на период (по умолчанию 64);\n"
            "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\"\n"
-           "      (границы включают всю названную секунду).\n";
+           "      (границы включают всю названную секунду).\n"
+           "\n"
+           "  qzcli salvage BROKEN NEW\n"
+           "      перенести всё, что уцелело в повреждённом или обрезанном журнале BROKEN\n"
+           "      (и в файле BROKEN-wal рядом с ним), в новый журнал NEW и сообщить,\n"
+           "      что сохранено и что потеряно\n";
+}
+
+int RunSalvage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 3 || args[1].rfind("--", 0) == 0 || args[2].rfind("--", 0) == 0)
+        return Usage(err, "Укажите повреждённый журнал и имя нового: qzcli salvage BROKEN NEW");
+    TjnSalvageReport report;
+    std::string error;
+    if (!SalvageJournal(args[1], args[2], report, error)) {
+        err << error << '\n';
+        return 1;
+    }
+    out << SalvageReportText(report, args[2]);
+    return 0;
 }
 
 int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       const TmonCsvOptions& csv) {
     if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Usage(err, "Не задан файл журнала");
-    const std::string& file = args[1];
+    if (args[0] == "salvage") return RunSalvage(args, out, err);
+    // The journals, then the options.
+    std::vector<std::string> files;
+    size_t i = 1;
+    for (; i < args.size() && args[i].rfind("--", 0) != 0; ++i)
+        files.push_back(args[i]);
     if (args[0] == "info") {
-        if (args.size() > 2) return Usage(err, "Неизвестный параметр: " + args[2]);
-        return RunInfo(file, out, err);
+        if (i < args.size()) return Usage(err, "Неизвестный параметр: " + args[i]);
+        return RunInfo(files, out, err);
     }
     std::string csvOut, folder;
     TDateTime from = kjnAnyTimeFrom, to = kjnAnyTimeTo;
@@ -292,7 +394,7 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     char decimal = 0;
     int intervalSeconds = 0; // 0: a row per record
     TjnComtradeOptions comtrade;
-    for (size_t i = 2; i < args.size(); ++i) {
+    for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--harmonics") {
             harmonics = true;
@@ -329,15 +431,15 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     if (intervalSeconds && csvOut.empty()) return Usage(err, "--interval действует только с --csv");
     if (from > to) return Usage(err, "Время --from позже времени --to");
     WidenToWholeSeconds(from, to);
-    TjnReader j;
-    if (OpenJournal(file, j, err)) return 1;
+    TjnSeries j;
+    if (OpenJournals(files, j, err)) return 1;
     if (!csvOut.empty()) {
         int64_t lines = 0;
         TmonCsvOptions options = csv;
         if (decimal) options.DecimalSeparator = decimal;
         if (intervalSeconds) {
             std::string error;
-            if (!ExportIntervalRows(file, csvOut, from, to, intervalSeconds, options, lines,
+            if (!ExportIntervalRows(files, csvOut, from, to, intervalSeconds, options, lines,
                                     error)) {
                 err << error << '\n';
                 return 1;
@@ -363,32 +465,94 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
 // Recording while polling
 
 TCliRecording::TCliRecording(TmonSharedStorage& storage, IExchangeListener* next)
-    : FWriter(std::make_unique<TjnWriter>()),
-      FRecorder(std::make_unique<TjnRecorder>(*FWriter, storage, next)) {}
+    : FStorage(storage), FNext(next) {}
 
 TCliRecording::~TCliRecording() = default;
 
 IExchangeListener* TCliRecording::Listener() {
-    return FRecorder.get();
+    return this;
 }
 
 bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {
-    const TjnMeter m = JournalMeterOf(c);
     FFileName = fileName;
-    return FWriter->Create(fileName, m, error);
+    auto writer = std::make_unique<TjnWriter>();
+    if (!writer->Create(fileName, JournalMeterOf(c), error)) return false;
+    FRecorder = std::make_unique<TjnRecorder>(*writer, FStorage, FNext);
+    FWriter = std::move(writer);
+    OnFailure(FStop);
+    return true;
+}
+
+bool TCliRecording::OpenSeries(const std::string& folder, TjnRotation rotation,
+                               const TccnConnection& c, std::string& error) {
+    auto series = std::make_unique<TjnRotatingRecorder>(FStorage, FNext);
+    if (!series->Start(folder, JournalMeterOf(c), rotation, error)) return false;
+    FSeries = series.get();
+    FRecorder = std::move(series);
+    FFileName = FSeries->FileName();
+    OnFailure(FStop);
+    return true;
+}
+
+void TCliRecording::BeginOutage(int32_t code, int32_t status, const std::string& text) {
+    if (FRecorder) FRecorder->BeginOutage(code, status, text);
 }
 
 void TCliRecording::OnFailure(std::function<void()> stop) {
-    FRecorder->OnFailure = [stop](const std::string&) {
-        if (stop) stop();
-    };
+    FStop = stop;
+    if (FRecorder)
+        FRecorder->OnFailure = [stop](const std::string&) {
+            if (stop) stop();
+        };
+}
+
+std::string TCliRecording::FileName() const {
+    return FSeries ? FSeries->FileName() : FFileName;
 }
 
 std::string TCliRecording::Finish() {
+    if (!FRecorder) return {};
     std::string error = FRecorder->Error();
     std::string closeError;
-    if (!FWriter->Close(closeError) && error.empty()) error = closeError;
-    return error.empty() ? std::string() : JournalWriteErrorText(FFileName, error);
+    const bool closed = FSeries ? FSeries->Close(closeError) : FWriter->Close(closeError);
+    if (!closed && error.empty()) error = closeError;
+    return error.empty() ? std::string() : JournalWriteErrorText(FileName(), error);
+}
+
+// Until a journal is open the calls go straight to the listener.
+void TCliRecording::OnData3sec() {
+    if (FRecorder)
+        FRecorder->OnData3sec();
+    else if (FNext)
+        FNext->OnData3sec();
+}
+
+void TCliRecording::OnExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
+    if (FRecorder)
+        FRecorder->OnExchangeEnd(errorCode, deviceStatus);
+    else if (FNext)
+        FNext->OnExchangeEnd(errorCode, deviceStatus);
+}
+
+void TCliRecording::OnSignalData(uint8_t channelMask, uint8_t sizeCode) {
+    if (FRecorder)
+        FRecorder->OnSignalData(channelMask, sizeCode);
+    else if (FNext)
+        FNext->OnSignalData(channelMask, sizeCode);
+}
+
+void TCliRecording::OnSignalEnd(int32_t errorCode, int32_t deviceStatus) {
+    if (FRecorder)
+        FRecorder->OnSignalEnd(errorCode, deviceStatus);
+    else if (FNext)
+        FNext->OnSignalEnd(errorCode, deviceStatus);
+}
+
+void TCliRecording::OnAnswer(const TmonAnswer& answer) {
+    if (FRecorder)
+        FRecorder->OnAnswer(answer);
+    else if (FNext)
+        FNext->OnAnswer(answer);
 }
 
 } // namespace qz

@@ -147,7 +147,8 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     return 0;
 }
 
-bool ExportIntervalRows(const std::string& journal, const std::string& target, TDateTime from,
+bool ExportIntervalRows(const std::vector<std::string>& journals, const std::string& target,
+                        TDateTime from,
                         TDateTime to, int intervalSeconds, const TmonCsvOptions& csv, int64_t& rows,
                         std::string& error) {
     TrpReadOptions options;
@@ -156,7 +157,7 @@ bool ExportIntervalRows(const std::string& journal, const std::string& target, T
     options.IntervalSeconds = intervalSeconds;
     TrpAssessment a;
     TrpSource source;
-    if (!AssessJournals({journal}, options, a, source, error)) return false;
+    if (!AssessJournals(journals, options, a, source, error)) return false;
     rows = int64_t(a.IntervalList.size());
     return WriteFile(target, RpIntervalsCsv(a, csv), error);
 }

@@ -20,9 +20,10 @@ std::string CliReportHelpText();
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                      const TmonCsvOptions& csv, const TrpPdfWriter& pdf);
 
-// The rows of `export FILE --csv OUT --interval 10min|1h` into `target`. False with the
+// The rows of `export FILE... --csv OUT --interval 10min|1h` into `target`. False with the
 // operator's text.
-bool ExportIntervalRows(const std::string& journal, const std::string& target, TDateTime from,
+bool ExportIntervalRows(const std::vector<std::string>& journals, const std::string& target,
+                        TDateTime from,
                         TDateTime to, int intervalSeconds, const TmonCsvOptions& csv, int64_t& rows,
                         std::string& error);
 
