@@ -1,7 +1,7 @@
 #include "report/rpJournals.h"
 
-#include "protocol/QZ2Models.h"
 #include "journal/jnSeries.h"
+#include "protocol/QZ2Models.h"
 #include "report/rpLimitsFile.h"
 
 #include <algorithm>
@@ -79,8 +79,8 @@ bool AssessJournals(const std::vector<std::string>& files, const TrpReadOptions&
         },
         stepError);
     if (!walked || failed) {
-        error = (journal < series.Size() ? series.FileName(journal) + ": " : std::string()) +
-                stepError;
+        error =
+            (journal < series.Size() ? series.FileName(journal) + ": " : std::string()) + stepError;
         return false;
     }
     if (stopped) {

@@ -29,14 +29,15 @@ struct TrpPollOutage {
 
 // What the journals were and what they told of the meter.
 struct TrpSource {
-    std::vector<std::string> Files; // in the order of their first records
-    TjnMeter Meter;                 // of the earliest journal
+    std::vector<std::string> Files;         // in the order of their first records
+    TjnMeter Meter;                         // of the earliest journal
     std::vector<TrpPollOutage> PollOutages; // as the journals kept them, in time order
 };
 
 // Reads the records of `files` (one meter's journals, in any order, read as one series;
-// records kept twice, as when journals overlap, count once) and assesses them. False with the operator's text for
-// a journal that cannot be read, journals of different meters, or a stop by Progress.
+// records kept twice, as when journals overlap, count once) and assesses them. False with the
+// operator's text for a journal that cannot be read, journals of different meters, or a stop by
+// Progress.
 bool AssessJournals(const std::vector<std::string>& files, const TrpReadOptions& options,
                     TrpAssessment& out, TrpSource& source, std::string& error);
 

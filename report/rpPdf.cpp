@@ -564,8 +564,8 @@ void PollOutages(TDocument& d, const TrpSource& s) {
     std::vector<std::vector<QString>> rows;
     for (size_t k = 0; k < s.PollOutages.size() && k < kListedRows; ++k) {
         const TrpPollOutage& o = s.PollOutages[k];
-        rows.push_back({Q(RpTimeText(o.Began)), o.Ended ? Q(RpTimeText(o.Ended)) : "до конца записи",
-                        Q(o.Text)});
+        rows.push_back({Q(RpTimeText(o.Began)),
+                        o.Ended ? Q(RpTimeText(o.Ended)) : "до конца записи", Q(o.Text)});
     }
     d.Table({{"Начало (время компьютера)", 38 * kMm, Qt::AlignLeft},
              {"Конец", 38 * kMm, Qt::AlignLeft},

@@ -42,8 +42,14 @@ void PrintSummary(const TrpAssessment& a, const TrpSource& source, std::ostream&
         const TrpStats& st = a.Stats[size_t(q)];
         if (q >= krpMainCount && st.Verdict != 0) continue; // harmonics: only those that fail
         const TrpQuantityInfo& info = RpQuantityInfo(q);
-        std::snprintf(line, sizeof line, "%-7s %-3s N %-6lld 95%% %-8s макс %-8s T1 %-6s T2 %-6s ",
-                      info.Key.c_str(), info.Unit, static_cast<long long>(st.N),
+        // The unit padded by letters, not bytes: "Гц" is two letters in four bytes.
+        std::string unit = info.Unit;
+        size_t letters = 0;
+        for (unsigned char c : unit)
+            letters += (c & 0xC0) != 0x80;
+        if (letters < 3) unit.append(3 - letters, ' ');
+        std::snprintf(line, sizeof line, "%-7s %s N %-6lld 95%% %-8s макс %-8s T1 %-6s T2 %-6s ",
+                      info.Key.c_str(), unit.c_str(), static_cast<long long>(st.N),
                       RpNumber(st.Upper95, 3).c_str(), RpNumber(st.Max, 3).c_str(),
                       RpNumber(st.T1, 2).c_str(), RpNumber(st.T2, 2).c_str());
         out << line << RpVerdictText(st.Verdict) << '\n';
@@ -148,9 +154,8 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
 }
 
 bool ExportIntervalRows(const std::vector<std::string>& journals, const std::string& target,
-                        TDateTime from,
-                        TDateTime to, int intervalSeconds, const TmonCsvOptions& csv, int64_t& rows,
-                        std::string& error) {
+                        TDateTime from, TDateTime to, int intervalSeconds,
+                        const TmonCsvOptions& csv, int64_t& rows, std::string& error) {
     TrpReadOptions options;
     options.From = from;
     options.To = to;

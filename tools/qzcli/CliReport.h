@@ -23,9 +23,8 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
 // The rows of `export FILE... --csv OUT --interval 10min|1h` into `target`. False with the
 // operator's text.
 bool ExportIntervalRows(const std::vector<std::string>& journals, const std::string& target,
-                        TDateTime from,
-                        TDateTime to, int intervalSeconds, const TmonCsvOptions& csv, int64_t& rows,
-                        std::string& error);
+                        TDateTime from, TDateTime to, int intervalSeconds,
+                        const TmonCsvOptions& csv, int64_t& rows, std::string& error);
 
 } // namespace qz
 
