@@ -4,7 +4,8 @@
 //   a.db (220 V / 380 V nominal, the simulated meter's limits: δU ±5/±10 %, K2U 2/4 %,
 //   KU(5) 6/9 %, Δf ±0.2/±0.4 Hz):
 //     10:00  200 records  U 231 V (δU +5 %: on the limit), K2 1 %,   F 50.1 Hz
-//     10:10  190 records  U 209 V (δU -5 %),               K2 2.5 %, F 50.0 Hz (a gap at 10:19:30)
+//     10:10  190 records  U 209 V (δU -5 %),               K2 2.5 %, F 50.0 Hz (an outage
+//            the recorder kept from 10:19:30)
 //     10:20  170 records  U 250 V, K2 5 %: fewer than 180 records, never assessed
 //   b.db (230 V / 400 V nominal from 10:30):
 //     10:30  200 records  U 230 V (δU 0), K2 1 %, KU(5) 7 %, F 49.9 Hz
@@ -50,6 +51,7 @@ protected:
         a.Settings(At(10, 0, 0), PqSettings(220, 380));
         a.Records(At(10, 0, 0), At(10, 10, 0), Values(231, 1, 50.1));
         a.Records(At(10, 10, 0), At(10, 19, 30), Values(209, 2.5, 50));
+        a.Outage(At(10, 19, 31), At(10, 20, 0), At(10, 19, 27), "Нет ответа от измерителя");
         a.Records(At(10, 20, 0), At(10, 28, 30), Values(250, 5, 50));
         ASSERT_TRUE(a.Close()) << a.Error;
         TPqJournal b(B());
@@ -99,6 +101,10 @@ TEST_F(ReportCli, JsonHoldsTheStatisticsWorkedOutByHand) {
     EXPECT_NEAR(Number(json, "From"), At(10, 0, 0), 1e-9);
     EXPECT_NEAR(Number(json, "To"), At(10, 39, 57), 1e-9);
     EXPECT_NE(json.find("\"Verdict\": false}"), std::string::npos);
+    EXPECT_NE(json.find("\"Outages\": [{\"After\": "), std::string::npos);
+    EXPECT_NE(json.find("\"Missing\": 10}, {\"After\": "), std::string::npos); // 10:19:30
+    EXPECT_NE(json.find("\"Missing\": 30}]"), std::string::npos); // 10:28:30 .. 10:30:00
+    EXPECT_NE(json.find("\"Text\": \"Нет ответа от измерителя\"}]"), std::string::npos);
 
     // K2U: 1, 2.5, 1; the 5 % of the short interval is left out.
     const std::string k2 = Quantity("K2U");
@@ -219,6 +225,7 @@ TEST_F(ReportCli, ThePdfProtocolReadsBackWithTheNumbersAndTheVerdict) {
           "3 достоверных из 4", "08.12.2026 10:00:00 — 08.12.2026 10:39:57", "33,33",
           "Гармонические составляющие напряжения KU(n)", "Не оцениваются по 3-секундным данным",
           "10:20:00", "Общее заключение: не соответствует",
-          "Не соответствуют: K2U, KU_A_5, KU_B_5, KU_C_5", "Измерения провёл"})
+          "Не соответствуют: K2U, KU_A_5, KU_B_5, KU_C_5", "Измерения провёл",
+          "Перерывы опроса по журналу", "Нет ответа от измерителя"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected;
 }

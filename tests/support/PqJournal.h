@@ -89,6 +89,12 @@ public:
         for (int i = 0; from + i * 3.0 / 86400 < to - 1e-3 / 86400; ++i)
             Record(from + i * 3.0 / 86400, v);
     }
+    // A stretch in which the meter did not answer, as the recorder keeps it.
+    void Outage(TDateTime began, TDateTime ended, TDateTime lastMeterTime,
+                const std::string& text) {
+        Ok = Ok && FWriter.BeginOutage(began, lastMeterTime, 3, 0, text, Error) &&
+             FWriter.EndOutage(ended, Error);
+    }
     bool Close() { return Ok && (Ok = FWriter.Close(Error)); }
 
     // The raw record measuring `v`: the simulated meter's record with the named values put in.
