@@ -204,6 +204,16 @@ TEST_F(ReportCli, CsvAndIntervalRowsCarryUnitsAndValidity) {
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[1].substr(0, 25), "08.12.2026 10:00:00;560;0");
     EXPECT_EQ(RunJournalCommand({"export", A(), "--csv", rows, "--interval", "5min"}, out, err), 2);
+    EXPECT_EQ(RunJournalCommand({"export", A(), "--csv", rows, "--interval", "1h", "--harmonics"},
+                                out, err),
+              2);
+    // Both journals as one: the hour from 10:00 holds all 760 records.
+    ASSERT_EQ(RunJournalCommand({"export", B(), A(), "--csv", rows, "--interval", "1h"}, out, err),
+              0)
+        << err.str();
+    r = test::FileLines(rows);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[1].substr(0, 25), "08.12.2026 10:00:00;760;0");
 }
 
 TEST_F(ReportCli, ThePdfProtocolReadsBackWithTheNumbersAndTheVerdict) {

@@ -429,6 +429,9 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
     if (csvOut.empty() == folder.empty()) return Usage(err, "Укажите либо --csv, либо --comtrade");
     if (intervalSeconds && csvOut.empty()) return Usage(err, "--interval действует только с --csv");
+    if (intervalSeconds && harmonics)
+        return Usage(err, "--harmonics не сочетается с --interval: строки интервалов уже "
+                          "содержат гармоники KU(n)");
     if (from > to) return Usage(err, "Время --from позже времени --to");
     WidenToWholeSeconds(from, to);
     TjnSeries j;
