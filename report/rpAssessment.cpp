@@ -163,7 +163,9 @@ void TrpAggregator::Add(TDateTime t, const TmonData3sec& d, const TmonSettings& 
     }
     // Frequency is judged record by record against the limits in force for each record.
     if (std::isfinite(d.F)) {
-        FDf.push_back(d.F - krpNominalFrequency);
+        // F comes in hundredths of a hertz: rounding the difference to a nanohertz only takes
+        // away the binary remainder of the subtraction (49.96 - 50 = -0.0399999999999991).
+        FDf.push_back(std::round((d.F - krpNominalFrequency) * 1e9) / 1e9);
         FDfSettings.push_back(FCurrent.Settings);
     }
 }

@@ -151,7 +151,7 @@ std::string RpIntervalsCsv(const TrpAssessment& a, const TmonCsvOptions& o) {
 
 std::string RpCsv(const TrpAssessment& a, const TmonCsvOptions& o) {
     const char sep = o.DecimalSeparator;
-    std::string s = "Величина;Единица;N;Мин;Макс;Нижнее 95 %;Верхнее 95 %;Норма нижняя;"
+    std::string s = "Величина;Единица;N;Мин;Макс;Нижнее 5 %;Верхнее 95 %;Норма нижняя;"
                     "Норма верхняя;Предел нижний;Предел верхний;T1, %;T2, %;Заключение\r\n";
     for (int q = 0; q < krpAssessedCount; ++q) {
         const TrpStats& st = a.Stats[size_t(q)];

@@ -217,7 +217,8 @@ void Frame(QPainter& p, const QRect& r) {
 // The 10-minute values of a quantity against time, with its limit lines.
 void DrawChart(TDocument& d, const QRect& box, const TrpAssessment& a, int q) {
     QPainter& p = d.P;
-    const QRect r = box.adjusted(14 * kMm, 2 * kMm, -2 * kMm, -7 * kMm);
+    // The title above the frame, where no limit line runs through it.
+    const QRect r = box.adjusted(14 * kMm, 6 * kMm, -2 * kMm, -7 * kMm);
     std::vector<double> values;
     for (const TrpInterval& i : a.IntervalList)
         if (i.Valid && std::isfinite(i.Values[size_t(q)])) values.push_back(i.Values[size_t(q)]);
@@ -245,8 +246,8 @@ void DrawChart(TDocument& d, const QRect& box, const TrpAssessment& a, int q) {
         const QRect label = k == 4
                                 ? QRect(r.right() - 30 * kMm, r.bottom() + kMm, 30 * kMm, 5 * kMm)
                                 : QRect(x - 15 * kMm, r.bottom() + kMm, 30 * kMm, 5 * kMm);
-        p.drawText(label, k == 4 ? Qt::AlignRight : Qt::AlignCenter,
-                   Q(RpTimeText(t).substr(0, 16)));
+        p.drawText(label, k == 4 ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignCenter,
+                   Q(RpTimeText(t).substr(0, 5) + RpTimeText(t).substr(10, 6))); // "08.12 15:10"
     }
     LimitLines(p, r, st.Limits, lo, hi, false);
     // Points joined where the intervals follow each other; a gap breaks the line.
@@ -268,7 +269,7 @@ void DrawChart(TDocument& d, const QRect& box, const TrpAssessment& a, int q) {
     Frame(p, r);
     d.Font(7, true);
     p.setPen(Qt::black);
-    p.drawText(QRect(r.left() + kMm, r.top() + kMm / 2, r.width(), 4 * kMm), Qt::AlignLeft,
+    p.drawText(QRect(r.left(), box.top() + kMm, r.width(), 4 * kMm), Qt::AlignLeft,
                Q(RpQuantityInfo(q).Title + ", " + RpQuantityInfo(q).Unit));
 }
 
@@ -276,7 +277,7 @@ void DrawChart(TDocument& d, const QRect& box, const TrpAssessment& a, int q) {
 // the 10-minute means) spread, with the limits.
 void DrawHistogram(TDocument& d, const QRect& box, const TrpAssessment& a, int q) {
     QPainter& p = d.P;
-    const QRect r = box.adjusted(3 * kMm, 2 * kMm, -2 * kMm, -7 * kMm);
+    const QRect r = box.adjusted(3 * kMm, 6 * kMm, -2 * kMm, -7 * kMm);
     std::vector<double> values;
     for (const TrpInterval& i : a.IntervalList)
         if (i.Valid && std::isfinite(i.Values[size_t(q)])) values.push_back(i.Values[size_t(q)]);
@@ -305,8 +306,8 @@ void DrawHistogram(TDocument& d, const QRect& box, const TrpAssessment& a, int q
                Q(Num(lo, DecimalsOf(q))));
     p.drawText(QRect(r.right() - 10 * kMm, r.bottom() + kMm, 20 * kMm, 5 * kMm), Qt::AlignCenter,
                Q(Num(hi, DecimalsOf(q))));
-    p.drawText(QRect(r.left() + kMm, r.top() + kMm / 2, r.width() - 2 * kMm, 4 * kMm),
-               Qt::AlignRight, QString("N = %1").arg(values.size()));
+    p.drawText(QRect(r.left(), box.top() + kMm, r.width(), 4 * kMm), Qt::AlignRight,
+               QString("N = %1").arg(values.size()));
 }
 
 // The upper 95 % value of each harmonic as a share of its normal limit.
