@@ -105,6 +105,7 @@ void TForm1::ShowTrends() {
         FTrends->SetSource(FTrendSource.get());
         FTrends->SetJournalFolder(RecordingFolder(DocumentsFolder()));
         FTrends->SetFileOpener(FOpt.TrendOpener);
+        FTrends->SetProtocolWriter(FOpt.TrendProtocolWriter);
     }
     FTrends->show();
     FTrends->raise();

@@ -2,6 +2,10 @@
 
 #include "common/Assert.h"
 #include "journal/jnJournal.h"
+#ifdef QZ_TRENDS_PROTOCOL
+#include "report/rpJournals.h"
+#include "report/rpPdf.h"
+#endif
 
 #include <array>
 #include <filesystem>
@@ -127,6 +131,35 @@ LoadJournalTrend(const std::string& path, std::string& error, TTrendLoadProgress
 std::unique_ptr<ITrendSource> OpenJournalTrend(const std::string& path, std::string& error,
                                                TTrendLoadProgress* progress) {
     return LoadJournalTrend(path, error, progress);
+}
+
+bool WriteJournalProtocol(const std::string& path, TDateTime from, TDateTime to,
+                          const std::string& pdf, std::string& error,
+                          TTrendLoadProgress* progress) {
+#ifdef QZ_TRENDS_PROTOCOL
+    TrpReadOptions options;
+    options.From = from;
+    options.To = to;
+    if (progress) {
+        progress->Total = 1000;
+        options.Progress = [progress](double share) {
+            progress->Done = int64_t(share * 1000);
+            return !progress->Cancel.load();
+        };
+    }
+    TrpAssessment a;
+    TrpSource source;
+    if (!AssessJournals({path}, options, a, source, error)) return false;
+    TrpProtocolInfo info;
+    info.LimitsSource = "уставки измерителя";
+    info.ProgramVersion = std::string("qzmonitor ") + QZ_VERSION_STRING;
+    info.Created = NowDateTime();
+    return RpWritePdf(a, source, info, pdf, error);
+#else
+    (void)path, (void)from, (void)to, (void)pdf, (void)progress;
+    error = "Эта сборка не умеет писать протокол PDF";
+    return false;
+#endif
 }
 
 } // namespace qz

@@ -54,4 +54,9 @@ std::unique_ptr<TmonTrendJournalSource> LoadJournalTrend(const std::string& path
 std::unique_ptr<ITrendSource> OpenJournalTrend(const std::string& path, std::string& error,
                                                TTrendLoadProgress* progress);
 
+// The protocol of the journal at `path` over meter times from..to as a PDF (TrendProtocolWriter's
+// signature); false with a text in a build without the PDF renderer.
+bool WriteJournalProtocol(const std::string& path, TDateTime from, TDateTime to,
+                          const std::string& pdf, std::string& error, TTrendLoadProgress* progress);
+
 } // namespace qz

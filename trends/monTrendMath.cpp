@@ -433,6 +433,89 @@ std::string ReadoutValue(int q, float v, char decimalSeparator) {
     return s;
 }
 
+// --- span statistics ---
+
+TTrendSpanStats TrendSpanStats(const std::vector<TTrendSample>& samples, TDateTime from,
+                               TDateTime to, int quantity,
+                               const std::vector<TmonTrendLimit>& limits) {
+    TTrendSpanStats st;
+    st.Min = st.Max = st.Mean = st.Upper95 = st.T1 = st.T2 = std::nan("");
+    if (quantity < 0 || quantity >= kmonTrendQuantityCount) return st;
+    const auto byTime = [](const TTrendSample& s, TDateTime t) { return s.Time < t; };
+    auto it = std::lower_bound(samples.begin(), samples.end(), from, byTime);
+    std::vector<double> v;
+    for (; it != samples.end() && it->Time <= to; ++it)
+        if (std::isfinite(it->Value[quantity])) v.push_back(it->Value[quantity]);
+    st.N = v.size();
+    if (v.empty()) return st;
+    // The band of one colour's lines, and the share outside it.
+    const auto outsideShare = [&](TmonColor colour) {
+        double lo = INFINITY, hi = -INFINITY;
+        int lines = 0;
+        for (const TmonTrendLimit& l : limits)
+            if (l.Color == colour) {
+                lo = std::min(lo, l.Value);
+                hi = std::max(hi, l.Value);
+                ++lines;
+            }
+        if (lines == 0) return std::nan("");
+        if (lines == 1) lo = -INFINITY;
+        size_t out = 0;
+        for (double x : v)
+            out += x > hi + 1e-6 || x < lo - 1e-6;
+        return 100.0 * double(out) / double(v.size());
+    };
+    st.T1 = outsideShare(mclBlue);
+    st.T2 = outsideShare(mclRed);
+    double sum = 0;
+    for (double x : v)
+        sum += x;
+    st.Mean = sum / double(v.size());
+    const size_t rank = std::max<size_t>(1, (v.size() * 95 + 99) / 100);
+    std::nth_element(v.begin(), v.begin() + long(rank - 1), v.end());
+    st.Upper95 = v[rank - 1];
+    const auto mm = std::minmax_element(v.begin(), v.end());
+    st.Min = *mm.first;
+    st.Max = *mm.second;
+    return st;
+}
+
+std::string SpanStatsText(int q, const TTrendSpanStats& s, char sep) {
+    const TmonTrendQuantityInfo& info = TrendQuantityInfo(q);
+    std::string r = std::string(info.Name) + ": N " + std::to_string(s.N);
+    if (s.N == 0) return r;
+    const int d = ReadoutDecimals(q);
+    const std::string unit = *info.Unit ? std::string(" ") + info.Unit : std::string();
+    r += ", мин " + FormatFixed(s.Min, d, sep) + ", макс " + FormatFixed(s.Max, d, sep) + ", ср. " +
+         FormatFixed(s.Mean, d, sep) + ", 95 % " + FormatFixed(s.Upper95, d, sep) + unit;
+    if (std::isfinite(s.T1)) r += ", T1 " + FormatFixed(s.T1, 1, sep) + " %";
+    if (std::isfinite(s.T2)) r += ", T2 " + FormatFixed(s.T2, 1, sep) + " %";
+    return r;
+}
+
+std::string CursorDeltaText(const TTrendSample& fixed, const TTrendSample& pointer,
+                            const std::vector<int>& quantities, char sep) {
+    int64_t seconds = std::llround((pointer.Time - fixed.Time) * 86400.0);
+    const char* sign = seconds < 0 ? "-" : "";
+    seconds = std::llabs(seconds);
+    char t[48];
+    std::snprintf(t, sizeof t, "%s%02lld:%02lld:%02lld", sign,
+                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
+                  static_cast<long long>(seconds % 60));
+    std::string r = std::string("Δt ") + t;
+    const char* between = ": ";
+    for (int q : quantities) {
+        if (q < 0 || q >= kmonTrendQuantityCount) continue;
+        const TmonTrendQuantityInfo& info = TrendQuantityInfo(q);
+        r +=
+            between + std::string("Δ") + info.Name + " " +
+            FormatFixed(double(pointer.Value[q]) - double(fixed.Value[q]), ReadoutDecimals(q), sep);
+        if (*info.Unit) r += std::string(" ") + info.Unit;
+        between = ", ";
+    }
+    return r;
+}
+
 // --- the plot model ---
 
 std::vector<std::vector<int>> PaneQuantities(const std::vector<int>& checked) {

@@ -145,6 +145,27 @@ int ReadoutDecimals(int q);
 // "Ua 230,12 В": a quantity's value as the readout writes it.
 std::string ReadoutValue(int q, float v, char decimalSeparator);
 
+// --- span statistics ---
+
+// The statistics of one quantity's samples in a span chosen with the mouse. T1 and T2 are the
+// shares in % of the samples strictly outside the normal (blue) and the maximum (red) limit
+// lines: between the lowest and the highest line of the colour, a single line being an upper
+// limit; NaN without such lines. The upper 95 % value is the nearest rank, the
+// ceil(0.95 N)-th smallest, as the protocol takes it.
+struct TTrendSpanStats {
+    size_t N = 0;
+    double Min, Max, Mean, Upper95, T1, T2;
+};
+TTrendSpanStats TrendSpanStats(const std::vector<TTrendSample>& samples, TDateTime from,
+                               TDateTime to, int quantity,
+                               const std::vector<TmonTrendLimit>& limits);
+// "Ua: N 200, мин 219,50, макс 231,00, ср. 225,10, 95 % 230,80 В, T1 3,5 %, T2 0 %".
+std::string SpanStatsText(int quantity, const TTrendSpanStats& s, char decimalSeparator);
+// "Δt 00:10:00: ΔUa 2,50 В, ΔF -0,02 Гц" from the sample at the fixed cursor to the one at
+// the pointer.
+std::string CursorDeltaText(const TTrendSample& fixed, const TTrendSample& pointer,
+                            const std::vector<int>& quantities, char decimalSeparator);
+
 // --- the plot model ---
 
 struct TTrendPlotLayout {

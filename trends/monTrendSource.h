@@ -108,6 +108,13 @@ std::unique_ptr<ITrendSource> OpenTrendFile(TTrendFileOpener opener, const std::
                                             std::string& error,
                                             TTrendLoadProgress* progress = nullptr);
 
+// Writing the power-quality protocol (a PDF) of a journal file over meter times from..to, for
+// the window's "Протокол…". The program gives it beside the opener; null: the window offers no
+// protocol. False with the operator's text in `error`; `progress` may be null.
+using TTrendProtocolWriter = bool (*)(const std::string& journal, TDateTime from, TDateTime to,
+                                      const std::string& pdf, std::string& error,
+                                      TTrendLoadProgress* progress);
+
 // Opens a file on a thread of its own, so that a week's journal does not stop the window.
 // Destroying it asks the opener to stop and waits for the thread.
 class TmonTrendFileLoad {

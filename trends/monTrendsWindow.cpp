@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QImageWriter>
@@ -17,10 +18,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <filesystem>
+#include <thread>
 
 namespace qz {
 
@@ -197,6 +202,31 @@ char SystemDecimalSeparator() {
 
 // --- the window ---
 
+// A protocol being written on a thread of its own; destroying it asks the writer to stop and
+// waits for it.
+struct TmonTrendsWindow::TProtocolJob {
+    TProtocolJob(TTrendProtocolWriter writer, std::string journal, TDateTime from, TDateTime to,
+                 std::string pdf)
+        : Pdf(std::move(pdf)) {
+        Thread = std::thread([this, writer, journal, from, to] {
+            std::string error;
+            Ok = writer(journal, from, to, Pdf, error, &Progress);
+            Error = error;
+            Finished = true;
+        });
+    }
+    ~TProtocolJob() {
+        Progress.Cancel = true;
+        if (Thread.joinable()) Thread.join();
+    }
+    const std::string Pdf;
+    TTrendLoadProgress Progress;
+    std::atomic<bool> Finished{false};
+    bool Ok = false;
+    std::string Error;
+    std::thread Thread;
+};
+
 TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     FFormat = SystemTrendTimeFormat();
     FSeparator = SystemDecimalSeparator();
@@ -209,13 +239,17 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     auto* save = new QPushButton(QString::fromUtf8("Сохранить PNG…"), this);
     auto* open = new QPushButton(QString::fromUtf8("Открыть запись…"), this);
     auto* whole = new QPushButton(QString::fromUtf8("Весь график"), this);
+    FProtocolButton = new QPushButton(QString::fromUtf8("Протокол…"), this);
+    FProtocolButton->setObjectName("protocol");
+    FProtocolButton->setToolTip(
+        QString::fromUtf8("Протокол качества электроэнергии по показанному участку записи (PDF)"));
     copy->setObjectName("copy");
     save->setObjectName("save");
     open->setObjectName("open");
     whole->setObjectName("whole");
     auto* side = new QVBoxLayout;
     side->addWidget(FList, 1);
-    for (QPushButton* b : {whole, copy, save, open}) {
+    for (QPushButton* b : {whole, copy, save, open, FProtocolButton}) {
         b->setFixedWidth(150);
         b->setFocusPolicy(Qt::NoFocus);
         side->addWidget(b);
@@ -227,12 +261,18 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     FReadout->setMinimumHeight(20);
     FStatus = new QLabel(this);
     FStatus->setObjectName("status");
+    FFixedCursor = std::nan("");
+    FSpanStats = new QLabel(this);
+    FSpanStats->setObjectName("spanstats");
+    FSpanStats->setWordWrap(true);
+    FSpanStats->hide();
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(FReadout, 1);
     bottom->addWidget(FStatus);
     auto* main = new QVBoxLayout;
     main->addWidget(FPlot, 1);
     main->addLayout(bottom);
+    main->addWidget(FSpanStats);
     auto* top = new QHBoxLayout(this);
     top->addLayout(side);
     top->addLayout(main, 1);
@@ -246,6 +286,22 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
             QString::fromUtf8("Записи (*.db *.sqlite);;Все файлы (*)"));
         if (!path.isEmpty()) OpenFile(path.toStdString());
     });
+    connect(FProtocolButton, &QPushButton::clicked, this, [this] {
+        const std::string suggested =
+            std::filesystem::path(FShownFile).replace_extension(".pdf").string();
+        std::string pdf;
+        if (ChooseProtocolFile)
+            pdf = ChooseProtocolFile(suggested);
+        else
+            pdf = QFileDialog::getSaveFileName(this, QString::fromUtf8("Протокол"), U8(suggested),
+                                               QString::fromUtf8("PDF (*.pdf)"))
+                      .toStdString();
+        if (!pdf.empty()) WriteProtocol(pdf);
+    });
+    FProtocolTimer = new QTimer(this);
+    FProtocolTimer->setInterval(100);
+    connect(FProtocolTimer, &QTimer::timeout, this, &TmonTrendsWindow::CheckProtocol);
+    UpdateProtocolButton();
     FillList();
     connect(FList, &QListWidget::itemChanged, this, [this] { Invalidate(); });
 
@@ -306,6 +362,8 @@ void TmonTrendsWindow::SetSettings(const TmonSettings& s) {
 
 void TmonTrendsWindow::SetSource(ITrendSource* source) {
     FSource = source;
+    FShownFile.clear();
+    UpdateProtocolButton();
     if (FOwned && FOwned.get() != source) FOwned.reset();
     Reload();
 }
@@ -342,6 +400,7 @@ void TmonTrendsWindow::CheckLoad() {
     FLoadTimer->stop();
     std::string error;
     std::unique_ptr<ITrendSource> s = FLoad->Take(error);
+    const std::string path = FLoad->Path();
     FLoad.reset();
     FStatus->clear();
     if (!s) {
@@ -349,6 +408,58 @@ void TmonTrendsWindow::CheckLoad() {
         return;
     }
     ShowSource(std::move(s));
+    FShownFile = path;
+    UpdateProtocolButton();
+}
+
+void TmonTrendsWindow::SetProtocolWriter(TTrendProtocolWriter writer) {
+    FProtocolWriter = writer;
+    UpdateProtocolButton();
+}
+
+void TmonTrendsWindow::UpdateProtocolButton() {
+    FProtocolButton->setEnabled(!FShownFile.empty() && FProtocolWriter && !FProtocol);
+}
+
+void TmonTrendsWindow::WriteProtocol(const std::string& pdf) {
+    if (FProtocol || FShownFile.empty()) return;
+    if (!FProtocolWriter) {
+        ReportError("Эта сборка не умеет писать протокол");
+        return;
+    }
+    // The span shown, widened to whole seconds so that its edge records belong to it.
+    const TDateTime from = FRange.From - 0.5 / 86400, to = FRange.To + 0.5 / 86400;
+    FProtocol = std::make_unique<TProtocolJob>(FProtocolWriter, FShownFile, from, to, pdf);
+    FStatus->setText(QString::fromUtf8("Протокол…"));
+    UpdateProtocolButton();
+    FProtocolTimer->start();
+}
+
+void TmonTrendsWindow::CheckProtocol() {
+    if (!FProtocol) {
+        FProtocolTimer->stop();
+        return;
+    }
+    if (!FProtocol->Finished) {
+        const int64_t total = FProtocol->Progress.Total;
+        const int pct = total > 0 ? int(FProtocol->Progress.Done * 100 / total) : 0;
+        FStatus->setText(QString::fromUtf8("Протокол: %1 %").arg(pct));
+        return;
+    }
+    FProtocolTimer->stop();
+    std::unique_ptr<TProtocolJob> job = std::move(FProtocol);
+    job->Thread.join();
+    UpdateProtocolButton();
+    if (!job->Ok) {
+        FStatus->clear();
+        ReportError(job->Error);
+        return;
+    }
+    FStatus->setText(QString::fromUtf8("Протокол записан: ") + U8(job->Pdf));
+    if (OpenDocument)
+        OpenDocument(job->Pdf);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(U8(job->Pdf)));
 }
 
 void TmonTrendsWindow::ShowSource(std::unique_ptr<ITrendSource> source) {
@@ -476,6 +587,36 @@ std::string TmonTrendsWindow::ReadoutAt(TDateTime t) const {
     return r;
 }
 
+void TmonTrendsWindow::SelectSpan(TDateTime from, TDateTime to) {
+    if (to < from) std::swap(from, to);
+    FSpanFrom = from;
+    FSpanTo = to;
+    if (!(to > from)) {
+        FSpanStats->clear();
+        FSpanStats->hide();
+        FPlot->update();
+        return;
+    }
+    std::string text = FormatDateTimePattern(from, FFormat.LongTime, &FFormat) + " — " +
+                       FormatDateTimePattern(to, FFormat.LongTime, &FFormat);
+    for (int q : CheckedQuantities())
+        text += "\n" + qz::SpanStatsText(
+                           q, TrendSpanStats(FSamples, from, to, q, TrendLimitsOf(q, FSettings)),
+                           FSeparator);
+    FSpanStats->setText(U8(text));
+    FSpanStats->show();
+    FPlot->update();
+}
+
+QString TmonTrendsWindow::SpanStatsText() const {
+    return FSpanStats->text();
+}
+
+void TmonTrendsWindow::SetFixedCursor(TDateTime t) {
+    FFixedCursor = t;
+    PointerAt(FPointerX);
+}
+
 QString TmonTrendsWindow::ReadoutText() const {
     return FReadout->text();
 }
@@ -486,7 +627,15 @@ void TmonTrendsWindow::PointerAt(int x) {
     if (x < l.Left || x > l.Left + l.PlotWidth()) {
         FReadout->clear();
     } else {
-        FReadout->setText(U8(ReadoutAt(TimeAtPlotX(x))));
+        std::string text = ReadoutAt(TimeAtPlotX(x));
+        if (std::isfinite(FFixedCursor) && !FSamples.empty()) {
+            const TTrendSample& a =
+                FSamples[NearestSample(FSamples.data(), FSamples.size(), FFixedCursor)];
+            const TTrendSample& b =
+                FSamples[NearestSample(FSamples.data(), FSamples.size(), TimeAtPlotX(x))];
+            text += "   " + CursorDeltaText(a, b, CheckedQuantities(), FSeparator);
+        }
+        FReadout->setText(U8(text));
     }
     FPlot->update();
 }
@@ -582,6 +731,12 @@ void TmonTrendsWindow::KeepOnScreen() {
 
 void TmonTrendsWindow::closeEvent(QCloseEvent* e) {
     CancelOpen();
+    if (FProtocol) {
+        FProtocol.reset(); // asks the writer to stop and waits for it
+        FProtocolTimer->stop();
+        FStatus->clear();
+        UpdateProtocolButton();
+    }
     QWidget::closeEvent(e);
 }
 
@@ -605,6 +760,20 @@ void TmonTrendPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const TTrendPlotModel& m = FOwner->Model(width(), height());
     PaintTrends(p, m, FOwner->FSeparator);
+    const TTrendPlotLayout lay = Layout();
+    if (FOwner->FSpanTo > FOwner->FSpanFrom) {
+        const int x0 = std::max(lay.Left, FOwner->PlotXOfTime(FOwner->FSpanFrom));
+        const int x1 = std::min(lay.Left + lay.PlotWidth(), FOwner->PlotXOfTime(FOwner->FSpanTo));
+        if (x1 > x0)
+            p.fillRect(QRect(x0, lay.Top, x1 - x0, lay.PlotHeight()), QColor(255, 255, 255, 40));
+    }
+    if (std::isfinite(FOwner->FFixedCursor)) {
+        const int fx = FOwner->PlotXOfTime(FOwner->FFixedCursor);
+        if (fx >= lay.Left && fx <= lay.Left + lay.PlotWidth()) {
+            p.setPen(QPen(QColor(255, 255, 0), 1));
+            p.drawLine(fx, lay.Top, fx, lay.Top + lay.PlotHeight());
+        }
+    }
     const int x = FOwner->FPointerX;
     const TTrendPlotLayout l = Layout();
     if (x < l.Left || x > l.Left + l.PlotWidth() || FOwner->FSamples.empty()) return;
@@ -641,6 +810,16 @@ void TmonTrendPlot::wheelEvent(QWheelEvent* e) {
 
 void TmonTrendPlot::mousePressEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
+    const int px = int(std::lround(e->position().x()));
+    if (e->modifiers() & Qt::ControlModifier) {
+        FOwner->SetFixedCursor(FOwner->TimeAtPlotX(px));
+        return;
+    }
+    if (e->modifiers() & Qt::ShiftModifier) {
+        FSelecting = true;
+        FSelectFrom = FOwner->TimeAtPlotX(px);
+        return;
+    }
     FDragging = true;
     FDragX = int(std::lround(e->position().x()));
     FDragRange = FOwner->FRange;
@@ -649,6 +828,10 @@ void TmonTrendPlot::mousePressEvent(QMouseEvent* e) {
 
 void TmonTrendPlot::mouseMoveEvent(QMouseEvent* e) {
     const int x = int(std::lround(e->position().x()));
+    if (FSelecting) {
+        FOwner->FSpanFrom = std::min(FSelectFrom, FOwner->TimeAtPlotX(x));
+        FOwner->FSpanTo = std::max(FSelectFrom, FOwner->TimeAtPlotX(x));
+    }
     if (FDragging) {
         // The time under the pointer stays under it: drag right shows earlier times.
         const int w = std::max(1, Layout().PlotWidth());
@@ -661,6 +844,11 @@ void TmonTrendPlot::mouseMoveEvent(QMouseEvent* e) {
 
 void TmonTrendPlot::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
+    if (FSelecting) {
+        FSelecting = false;
+        FOwner->SelectSpan(FSelectFrom, FOwner->TimeAtPlotX(int(std::lround(e->position().x()))));
+        return;
+    }
     FDragging = false;
     unsetCursor();
 }

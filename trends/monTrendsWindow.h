@@ -55,6 +55,8 @@ public:
     void CancelOpen();
     // What opens journal files (null: this build cannot, and opening one says so).
     void SetFileOpener(TTrendFileOpener opener) { FOpener = opener; }
+    // What writes the protocol of a journal (null: "Протокол…" stays off).
+    void SetProtocolWriter(TTrendProtocolWriter writer);
     // Where "Открыть запись…" starts looking: the folder the recordings go to.
     void SetJournalFolder(const std::string& folder) { FJournalFolder = folder; }
     // The progress of an opening, or what became of the last one ("" when nothing to say).
@@ -86,6 +88,15 @@ public:
     int PlotXOfTime(TDateTime t) const;
     TmonTrendPlot* Plot() const { return FPlot; }
 
+    // A span chosen with Shift and the mouse: its statistics for each chosen quantity (min,
+    // max, mean, upper 95 %, T1/T2 against the limit lines) under the plot. An empty span
+    // clears it.
+    void SelectSpan(TDateTime from, TDateTime to);
+    QString SpanStatsText() const;
+    // A second cursor fixed with Ctrl and a click: the readout adds Δt and Δvalue from it to the
+    // pointer. NaN removes it.
+    void SetFixedCursor(TDateTime t);
+
     // The picture as "Копировать графику" and saving give it.
     QImage PlotImage() const;
     void CopyGraphics();
@@ -94,6 +105,18 @@ public:
 
     size_t SampleCount() const { return FSamples.size(); }
     const std::vector<TTrendSample>& Samples() const { return FSamples; }
+
+    // The journal file shown ("" for a live source or nothing).
+    const std::string& ShownFile() const { return FShownFile; }
+    // "Протокол…": the power-quality protocol of the journal shown, over the shown span, as a
+    // PDF written on a thread of its own while the status line shows how far it has come, then
+    // opened in the desktop's viewer. Needs a journal shown and a protocol writer.
+    void WriteProtocol(const std::string& pdf);
+    bool WritingProtocol() const { return FProtocol != nullptr; }
+    // Where the protocol goes ("" to give up); a save dialog unless a test replaces it.
+    std::function<std::string(const std::string& suggested)> ChooseProtocolFile;
+    // Shows a written protocol; the desktop's viewer unless a test replaces it.
+    std::function<void(const std::string& pdf)> OpenDocument;
 
     // How the window tells the operator of a failure; a message box unless a test replaces it.
     std::function<void(const std::string& caption, const std::string& text)> OnError;
@@ -116,6 +139,8 @@ private:
     void Invalidate();
     void PointerAt(int x);
     void ReportError(const std::string& text);
+    void CheckProtocol();
+    void UpdateProtocolButton();
 
     ITrendSource* FSource = nullptr;
     std::unique_ptr<ITrendSource> FOwned;
@@ -127,6 +152,12 @@ private:
     QLabel* FStatus = nullptr;
     std::string FJournalFolder;
     TTrendFileOpener FOpener = nullptr;
+    TTrendProtocolWriter FProtocolWriter = nullptr;
+    std::string FShownFile;
+    struct TProtocolJob;
+    std::unique_ptr<TProtocolJob> FProtocol;
+    QTimer* FProtocolTimer = nullptr;
+    QPushButton* FProtocolButton = nullptr;
     bool FPlaced = false;
     TTrendTimeRange FRange;
     TTrendTimeFormat FFormat;
@@ -134,6 +165,9 @@ private:
     QListWidget* FList = nullptr;
     TmonTrendPlot* FPlot = nullptr;
     QLabel* FReadout = nullptr;
+    QLabel* FSpanStats = nullptr;
+    TDateTime FSpanFrom = 0, FSpanTo = 0; // equal: no span
+    TDateTime FFixedCursor;               // NaN: none
     QTimer* FFollow = nullptr;
     int FPointerX = -1;
     mutable TTrendPlotModel FModel;
@@ -160,6 +194,8 @@ protected:
 private:
     TmonTrendsWindow* FOwner;
     bool FDragging = false;
+    bool FSelecting = false;
+    TDateTime FSelectFrom = 0;
     int FDragX = 0;
     TTrendTimeRange FDragRange;
 };

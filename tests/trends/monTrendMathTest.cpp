@@ -397,3 +397,39 @@ TEST(TrendPlotModel, PanesByUnitWithLimitsInView) {
     EXPECT_FALSE(m.Ticks.empty());
     EXPECT_TRUE(BuildPlotModel(samples, {}, s, r, layout, TTrendTimeFormat(), 1).Panes.empty());
 }
+
+TEST(TrendSpanStatistics, NearestRankAndSharesOutsideTheLimitLines) {
+    // Ua of 20 samples 221 .. 240 V; lines: normal 209 .. 231 V (blue), maximum 198 .. 242 V.
+    std::vector<TTrendSample> s;
+    const TDateTime t0 = At(2026, 12, 8, 10, 0, 0);
+    for (int i = 0; i < 20; ++i)
+        s.push_back(Sample(t0 + i * 3 * kSec, tqUA, float(221 + i)));
+    s[5].Value[tqUA] = std::numeric_limits<float>::quiet_NaN(); // no value: not counted
+    const std::vector<TmonTrendLimit> lines = {
+        {242, mclRed}, {231, mclBlue}, {209, mclBlue}, {198, mclRed}};
+    // The whole span: 19 values; 232 .. 240 (9) above the normal band, none beyond 242.
+    TTrendSpanStats st = TrendSpanStats(s, t0, t0 + 57 * kSec, tqUA, lines);
+    EXPECT_EQ(st.N, 19u);
+    EXPECT_DOUBLE_EQ(st.Min, 221);
+    EXPECT_DOUBLE_EQ(st.Max, 240);
+    EXPECT_DOUBLE_EQ(st.Upper95, 240); // the ⌈18.05⌉ = 19th
+    EXPECT_NEAR(st.T1, 100.0 * 9 / 19, 1e-9);
+    EXPECT_DOUBLE_EQ(st.T2, 0);
+    // The first ten samples (one without a value): 221 .. 230 but 226, all inside; the value on
+    // the line (231) is not outside it.
+    st = TrendSpanStats(s, t0, t0 + 30 * kSec, tqUA, lines);
+    EXPECT_EQ(st.N, 10u);
+    EXPECT_DOUBLE_EQ(st.Upper95, 231); // the 10th of 10
+    EXPECT_NEAR(st.Mean, (221 + 222 + 223 + 224 + 225 + 227 + 228 + 229 + 230 + 231) / 10.0, 1e-9);
+    EXPECT_DOUBLE_EQ(st.T1, 0);
+    // A single line is an upper limit; no lines, no shares.
+    st = TrendSpanStats(s, t0, t0 + 57 * kSec, tqUA, {{235, mclBlue}});
+    EXPECT_NEAR(st.T1, 100.0 * 5 / 19, 1e-9);
+    EXPECT_TRUE(std::isnan(st.T2));
+    EXPECT_EQ(SpanStatsText(tqUA, st, ',').substr(0, 8), "Ua: N 19");
+    EXPECT_EQ(TrendSpanStats(s, t0 + 100 * kSec, t0 + 200 * kSec, tqUA, lines).N, 0u);
+    TTrendSample a = Sample(t0, tqUA, 220.0f), b = Sample(t0 + 75 * kSec, tqUA, 222.5f);
+    a.Value[tqF] = 50.01f;
+    b.Value[tqF] = 49.99f;
+    EXPECT_EQ(CursorDeltaText(b, a, {tqUA, tqF}, ','), "Δt -00:01:15: ΔUa -2,50 В, ΔF 0,020 Гц");
+}

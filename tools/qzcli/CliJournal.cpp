@@ -13,6 +13,7 @@
 #include "protocol/QZ2Models.h"
 #include "tools/qzcli/CliFields.h"
 #include "tools/qzcli/CliFormat.h"
+#include "tools/qzcli/CliReport.h"
 
 #include <algorithm>
 #include <cmath>
@@ -279,6 +280,14 @@ bool ParseCliTime(const std::string& text, TDateTime& out) {
     return TryEncodeDateTime(p, out);
 }
 
+void WidenToWholeSeconds(TDateTime& from, TDateTime& to) {
+    // Times are written to the second, as the CSV shows them, while the meter's record times
+    // carry milliseconds: a bound takes in the whole second it names.
+    constexpr TDateTime kHalfMs = 0.0005 / 86400.0, kSecond = 1.0 / 86400.0;
+    if (from != kjnAnyTimeFrom) from -= kHalfMs;
+    if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
+}
+
 bool IsJournalCommand(const std::string& command) {
     return command == "info" || command == "export" || command == "salvage";
 }
@@ -295,12 +304,15 @@ std::string CliJournalHelpText() {
            "      запись которого не завершена; несколько журналов одного измерителя\n"
            "      читаются как одна запись по порядку времени\n"
            "\n"
-           "  qzcli export FILE... (--csv OUT [--harmonics] [--decimal , | .] |\n"
+           "  qzcli export FILE... (--csv OUT [--harmonics | --interval 10min|1h]\n"
+           "                        [--decimal , | .] |\n"
            "                        --comtrade DIR [--samples N]) [--from T] [--to T]\n"
            "      --csv: одна строка на запись, величины как у poll --json (--harmonics:\n"
            "      и таблицы гармоник), числа и даты по региональным настройкам, как у\n"
-           "      poll --csv; --comtrade: каждый блок формы сигнала парой .cfg/.dat\n"
-           "      (IEEE C37.111-1999, ASCII), N отсчётов на период (по умолчанию 64);\n"
+           "      poll --csv; --interval: строка на интервал, как их строит протокол\n"
+           "      (среднеквадратичные значения, признак достоверности); --comtrade: каждый\n"
+           "      блок формы сигнала парой .cfg/.dat (IEEE C37.111-1999, ASCII), N отсчётов\n"
+           "      на период (по умолчанию 64);\n"
            "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\"\n"
            "      (границы включают всю названную секунду).\n"
            "\n"
@@ -340,6 +352,7 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     TDateTime from = kjnAnyTimeFrom, to = kjnAnyTimeTo;
     bool harmonics = false;
     char decimal = 0;
+    int intervalSeconds = 0; // 0: a row per record
     TjnComtradeOptions comtrade;
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -355,6 +368,10 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
             if (v != "," && v != ".")
                 return Usage(err, "Неверный десятичный разделитель (ожидается , или .): " + v);
             decimal = v[0];
+        } else if (a == "--interval") {
+            if (v != "10min" && v != "1h")
+                return Usage(err, "Неверный интервал (ожидается 10min или 1h): " + v);
+            intervalSeconds = v == "1h" ? 3600 : 600;
         } else if (a == "--comtrade") {
             folder = v;
         } else if (a == "--from" || a == "--to") {
@@ -371,12 +388,12 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
         }
     }
     if (csvOut.empty() == folder.empty()) return Usage(err, "Укажите либо --csv, либо --comtrade");
+    if (intervalSeconds && csvOut.empty()) return Usage(err, "--interval действует только с --csv");
+    if (intervalSeconds && harmonics)
+        return Usage(err, "--harmonics не сочетается с --interval: строки интервалов уже "
+                          "содержат гармоники KU(n)");
     if (from > to) return Usage(err, "Время --from позже времени --to");
-    // Times are written to the second, as the CSV shows them, while the meter's record times
-    // carry milliseconds: a bound takes in the whole second it names.
-    constexpr TDateTime kHalfMs = 0.0005 / 86400.0, kSecond = 1.0 / 86400.0;
-    if (from != kjnAnyTimeFrom) from -= kHalfMs;
-    if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
+    WidenToWholeSeconds(from, to);
     TjnSeries j;
     if (OpenJournals(files, j, err)) return 1;
     for (size_t k = 0; k < j.Size(); ++k) {
@@ -387,6 +404,16 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
         int64_t lines = 0;
         TmonCsvOptions options = csv;
         if (decimal) options.DecimalSeparator = decimal;
+        if (intervalSeconds) {
+            std::string error;
+            if (!ExportIntervalRows(files, csvOut, from, to, intervalSeconds, options, lines,
+                                    error)) {
+                err << error << '\n';
+                return 1;
+            }
+            err << "Интервалов: " << lines << ", файл " << csvOut << '\n';
+            return 0;
+        }
         const int rc = ExportCsv(j, csvOut, from, to, harmonics, options, err, lines);
         if (rc == 0) err << "Записей: " << lines << ", файл " << csvOut << '\n';
         return rc;

@@ -73,5 +73,8 @@ private:
 // Meter times given on the command line: "YYYY-MM-DD HH:MM:SS" or "DD.MM.YYYY HH:MM:SS"
 // (seconds and the whole time may be left out).
 bool ParseCliTime(const std::string& text, TDateTime& out);
+// Makes bounds given to the second take in the whole seconds they name (the record times
+// carry milliseconds); the open bounds kjnAnyTimeFrom/To stay as they are.
+void WidenToWholeSeconds(TDateTime& from, TDateTime& to);
 
 } // namespace qz
