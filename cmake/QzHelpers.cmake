@@ -19,3 +19,12 @@ function(qz_component_enabled comp out)
     set(${out} FALSE PARENT_SCOPE)
   endif()
 endfunction()
+
+# qz_shots_program(<target>): a program that only draws pictures for a screenshot script; built
+# by its script (cmake --build ... --target <target>), with the default target only when
+# QZ_BUILD_SHOTS is on.
+function(qz_shots_program target)
+  if(NOT QZ_BUILD_SHOTS)
+    set_target_properties(${target} PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
+endfunction()
