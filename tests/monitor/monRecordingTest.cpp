@@ -9,6 +9,7 @@
 #include "monitor/monMain.h"
 #include "monitor/monRecording.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/MonitorForm.h"
 
 #include <QCheckBox>
@@ -64,7 +65,6 @@ TmonFormOptions Options(const char* exe, const char* documents, std::vector<TSho
 
 struct TSim {
     TSim() {
-        LCAInitialize();
         TSimOptions so;
         so.ModelIndex = 1;
         so.Address = 321;
@@ -80,6 +80,7 @@ struct TSim {
             n += r.Cmd == 27 && r.Cmd1 == 1;
         return n;
     }
+    test::TLCAModule Module;
     std::unique_ptr<TMeterSimulator> Sim;
 };
 

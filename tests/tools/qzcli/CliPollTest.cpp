@@ -6,6 +6,7 @@
 #include "exchange/monStorage.h"
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/CliPollOptions.h"
 #include "tests/support/CsvCells.h"
 #include "tests/support/Files.h"
@@ -166,7 +167,7 @@ TEST(QzcliConnections, EveryKindOfDamageIsReportedWithStatusOne) {
 }
 
 TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     TCliOptions o;
     o.Command = TCliOptions::TCommand::Poll;
@@ -224,7 +225,7 @@ TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
 }
 
 TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     TSimOptions so;
     so.ModelIndex = 0; // basic record
@@ -262,7 +263,7 @@ TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
 }
 
 TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     const uint16_t port = test::UnusedLoopbackPort();
     TCliOptions o = test::TcpPollOptions("qz2m", port);
     std::ostringstream out, err;
@@ -298,7 +299,7 @@ TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
 }
 
 TEST(QzcliPoll, SignalPutsTheLastWaveformBlockIntoTheCsv) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     auto lines = [](const std::string& file) {
         std::ifstream in(file);
         return size_t(

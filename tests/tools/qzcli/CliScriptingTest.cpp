@@ -4,6 +4,7 @@
 #include "channel/PCAType.h"
 #include "common/Cp1251.h"
 #include "protocol/QZ2Models.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/Files.h"
 #include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliLocale.h"
@@ -151,7 +152,7 @@ TEST(QzcliLocale, FollowsLcNumericAndLcTimeOfTheEnvironment) {
 
     // The whole road: qzcli writes the file in the environment's formats.
     ScopedEnv back("LC_NUMERIC", "qz_TEST.UTF-8");
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(DemoCsv(dir.Path() + "/csv"), out, err, -1), 0) << err.str();
     const auto files = CsvFiles(dir.Path() + "/csv");
@@ -170,7 +171,7 @@ TEST(QzcliLocale, FollowsLcNumericAndLcTimeOfTheEnvironment) {
 }
 
 TEST(QzcliCsv, MakesTheFolderAndFailsOnAFileItCannotWrite) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     const mode_t saved = ::umask(027);
 
