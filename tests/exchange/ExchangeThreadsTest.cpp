@@ -3,6 +3,7 @@
 #include "channel/PCAType.h"
 #include "connection/CcnConnectionList.h"
 #include "exchange/monExchangeThreads.h"
+#include "protocol/DeviceStatus.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/Eventually.h"
@@ -62,6 +63,16 @@ public:
         endStatus = status;
         cv.notify_all();
     }
+    void OnOutage(int32_t code, int32_t status, uint32_t retryMs) override {
+        std::lock_guard<std::mutex> lock(m);
+        outages.push_back({code, status, retryMs});
+        if (thread) outageTexts.push_back(thread->EndText(code, status));
+        if (stopAfterOutages && outages.size() >= stopAfterOutages && thread) thread->Stop();
+        cv.notify_all();
+    }
+    void OnSignalOutage(int32_t code, int32_t status, uint32_t retryMs) override {
+        OnOutage(code, status, retryMs);
+    }
     bool WaitEnd(int ms = 20000) {
         std::unique_lock<std::mutex> lock(m);
         return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return ended; });
@@ -82,6 +93,13 @@ public:
     std::function<void(size_t)> onRecord; // on the thread, before its next cycle
     std::atomic<uint32_t>* slept = nullptr;
     size_t stopAfter = 0;
+    struct TOutage {
+        int32_t code, status;
+        uint32_t retryMs;
+    };
+    std::vector<TOutage> outages;
+    std::vector<std::string> outageTexts;
+    size_t stopAfterOutages = 0;
     TExchangeThread* thread = nullptr;
     bool ended = false;
     int32_t endCode = -1, endStatus = -1;
@@ -401,6 +419,127 @@ TEST_F(Exchange, SilentMeterEndsWithFiveAfterTheAttempts) {
     EXPECT_EQ(rec.endText, "Нет ответа от устройства.");
 }
 
+// --- reconnection after a failed step ---
+
+namespace {
+TmonReconnect ReconnectOn() {
+    TmonReconnect r;
+    r.Enabled = true;
+    return r;
+}
+// The requests of one connection, as Cmd * 256 + Cmd1.
+std::vector<int> AskedOn(const TMeterSimulator& sim, uint32_t connection) {
+    std::vector<int> asked;
+    for (const TSimRequest& r : sim.RequestLog())
+        if (r.Connection == connection) asked.push_back(r.Cmd * 256 + r.Cmd1);
+    return asked;
+}
+constexpr int kTime = 15 * 256 + 1, kSettings = 14 * 256 + 1, kScale = 14 * 256 + 2,
+              kRecordM = 27 * 256 + 1;
+} // namespace
+
+TEST(ExchangeWaits, RetryDoublesUpToTheMost) {
+    TmonReconnect r = ReconnectOn();
+    r.MaxMs = 20000;
+    uint32_t ms = r.FirstMs;
+    std::vector<uint32_t> seen;
+    for (int i = 0; i < 5; ++i)
+        seen.push_back(ms = monNextRetryMs(ms, r));
+    EXPECT_EQ(seen, (std::vector<uint32_t>{6000, 12000, 20000, 20000, 20000}));
+    r.MaxMs = 1000; // a most below the first wait keeps the first
+    EXPECT_EQ(monNextRetryMs(3000, r), 3000u);
+    EXPECT_EQ(monNextRetryMs(4000000000u, ReconnectOn()), 60000u); // no overflow
+}
+
+TEST_F(Exchange, FailuresBecomeOutagesOnAFreshLineWithGrowingWaits) {
+    // Every second answer is spoilt: the settings read fails on every connection, no record
+    // ever comes, and each outage waits twice as long as the one before.
+    TFaultOptions f;
+    f.BadCheckEvery = 2;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    VirtualClock vc;
+    Recorder rec;
+    rec.stopAfterOutages = 7;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.endCode, 0) << "a stop during an outage ends as a stop";
+    EXPECT_EQ(rec.endStatus, 0);
+    std::vector<uint32_t> waits;
+    for (const auto& o : rec.outages) {
+        waits.push_back(o.retryMs);
+        EXPECT_NE(o.code, 0);
+    }
+    EXPECT_EQ(waits, (std::vector<uint32_t>{3000, 6000, 12000, 24000, 48000, 60000, 60000}));
+    EXPECT_FALSE(rec.outageTexts.front().empty());
+    // The waits were slept (the virtual tick count also moves by 1 ms at every look).
+    EXPECT_NEAR(double(vc.slept.load()), 153000.0, 153000.0 * 0.03);
+    // Each outage closed the line: every attempt came on a connection of its own.
+    EXPECT_EQ(sim->ConnectionCount(), 7u);
+    EXPECT_EQ(AskedOn(*sim, 7), (std::vector<int>{kTime, kSettings}));
+}
+
+TEST_F(Exchange, AGoodRecordBringsTheWaitBackAndEachNewLineReadsTheSettingsAgain) {
+    // Every fifth answer is spoilt: each connection gives one record, then fails.
+    TFaultOptions f;
+    f.BadCheckEvery = 5;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    VirtualClock vc;
+    Recorder rec;
+    rec.stopAfterOutages = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    ASSERT_EQ(rec.outages.size(), 3u);
+    for (const auto& o : rec.outages)
+        EXPECT_EQ(o.retryMs, 3000u);
+    EXPECT_EQ(rec.records.size(), 3u);
+    // Time parameters, settings and coefficients again after every outage, although the
+    // meter's change time never moved.
+    for (uint32_t c = 1; c <= 3; ++c)
+        EXPECT_EQ(AskedOn(*sim, c), (std::vector<int>{kTime, kSettings, kScale, kRecordM, kTime}))
+            << "connection " << c;
+}
+
+TEST_F(Exchange, StopDuringAnOutageWaitEndsAtOnceWithZeroes) {
+    TFaultOptions f;
+    f.ForceStatus = 7;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    Recorder rec;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(test::Eventually([&] {
+        std::lock_guard<std::mutex> lock(rec.m);
+        return !rec.outages.empty();
+    }));
+    {
+        std::lock_guard<std::mutex> lock(rec.m);
+        EXPECT_EQ(rec.outages[0].status, 7);
+        EXPECT_EQ(rec.outageTexts[0], DeviceStatusText(7));
+        EXPECT_FALSE(rec.ended);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // into the 3-second wait
+    const auto stopAt = Clock::now();
+    t.Stop();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(rec.endAt - stopAt).count(),
+              1000);
+    EXPECT_EQ(rec.endCode, 0);
+    EXPECT_EQ(rec.endStatus, 0);
+    EXPECT_EQ(sim->ConnectionCount(), 1u);
+}
+
 // --- the waveform thread ---
 
 class Signal : public Exchange {
@@ -492,4 +631,27 @@ TEST_F(Signal, StatusThreeEndsAfterTheFirstRequestOtherFailuresAreRetried) {
     t.Stop();
     ASSERT_TRUE(rec.WaitEnd());
     EXPECT_EQ(rec.endCode, 0);
+}
+
+TEST_F(Signal, WithReconnectionAFailedBlockIsAnOutageOnAFreshLine) {
+    TFaultOptions f;
+    f.ForceSignalStatus = 7;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    storage.Update([](TmonStorage& s) { s.Settings.VoltageRatio = 1; });
+    Recorder rec;
+    rec.stopAfterOutages = 3;
+    TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
+    rec.thread = &t;
+    VirtualClock vc;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    ASSERT_EQ(rec.outages.size(), 3u);
+    EXPECT_EQ(rec.outages[0].retryMs, 3000u);
+    EXPECT_EQ(rec.outages[2].retryMs, 12000u);
+    EXPECT_EQ(rec.outages[0].status, 7);
+    EXPECT_EQ(sim->ConnectionCount(), 3u);
+    EXPECT_EQ(rec.endStatus, 0);
 }
