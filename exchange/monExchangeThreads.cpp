@@ -299,12 +299,20 @@ void TMainExchangeThread::RunCycles(bool& gotRecord) {
     // decoded one.
     TDateTime remembered = 0;
     double voltageScale = 0, currentScale = 0;
+    uint32_t reconnections = 0;
     bool ok = true;
     while (ok && !Terminated()) {
         TDateTime changeTime = 0, deviceTime = 0;
         bool changeFlag = false;
         ok = ReadTimeParams(changeTime, deviceTime, changeFlag);
         if (Terminated()) break;
+        if (ok && FReconnect.Enabled) {
+            // The line lost its connection and made it again within its own attempts: that
+            // is an outage too, only a short one, and the meter may have restarted in it.
+            const uint32_t now = LinkStatistics().Reconnections;
+            if (now != reconnections) remembered = 0;
+            reconnections = now;
+        }
         const uint32_t start = Ticks();
         const uint32_t period = uint32_t(3 - DecodeTime(deviceTime).Second % 3) * 1000u;
         if (ok && monSettingsChanged(changeFlag, changeTime, remembered)) {

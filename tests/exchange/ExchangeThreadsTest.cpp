@@ -509,6 +509,30 @@ TEST_F(Exchange, AGoodRecordBringsTheWaitBackAndEachNewLineReadsTheSettingsAgain
             << "connection " << c;
 }
 
+TEST_F(Exchange, AConnectionTheLineMadeAgainByItselfAlsoBringsTheSettingsAgain) {
+    // The meter closes each connection after five answers; the line connects again within
+    // its own attempts and the request is repeated there, so no step fails.
+    TFaultOptions f;
+    f.CloseAfter = 5;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 2, 2);
+    VirtualClock vc;
+    Recorder rec;
+    rec.stopAfter = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd(30000));
+    EXPECT_TRUE(rec.outages.empty());
+    ASSERT_EQ(rec.records.size(), 3u);
+    const std::vector<int> second = AskedOn(*sim, 2);
+    ASSERT_GE(second.size(), 4u);
+    EXPECT_EQ(std::vector<int>(second.end() - 4, second.end()),
+              (std::vector<int>{kTime, kSettings, kScale, kRecordM}));
+}
+
 TEST_F(Exchange, StopDuringAnOutageWaitEndsAtOnceWithZeroes) {
     TFaultOptions f;
     f.ForceStatus = 7;

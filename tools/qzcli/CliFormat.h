@@ -17,6 +17,9 @@ class TccnConnectionList;
 // to 15 significant digits; a value that is not a finite number is null.
 std::string RecordJson(const TmonData3sec& data);
 
+// "ДД.ММ.ГГГГ ЧЧ:ММ:СС", as the tables and messages show times.
+std::string CliTimeText(TDateTime time);
+
 // A readable table of the main values: the header line and one row per record.
 std::string RecordTableHeader(bool neutral);
 std::string RecordTableRow(const TmonData3sec& data, bool neutral);

@@ -20,11 +20,7 @@ namespace qz {
 namespace {
 
 std::string TimeText(TDateTime t) {
-    const TDateTimeParts p = DecodeDateTime(t);
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d:%02d", p.Day, p.Month, p.Year, p.Hour,
-                  p.Minute, p.Second);
-    return buf;
+    return CliTimeText(t);
 }
 
 // Column names of the CSV export: the JSON names, with the phase, line, sequence component
@@ -338,14 +334,48 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
 // ---------------------------------------------------------------------------------------------
 // Recording while polling
 
+// Passes every call to the recorder, which passes it on; the outage calls, which the
+// recorder has no part in passing on, begin the journal's outage first and then go to the
+// printer directly.
+class TCliRecording::TFront : public IExchangeListener {
+public:
+    TFront(TjnRecorder& recorder, IExchangeListener* next) : Recorder(recorder), Next(next) {}
+    void OnData3sec() override { Recorder.OnData3sec(); }
+    void OnExchangeEnd(int32_t code, int32_t status) override {
+        Recorder.OnExchangeEnd(code, status);
+    }
+    void OnSignalData(uint8_t mask, uint8_t code) override { Recorder.OnSignalData(mask, code); }
+    void OnAnswer(const TmonAnswer& answer) override { Recorder.OnAnswer(answer); }
+    void OnSignalEnd(int32_t code, int32_t status) override { Recorder.OnSignalEnd(code, status); }
+    void OnOutage(int32_t code, int32_t status, uint32_t retryMs) override {
+        (void)(Polling ? Polling->EndText(code, status) : std::string());
+        if (Next) Next->OnOutage(code, status, retryMs);
+    }
+    // A waveform block that failed is no gap in the 3-second records.
+    void OnSignalOutage(int32_t code, int32_t status, uint32_t retryMs) override {
+        if (Next) Next->OnSignalOutage(code, status, retryMs);
+    }
+
+    const TExchangeThread* Polling = nullptr;
+
+private:
+    TjnRecorder& Recorder;
+    IExchangeListener* Next;
+};
+
 TCliRecording::TCliRecording(TmonSharedStorage& storage, IExchangeListener* next)
     : FWriter(std::make_unique<TjnWriter>()),
-      FRecorder(std::make_unique<TjnRecorder>(*FWriter, storage, next)) {}
+      FRecorder(std::make_unique<TjnRecorder>(*FWriter, storage, next)),
+      FFront(std::make_unique<TFront>(*FRecorder, next)) {}
 
 TCliRecording::~TCliRecording() = default;
 
 IExchangeListener* TCliRecording::Listener() {
-    return FRecorder.get();
+    return FFront.get();
+}
+
+void TCliRecording::SetPollingThread(const TExchangeThread* thread) {
+    FFront->Polling = thread;
 }
 
 bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {

@@ -28,13 +28,16 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
                       const TmonCsvOptions& csv = TmonCsvOptions());
 
 // A recording that runs beside a poll: the recorder sits between the exchange threads and
-// the printing listener.
+// the printing listener. An outage of the polling begins an outage in the journal before the
+// printer hears of it.
 class TCliRecording {
 public:
     TCliRecording(TmonSharedStorage& storage, IExchangeListener* next);
     ~TCliRecording();
     // What the exchange threads are to call.
     IExchangeListener* Listener();
+    // The polling thread, whose error text the journal keeps with an outage.
+    void SetPollingThread(const TExchangeThread* thread);
     // Creates the journal for the connection. False with the operator's text.
     bool Open(const std::string& fileName, const TccnConnection& connection, std::string& error);
     // Called once when a write fails (the poll then stops).
@@ -43,8 +46,10 @@ public:
     std::string Finish();
 
 private:
+    class TFront;
     std::unique_ptr<TjnWriter> FWriter;
     std::unique_ptr<TjnRecorder> FRecorder;
+    std::unique_ptr<TFront> FFront;
     std::string FFileName;
 };
 
