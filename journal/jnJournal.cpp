@@ -3,6 +3,8 @@
 #include "protocol/QZ2Models.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -81,25 +83,32 @@ std::string ColumnList(const char* suffix) {
 }
 
 std::string SchemaSql() {
+    // The decoded values come before the raw data: a reader of the values alone (the trends)
+    // then finds them at the start of the row, in the page that holds it, and leaves the pages
+    // of the raw bytes unread.
     return "CREATE TABLE meter ("
            " id INTEGER PRIMARY KEY CHECK (id = 1),"
            " device_type INTEGER NOT NULL, model_index INTEGER NOT NULL, model TEXT NOT NULL,"
            " factory_number INTEGER NOT NULL, address INTEGER NOT NULL,"
-           " connection TEXT NOT NULL, program_version TEXT NOT NULL, started REAL NOT NULL);"
+           " connection TEXT NOT NULL, program_version TEXT NOT NULL, started REAL NOT NULL,"
+           " closed REAL);"
            "CREATE TABLE answer ("
            " id INTEGER PRIMARY KEY, kind INTEGER NOT NULL,"
            " meter_time REAL NOT NULL, local_time REAL NOT NULL, data BLOB NOT NULL);"
            "CREATE TABLE record ("
            " seq INTEGER PRIMARY KEY, meter_time REAL NOT NULL, local_time REAL NOT NULL,"
-           " settings_id INTEGER NOT NULL, scale_id INTEGER NOT NULL, data BLOB NOT NULL" +
+           " settings_id INTEGER NOT NULL, scale_id INTEGER NOT NULL" +
            ColumnList(" REAL") +
-           ");"
+           ", data BLOB NOT NULL);"
            "CREATE INDEX record_meter_time ON record (meter_time);"
            "CREATE TABLE waveform ("
            " id INTEGER PRIMARY KEY, meter_time REAL NOT NULL, local_time REAL NOT NULL,"
            " settings_id INTEGER NOT NULL, channel_mask INTEGER NOT NULL,"
            " size_code INTEGER NOT NULL, data BLOB NOT NULL);"
-           "CREATE INDEX waveform_meter_time ON waveform (meter_time);";
+           "CREATE INDEX waveform_meter_time ON waveform (meter_time);"
+           "CREATE TABLE outage ("
+           " id INTEGER PRIMARY KEY, began REAL NOT NULL, ended REAL, last_meter_time REAL,"
+           " code INTEGER NOT NULL, status INTEGER NOT NULL, text TEXT NOT NULL);";
 }
 
 } // namespace
@@ -125,6 +134,11 @@ std::string Placeholders(int n) {
 
 bool Done(int rc) {
     return rc == SQLITE_DONE || rc == SQLITE_OK;
+}
+
+double SteadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -154,11 +168,15 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
     }
     close(fd);
     FFileName = fileName;
+    FOutageId = 0;
+    FSettingsId = FScaleId = 0;
     auto undo = [&](const char* what) {
         Fail(what, error);
         FAnswer = TjnStmt();
         FRecord = TjnStmt();
         FWaveform = TjnStmt();
+        FOutageBegin = TjnStmt();
+        FOutageEnd = TjnStmt();
         FDb.Close();
         unlink(fileName.c_str()); // ours and still empty of records
         return false;
@@ -167,15 +185,13 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
         return undo("Не удалось открыть журнал");
     // The schema is written in the rollback mode first, so that the file carries its header
     // and tables even when the process dies before the log is ever folded in.
-    // Pages of 32 KiB hold thirteen records each; with the default 4 KiB a record of about
-    // 2.4 KB would take a page of its own.
-    const std::string setup =
-        "PRAGMA page_size = 32768; PRAGMA application_id = " + std::to_string(kjnApplicationId) +
-        "; PRAGMA user_version = " + std::to_string(kjnSchemaVersion) +
-        "; PRAGMA synchronous = FULL; BEGIN; " + SchemaSql();
+    const std::string setup = "PRAGMA page_size = " + std::to_string(kjnPageSize) +
+                              "; PRAGMA application_id = " + std::to_string(kjnApplicationId) +
+                              "; PRAGMA user_version = " + std::to_string(kjnSchemaVersion) +
+                              "; PRAGMA synchronous = FULL; BEGIN; " + SchemaSql();
     if (FDb.Exec(setup.c_str()) != SQLITE_OK) return undo("Не удалось создать журнал");
     TjnStmt m;
-    m.Prepare(FDb, "INSERT INTO meter VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?)");
+    m.Prepare(FDb, "INSERT INTO meter VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, NULL)");
     m.Bind(1, int64_t(meter.DeviceType));
     m.Bind(2, int64_t(meter.ModelIndex));
     m.Bind(3, meter.Model);
@@ -188,9 +204,10 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
         return undo("Не удалось записать журнал");
     m = TjnStmt();
     // From now on only this process writes it, every commit synced to the disk; other
-    // programs may read it meanwhile (the log lets them see every committed record).
-    if (FDb.Exec("PRAGMA journal_mode = WAL;"
-                 " PRAGMA synchronous = FULL; BEGIN IMMEDIATE; COMMIT;") != SQLITE_OK)
+    // programs may read it meanwhile (the log lets them see every committed record). The log
+    // is folded back by the writer itself, on its own schedule (CheckpointNow).
+    if (FDb.Exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;"
+                 " PRAGMA wal_autocheckpoint = 0; BEGIN IMMEDIATE; COMMIT;") != SQLITE_OK)
         return undo("Не удалось открыть журнал для записи");
     const std::string rec = "INSERT INTO record (meter_time, local_time, settings_id, scale_id, "
                             "data" +
@@ -198,11 +215,32 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
     if (FAnswer.Prepare(FDb, "INSERT INTO answer (kind, meter_time, local_time, data) "
                              "VALUES (?, ?, ?, ?)") != SQLITE_OK ||
         FRecord.Prepare(FDb, rec.c_str()) != SQLITE_OK ||
-        FWaveform.Prepare(FDb,
-                          "INSERT INTO waveform (meter_time, local_time, settings_id, "
-                          "channel_mask, size_code, data) VALUES (?, ?, ?, ?, ?, ?)") != SQLITE_OK)
+        FWaveform.Prepare(FDb, "INSERT INTO waveform (meter_time, local_time, settings_id, "
+                               "channel_mask, size_code, data) VALUES (?, ?, ?, ?, ?, ?)") !=
+            SQLITE_OK ||
+        FOutageBegin.Prepare(FDb, "INSERT INTO outage (began, last_meter_time, code, status, "
+                                  "text) VALUES (?, ?, ?, ?, ?)") != SQLITE_OK ||
+        FOutageEnd.Prepare(FDb, "UPDATE outage SET ended = ? WHERE id = ?") != SQLITE_OK)
         return undo("Не удалось подготовить журнал");
+    FLastCheckpoint = SteadySeconds();
     return true;
+}
+
+bool TjnWriter::Step(TjnStmt& s, const char* what, std::string& error) {
+    const int rc = s.Step();
+    const bool ok = Done(rc);
+    if (!ok) Fail(what, error);
+    s.Reset();
+    return ok;
+}
+
+void TjnWriter::CheckpointNow(bool due) {
+    // A passive fold: it copies what no reader still needs and never waits for one. A
+    // failure costs nothing but a longer log: every item stays committed in it.
+    const double now = SteadySeconds();
+    if (!due && now - FLastCheckpoint < FCheckpointSeconds) return;
+    FLastCheckpoint = now;
+    sqlite3_wal_checkpoint_v2(FDb.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 bool TjnWriter::AddAnswer(TjnAnswerKind kind, TDateTime meterTime, TDateTime localTime,
@@ -212,28 +250,48 @@ bool TjnWriter::AddAnswer(TjnAnswerKind kind, TDateTime meterTime, TDateTime loc
     FAnswer.Bind(2, meterTime);
     FAnswer.Bind(3, localTime);
     FAnswer.BindBlob(4, data, size);
-    const int rc = FAnswer.Step();
-    FAnswer.Reset();
-    if (!Done(rc)) return Fail("Не удалось записать ответ в журнал", error);
+    if (!Step(FAnswer, "Не удалось записать ответ в журнал", error)) return false;
     if (kind == TjnAnswerKind::Settings) FSettingsId = FDb.LastInsertId();
     if (kind == TjnAnswerKind::ScaleKoeffs) FScaleId = FDb.LastInsertId();
+    CheckpointNow(false);
     return true;
+}
+
+bool TjnWriter::UpdateOutageEnd(TDateTime ended, const char* what, std::string& error) {
+    FOutageEnd.Bind(1, ended);
+    FOutageEnd.Bind(2, FOutageId);
+    return Step(FOutageEnd, what, error);
 }
 
 bool TjnWriter::AddRecord(TDateTime meterTime, TDateTime localTime, const uint8_t* data,
                           size_t size, const TmonData3sec& decoded, std::string& error) {
     if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
-    FRecord.Bind(1, meterTime);
-    FRecord.Bind(2, localTime);
-    FRecord.Bind(3, FSettingsId);
-    FRecord.Bind(4, FScaleId);
-    FRecord.BindBlob(5, data, size);
-    for (int c = 0; c < kColumnCount; ++c)
-        FRecord.Bind(6 + c, kColumns[c].Get(decoded));
-    const int rc = FRecord.Step();
-    FRecord.Reset();
-    if (!Done(rc)) return Fail("Не удалось записать запись в журнал", error);
-    return true;
+    const char* what = "Не удалось записать запись в журнал";
+    // The record and the end of the outage it ends are one transaction: a journal never
+    // holds the one without the other.
+    const bool ending = FOutageId != 0;
+    if (ending && FDb.Exec("BEGIN IMMEDIATE") != SQLITE_OK) return Fail(what, error);
+    bool ok = !ending || UpdateOutageEnd(localTime, what, error);
+    if (ok) {
+        FRecord.Bind(1, meterTime);
+        FRecord.Bind(2, localTime);
+        FRecord.Bind(3, FSettingsId);
+        FRecord.Bind(4, FScaleId);
+        FRecord.BindBlob(5, data, size);
+        for (int c = 0; c < kColumnCount; ++c)
+            FRecord.Bind(6 + c, kColumns[c].Get(decoded));
+        ok = Step(FRecord, what, error);
+    }
+    if (ending) {
+        if (ok && FDb.Exec("COMMIT") != SQLITE_OK) ok = Fail(what, error);
+        if (!ok) {
+            FDb.Exec("ROLLBACK");
+            return false;
+        }
+        FOutageId = 0;
+    }
+    if (ok) CheckpointNow(false);
+    return ok;
 }
 
 bool TjnWriter::AddWaveform(TDateTime meterTime, TDateTime localTime, uint8_t channelMask,
@@ -246,25 +304,62 @@ bool TjnWriter::AddWaveform(TDateTime meterTime, TDateTime localTime, uint8_t ch
     FWaveform.Bind(4, int64_t(channelMask));
     FWaveform.Bind(5, int64_t(sizeCode));
     FWaveform.BindBlob(6, data, size);
-    const int rc = FWaveform.Step();
-    FWaveform.Reset();
-    if (!Done(rc)) return Fail("Не удалось записать форму сигнала в журнал", error);
+    if (!Step(FWaveform, "Не удалось записать форму сигнала в журнал", error)) return false;
+    CheckpointNow(false);
     return true;
 }
 
-bool TjnWriter::Close(std::string& error) {
+bool TjnWriter::BeginOutage(TDateTime began, TDateTime lastMeterTime, int32_t code, int32_t status,
+                            const std::string& text, std::string& error) {
+    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
+    if (FOutageId != 0) return true;
+    FOutageBegin.Bind(1, began);
+    if (lastMeterTime != 0)
+        FOutageBegin.Bind(2, lastMeterTime);
+    else
+        FOutageBegin.BindNull(2);
+    FOutageBegin.Bind(3, int64_t(code));
+    FOutageBegin.Bind(4, int64_t(status));
+    FOutageBegin.Bind(5, text);
+    if (!Step(FOutageBegin, "Не удалось записать перерыв опроса в журнал", error)) return false;
+    FOutageId = FDb.LastInsertId();
+    return true;
+}
+
+bool TjnWriter::EndOutage(TDateTime ended, std::string& error) {
+    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
+    if (FOutageId == 0) return true;
+    if (!UpdateOutageEnd(ended, "Не удалось записать конец перерыва опроса в журнал", error))
+        return false;
+    FOutageId = 0;
+    return true;
+}
+
+bool TjnWriter::Close(TDateTime closedAt, std::string& error) {
     if (!FDb.IsOpen()) return true;
+    if (closedAt == 0) closedAt = NowDateTime();
+    bool ok = EndOutage(closedAt, error);
+    // The mark of a finished recording: a journal without it was cut off (or is still being
+    // recorded), and its readers say so.
+    TjnStmt closed;
+    if (ok && (closed.Prepare(FDb, "UPDATE meter SET closed = ? WHERE id = 1") != SQLITE_OK ||
+               (closed.Bind(1, closedAt), !Done(closed.Step()))))
+        ok = Fail("Не удалось закрыть журнал", error);
+    closed = TjnStmt();
     FAnswer = TjnStmt();
     FRecord = TjnStmt();
     FWaveform = TjnStmt();
+    FOutageBegin = TjnStmt();
+    FOutageEnd = TjnStmt();
     // Back to a single self-contained file that any reader opens without side files. Another
     // program reading the journal just now (qzcli info, a trends window) is waited for a
     // little; one that holds it longer leaves the journal in its log mode, every record
     // committed and readable all the same, so that is no failure of the recording.
     sqlite3_busy_timeout(FDb.Handle(), 3000);
-    int rc = FDb.Exec("PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE;");
-    const bool ok = rc == SQLITE_OK || (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
-    if (!ok) Fail("Не удалось закрыть журнал", error);
+    const int rc = FDb.Exec("PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE;");
+    const bool folded =
+        rc == SQLITE_OK || (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
+    if (!folded && ok) ok = Fail("Не удалось закрыть журнал", error);
     FDb.Close();
     return ok;
 }
@@ -290,6 +385,17 @@ TjnOpenResult ResultOfCode(int rc) {
     }
 }
 
+// True when the file's header says it is in the write-ahead-log mode: the recording that
+// wrote it never folded its log back (a version 1 journal has no other mark of a clean close).
+bool HeaderInLogMode(const std::string& fileName) {
+    unsigned char header[20] = {};
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t n = pread(fd, header, sizeof header, 0);
+    close(fd);
+    return n == ssize_t(sizeof header) && (header[18] == 2 || header[19] == 2);
+}
+
 std::string TextOf(TjnOpenResult r, const std::string& file, const std::string& detail) {
     switch (r) {
     case TjnOpenResult::Ok:
@@ -305,7 +411,7 @@ std::string TextOf(TjnOpenResult r, const std::string& file, const std::string& 
                "); обновите программу";
     case TjnOpenResult::Damaged:
         return "Журнал повреждён или обрезан: " + file +
-               (detail.empty() ? "" : " (" + detail + ")");
+               (detail.empty() ? "" : " (" + detail + ")") + ". " + SalvageAdvice(file);
     case TjnOpenResult::Locked:
         return "Журнал занят: в него ведёт запись другая программа: " + file;
     }
@@ -314,9 +420,31 @@ std::string TextOf(TjnOpenResult r, const std::string& file, const std::string& 
 
 } // namespace
 
+std::string SalvageAdvice(const std::string& fileName) {
+    return "Уцелевшие данные можно перенести в новый журнал: qzcli salvage " + fileName +
+           " НОВЫЙ.db";
+}
+
+std::string UnfinishedText(const TjnReader& journal) {
+    if (!journal.Unfinished()) return "";
+    std::string s = "Внимание: запись не завершена (журнал не был закрыт: запись ещё идёт или "
+                    "программа, которая её вела, была прервана). ";
+    if (journal.HasLog())
+        s += "Последние записи хранятся в файле " + journal.LogFileName() +
+             ": копируйте его вместе с журналом.";
+    else
+        s += "Файла " + journal.LogFileName() +
+             " с последними записями рядом нет: записи после последнего сброса журнала на "
+             "диск в этой копии отсутствуют.";
+    return s;
+}
+
 TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
     FFileName = fileName;
     FDb.Close();
+    FVersion = 0;
+    FUnfinished = FHasLog = false;
+    FClosed = 0;
     auto fail = [&](TjnOpenResult r, const std::string& detail = std::string()) {
         FFailure = r;
         error = TextOf(r, fileName, detail);
@@ -334,7 +462,7 @@ TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
     if (st.st_size < 512) return fail(TjnOpenResult::NotJournal);
 
     const int rc = FDb.Open(fileName, SQLITE_OPEN_READONLY);
-    if (rc != SQLITE_OK) return fail(ResultOfCode(rc), sqlite3_errstr(rc));
+    if (rc != SQLITE_OK) return fail(ResultOfCode(rc), SqliteText(rc));
     sqlite3_busy_timeout(FDb.Handle(), 250);
 
     auto pragma = [&](const char* sql, int64_t& value) {
@@ -358,6 +486,7 @@ TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
                                                     ", известна " +
                                                     std::to_string(kjnSchemaVersion));
     if (version < 1) return fail(TjnOpenResult::NotJournal);
+    FVersion = int32_t(version);
 
     // A file cut short: the header promises more pages than the file holds. (With a log
     // beside it the newest pages may live only in the log.)
@@ -367,7 +496,9 @@ TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
         return fail(TjnOpenResult::Damaged, FDb.ErrorText());
     struct stat wal {};
     const bool hasLog = stat((fileName + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
-    if (!hasLog && pages * pageSize > int64_t(st.st_size)) return fail(TjnOpenResult::Damaged);
+    if (!hasLog && pages * pageSize > int64_t(st.st_size))
+        return fail(TjnOpenResult::Damaged, "файл короче, чем записано в его заголовке");
+    FHasLog = hasLog;
 
     TjnStmt m;
     r = m.Prepare(FDb, "SELECT device_type, model_index, model, factory_number, address, "
@@ -387,11 +518,26 @@ TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
     FMeter.Started = m.Real(7);
     if (FMeter.ModelIndex < 0 || FMeter.ModelIndex >= kQZ2ModelCount)
         return fail(TjnOpenResult::Damaged, "неизвестная модель измерителя");
+    m = TjnStmt();
+    FClosed = 0;
+    if (FVersion >= 2) {
+        TjnStmt c;
+        r = c.Prepare(FDb, "SELECT closed FROM meter WHERE id = 1");
+        if (r == SQLITE_OK) r = c.Step();
+        if (r != SQLITE_ROW) return fail(ResultOfCode(r), FDb.ErrorText());
+        if (!c.IsNull(0)) FClosed = c.Real(0);
+        FUnfinished = FClosed == 0;
+    } else {
+        FUnfinished = HeaderInLogMode(fileName);
+    }
     // The other tables must be there and readable.
     // (One row each: a check that costs the same for a week's journal as for a minute's.)
     for (const char* sql : {"SELECT id FROM answer LIMIT 1", "SELECT id FROM waveform LIMIT 1",
                             "SELECT seq, meter_time, local_time, settings_id, scale_id, data "
-                            "FROM record LIMIT 1"}) {
+                            "FROM record LIMIT 1",
+                            "SELECT id, began, ended, last_meter_time, code, status, text "
+                            "FROM outage LIMIT 1"}) {
+        if (FVersion < 2 && std::strstr(sql, "outage")) continue;
         TjnStmt s;
         r = s.Prepare(FDb, sql);
         if (r == SQLITE_OK) r = s.Step();
@@ -531,6 +677,27 @@ bool TjnReader::ForEachWaveform(TDateTime from, TDateTime to,
         v.SizeCode = uint8_t(s.Int(5));
         v.Data = s.Blob(6, v.Size);
         if (!f(v)) return true;
+    }
+    return rc == SQLITE_DONE || StepError(rc, error);
+}
+
+bool TjnReader::ForEachOutage(const std::function<bool(const TjnOutageView&)>& f,
+                              std::string& error) {
+    if (FVersion < 2) return true; // version 1 kept no outages
+    TjnStmt s;
+    int rc = s.Prepare(FDb, "SELECT id, began, ended, last_meter_time, code, status, text "
+                            "FROM outage ORDER BY id");
+    if (rc != SQLITE_OK) return StepError(rc, error);
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        TjnOutageView o;
+        o.Id = s.Int(0);
+        o.Began = s.Real(1);
+        o.Ended = s.IsNull(2) ? 0 : s.Real(2);
+        o.LastMeterTime = s.IsNull(3) ? 0 : s.Real(3);
+        o.Code = int32_t(s.Int(4));
+        o.Status = int32_t(s.Int(5));
+        o.Text = s.Text(6);
+        if (!f(o)) return true;
     }
     return rc == SQLITE_DONE || StepError(rc, error);
 }

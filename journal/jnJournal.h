@@ -4,7 +4,9 @@
 //
 // The writer commits each answer, record and block in a transaction of its own with the
 // write-ahead log synced to the disk, so a killed process or a power cut loses at most the
-// item being written. The reader opens a journal read-only and never changes it.
+// item being written. It also keeps the outages of the recording (the stretches the meter did
+// not answer) and marks the journal as finished when it closes it. The reader opens a journal
+// read-only and never changes it; it reads every schema version up to its own.
 #pragma once
 
 #include "common/DateTime.h"
@@ -21,7 +23,12 @@ namespace qz {
 // PRAGMA application_id of our journals ("QZJN") and the schema version (PRAGMA user_version)
 // this program writes and reads.
 constexpr int32_t kjnApplicationId = 0x515A4A4E;
-constexpr int32_t kjnSchemaVersion = 1;
+// Version 2 added the outage table, the meter row's `closed` time and the smaller pages;
+// version 1 journals are read as they are (no outages; finished when their log was folded back).
+constexpr int32_t kjnSchemaVersion = 2;
+
+// The page size of the journals this program writes (journals of any page size are read).
+constexpr int32_t kjnPageSize = 1024;
 
 // The meter and the recording, as kept in the journal's single meter row.
 struct TjnMeter {
@@ -69,6 +76,19 @@ struct TjnWaveformView {
     size_t Size = 0;
 };
 
+// A stretch during which the meter was not read: from the failed exchange to the next record
+// stored (or to the end of the recording).
+struct TjnOutageView {
+    int64_t Id = 0;
+    TDateTime Began = 0;         // local time of the failure
+    TDateTime Ended = 0;         // local time of the next record, or of the close; 0: open
+    TDateTime LastMeterTime = 0; // meter time of the last record before it (0: none)
+    int32_t Code = 0;            // the exchange's error code and the meter's status
+    int32_t Status = 0;
+    std::string Text; // the error as the operator read it
+    bool HasEnd() const { return Ended != 0; }
+};
+
 // The decoded query columns of a record (journal/README.md), as the recorder stored them from
 // the exchange's decoding of the record. A value that was not a number is stored as NULL and
 // read back as a quiet NaN.
@@ -99,20 +119,42 @@ public:
     bool AddAnswer(TjnAnswerKind kind, TDateTime meterTime, TDateTime localTime,
                    const uint8_t* data, size_t size, std::string& error);
     // `decoded` gives the query columns; the settings and scale answers last added are the
-    // ones in force.
+    // ones in force. A record ends an open outage at its local time, in the same transaction.
     bool AddRecord(TDateTime meterTime, TDateTime localTime, const uint8_t* data, size_t size,
                    const TmonData3sec& decoded, std::string& error);
     bool AddWaveform(TDateTime meterTime, TDateTime localTime, uint8_t channelMask,
                      uint8_t sizeCode, const uint8_t* data, size_t size, std::string& error);
 
-    // Folds the write-ahead log into the database so that the journal is one file again.
-    bool Close(std::string& error);
+    // An outage begins: the exchange failed and polling will be tried again. `lastMeterTime`
+    // is the meter time of the last record stored (0: none). While one is open, another
+    // failure continues it (true, nothing written).
+    bool BeginOutage(TDateTime began, TDateTime lastMeterTime, int32_t code, int32_t status,
+                     const std::string& text, std::string& error);
+    // Ends the open outage at `ended`; true and nothing written when none is open.
+    bool EndOutage(TDateTime ended, std::string& error);
+    bool InOutage() const { return FOutageId != 0; }
+
+    // The log is folded back into the file at most this often while recording, so that the
+    // file copied alone misses at most that stretch (0: after every item).
+    void SetCheckpointInterval(double seconds) { FCheckpointSeconds = seconds; }
+
+    // Ends an open outage at the close time, marks the journal as finished and folds the
+    // write-ahead log into the database so that the journal is one file again. `closedAt` is
+    // this computer's time of the close (0: now).
+    bool Close(std::string& error) { return Close(0, error); }
+    bool Close(TDateTime closedAt, std::string& error);
+    const std::string& FileName() const { return FFileName; }
 
 private:
     bool Fail(const char* what, std::string& error);
+    bool Step(TjnStmt& s, const char* what, std::string& error);
+    bool UpdateOutageEnd(TDateTime ended, const char* what, std::string& error);
+    void CheckpointNow(bool due);
     TjnDb FDb;
-    TjnStmt FAnswer, FRecord, FWaveform;
-    int64_t FSettingsId = 0, FScaleId = 0;
+    TjnStmt FAnswer, FRecord, FWaveform, FOutageBegin, FOutageEnd;
+    int64_t FSettingsId = 0, FScaleId = 0, FOutageId = 0;
+    double FCheckpointSeconds = 60;
+    double FLastCheckpoint = 0; // seconds of the steady clock
     std::string FFileName;
 };
 
@@ -126,6 +168,17 @@ public:
     // `error` gets the operator's text.
     TjnOpenResult Open(const std::string& fileName, std::string& error);
     const TjnMeter& Meter() const { return FMeter; }
+
+    // The schema version of the file (1 or 2).
+    int32_t Version() const { return FVersion; }
+    // True when the recording did not finish: the program recording it was stopped without
+    // closing it (killed, a power cut) or is still recording. Its last items may be only in
+    // the log beside it, LogFileName(); a copy of the file without the log lacks them.
+    bool Unfinished() const { return FUnfinished; }
+    std::string LogFileName() const { return FFileName + "-wal"; }
+    bool HasLog() const { return FHasLog; }
+    // The local time of the clean close (0: not closed, or a version 1 journal).
+    TDateTime Closed() const { return FClosed; }
 
     // Summary figures.
     bool Counts(int64_t& records, int64_t& waveforms, std::string& error);
@@ -148,6 +201,8 @@ public:
     // Only the record times, in recorded order: cheap enough for a week's journal.
     bool ForEachRecordTime(const std::function<bool(int64_t seq, TDateTime meterTime)>& f,
                            std::string& error);
+    // The outages in recorded order (none in a version 1 journal).
+    bool ForEachOutage(const std::function<bool(const TjnOutageView&)>& f, std::string& error);
     // One answer by its id (its bytes copied).
     bool LoadAnswer(int64_t id, TjnAnswerKind& kind, std::vector<uint8_t>& data,
                     std::string& error);
@@ -165,7 +220,16 @@ private:
     TjnDb FDb;
     TjnMeter FMeter;
     std::string FFileName;
+    int32_t FVersion = 0;
+    bool FUnfinished = false, FHasLog = false;
+    TDateTime FClosed = 0;
 };
+
+// The warning about a journal whose recording did not finish, naming the log that holds its
+// last records ("" for a finished journal).
+std::string UnfinishedText(const TjnReader& journal);
+// What a reader tells about a damaged journal: the command that saves what is left of it.
+std::string SalvageAdvice(const std::string& fileName);
 
 // The widest range of meter times, for walks without limits.
 constexpr TDateTime kjnAnyTimeFrom = -1e9;

@@ -3,12 +3,33 @@
 namespace qz {
 
 TjnRecorder::TjnRecorder(TjnWriter& journal, TmonSharedStorage& storage, IExchangeListener* next)
-    : FJournal(journal), FStorage(storage), FNext(next) {}
+    : FJournal(&journal), FStorage(storage), FNext(next) {}
 
 void TjnRecorder::Failed(const std::string& error) {
     if (!FError.empty()) return;
     FError = error;
     if (OnFailure) OnFailure(error);
+}
+
+bool TjnRecorder::BeforeItem(TDateTime, std::string&) {
+    return true;
+}
+
+bool TjnRecorder::WriteAnswer(TjnAnswerKind kind, const std::vector<uint8_t>& data,
+                              TDateTime meterTime, TDateTime now, std::string& error) {
+    return FJournal->AddAnswer(kind, meterTime, now, data.data(), data.size(), error);
+}
+
+bool TjnRecorder::SwitchTo(TjnWriter& next, std::string& error) {
+    FJournal = &next;
+    const TDateTime now = Now();
+    if (FSettings.Have &&
+        (!WriteAnswer(TjnAnswerKind::TimeParams, FSettingsTimeParams.Data,
+                      FSettingsTimeParams.MeterTime, now, error) ||
+         !WriteAnswer(TjnAnswerKind::Settings, FSettings.Data, FSettings.MeterTime, now, error)))
+        return false;
+    return !FScale.Have ||
+           WriteAnswer(TjnAnswerKind::ScaleKoeffs, FScale.Data, FScale.MeterTime, now, error);
 }
 
 void TjnRecorder::OnAnswer(const TmonAnswer& a) {
@@ -25,14 +46,14 @@ void TjnRecorder::OnAnswer(const TmonAnswer& a) {
                 FCycleTime = a.MeterTime;
                 break;
             case TmonAnswerKind::Settings:
-                ok = FJournal.AddAnswer(TjnAnswerKind::TimeParams, FCycleTime, now,
-                                        FTimeParams.data(), FTimeParams.size(), error) &&
-                     FJournal.AddAnswer(TjnAnswerKind::Settings, FCycleTime, now, a.Data, a.Size,
-                                        error);
+                FSettingsTimeParams = {true, FTimeParams, FCycleTime};
+                FSettings = {true, std::vector<uint8_t>(a.Data, a.Data + a.Size), FCycleTime};
+                ok = WriteAnswer(TjnAnswerKind::TimeParams, FTimeParams, FCycleTime, now, error) &&
+                     WriteAnswer(TjnAnswerKind::Settings, FSettings.Data, FCycleTime, now, error);
                 break;
             case TmonAnswerKind::ScaleKoeffs:
-                ok = FJournal.AddAnswer(TjnAnswerKind::ScaleKoeffs, FCycleTime, now, a.Data, a.Size,
-                                        error);
+                FScale = {true, std::vector<uint8_t>(a.Data, a.Data + a.Size), FCycleTime};
+                ok = WriteAnswer(TjnAnswerKind::ScaleKoeffs, FScale.Data, FCycleTime, now, error);
                 break;
             case TmonAnswerKind::Record3sec:
                 // Written with its decoded values once the exchange has decoded it.
@@ -41,8 +62,9 @@ void TjnRecorder::OnAnswer(const TmonAnswer& a) {
                 FHaveRecord = true;
                 break;
             case TmonAnswerKind::Signal:
-                ok = FJournal.AddWaveform(a.MeterTime, now, a.ChannelMask, a.SizeCode, a.Data,
-                                          a.Size, error);
+                ok = BeforeItem(a.MeterTime, error) &&
+                     FJournal->AddWaveform(a.MeterTime, now, a.ChannelMask, a.SizeCode, a.Data,
+                                           a.Size, error);
                 if (ok) ++FWaveforms;
                 break;
             }
@@ -55,18 +77,34 @@ void TjnRecorder::OnAnswer(const TmonAnswer& a) {
 void TjnRecorder::OnData3sec() {
     {
         std::lock_guard<std::mutex> lock(FMutex);
-        if (FError.empty() && FHaveRecord) {
+        // The same record read again (the first poll after a reconnect may get the record
+        // already stored) is not stored twice.
+        const bool repeated = FHaveLast && FRecordTime == FLastRecordTime;
+        if (FError.empty() && FHaveRecord && !repeated) {
             const TmonData3sec decoded = FStorage.Snapshot().Data3sec;
             std::string error;
-            if (FJournal.AddRecord(FRecordTime, Now(), FRecord.data(), FRecord.size(), decoded,
-                                   error))
+            if (BeforeItem(FRecordTime, error) &&
+                FJournal->AddRecord(FRecordTime, Now(), FRecord.data(), FRecord.size(), decoded,
+                                    error)) {
                 ++FRecords;
-            else
+                FHaveLast = true;
+                FLastRecordTime = FRecordTime;
+            } else {
                 Failed(error);
+            }
         }
         FHaveRecord = false;
     }
     if (FNext) FNext->OnData3sec();
+}
+
+void TjnRecorder::BeginOutage(int32_t code, int32_t status, const std::string& text) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FHaveRecord = false; // a record the failed exchange did not finish is not stored later
+    if (!FError.empty()) return;
+    std::string error;
+    if (!FJournal->BeginOutage(Now(), FHaveLast ? FLastRecordTime : 0, code, status, text, error))
+        Failed(error);
 }
 
 void TjnRecorder::OnExchangeEnd(int32_t errorCode, int32_t deviceStatus) {

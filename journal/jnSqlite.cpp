@@ -35,7 +35,72 @@ int TjnDb::Exec(const char* sql) {
 }
 
 std::string TjnDb::ErrorText() const {
-    return FDb ? sqlite3_errmsg(FDb) : "нет базы данных";
+    return FDb ? SqliteText(sqlite3_extended_errcode(FDb)) : "журнал не открыт";
+}
+
+std::string SqliteText(int rc) {
+    switch (rc) {
+    case SQLITE_IOERR_SHORT_READ:
+        return "файл короче, чем записано в его заголовке (обрезан)";
+    case SQLITE_IOERR_NOMEM:
+        return "не хватает памяти";
+    case SQLITE_CORRUPT_INDEX:
+        return "повреждён индекс журнала";
+    default:
+        break;
+    }
+    switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+        return "нет ошибки";
+    case SQLITE_ERROR:
+        return "структура журнала не та, что ожидается";
+    case SQLITE_INTERNAL:
+        return "внутренняя ошибка SQLite";
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return "нет прав доступа к файлу";
+    case SQLITE_ABORT:
+    case SQLITE_INTERRUPT:
+        return "операция прервана";
+    case SQLITE_BUSY:
+        return "файл занят другой программой";
+    case SQLITE_LOCKED:
+        return "таблица занята";
+    case SQLITE_NOMEM:
+        return "не хватает памяти";
+    case SQLITE_READONLY:
+        return "файл доступен только для чтения";
+    case SQLITE_IOERR:
+        return "ошибка ввода-вывода на диске";
+    case SQLITE_CORRUPT:
+        return "файл повреждён: нарушена структура базы данных";
+    case SQLITE_FULL:
+        return "диск заполнен";
+    case SQLITE_CANTOPEN:
+        return "не удалось открыть файл";
+    case SQLITE_PROTOCOL:
+        return "сбой блокировки файла";
+    case SQLITE_SCHEMA:
+        return "структура журнала изменилась во время чтения";
+    case SQLITE_TOOBIG:
+        return "слишком большой элемент данных";
+    case SQLITE_CONSTRAINT:
+        return "нарушено ограничение данных журнала";
+    case SQLITE_MISMATCH:
+        return "неверный тип данных";
+    case SQLITE_MISUSE:
+        return "неверное обращение к журналу";
+    case SQLITE_NOLFS:
+        return "файл слишком велик для этой системы";
+    case SQLITE_RANGE:
+        return "неверный номер параметра запроса";
+    case SQLITE_NOTADB:
+        return "файл не является базой данных SQLite";
+    default:
+        return "ошибка SQLite, код " + std::to_string(rc);
+    }
 }
 
 TjnStmt& TjnStmt::operator=(TjnStmt&& o) noexcept {

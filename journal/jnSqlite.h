@@ -12,6 +12,9 @@ namespace qz {
 
 class TjnStmt;
 
+// The operator's text, in Russian, for an SQLite result code (primary or extended).
+std::string SqliteText(int rc);
+
 class TjnDb {
 public:
     TjnDb() = default;
@@ -30,7 +33,7 @@ public:
 
     // Runs statements that return no rows; the result code.
     int Exec(const char* sql);
-    // The text of the last failure on this handle.
+    // The operator's text of the last failure on this handle (SqliteText of its code).
     std::string ErrorText() const;
     int64_t LastInsertId() const { return FDb ? sqlite3_last_insert_rowid(FDb) : 0; }
 

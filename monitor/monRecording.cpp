@@ -5,9 +5,9 @@
 #include "journal/jnJournal.h"
 #include "journal/jnMeterOf.h"
 #include "journal/jnRecorder.h"
+#include "journal/jnSeries.h"
 #include "settings/cmnKnownFoldersFunc.h"
 
-#include <cstdio>
 #include <sys/stat.h>
 
 namespace qz {
@@ -23,25 +23,6 @@ bool Exists(const std::string& path) {
 std::string RecordingFolder(const std::string& documentsFolder) {
     const std::string product = MakeProductFolder(documentsFolder, kmonApplicationTitle);
     return product.empty() ? std::string() : product + "Записи/";
-}
-
-std::string RecordingFileName(const std::string& model, int32_t factoryNumber, TDateTime start,
-                              int attempt) {
-    std::string name;
-    for (unsigned char c : model) {
-        // Letters of any script stay; separators, wildcards and controls do not.
-        const bool unsafe =
-            c < 0x20 || c == 0x7F || std::string("/\\:*?\"<>| ").find(char(c)) != std::string::npos;
-        name += unsafe ? '_' : char(c);
-    }
-    if (name.empty() || name == "." || name == "..") name = "QZ2";
-    const TDateTimeParts p = DecodeDateTime(start);
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "_%d_%04d-%02d-%02d_%02d-%02d-%02d", factoryNumber, p.Year,
-                  p.Month, p.Day, p.Hour, p.Minute, p.Second);
-    name += buf;
-    if (attempt > 1) name += "_" + std::to_string(attempt);
-    return name + ".db";
 }
 
 std::string RecordingCaption(const std::string& fileName, int64_t records) {
@@ -80,7 +61,7 @@ bool TmonRecording::Start(const std::string& folder, const TccnConnection& conne
     // A journal that exists is never touched: the next free name is taken.
     for (int attempt = 1; attempt <= 50 && !created; ++attempt) {
         fileName =
-            folder + RecordingFileName(meter.Model, meter.FactoryNumber, meter.Started, attempt);
+            folder + JournalFileName(meter.ModelIndex, meter.FactoryNumber, meter.Started, attempt);
         reason.clear();
         created = writer->Create(fileName, meter, reason);
         if (!created && !Exists(fileName)) break;

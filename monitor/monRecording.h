@@ -21,11 +21,6 @@ class TjnRecorder;
 
 // "<documents>/<product folder>/Записи/" ("" when there is no documents folder).
 std::string RecordingFolder(const std::string& documentsFolder);
-// "<model>_<factory number>_<yyyy-mm-dd_hh-mm-ss>.db", the model's characters that a file
-// name cannot hold replaced by "_"; `attempt` > 1 adds "_<attempt>" (a second recording
-// started within the same second).
-std::string RecordingFileName(const std::string& model, int32_t factoryNumber, TDateTime start,
-                              int attempt = 1);
 // What the caption adds while recording: the journal's name (without its folder) and the
 // number of records written.
 std::string RecordingCaption(const std::string& fileName, int64_t records);

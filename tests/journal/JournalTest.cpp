@@ -3,6 +3,7 @@
 #include "journal/jnJournal.h"
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
+#include "journal/jnSeries.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
 #include "simulator/SimOptions.h"
@@ -192,7 +193,7 @@ TEST(Journal, NeverOverwritesAFileAndRefusesWhatIsNotAGoodJournal) {
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(newer.c_str(), &db), SQLITE_OK);
-        sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA user_version = 3", nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
     EXPECT_EQ(open(newer), TjnOpenResult::NewerSchema);
@@ -416,4 +417,227 @@ TEST(JournalReplay, TheSimulatorsCommandLineTakesTheJournalAndTheSpeed) {
     }
     TSimOptions b;
     EXPECT_FALSE(ParseSimArgs({"--replay"}, b, help, e));
+}
+
+namespace {
+
+// The recorder fed as the exchange threads feed it: answers, then each record and its
+// decoding.
+struct TFeed {
+    TmonSharedStorage Storage;
+    const TMeterModel Meter{1};
+    TDateTime LocalNow = At(10, 0, 0);
+    void Answer(TjnRecorder& r, TmonAnswerKind kind, const std::vector<uint8_t>& data,
+                TDateTime meterTime) {
+        TmonAnswer a;
+        a.Kind = kind;
+        a.Data = data.data();
+        a.Size = data.size();
+        a.MeterTime = meterTime;
+        r.OnAnswer(a);
+    }
+    void Settings(TjnRecorder& r, TDateTime t) {
+        Answer(r, TmonAnswerKind::TimeParams, Meter.TimeData(t, true, t), t);
+        Answer(r, TmonAnswerKind::Settings, Meter.SettingsData(), t);
+        Answer(r, TmonAnswerKind::ScaleKoeffs, Meter.ScaleData(), t);
+    }
+    void Record(TjnRecorder& r, TDateTime meterTime) {
+        LocalNow = meterTime + 1.0 / 86400;
+        Answer(r, TmonAnswerKind::Record3sec, Meter.RecordData(meterTime + 3.0 / 86400), meterTime);
+        r.OnData3sec();
+    }
+};
+
+std::vector<TjnOutageView> Outages(TjnReader& r) {
+    std::vector<TjnOutageView> v;
+    std::string e;
+    EXPECT_TRUE(r.ForEachOutage([&](const TjnOutageView& o) { return v.push_back(o), true; }, e))
+        << e;
+    return v;
+}
+
+std::vector<TDateTime> RecordTimes(TjnReader& r) {
+    std::vector<TDateTime> v;
+    std::string e;
+    EXPECT_TRUE(r.ForEachRecordTime([&](int64_t, TDateTime t) { return v.push_back(t), true; }, e))
+        << e;
+    return v;
+}
+
+} // namespace
+
+TEST(JournalOutage, ALossIsOneOutageEndedByTheNextRecordOrByTheClose) {
+    TempDir dir;
+    const std::string file = dir.Path() + "/j.db";
+    TjnWriter w;
+    std::string e;
+    ASSERT_TRUE(w.Create(file, QZ2MMeter(), e)) << e;
+    TFeed feed;
+    TjnRecorder recorder(w, feed.Storage, nullptr);
+    recorder.Now = [&] { return feed.LocalNow; };
+    feed.Settings(recorder, At(10, 0, 0));
+    feed.Record(recorder, At(10, 0, 3));
+    feed.Record(recorder, At(10, 0, 6));
+    // The line is lost; every failed retry continues the same outage.
+    feed.LocalNow = At(10, 0, 10);
+    recorder.BeginOutage(3, 0, "Нет ответа от устройства.");
+    feed.LocalNow = At(10, 0, 16);
+    recorder.BeginOutage(4, 0, "Ошибка связи");
+    // Back: the meter gives the record stored already, then new ones.
+    feed.Record(recorder, At(10, 0, 6));
+    feed.Record(recorder, At(10, 0, 30));
+    feed.LocalNow = At(10, 1, 0);
+    recorder.BeginOutage(3, 9, "Нет данных");
+    ASSERT_TRUE(recorder.Error().empty()) << recorder.Error();
+    EXPECT_EQ(recorder.Records(), 3);
+    ASSERT_TRUE(w.Close(At(10, 2, 0), e)) << e;
+
+    TjnReader r;
+    ASSERT_EQ(r.Open(file, e), TjnOpenResult::Ok) << e;
+    EXPECT_EQ(r.Version(), kjnSchemaVersion);
+    EXPECT_FALSE(r.Unfinished());
+    EXPECT_DOUBLE_EQ(r.Closed(), At(10, 2, 0));
+    EXPECT_EQ(RecordTimes(r), (std::vector<TDateTime>{At(10, 0, 3), At(10, 0, 6), At(10, 0, 30)}));
+    const std::vector<TjnOutageView> o = Outages(r);
+    ASSERT_EQ(o.size(), 2u);
+    EXPECT_DOUBLE_EQ(o[0].Began, At(10, 0, 10));
+    EXPECT_DOUBLE_EQ(o[0].Ended, At(10, 0, 31)); // the local time of the next new record
+    EXPECT_DOUBLE_EQ(o[0].LastMeterTime, At(10, 0, 6));
+    EXPECT_EQ(o[0].Code, 3);
+    EXPECT_EQ(o[0].Text, "Нет ответа от устройства.");
+    EXPECT_DOUBLE_EQ(o[1].Began, At(10, 1, 0));
+    EXPECT_DOUBLE_EQ(o[1].Ended, At(10, 2, 0)); // the recording stopped during it
+    EXPECT_EQ(o[1].Status, 9);
+    EXPECT_DOUBLE_EQ(o[1].LastMeterTime, At(10, 0, 30));
+}
+
+TEST(Journal, AVersion1JournalIsReadAsItIs) {
+    TempDir dir;
+    const std::string file = dir.Path() + "/v1.db";
+    std::vector<TmonData3sec> expected;
+    WriteJournal(file, 4, true, &expected);
+    // What the first version wrote: 32 KiB pages, no outages, no mark of the close.
+    auto toVersion1 = [](const std::string& f, const char* mode) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(f.c_str(), &db), SQLITE_OK);
+        const std::string sql = "DROP TABLE outage; ALTER TABLE meter DROP COLUMN closed;"
+                                " PRAGMA user_version = 1; PRAGMA page_size = 32768; VACUUM;"
+                                " PRAGMA journal_mode = " +
+                                std::string(mode);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    };
+    toVersion1(file, "DELETE");
+    std::string e;
+    TjnReader r;
+    ASSERT_EQ(r.Open(file, e), TjnOpenResult::Ok) << e;
+    EXPECT_EQ(r.Version(), 1);
+    EXPECT_FALSE(r.Unfinished());
+    EXPECT_TRUE(Outages(r).empty());
+    TjnDecoder decoder(r);
+    size_t n = 0;
+    ASSERT_TRUE(r.ForEachRecord(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](const TjnRecordView& v) {
+            TmonData3sec d;
+            EXPECT_TRUE(decoder.Decode(v, d, e)) << e;
+            EXPECT_EQ(d.P[pwSum], expected[n++].P[pwSum]);
+            return true;
+        },
+        e));
+    EXPECT_EQ(n, 4u);
+    // A version 1 journal whose log was never folded back was not finished.
+    const std::string open = dir.Path() + "/v1-open.db";
+    WriteJournal(open, 2);
+    toVersion1(open, "WAL");
+    TjnReader o;
+    ASSERT_EQ(o.Open(open, e), TjnOpenResult::Ok) << e;
+    EXPECT_TRUE(o.Unfinished());
+    EXPECT_NE(UnfinishedText(o).find("запись не завершена"), std::string::npos);
+}
+
+TEST(JournalSeries, ANewJournalAtTheMetersMidnightLosesAndDoublesNoRecord) {
+    TempDir dir;
+    TFeed feed;
+    TjnRotatingRecorder recorder(feed.Storage, nullptr);
+    recorder.Now = [&] { return feed.LocalNow; };
+    TjnMeter meter = QZ2MMeter();
+    meter.Started = At(23, 59, 40);
+    std::string e;
+    ASSERT_TRUE(recorder.Start(dir.Path() + "/rec", meter, TjnRotation::Day, e)) << e;
+    feed.Settings(recorder, At(23, 59, 48));
+    std::vector<TDateTime> sent;
+    for (int i = 0; i < 8; ++i) { // 23:59:51 .. 00:00:12 by the meter's clock
+        sent.push_back(At(23, 59, 51) + 3.0 * i / 86400);
+        feed.Record(recorder, sent.back());
+    }
+    ASSERT_TRUE(recorder.Error().empty()) << recorder.Error();
+    ASSERT_TRUE(recorder.Close(e)) << e;
+    const std::vector<std::string> files = recorder.Files();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(fs::path(files[0]).filename(), "qz2m_1234_2026-12-08_23-59-40.db");
+    EXPECT_EQ(fs::path(files[1]).filename(), "qz2m_1234_2026-12-09_00-00-00.db");
+
+    // Each journal is finished and decodes alone; together they hold every record once.
+    std::vector<TDateTime> stored;
+    for (const std::string& f : files) {
+        TjnReader r;
+        ASSERT_EQ(r.Open(f, e), TjnOpenResult::Ok) << e;
+        EXPECT_FALSE(r.Unfinished()) << f;
+        TjnDecoder decoder(r);
+        ASSERT_TRUE(r.ForEachRecord(
+            kjnAnyTimeFrom, kjnAnyTimeTo,
+            [&](const TjnRecordView& v) {
+                TmonData3sec d;
+                EXPECT_TRUE(decoder.Decode(v, d, e)) << e;
+                EXPECT_GT(d.U[phA], 0) << "decoded with the settings and scale in force";
+                stored.push_back(v.MeterTime);
+                return true;
+            },
+            e));
+    }
+    EXPECT_EQ(stored, sent);
+
+    // Read as one, in time order whatever order they are named in.
+    TjnSeries series;
+    ASSERT_TRUE(series.Open({files[1], files[0]}, e)) << e;
+    EXPECT_EQ(series.FileName(0), files[0]);
+    std::vector<TDateTime> read;
+    ASSERT_TRUE(series.ForEachRecord(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](size_t j, const TjnRecordView& v) {
+            TmonData3sec d;
+            EXPECT_TRUE(series.Decoder(j).Decode(v, d, e)) << e;
+            read.push_back(v.MeterTime);
+            return read.size() < 5; // a callback ends the whole walk
+        },
+        e));
+    EXPECT_EQ(read, std::vector<TDateTime>(sent.begin(), sent.begin() + 5));
+    int64_t records = 0, blocks = 0;
+    ASSERT_TRUE(series.Counts(records, blocks, e));
+    EXPECT_EQ(records, 8);
+
+    // Weeks start on Monday 00:00: 8 December 2026 is a Tuesday.
+    EXPECT_DOUBLE_EQ(RotationStart(At(10, 0, 0), TjnRotation::Week), At(0, 0, 0) - 1);
+    EXPECT_DOUBLE_EQ(RotationEnd(At(23, 59, 59), TjnRotation::Week), At(0, 0, 0) + 6);
+}
+
+TEST(JournalSeries, JournalsOfDifferentMetersOrTheSameFileTwiceAreRefused) {
+    TempDir dir;
+    const std::string a = dir.Path() + "/a.db", b = dir.Path() + "/b.db";
+    WriteJournal(a, 1);
+    {
+        TjnWriter w;
+        std::string e;
+        ASSERT_TRUE(w.Create(b, test::JournalMeter(1, 99), e)) << e;
+    }
+    TjnSeries series;
+    std::string e;
+    EXPECT_FALSE(series.Open({a, b}, e));
+    EXPECT_NE(e.find("разных измерителей"), std::string::npos) << e;
+    EXPECT_NE(e.find("a.db"), std::string::npos) << e;
+    EXPECT_NE(e.find("b.db (Каврен–QZ2М, заводской номер 99)"), std::string::npos) << e;
+    EXPECT_FALSE(series.Open({a, dir.Path() + "/./a.db"}, e));
+    EXPECT_NE(e.find("дважды"), std::string::npos) << e;
 }
