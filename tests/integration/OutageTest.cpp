@@ -5,6 +5,7 @@
 #include "channel/PCAType.h"
 #include "connection/CcnConnectionList.h"
 #include "journal/jnJournal.h"
+#include "journal/jnSeries.h"
 #include "protocol/KavrenCommand.h"
 #include "settings/monIniFile.h"
 #include "simulator/MeterResponder.h"
@@ -21,6 +22,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -151,9 +153,77 @@ TEST(Outage, AMeterKilledAndStartedAgainIsPolledOnWithTheLossInTheJournal) {
         << error;
     EXPECT_EQ(stored.size(), printed.size());
     EXPECT_EQ(std::set<TDateTime>(stored.begin(), stored.end()).size(), stored.size());
-    // The meter's records stop at the kill and go on after the return: a gap between.
-    (void)killedAt;
-    (void)backAt;
+    // One outage row spans the loss, however many retries failed within it: from the first
+    // failure after the kill to the first record after the meter's return.
+    std::vector<TjnOutageView> outages;
+    ASSERT_TRUE(reader.ForEachOutage(
+        [&](const TjnOutageView& o) {
+            outages.push_back(o);
+            return true;
+        },
+        error))
+        << error;
+    ASSERT_EQ(outages.size(), 1u);
+    const TjnOutageView& o = outages[0];
+    constexpr double kSecond = 1.0 / 86400;
+    EXPECT_GE(o.Began, killedAt - kSecond);
+    EXPECT_LT(o.Began, backAt);
+    EXPECT_GE(o.Ended, backAt - kSecond);
+    EXPECT_NE(o.Code, 0);
+    EXPECT_FALSE(o.Text.empty());
+    ASSERT_GE(printed.size(), linesInOutage);
+    EXPECT_NEAR(o.LastMeterTime, printed[linesInOutage - 1], 1e-3 * kSecond);
+}
+
+TEST(Outage, JournalsInSeriesSwitchAtTheMetersMidnightLosingAndDoublingNothing) {
+    // The meter's clock stands a few seconds before its midnight.
+    const double now = NowDateTime();
+    const long secondOfDay = long((now - std::floor(now)) * 86400);
+    const long offset = 86400 - secondOfDay - 7;
+    TempDir dir;
+    TQzsimProcess sim(QZ_QZSIM_PATH, {"--model", "qz2m", "--address", "1234", "--listen",
+                                      "127.0.0.1:0", "--clock-offset", std::to_string(offset)});
+    ASSERT_NE(sim.Port(), 0);
+    const std::string folder = dir / "records";
+    TChildProcess cli(QZ_QZCLI_PATH,
+                      {"poll", "--model", "qz2m", "--factory", "1234", "--tcp",
+                       "127.0.0.1:" + std::to_string(sim.Port()), "--reconnect", "--record-dir",
+                       folder, "--json"},
+                      dir / "cli.err");
+    // Two records into the new day.
+    ASSERT_TRUE(Eventually(
+        [&] {
+            const auto t = PrintedTimes(cli.Output());
+            return t.size() >= 2 && t[t.size() - 2] >= std::ceil(t.front());
+        },
+        40000))
+        << cli.Errors();
+    EXPECT_TRUE(ExitedWithZero(cli.Stop(SIGINT))) << cli.Errors();
+
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(std::filesystem::path(files[0]).filename().string().rfind("qz2m_1234_", 0), 0u);
+    TjnSeries series;
+    std::string error;
+    ASSERT_TRUE(series.Open(files, error)) << error;
+    std::vector<std::pair<size_t, double>> stored;
+    ASSERT_TRUE(series.ForEachRecordTime(
+        [&](size_t journal, int64_t, TDateTime t) {
+            stored.push_back({journal, t});
+            return true;
+        },
+        error))
+        << error;
+    const std::vector<double> printed = PrintedTimes(cli.Output());
+    ASSERT_EQ(stored.size(), printed.size());
+    for (size_t i = 0; i < stored.size(); ++i) {
+        EXPECT_NEAR(stored[i].second, printed[i], 1e-9) << i;
+        // Each journal holds its own day only.
+        EXPECT_EQ(stored[i].first, stored[i].second < std::ceil(printed.front()) ? 0u : 1u) << i;
+    }
 }
 
 TEST(Outage, ASilentAClosingAndASpoilingMeterEachEndInAnOutageAndRecover) {

@@ -7,6 +7,7 @@
 #include "journal/jnMeterOf.h"
 #include "journal/jnOutFile.h"
 #include "journal/jnRecorder.h"
+#include "journal/jnSeries.h"
 #include "protocol/QZ2Commands.h"
 #include "protocol/QZ2Models.h"
 #include "tools/qzcli/CliFields.h"
@@ -248,6 +249,12 @@ std::string CliJournalHelpText() {
            "      вести журнал записи: каждая 3-секундная запись, каждый блок формы сигнала\n"
            "      и каждый ответ с настройками сохраняются в новом файле FILE (SQLite)\n"
            "\n"
+           "  qzcli poll ... --record-dir DIR [--rotate day|week]\n"
+           "      вести журналы в папке DIR (создаётся при необходимости): новый журнал\n"
+           "      начинается в полночь по часам измерителя (week: в понедельник 00:00),\n"
+           "      имя файла <модель>_<заводской номер>_<ГГГГ-ММ-ДД_ЧЧ-ММ-СС>.db;\n"
+           "      ни одна запись при переходе не теряется и не повторяется\n"
+           "\n"
            "  qzcli info FILE\n"
            "      измеритель, время начала и конца, число записей и блоков, пропуски,\n"
            "      изменения настроек\n"
@@ -339,16 +346,16 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
 // printer directly.
 class TCliRecording::TFront : public IExchangeListener {
 public:
-    TFront(TjnRecorder& recorder, IExchangeListener* next) : Recorder(recorder), Next(next) {}
-    void OnData3sec() override { Recorder.OnData3sec(); }
+    explicit TFront(IExchangeListener* next) : Next(next) {}
+    void OnData3sec() override { Recorder->OnData3sec(); }
     void OnExchangeEnd(int32_t code, int32_t status) override {
-        Recorder.OnExchangeEnd(code, status);
+        Recorder->OnExchangeEnd(code, status);
     }
-    void OnSignalData(uint8_t mask, uint8_t code) override { Recorder.OnSignalData(mask, code); }
-    void OnAnswer(const TmonAnswer& answer) override { Recorder.OnAnswer(answer); }
-    void OnSignalEnd(int32_t code, int32_t status) override { Recorder.OnSignalEnd(code, status); }
+    void OnSignalData(uint8_t mask, uint8_t code) override { Recorder->OnSignalData(mask, code); }
+    void OnAnswer(const TmonAnswer& answer) override { Recorder->OnAnswer(answer); }
+    void OnSignalEnd(int32_t code, int32_t status) override { Recorder->OnSignalEnd(code, status); }
     void OnOutage(int32_t code, int32_t status, uint32_t retryMs) override {
-        (void)(Polling ? Polling->EndText(code, status) : std::string());
+        Recorder->BeginOutage(code, status, Polling ? Polling->EndText(code, status) : "");
         if (Next) Next->OnOutage(code, status, retryMs);
     }
     // A waveform block that failed is no gap in the 3-second records.
@@ -356,17 +363,15 @@ public:
         if (Next) Next->OnSignalOutage(code, status, retryMs);
     }
 
+    TjnRecorder* Recorder = nullptr;
     const TExchangeThread* Polling = nullptr;
 
 private:
-    TjnRecorder& Recorder;
     IExchangeListener* Next;
 };
 
 TCliRecording::TCliRecording(TmonSharedStorage& storage, IExchangeListener* next)
-    : FWriter(std::make_unique<TjnWriter>()),
-      FRecorder(std::make_unique<TjnRecorder>(*FWriter, storage, next)),
-      FFront(std::make_unique<TFront>(*FRecorder, next)) {}
+    : FStorage(storage), FNext(next), FFront(std::make_unique<TFront>(next)) {}
 
 TCliRecording::~TCliRecording() = default;
 
@@ -379,9 +384,21 @@ void TCliRecording::SetPollingThread(const TExchangeThread* thread) {
 }
 
 bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {
-    const TjnMeter m = JournalMeterOf(c);
     FFileName = fileName;
-    return FWriter->Create(fileName, m, error);
+    FWriter = std::make_unique<TjnWriter>();
+    if (!FWriter->Create(fileName, JournalMeterOf(c), error)) return false;
+    FSingle = std::make_unique<TjnRecorder>(*FWriter, FStorage, FNext);
+    FRecorder = FFront->Recorder = FSingle.get();
+    return true;
+}
+
+bool TCliRecording::OpenSeries(const std::string& folder, TjnRotation rotation,
+                               const TccnConnection& c, std::string& error) {
+    FSeries = std::make_unique<TjnRotatingRecorder>(FStorage, FNext);
+    if (!FSeries->Start(folder, JournalMeterOf(c), rotation, error)) return false;
+    FFileName = FSeries->FileName();
+    FRecorder = FFront->Recorder = FSeries.get();
+    return true;
 }
 
 void TCliRecording::OnFailure(std::function<void()> stop) {
@@ -391,9 +408,13 @@ void TCliRecording::OnFailure(std::function<void()> stop) {
 }
 
 std::string TCliRecording::Finish() {
+    if (!FRecorder) return std::string();
     std::string error = FRecorder->Error();
     std::string closeError;
-    if (!FWriter->Close(closeError) && error.empty()) error = closeError;
+    const bool closed = FSeries ? FSeries->Close(closeError) : FWriter->Close(closeError);
+    if (!closed && error.empty()) error = closeError;
+    // The journal being written when it failed.
+    if (FSeries) FFileName = FSeries->FileName();
     return error.empty() ? std::string() : JournalWriteErrorText(FFileName, error);
 }
 

@@ -4,6 +4,7 @@
 
 #include "exchange/monCsvExport.h"
 #include "exchange/monExchangeThreads.h"
+#include "journal/jnSeries.h"
 
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@ namespace qz {
 class TccnConnection;
 class TjnWriter;
 class TjnRecorder;
+class TjnRotatingRecorder;
 
 // True for the commands that read a journal ("info", "export").
 bool IsJournalCommand(const std::string& command);
@@ -38,8 +40,12 @@ public:
     IExchangeListener* Listener();
     // The polling thread, whose error text the journal keeps with an outage.
     void SetPollingThread(const TExchangeThread* thread);
-    // Creates the journal for the connection. False with the operator's text.
+    // Creates the journal for the connection: one file, or the first of a series in a
+    // folder, a new one at each of the meter's midnights (week: Mondays). False with the
+    // operator's text. Before the threads start.
     bool Open(const std::string& fileName, const TccnConnection& connection, std::string& error);
+    bool OpenSeries(const std::string& folder, TjnRotation rotation,
+                    const TccnConnection& connection, std::string& error);
     // Called once when a write fails (the poll then stops).
     void OnFailure(std::function<void()> stop);
     // Closes the journal; the failure text ("" when the recording went well).
@@ -47,8 +53,12 @@ public:
 
 private:
     class TFront;
-    std::unique_ptr<TjnWriter> FWriter;
-    std::unique_ptr<TjnRecorder> FRecorder;
+    TmonSharedStorage& FStorage;
+    IExchangeListener* FNext;
+    std::unique_ptr<TjnWriter> FWriter;           // one file
+    std::unique_ptr<TjnRotatingRecorder> FSeries; // or a series
+    std::unique_ptr<TjnRecorder> FSingle;
+    TjnRecorder* FRecorder = nullptr; // whichever records
     std::unique_ptr<TFront> FFront;
     std::string FFileName;
 };

@@ -217,11 +217,10 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
             }
         } else if (a == "--rotate") {
             if (!value(v)) return false;
-            if (v != "day" && v != "week") {
+            if (!ParseRotation(v, out.Rotate)) {
                 error = "Неверный период журнала (ожидается day или week): " + v;
                 return false;
             }
-            out.Rotate = v == "day" ? TCliOptions::TRotate::Day : TCliOptions::TRotate::Week;
             haveRotate = true;
         } else if (a == "--reconnect") {
             out.Reconnect = true;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "channel/LCATraceFormat.h"
+#include "journal/jnSeries.h"
 
 #include <cstdint>
 #include <string>
@@ -40,8 +41,7 @@ struct TCliOptions {
     std::string RecordFile; // a new journal that keeps everything read (empty: none)
     // A series of journals in this folder, a new one at the meter's midnight (empty: none).
     std::string RecordDir;
-    enum class TRotate { Day, Week };
-    TRotate Rotate = TRotate::Day; // Week: a new journal on Monday 00:00 of the meter
+    TjnRotation Rotate = TjnRotation::Day; // Week: a new journal on Monday 00:00 of the meter
     // A failed exchange is an outage: the line is opened again after 3 s, doubling each
     // time up to ReconnectMaxSec; polling ends only at a stop or the count.
     bool Reconnect = false;

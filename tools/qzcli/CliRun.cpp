@@ -284,7 +284,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
                 o, out, lineLog.Err(), storage, *connection, neutral, endFd,
                 CsvOptionsOf(TCliLocale::FromEnvironment(), o.Decimal));
             IExchangeListener* listener = printer.get();
-            if (!o.RecordFile.empty()) {
+            if (!o.RecordFile.empty() || !o.RecordDir.empty()) {
                 recording = std::make_unique<TCliRecording>(storage, printer.get());
                 listener = recording->Listener();
             }
@@ -299,7 +299,10 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
                     listener, connection, &storage, signal->Experiment());
             }
             std::string error;
-            if (recording && !recording->Open(o.RecordFile, *connection, error))
+            if (recording &&
+                !(o.RecordDir.empty()
+                      ? recording->Open(o.RecordFile, *connection, error)
+                      : recording->OpenSeries(o.RecordDir, o.Rotate, *connection, error)))
                 throw std::runtime_error(error);
         } catch (const std::exception& e) {
             err << e.what() << '\n';
