@@ -5,9 +5,11 @@
 #include "exchange/monLineParams.h"
 #include "protocol/CommonQZ2Protocol.h"
 #include "protocol/CustomProtocol.h"
+#include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
 #include "sigcalc/sigcalc.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
@@ -46,6 +48,11 @@ void monWaitUntil(uint32_t start, uint32_t period, const TmonClock& clock,
     // Only a count below the start means it wrapped since then. A cycle that ended within the
     // tick it began in still waits its whole period: the meter is asked once per interval.
     if (now >= start && now - start < period) monSleepFor(period - (now - start), clock, stop);
+}
+
+uint32_t monNextRetryMs(uint32_t current, const TmonReconnect& policy) {
+    const uint64_t doubled = uint64_t(current) * 2;
+    return uint32_t(std::max<uint64_t>(policy.FirstMs, std::min<uint64_t>(doubled, policy.MaxMs)));
 }
 
 bool monSettingsChanged(bool changeFlag, TDateTime changeTime, TDateTime remembered) {
@@ -130,6 +137,11 @@ std::string TExchangeThread::GetErrorText() const {
     return FProtocol ? FProtocol->GetErrorText() : std::string();
 }
 
+std::string TExchangeThread::EndText(int32_t errorCode, int32_t deviceStatus) const {
+    if (deviceStatus != 0) return DeviceStatusText(deviceStatus & 0xFFFF);
+    return errorCode != 0 ? GetErrorText() : std::string();
+}
+
 TLinkStatistics TExchangeThread::LinkStatistics() const {
     std::lock_guard<std::mutex> lock(FProtocolMutex);
     return FProtocol ? FProtocol->LinkStatistics() : FLastStatistics;
@@ -195,6 +207,22 @@ void TExchangeThread::Tell(TmonAnswerKind kind, const uint8_t* data, size_t size
     FListener->OnAnswer(a);
 }
 
+bool TExchangeThread::Reconnect(uint32_t& retryMs,
+                                void (IExchangeListener::*tell)(int32_t, int32_t, uint32_t)) {
+    int32_t code = 0, status = 0;
+    EndCodes(code, status);
+    if (FListener) (FListener->*tell)(code, status, retryMs);
+    // Closing the channel closes the line once no other channel uses it: the next request
+    // connects anew.
+    FreeProtocol();
+    FDataError = 0;
+    SleepFor(retryMs);
+    retryMs = monNextRetryMs(retryMs, FReconnect);
+    if (Terminated()) return false;
+    CreateProtocol();
+    return true;
+}
+
 void TExchangeThread::Body() {
     try {
         Execute();
@@ -246,10 +274,9 @@ bool TMainExchangeThread::ReadScaleKoeffs(double& voltageScale, double& currentS
     return DecodeScaleKoeffs(data, size, voltageScale, currentScale) || RefuseData();
 }
 
-bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale) {
+bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale, TDateTime& time) {
     const uint8_t* data = nullptr;
     size_t size = 0;
-    TDateTime time = 0;
     const bool extended = ModelHasNeutral(FModelIndex);
     const bool ok = extended ? FProtocol->ReadArchive3secM(data, size, time)
                              : FProtocol->ReadArchive3sec(data, size, time);
@@ -266,16 +293,25 @@ bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale) {
     return true;
 }
 
-void TMainExchangeThread::Execute() {
-    CreateProtocol();
+void TMainExchangeThread::RunCycles(bool& gotRecord, TDateTime& lastRecordTime) {
+    // A fresh start reads the settings and coefficients: the remembered time 0 never equals a
+    // decoded one.
     TDateTime remembered = 0;
     double voltageScale = 0, currentScale = 0;
+    uint32_t reconnections = 0;
     bool ok = true;
     while (ok && !Terminated()) {
         TDateTime changeTime = 0, deviceTime = 0;
         bool changeFlag = false;
         ok = ReadTimeParams(changeTime, deviceTime, changeFlag);
         if (Terminated()) break;
+        if (ok && FReconnect.Enabled) {
+            // The line lost its connection and made it again within its own attempts: that
+            // is an outage too, only a short one, and the meter may have restarted in it.
+            const uint32_t now = LinkStatistics().Reconnections;
+            if (now != reconnections) remembered = 0;
+            reconnections = now;
+        }
         const uint32_t start = Ticks();
         const uint32_t period = uint32_t(3 - DecodeTime(deviceTime).Second % 3) * 1000u;
         if (ok && monSettingsChanged(changeFlag, changeTime, remembered)) {
@@ -285,14 +321,33 @@ void TMainExchangeThread::Execute() {
             if (Terminated()) break;
             if (ok) remembered = changeTime;
         }
+        TDateTime recordTime = 0;
         if (ok) {
-            ok = Read3sec(currentScale, voltageScale);
+            ok = Read3sec(currentScale, voltageScale, recordTime);
             if (Terminated()) break;
         }
         if (ok) {
-            if (FListener) FListener->OnData3sec();
+            // The first record after an outage may be the one announced before it (the meter
+            // came back within the same interval): it is not announced twice.
+            const bool repeated = !gotRecord && lastRecordTime != 0 && recordTime == lastRecordTime;
+            gotRecord = true;
+            lastRecordTime = recordTime;
+            if (FListener && !repeated) FListener->OnData3sec();
             WaitUntil(start, period);
         }
+    }
+}
+
+void TMainExchangeThread::Execute() {
+    CreateProtocol();
+    uint32_t retryMs = FReconnect.FirstMs;
+    TDateTime lastRecordTime = 0;
+    for (;;) {
+        bool gotRecord = false;
+        RunCycles(gotRecord, lastRecordTime);
+        if (Terminated() || !FReconnect.Enabled) break;
+        if (gotRecord) retryMs = FReconnect.FirstMs; // the line had recovered
+        if (!Reconnect(retryMs, &IExchangeListener::OnOutage)) break;
     }
     int32_t code = 0, status = 0;
     EndCodes(code, status);
@@ -319,6 +374,7 @@ void TSignalExchangeThread::Execute() {
     // Waveform requests start once the polling thread has the meter's settings.
     while (std::fabs(FStorage->Settings().VoltageRatio) < 1e-4 && !Terminated())
         SleepFor(100);
+    uint32_t retryMs = FReconnect.FirstMs;
     while (!Terminated()) {
         const uint32_t start = Ticks();
         const uint8_t mask = FExperiment->ChannelMask.load();
@@ -339,10 +395,15 @@ void TSignalExchangeThread::Execute() {
                 s.SignalData = nullptr;
                 s.SignalSize = 0;
             });
+            retryMs = FReconnect.FirstMs;
         } else {
             const int32_t status =
                 FProtocol->GetCommand() ? FProtocol->GetCommand()->GetDeviceStatus() : 0;
             if (status == 2 || status == 3 || status == 4) break; // no waveforms of this kind
+            if (FReconnect.Enabled) {
+                if (!Reconnect(retryMs, &IExchangeListener::OnSignalOutage)) break;
+                continue;
+            }
         }
         WaitUntil(start, 1000);
     }

@@ -91,7 +91,31 @@ public:
     virtual void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) {
         (void)errorCode, (void)deviceStatus;
     }
+    // Only with reconnection on (SetReconnect): a step of the polling failed, with the codes
+    // as for OnExchangeEnd; the thread closes its channel and opens it again after retryMs.
+    // The thread's GetErrorText() is valid during the call.
+    virtual void OnOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) {
+        (void)errorCode, (void)deviceStatus, (void)retryMs;
+    }
+    // The same for the waveform thread.
+    virtual void OnSignalOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) {
+        (void)errorCode, (void)deviceStatus, (void)retryMs;
+    }
 };
+
+// What an exchange thread does when a step fails. Off, the failure ends the polling (the
+// waveform thread skips the block). On, it is an outage: the thread closes its channel,
+// waits, opens the channel again (the line connects anew, a modem dials again) and starts
+// over with the time parameters, the settings and the scale coefficients, for the meter may
+// have been reset or set up anew meanwhile. The first wait is FirstMs; each further failure
+// without a good answer in between doubles it, up to MaxMs.
+struct TmonReconnect {
+    bool Enabled = false;
+    uint32_t FirstMs = 3000;
+    uint32_t MaxMs = 60000;
+};
+// The wait after `current`: doubled, at most MaxMs (and never below FirstMs).
+uint32_t monNextRetryMs(uint32_t current, const TmonReconnect& policy);
 
 // The tick count and the pause of the waits; tests replace both.
 struct TmonClock {
@@ -143,12 +167,18 @@ public:
     // The text of the end code: the protocol's error text (valid while the protocol exists,
     // during the end call), or the text of 204 after an answer whose contents were refused.
     std::string GetErrorText() const;
+    // The text the operator sees for the codes of an end or an outage call: the meter's
+    // status text for a status, otherwise GetErrorText() ("" for 0, 0). Valid where
+    // GetErrorText() is.
+    std::string EndText(int32_t errorCode, int32_t deviceStatus) const;
     // What the thread's conversation has moved over the line so far; after the thread has
     // ended, the figures it ended with. Any thread may call it, a listener call included.
     TLinkStatistics LinkStatistics() const;
 
     // Tests make the waits instant.
     void SetClock(TmonClock clock) { FClock = std::move(clock); }
+    // Before Start: what a failed step leads to (default: the end of the polling).
+    void SetReconnect(const TmonReconnect& policy) { FReconnect = policy; }
 
 protected:
     virtual void Execute() = 0;
@@ -168,6 +198,13 @@ protected:
     TDateTime HeaderTime() const;
     void Tell(TmonAnswerKind kind, const uint8_t* data, size_t size, TDateTime meterTime,
               uint8_t mask = 0, uint8_t sizeCode = 0);
+    // After a failed step with reconnection on: tells the listener (through `tell`, with the
+    // codes and the wait), closes the channel, waits and opens it again. `retryMs` is the
+    // wait, and becomes the next one. False when a stop came meanwhile (the channel is then
+    // closed).
+    bool Reconnect(uint32_t& retryMs, void (IExchangeListener::*tell)(int32_t, int32_t, uint32_t));
+
+    TmonReconnect FReconnect;
 
     IExchangeListener* FListener;
     TmonSharedStorage* FStorage;
@@ -198,10 +235,14 @@ protected:
     void Execute() override;
 
 private:
+    // The cycles on one opened channel, until a step fails or a stop; `gotRecord` tells
+    // whether a record came, `lastRecordTime` is the meter time of the last one (kept from
+    // one opened channel to the next).
+    void RunCycles(bool& gotRecord, TDateTime& lastRecordTime);
     bool ReadTimeParams(TDateTime& changeTime, TDateTime& deviceTime, bool& changeFlag);
     bool ReadSettings();
     bool ReadScaleKoeffs(double& voltageScale, double& currentScale);
-    bool Read3sec(double currentScale, double voltageScale);
+    bool Read3sec(double currentScale, double voltageScale, TDateTime& time);
 };
 
 // True unless the flag is set and the change time equals the remembered one within 1 ms.

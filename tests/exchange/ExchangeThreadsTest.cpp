@@ -4,6 +4,7 @@
 #include "connection/CcnConnectionList.h"
 #include "exchange/monExchangeThreads.h"
 #include "protocol/CustomProtocol.h"
+#include "protocol/DeviceStatus.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/ChannelGuards.h"
@@ -341,6 +342,170 @@ TEST_F(Exchange, SilentMeterEndsWithFiveAfterTheAttempts) {
     EXPECT_EQ(rec.EndText, "Нет ответа от устройства.");
 }
 
+// --- reconnection after a failed step ---
+
+namespace {
+TmonReconnect ReconnectOn() {
+    TmonReconnect r;
+    r.Enabled = true;
+    return r;
+}
+// The requests of one connection, as Cmd * 256 + Cmd1.
+std::vector<int> AskedOn(const TMeterSimulator& sim, uint32_t connection) {
+    std::vector<int> asked;
+    for (const TSimRequest& r : sim.RequestLog())
+        if (r.Connection == connection) asked.push_back(r.Cmd * 256 + r.Cmd1);
+    return asked;
+}
+constexpr int kTime = 15 * 256 + 1, kSettings = 14 * 256 + 1, kScale = 14 * 256 + 2,
+              kRecordM = 27 * 256 + 1;
+} // namespace
+
+TEST(ExchangeWaits, RetryDoublesUpToTheMost) {
+    TmonReconnect r = ReconnectOn();
+    r.MaxMs = 20000;
+    uint32_t ms = r.FirstMs;
+    std::vector<uint32_t> seen;
+    for (int i = 0; i < 5; ++i)
+        seen.push_back(ms = monNextRetryMs(ms, r));
+    EXPECT_EQ(seen, (std::vector<uint32_t>{6000, 12000, 20000, 20000, 20000}));
+    r.MaxMs = 1000; // a most below the first wait keeps the first
+    EXPECT_EQ(monNextRetryMs(3000, r), 3000u);
+    EXPECT_EQ(monNextRetryMs(4000000000u, ReconnectOn()), 60000u); // no overflow
+}
+
+TEST_F(Exchange, FailuresBecomeOutagesOnAFreshLineWithGrowingWaits) {
+    // Every second answer is spoilt: the settings read fails on every connection, no record
+    // ever comes, and each outage waits twice as long as the one before.
+    TFaultOptions f;
+    f.BadCheckEvery = 2;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    VirtualClock vc;
+    test::TRecordingListener rec;
+    rec.StopAfterOutages = 7;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.EndCode, 0) << "a stop during an outage ends as a stop";
+    EXPECT_EQ(rec.EndStatus, 0);
+    std::vector<uint32_t> waits;
+    for (const auto& o : rec.Outages) {
+        waits.push_back(o.RetryMs);
+        EXPECT_NE(o.Code, 0);
+    }
+    EXPECT_EQ(waits, (std::vector<uint32_t>{3000, 6000, 12000, 24000, 48000, 60000, 60000}));
+    EXPECT_FALSE(rec.OutageTexts.front().empty());
+    // The waits were slept (the virtual tick count also moves by 1 ms at every look).
+    EXPECT_NEAR(double(vc.slept.load()), 153000.0, 153000.0 * 0.03);
+    // Each outage closed the line: every attempt came on a connection of its own.
+    EXPECT_EQ(sim->ConnectionCount(), 7u);
+    EXPECT_EQ(AskedOn(*sim, 7), (std::vector<int>{kTime, kSettings}));
+}
+
+TEST_F(Exchange, AGoodRecordBringsTheWaitBackAndEachNewLineReadsTheSettingsAgain) {
+    // Every fifth answer is spoilt: each connection gives one record, then fails.
+    TFaultOptions f;
+    f.BadCheckEvery = 5;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    VirtualClock vc;
+    test::TRecordingListener rec;
+    rec.StopAfterOutages = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    ASSERT_EQ(rec.Outages.size(), 3u);
+    for (const auto& o : rec.Outages)
+        EXPECT_EQ(o.RetryMs, 3000u);
+    EXPECT_GE(rec.Records, 1u);
+    // Time parameters, settings and coefficients again after every outage, although the
+    // meter's change time never moved.
+    for (uint32_t c = 1; c <= 3; ++c)
+        EXPECT_EQ(AskedOn(*sim, c), (std::vector<int>{kTime, kSettings, kScale, kRecordM, kTime}))
+            << "connection " << c;
+}
+
+TEST_F(Exchange, AConnectionTheLineMadeAgainByItselfAlsoBringsTheSettingsAgain) {
+    // The meter closes each connection after five answers; the line connects again within
+    // its own attempts and the request is repeated there, so no step fails.
+    TFaultOptions f;
+    f.CloseAfter = 5;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 2, 2);
+    VirtualClock vc;
+    test::TRecordingListener rec;
+    rec.StopAfter = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd(30000));
+    EXPECT_TRUE(rec.Outages.empty());
+    ASSERT_EQ(rec.Records, 3u);
+    const std::vector<int> second = AskedOn(*sim, 2);
+    ASSERT_GE(second.size(), 4u);
+    EXPECT_EQ(std::vector<int>(second.end() - 4, second.end()),
+              (std::vector<int>{kTime, kSettings, kScale, kRecordM}));
+}
+
+TEST_F(Exchange, TheRecordAnnouncedBeforeAnOutageIsNotAnnouncedAgainAfterIt) {
+    // A meter whose clock stands still gives the same record on every connection.
+    TFaultOptions f;
+    f.BadCheckEvery = 5;
+    auto sim = StartSim(1, At(10, 0, 0), f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    VirtualClock vc;
+    test::TRecordingListener rec;
+    rec.StopAfterOutages = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.Records, 1u);
+    EXPECT_EQ(AskedOn(*sim, 3), (std::vector<int>{kTime, kSettings, kScale, kRecordM, kTime}));
+}
+
+TEST_F(Exchange, StopDuringAnOutageWaitEndsAtOnceWithZeroes) {
+    TFaultOptions f;
+    f.ForceStatus = 7;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    test::TRecordingListener rec;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(test::Eventually([&] {
+        std::lock_guard<std::mutex> lock(rec.M);
+        return !rec.Outages.empty();
+    }));
+    {
+        std::lock_guard<std::mutex> lock(rec.M);
+        EXPECT_EQ(rec.Outages[0].Status, 7);
+        EXPECT_EQ(rec.OutageTexts[0], DeviceStatusText(7));
+        EXPECT_FALSE(rec.Ended);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // into the 3-second wait
+    const auto stopAt = Clock::now();
+    t.Stop();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(rec.EndAt - stopAt).count(),
+              1000);
+    EXPECT_EQ(rec.EndCode, 0);
+    EXPECT_EQ(rec.EndStatus, 0);
+    EXPECT_EQ(sim->ConnectionCount(), 1u);
+}
+
 // --- the waveform thread ---
 
 class Signal : public Exchange {
@@ -426,4 +591,27 @@ TEST_F(Signal, StatusThreeEndsAfterTheFirstRequestOtherFailuresAreRetried) {
     t.Stop();
     ASSERT_TRUE(rec.WaitSignalEnd());
     EXPECT_EQ(rec.SignalEndCode, 0);
+}
+
+TEST_F(Signal, WithReconnectionAFailedBlockIsAnOutageOnAFreshLine) {
+    TFaultOptions f;
+    f.ForceSignalStatus = 7;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    storage.Update([](TmonStorage& s) { s.Settings.VoltageRatio = 1; });
+    test::TRecordingListener rec;
+    rec.StopAfterOutages = 3;
+    TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
+    rec.Thread = &t;
+    VirtualClock vc;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitSignalEnd());
+    ASSERT_EQ(rec.Outages.size(), 3u);
+    EXPECT_EQ(rec.Outages[0].RetryMs, 3000u);
+    EXPECT_EQ(rec.Outages[2].RetryMs, 12000u);
+    EXPECT_EQ(rec.Outages[0].Status, 7);
+    EXPECT_EQ(sim->ConnectionCount(), 3u);
+    EXPECT_EQ(rec.SignalEndStatus, 0);
 }

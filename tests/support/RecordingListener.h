@@ -57,6 +57,18 @@ public:
         Cv.notify_all();
     }
 
+    // An outage of a thread that reconnects: kept with the text the thread gives for it.
+    void OnOutage(int32_t code, int32_t status, uint32_t retryMs) override {
+        std::lock_guard<std::mutex> lock(M);
+        Outages.push_back({code, status, retryMs});
+        if (Thread) OutageTexts.push_back(Thread->EndText(code, status));
+        if (StopAfterOutages && Outages.size() >= StopAfterOutages && Thread) Thread->Stop();
+        Cv.notify_all();
+    }
+    void OnSignalOutage(int32_t code, int32_t status, uint32_t retryMs) override {
+        OnOutage(code, status, retryMs);
+    }
+
     // Whether the polling (the waveform thread) ended within ms milliseconds.
     bool WaitEnd(int ms = 20000) {
         return WaitFor(ms, [&] { return Ended; });
@@ -81,6 +93,7 @@ public:
     TmonSharedStorage* Storage = nullptr; // each record's time is read from it
     TExchangeThread* Thread = nullptr;    // its error text is kept; StopAfter stops it
     size_t StopAfter = 0;                 // stop the thread inside the call of this record or block
+    size_t StopAfterOutages = 0;          // stop the thread inside the call of this outage
     // Called under M on the thread, with the count so far, before its next cycle.
     std::function<void(size_t)> OnRecord, OnBlock;
 
@@ -91,6 +104,12 @@ public:
     int32_t EndCode = -1, EndStatus = -1, SignalEndCode = -1, SignalEndStatus = -1;
     std::string EndText, SignalEndText;
     Clock::time_point EndAt;
+    struct TOutage {
+        int32_t Code, Status;
+        uint32_t RetryMs;
+    };
+    std::vector<TOutage> Outages;
+    std::vector<std::string> OutageTexts;
 
 private:
     template <class P> bool WaitFor(int ms, P done) {

@@ -24,11 +24,7 @@ namespace qz {
 namespace {
 
 std::string TimeText(TDateTime t) {
-    const TDateTimeParts p = DecodeDateTime(t);
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d:%02d", p.Day, p.Month, p.Year, p.Hour,
-                  p.Minute, p.Second);
-    return buf;
+    return CliTimeText(t);
 }
 
 int Usage(std::ostream& err, const std::string& text) {
@@ -298,6 +294,13 @@ std::string CliJournalHelpText() {
            "      вести журнал записи: каждая 3-секундная запись, каждый блок формы сигнала\n"
            "      и каждый ответ с настройками сохраняются в новом файле FILE (SQLite)\n"
            "\n"
+           "  qzcli poll ... --record-dir [DIR] [--rotate day|week]\n"
+           "      вести журналы в папке DIR (без DIR — в папке записей окна, Документы/VQ/\n"
+           "      Монитор Каврен-QZ2/Записи; создаётся при необходимости): новый журнал\n"
+           "      начинается в полночь по часам измерителя (week: в понедельник 00:00),\n"
+           "      имя файла <модель>_<заводской номер>_<ГГГГ-ММ-ДД_ЧЧ-ММ-СС>.db;\n"
+           "      ни одна запись при переходе не теряется и не повторяется\n"
+           "\n"
            "  qzcli info FILE...\n"
            "      измеритель, время начала и конца, число записей и блоков, покрытие,\n"
            "      перерывы опроса, пропуски, изменения настроек; предупреждает о журнале,\n"
@@ -463,6 +466,22 @@ bool TCliRecording::OpenSeries(const std::string& folder, TjnRotation rotation,
 
 void TCliRecording::BeginOutage(int32_t code, int32_t status, const std::string& text) {
     if (FRecorder) FRecorder->BeginOutage(code, status, text);
+}
+
+void TCliRecording::SetPollingThread(const TExchangeThread* thread) {
+    FPolling = thread;
+}
+
+// The recorder has no part in passing the outage calls on: the journal's outage begins here,
+// and the listener hears of it after.
+void TCliRecording::OnOutage(int32_t code, int32_t status, uint32_t retryMs) {
+    BeginOutage(code, status, FPolling ? FPolling->EndText(code, status) : std::string());
+    if (FNext) FNext->OnOutage(code, status, retryMs);
+}
+
+// A waveform block that failed is no gap in the 3-second records.
+void TCliRecording::OnSignalOutage(int32_t code, int32_t status, uint32_t retryMs) {
+    if (FNext) FNext->OnSignalOutage(code, status, retryMs);
 }
 
 void TCliRecording::OnFailure(std::function<void()> stop) {

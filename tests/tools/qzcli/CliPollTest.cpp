@@ -166,6 +166,23 @@ TEST(QzcliConnections, EveryKindOfDamageIsReportedWithStatusOne) {
     EXPECT_EQ(RunConnections(o, out, err), 0) << err.str();
 }
 
+TEST(QzcliPoll, DemoMeterAnswersAtTheFactoryNumberGiven) {
+    SetDefaultPCASleeper([](uint32_t) {});
+    TempDir dir;
+    TCliOptions o;
+    std::string e;
+    ASSERT_TRUE(ParseCliArgs({"poll", "--demo", "--factory", "70000", "--count", "1", "--demo-log",
+                              dir.Path() + "/sim.log"},
+                             o, e))
+        << e;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
+    const auto answers = LoggedAnswers(o.DemoLog);
+    ASSERT_FALSE(answers.empty());
+    for (const auto& a : answers) // the address is the factory number's 16 bits
+        EXPECT_EQ(a[8] | (a[9] << 8), 70000 % 65536);
+}
+
 TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
     test::TNoSleep noSleep;
     TempDir dir;

@@ -111,10 +111,14 @@ TEST(QzcliOptions, DecimalTakesACommaOrAPoint) {
     for (const char* bad : {";", ",,", "", "1"})
         EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--decimal", bad}, o, e)) << bad;
     EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--decimal"}, o, e));
-    ASSERT_TRUE(ParseCliArgs({"poll", "--demo", "--baud", "4294967295"}, o, e)) << e;
+    const auto com = [](const char* baud) {
+        return std::vector<std::string>{"poll",  "--model", "qz2",    "--factory", "1",
+                                        "--com", "COM1",    "--baud", baud};
+    };
+    ASSERT_TRUE(ParseCliArgs(com("4294967295"), o, e)) << e;
     EXPECT_EQ(o.Baud, 4294967295u);
-    EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--baud", "4294967296"}, o, e));
-    EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--baud", "0"}, o, e));
+    EXPECT_FALSE(ParseCliArgs(com("4294967296"), o, e));
+    EXPECT_FALSE(ParseCliArgs(com("0"), o, e));
 }
 
 TEST(QzcliLocale, TheCLocaleAndAForcedSeparator) {
