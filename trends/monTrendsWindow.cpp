@@ -682,7 +682,9 @@ void TmonTrendsWindow::PointerAt(int x) {
         FReadout->clear();
     } else {
         std::string text = ReadoutAt(TimeAtPlotX(x));
-        if (std::isfinite(FFixedCursor) && !FSamples.empty()) {
+        // Inside an outage the readout is the outage's: there is no value to compare.
+        if (std::isfinite(FFixedCursor) && !FSamples.empty() &&
+            !BandAt(FGaps.Bands, TimeAtPlotX(x))) {
             const TTrendSample& a =
                 FSamples[NearestSample(FSamples.data(), FSamples.size(), FFixedCursor)];
             const TTrendSample& b =
@@ -837,6 +839,8 @@ void TmonTrendPlot::paintEvent(QPaintEvent*) {
     const int sx = FOwner->PlotXOfTime(samples[i].Time);
     p.setPen(QPen(Qt::white, 1, Qt::DashLine));
     p.drawLine(x, l.Top, x, l.Top + l.PlotHeight());
+    // Inside an outage the readout names the outage, not a record: no record is marked.
+    if (BandAt(FOwner->FGaps.Bands, FOwner->TimeAtPlotX(x))) return;
     for (const TTrendPane& pane : m.Panes)
         for (const TTrendSeries& s : pane.Series) {
             const int y = ValueToY(samples[i].Value[s.Quantity], pane.Axis.Lo, pane.Axis.Hi,
