@@ -102,6 +102,17 @@ bool TmonTrendJournalSource::ReadNew(std::string& error, TTrendLoadProgress* pro
         return false;
     }
     if (progress) progress->Done = read;
+    // The outages are few: read whole each time, so that one begun or ended since is seen.
+    std::vector<TTrendOutage> outages;
+    if (!reader.ForEachOutage(
+            [&](const TjnOutageView& o) {
+                outages.push_back({o.Began, o.Ended, o.LastMeterTime, o.Text});
+                return true;
+            },
+            error))
+        return failed();
+    SetOutages(std::move(outages));
+    SetNotice(UnfinishedText(reader));
     // The limit lines: the recorded settings in force at the last record.
     if (lastSettings != FLastSettings) {
         TjnDecoder decoder(reader);

@@ -13,8 +13,10 @@
 namespace qz {
 
 // The samples of a journal, read on opening from the values the recorder stored beside each raw
-// record (the decoding the exchange made of it). A journal that another program is still
-// recording (its log beside it holds records) is followed: Refresh takes the records added since.
+// record (the decoding the exchange made of it), with the journal's outages and, for a journal
+// whose recording was not finished, the journal's warning as the source's notice. A journal that
+// another program is still recording (its log beside it holds records) is followed: Refresh takes
+// the records added since.
 class TmonTrendJournalSource : public TmonTrendMemorySource {
 public:
     explicit TmonTrendJournalSource(std::string path);

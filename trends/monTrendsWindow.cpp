@@ -46,6 +46,8 @@ QColor OfLimitColor(TmonColor c) {
 }
 
 const QColor kGrid(0x80, 0x80, 0x80);
+// The band of an outage: a reddish shade over the ground, under the grid and the trends.
+const QColor kOutageBand(0xC0, 0x40, 0x40, 0x60);
 
 // A wheel notch or a key zooms the time axis by this much.
 constexpr double kZoomStep = 1.25;
@@ -118,6 +120,14 @@ void PaintTrends(QPainter& p, const TTrendPlotModel& m, char sep) {
                                 std::max(0, l.Width - fm.horizontalAdvance(date)));
             p.drawText(dx, plotBottom + fm.ascent() + fm.height() + 4, date);
         }
+    }
+    for (const TTrendBand& b : m.Bands) {
+        const double x0 = std::max(double(left), TimeToX(b.From, m.Range, left, w));
+        const double x1 = std::min(double(left + w), TimeToX(b.To, m.Range, left, w));
+        if (!(x1 > x0)) continue;
+        const int ix0 = int(std::lround(x0)), ix1 = std::max(ix0 + 1, int(std::lround(x1)));
+        for (const TTrendPane& pane : m.Panes)
+            p.fillRect(QRect(ix0, pane.Top, ix1 - ix0, pane.Height), kOutageBand);
     }
     for (const TTrendPane& pane : m.Panes) {
         const TTrendValueAxis& a = pane.Axis;
@@ -266,6 +276,11 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     FSpanStats->setObjectName("spanstats");
     FSpanStats->setWordWrap(true);
     FSpanStats->hide();
+    FNotice = new QLabel(this);
+    FNotice->setObjectName("notice");
+    FNotice->setWordWrap(true);
+    FNotice->setStyleSheet("color: #a00000");
+    FNotice->hide();
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(FReadout, 1);
     bottom->addWidget(FStatus);
@@ -273,6 +288,7 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     main->addWidget(FPlot, 1);
     main->addLayout(bottom);
     main->addWidget(FSpanStats);
+    main->addWidget(FNotice);
     auto* top = new QHBoxLayout(this);
     top->addLayout(side);
     top->addLayout(main, 1);
@@ -386,6 +402,26 @@ QString TmonTrendsWindow::StatusText() const {
     return FStatus->text();
 }
 
+QString TmonTrendsWindow::NoticeText() const {
+    return FNotice->text();
+}
+
+void TmonTrendsWindow::ShowNotice() {
+    const QString notice = FSource ? U8(FSource->Notice()) : QString();
+    if (notice == FNotice->text()) return;
+    FNotice->setText(notice);
+    FNotice->setVisible(!notice.isEmpty());
+}
+
+// Takes the source's outages and places them among the samples held; true when they changed.
+bool TmonTrendsWindow::TakeOutages() {
+    std::vector<TTrendOutage> outages = FSource ? FSource->Outages() : std::vector<TTrendOutage>();
+    const bool changed = outages != FOutages;
+    FOutages = std::move(outages);
+    FGaps.Bands = qz::OutageBands(FOutages, FSamples.data(), FSamples.size());
+    return changed;
+}
+
 void TmonTrendsWindow::CheckLoad() {
     if (!FLoad) {
         FLoadTimer->stop();
@@ -479,6 +515,8 @@ void TmonTrendsWindow::Reload() {
         FRead = FSource->End();
         FSource->ReadFrom(0, FRead, FSamples);
     }
+    TakeOutages();
+    ShowNotice();
     FRange = WholeRange(Limits());
     UpdateCaption();
     Invalidate();
@@ -496,13 +534,21 @@ void TmonTrendsWindow::SamplesAppended() {
     // they were measured with.
     TmonSettings settings;
     if (FSource->Refresh() && FSource->SettingsInForce(settings)) SetSettings(settings);
+    ShowNotice();
     const size_t end = FSource->End();
     if (end < FRead) {
         // Not the samples read before (a journal replaced under the same source): start over.
         Reload();
         return;
     }
-    if (end == FRead) return;
+    if (end == FRead) {
+        // An outage may begin while no record comes.
+        if (TakeOutages()) {
+            Invalidate();
+            if (FPointerX >= 0) PointerAt(FPointerX);
+        }
+        return;
+    }
     const TTrendViewLimits before = Limits();
     const bool wasEmpty = FSamples.empty();
     FSource->ReadFrom(FRead, end - FRead, FSamples);
@@ -511,6 +557,7 @@ void TmonTrendsWindow::SamplesAppended() {
     const size_t cap = FSource->Capacity();
     if (cap && FSamples.size() > cap + cap / 64)
         FSamples.erase(FSamples.begin(), FSamples.end() - long(cap));
+    TakeOutages();
     if (wasEmpty || IsWholeRange(FRange, before))
         FRange = WholeRange(Limits());
     else
@@ -526,6 +573,11 @@ TTrendViewLimits TmonTrendsWindow::Limits() const {
         l.Last = FSamples.back().Time;
     } else {
         l.First = l.Last = NowDateTime();
+    }
+    // An outage before the first record or at the end of the recording is part of what it shows.
+    for (const TTrendBand& b : FGaps.Bands) {
+        l.First = std::min(l.First, b.From);
+        if (std::isfinite(b.To)) l.Last = std::max(l.Last, b.To);
     }
     return l;
 }
@@ -560,7 +612,7 @@ const TTrendPlotModel& TmonTrendsWindow::Model(int width, int height) const {
         layout.Width = width;
         layout.Height = height;
         FModel = BuildPlotModel(FSamples, CheckedQuantities(), FSettings, FRange, layout, FFormat,
-                                kmonTrendDefaultGapDays);
+                                FGaps);
         FModelValid = true;
     }
     return FModel;
@@ -577,6 +629,8 @@ int TmonTrendsWindow::PlotXOfTime(TDateTime t) const {
 }
 
 std::string TmonTrendsWindow::ReadoutAt(TDateTime t) const {
+    if (const TTrendBand* b = BandAt(FGaps.Bands, t))
+        return OutageReadout(FOutages[b->Index], FFormat);
     const size_t i = NearestSample(FSamples.data(), FSamples.size(), t);
     if (i >= FSamples.size()) return "";
     const TTrendSample& s = FSamples[i];
@@ -628,7 +682,9 @@ void TmonTrendsWindow::PointerAt(int x) {
         FReadout->clear();
     } else {
         std::string text = ReadoutAt(TimeAtPlotX(x));
-        if (std::isfinite(FFixedCursor) && !FSamples.empty()) {
+        // Inside an outage the readout is the outage's: there is no value to compare.
+        if (std::isfinite(FFixedCursor) && !FSamples.empty() &&
+            !BandAt(FGaps.Bands, TimeAtPlotX(x))) {
             const TTrendSample& a =
                 FSamples[NearestSample(FSamples.data(), FSamples.size(), FFixedCursor)];
             const TTrendSample& b =
@@ -783,6 +839,8 @@ void TmonTrendPlot::paintEvent(QPaintEvent*) {
     const int sx = FOwner->PlotXOfTime(samples[i].Time);
     p.setPen(QPen(Qt::white, 1, Qt::DashLine));
     p.drawLine(x, l.Top, x, l.Top + l.PlotHeight());
+    // Inside an outage the readout names the outage, not a record: no record is marked.
+    if (BandAt(FOwner->FGaps.Bands, FOwner->TimeAtPlotX(x))) return;
     for (const TTrendPane& pane : m.Panes)
         for (const TTrendSeries& s : pane.Series) {
             const int y = ValueToY(samples[i].Value[s.Quantity], pane.Axis.Lo, pane.Axis.Hi,

@@ -61,6 +61,8 @@ public:
     void SetJournalFolder(const std::string& folder) { FJournalFolder = folder; }
     // The progress of an opening, or what became of the last one ("" when nothing to say).
     QString StatusText() const;
+    // The source's notice shown under the plot (a journal not finished); "" for none.
+    QString NoticeText() const;
     // The meter's settings: the limit lines and whether the N channel quantities are offered.
     void SetSettings(const TmonSettings& s);
     const TmonSettings& Settings() const { return FSettings; }
@@ -79,7 +81,8 @@ public:
     void ZoomAt(double factor, TDateTime anchor);
     void Pan(double deltaDays);
 
-    // The readout of the sample nearest to `t`: its time and the chosen values; "" with no data.
+    // The readout of the sample nearest to `t`: its time and the chosen values; inside an
+    // outage of the source, the outage's times and text instead; "" with no data.
     std::string ReadoutAt(TDateTime t) const;
     // The readout shown under the plot now (follows the pointer).
     QString ReadoutText() const;
@@ -104,6 +107,8 @@ public:
     void SavePicture();
 
     size_t SampleCount() const { return FSamples.size(); }
+    // The source's outages placed among the samples shown.
+    const std::vector<TTrendBand>& OutageBands() const { return FGaps.Bands; }
     const std::vector<TTrendSample>& Samples() const { return FSamples; }
 
     // The journal file shown ("" for a live source or nothing).
@@ -134,6 +139,8 @@ private:
     void FillList();
     void Reload();
     void UpdateCaption();
+    bool TakeOutages();
+    void ShowNotice();
     TTrendViewLimits Limits() const;
     const TTrendPlotModel& Model(int width, int height) const;
     void Invalidate();
@@ -146,6 +153,8 @@ private:
     std::unique_ptr<ITrendSource> FOwned;
     TmonSettings FSettings;
     std::vector<TTrendSample> FSamples;
+    std::vector<TTrendOutage> FOutages;
+    TTrendGaps FGaps; // what breaks the lines: long steps and FOutages' bands
     size_t FRead = 0; // the source's position after the newest sample taken
     std::unique_ptr<TmonTrendFileLoad> FLoad;
     QTimer* FLoadTimer = nullptr;
@@ -166,6 +175,7 @@ private:
     TmonTrendPlot* FPlot = nullptr;
     QLabel* FReadout = nullptr;
     QLabel* FSpanStats = nullptr;
+    QLabel* FNotice = nullptr;
     TDateTime FSpanFrom = 0, FSpanTo = 0; // equal: no span
     TDateTime FFixedCursor;               // NaN: none
     QTimer* FFollow = nullptr;
