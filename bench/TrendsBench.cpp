@@ -1,5 +1,6 @@
 // The trends window with a week of 3-second records (201 600 samples): a full redraw at 1600
-// plot pixels, and the taking of one new record by an open window.
+// plot pixels, the statistics of a span of the whole week, and the taking of one new record by
+// an open window.
 #include "trends/monTrendDemo.h"
 #include "trends/monTrendsWindow.h"
 
@@ -69,6 +70,19 @@ void BM_WeekModel(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WeekModel)->Unit(benchmark::kMillisecond);
+
+// The statistics of a span the operator selects over the whole week, three quantities.
+void BM_WeekSpanStats(benchmark::State& state) {
+    const auto& week = Week();
+    const qz::TmonSettings s = qz::DemoTrendSettings();
+    for (auto _ : state)
+        for (int q : {qz::tqUA, qz::tqUB, qz::tqUC}) {
+            const auto st = qz::TrendSpanStats(week, week.front().Time, week.back().Time, q,
+                                               qz::TrendLimitsOf(q, s));
+            benchmark::DoNotOptimize(st.Upper95);
+        }
+}
+BENCHMARK(BM_WeekSpanStats)->Unit(benchmark::kMillisecond);
 
 // One record appended to the source and taken by the window showing the whole week: the
 // samples read, the view moved along and a repaint asked for (Arg 0), or painted too (Arg 1).

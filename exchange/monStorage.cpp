@@ -264,6 +264,7 @@ public:
     }
 
     double CurrentHarmFactor = 1.0;
+    bool Angles = true; // the harmonic angles and powers too
 
 private:
     void Phase(int ph) {
@@ -307,6 +308,7 @@ private:
         G.Set(D.In(ph)[e], HarmMag(ire, iim) * IScale * CurrentHarmFactor);
         G.Set(D.KUn(ph)[e], RelHarm(S.NominalPhaseVoltage, 0.1, D.U1[ph], D.Un(ph)[e]));
         G.Set(D.KIn(ph)[e], RelHarm(S.NominalCurrent, 0.001, D.I1[ph], D.In(ph)[e]));
+        if (!Angles) return;
         G.Set(D.PhiUn(ph)[e], HarmAngle(ure, uim));
         G.Set(D.PhiIn(ph)[e], HarmAngle(ire, iim));
         double ku = D.KUn(ph)[e], ki = D.KIn(ph)[e];
@@ -335,7 +337,7 @@ private:
 
 TmonDecodeResult Decode3sec(const uint8_t* record, size_t size, bool extended,
                             const TmonSettings& settings, double voltageScale, double currentScale,
-                            TmonData3sec& data) {
+                            TmonData3sec& data, TmonDecodeDepth depth) {
     const size_t need = extended ? qz2::kRecordExtendedSize : qz2::kRecordBasicSize;
     if (!record || size < need) return TmonDecodeResult::TooShort;
     data = TmonData3sec();
@@ -343,6 +345,7 @@ TmonDecodeResult Decode3sec(const uint8_t* record, size_t size, bool extended,
     T3secDecoder d(r, settings, voltageScale, currentScale, data);
     // The models with the fourth channel give their current harmonics in half units.
     d.CurrentHarmFactor = extended ? 2.0 : 1.0;
+    d.Angles = depth == TmonDecodeDepth::Full;
     d.Common();
     if (extended) d.Neutral();
     return d.Failed() ? TmonDecodeResult::Stopped : TmonDecodeResult::Complete;

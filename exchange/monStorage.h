@@ -175,8 +175,13 @@ enum class TmonDecodeResult {
 // stored — the record still counts as read (Complete and Stopped both mean read). A record
 // shorter than its layout (1602 or 1946 bytes) is refused without touching `data`; longer
 // records are decoded as far as the layout goes. `Time` is the caller's to set.
+//
+// A reader of many records that needs no harmonic angles (the power-quality assessment of a
+// week) may leave out the angle tables and the harmonic powers, which cost most of the time:
+// with NoHarmonicAngles they stay 0 and everything else is decoded as always.
+enum class TmonDecodeDepth { Full, NoHarmonicAngles };
 TmonDecodeResult Decode3sec(const uint8_t* record, size_t size, bool extended,
                             const TmonSettings& settings, double voltageScale, double currentScale,
-                            TmonData3sec& data);
+                            TmonData3sec& data, TmonDecodeDepth depth = TmonDecodeDepth::Full);
 
 } // namespace qz

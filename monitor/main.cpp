@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
         opt.WaveformFactory = qz::MakeWaveformView; // "Сигнал": the waveform window
 #endif
         opt.TrendOpener = &qz::OpenJournalTrend; // "Открыть запись…" of the trends window
+        opt.TrendProtocolWriter = &qz::WriteJournalProtocol; // its "Протокол…"
         qz::TForm1 w(std::move(opt));
         w.show();
         if (demo) {

@@ -63,6 +63,8 @@ struct TmonFormOptions {
     // Opens a recording journal for "Открыть запись…" of the trends window. Not set: opening a
     // file there ends with the message that this build cannot.
     TTrendFileOpener TrendOpener = nullptr;
+    // What writes a journal's protocol for the trends window's "Протокол…" (null: none).
+    TTrendProtocolWriter TrendProtocolWriter = nullptr;
     // The user's formats; defaults from the system locale.
     std::optional<TmonFormatContext> Format;
     // Where "Сохранить" writes; empty: the user's documents folder.

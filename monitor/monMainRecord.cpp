@@ -126,6 +126,7 @@ void TForm1::ShowTrends() {
         FTrends->SetLiveSource(FTrendSource.get());
         FTrends->SetJournalFolder(RecordingFolder(DocumentsFolder()));
         FTrends->SetFileOpener(FOpt.TrendOpener);
+        FTrends->SetProtocolWriter(FOpt.TrendProtocolWriter);
     } else if (FExchange.MainRunning() && !FTrends->ShowingLive()) {
         // A journal file was shown there: while a poll runs, "Тренды" means its trend.
         FTrends->ShowLive();

@@ -2,6 +2,10 @@
 
 #include "common/Assert.h"
 #include "journal/jnJournal.h"
+#ifdef QZ_TRENDS_PROTOCOL
+#include "report/rpJournals.h"
+#include "report/rpPdf.h"
+#endif
 
 #include <array>
 #include <filesystem>
@@ -98,6 +102,17 @@ bool TmonTrendJournalSource::ReadNew(std::string& error, TTrendLoadProgress* pro
         return false;
     }
     if (progress) progress->Done = read;
+    // The outages are few: read whole each time, so that one begun or ended since is seen.
+    std::vector<TTrendOutage> outages;
+    if (!reader.ForEachOutage(
+            [&](const TjnOutageView& o) {
+                outages.push_back({o.Began, o.Ended, o.LastMeterTime, o.Text});
+                return true;
+            },
+            error))
+        return failed();
+    SetOutages(std::move(outages));
+    SetNotice(UnfinishedText(reader));
     // The limit lines: the recorded settings in force at the last record.
     if (lastSettings != FLastSettings) {
         TjnDecoder decoder(reader);
@@ -127,6 +142,35 @@ LoadJournalTrend(const std::string& path, std::string& error, TTrendLoadProgress
 std::unique_ptr<ITrendSource> OpenJournalTrend(const std::string& path, std::string& error,
                                                TTrendLoadProgress* progress) {
     return LoadJournalTrend(path, error, progress);
+}
+
+bool WriteJournalProtocol(const std::string& path, TDateTime from, TDateTime to,
+                          const std::string& pdf, std::string& error,
+                          TTrendLoadProgress* progress) {
+#ifdef QZ_TRENDS_PROTOCOL
+    TrpReadOptions options;
+    options.From = from;
+    options.To = to;
+    if (progress) {
+        progress->Total = 1000;
+        options.Progress = [progress](double share) {
+            progress->Done = int64_t(share * 1000);
+            return !progress->Cancel.load();
+        };
+    }
+    TrpAssessment a;
+    TrpSource source;
+    if (!AssessJournals({path}, options, a, source, error)) return false;
+    TrpProtocolInfo info;
+    info.LimitsSource = "уставки измерителя";
+    info.ProgramVersion = std::string("qzmonitor ") + QZ_VERSION_STRING;
+    info.Created = NowDateTime();
+    return RpWritePdf(a, source, info, pdf, error);
+#else
+    (void)path, (void)from, (void)to, (void)pdf, (void)progress;
+    error = "Эта сборка не умеет писать протокол PDF";
+    return false;
+#endif
 }
 
 } // namespace qz

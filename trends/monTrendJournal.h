@@ -13,8 +13,10 @@
 namespace qz {
 
 // The samples of a journal, read on opening from the values the recorder stored beside each raw
-// record (the decoding the exchange made of it). A journal that another program is still
-// recording (its log beside it holds records) is followed: Refresh takes the records added since.
+// record (the decoding the exchange made of it), with the journal's outages and, for a journal
+// whose recording was not finished, the journal's warning as the source's notice. A journal that
+// another program is still recording (its log beside it holds records) is followed: Refresh takes
+// the records added since.
 class TmonTrendJournalSource : public TmonTrendMemorySource {
 public:
     explicit TmonTrendJournalSource(std::string path);
@@ -53,5 +55,10 @@ std::unique_ptr<TmonTrendJournalSource> LoadJournalTrend(const std::string& path
 // The opener the trends window is given for "open a file" (a TTrendFileOpener).
 std::unique_ptr<ITrendSource> OpenJournalTrend(const std::string& path, std::string& error,
                                                TTrendLoadProgress* progress);
+
+// The protocol of the journal at `path` over meter times from..to as a PDF (TrendProtocolWriter's
+// signature); false with a text in a build without the PDF renderer.
+bool WriteJournalProtocol(const std::string& path, TDateTime from, TDateTime to,
+                          const std::string& pdf, std::string& error, TTrendLoadProgress* progress);
 
 } // namespace qz

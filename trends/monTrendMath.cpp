@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 
 namespace qz {
@@ -250,10 +251,75 @@ int ValueToY(double v, double lo, double hi, int top, int height) {
     return int(std::lround(std::clamp(y, top - lim, top + height + lim)));
 }
 
+// --- gaps ---
+
+std::vector<TTrendBand> OutageBands(const std::vector<TTrendOutage>& outages,
+                                    const TTrendSample* samples, size_t n) {
+    std::vector<TTrendBand> bands;
+    if (n == 0) return bands;
+    for (size_t i = 0; i < outages.size(); ++i) {
+        const TTrendOutage& o = outages[i];
+        const bool ended = o.Ended != 0;
+        const double length = ended ? std::max(0.0, o.Ended - o.Began) : 0.0;
+        TTrendBand b;
+        b.Index = i;
+        if (o.LastMeterTime != 0) {
+            b.From = o.LastMeterTime;
+            const TTrendSample* next = UpperBound(samples, n, o.LastMeterTime);
+            if (next != samples + n)
+                b.To = next->Time;
+            else
+                b.To = ended ? b.From + length : std::numeric_limits<double>::infinity();
+        } else {
+            // Before the first record: the meter's clock is known only from that record on.
+            if (!ended) continue;
+            b.To = samples[0].Time;
+            b.From = b.To - length;
+        }
+        if (b.To > b.From) bands.push_back(b);
+    }
+    std::stable_sort(bands.begin(), bands.end(),
+                     [](const TTrendBand& a, const TTrendBand& b) { return a.From < b.From; });
+    return bands;
+}
+
+const TTrendBand* BandAt(const std::vector<TTrendBand>& bands, TDateTime t) {
+    auto it = std::lower_bound(bands.begin(), bands.end(), t,
+                               [](const TTrendBand& b, TDateTime x) { return b.From < x; });
+    if (it == bands.begin()) return nullptr;
+    --it;
+    return t < it->To ? &*it : nullptr;
+}
+
+bool TTrendGaps::Breaks(TDateTime a, TDateTime b) const {
+    if (b - a > MaxStep) return true;
+    // The last band that begins before b lies between a and b when it ends after a.
+    auto it = std::lower_bound(Bands.begin(), Bands.end(), b,
+                               [](const TTrendBand& x, TDateTime t) { return x.From < t; });
+    return it != Bands.begin() && std::prev(it)->To > a;
+}
+
+std::string OutageReadout(const TTrendOutage& o, const TTrendTimeFormat& f) {
+    const auto dateTime = [&](TDateTime t) {
+        return FormatDateTimePattern(t, f.Date, &f) + " " +
+               FormatDateTimePattern(t, f.LongTime, &f);
+    };
+    std::string s = "Перерыв опроса с " + dateTime(o.Began);
+    if (o.Ended == 0)
+        s += " (время компьютера; конец не записан)";
+    else
+        s += " по " +
+             (std::floor(o.Ended) == std::floor(o.Began)
+                  ? FormatDateTimePattern(o.Ended, f.LongTime, &f)
+                  : dateTime(o.Ended)) +
+             " (время компьютера)";
+    return o.Text.empty() ? s : s + ": " + o.Text;
+}
+
 // --- decimation ---
 
 void DecimateSeriesSet(const TTrendSample* samples, size_t n, TTrendSeries* const* out,
-                       size_t count, const TTrendTimeRange& r, int width, double gapDays) {
+                       size_t count, const TTrendTimeRange& r, int width, const TTrendGaps& gaps) {
     const size_t cols = size_t(std::max(width, 0));
     for (size_t k = 0; k < count; ++k) {
         out[k]->Before = out[k]->After = TTrendEdge();
@@ -305,7 +371,7 @@ void DecimateSeriesSet(const TTrendSample* samples, size_t n, TTrendSeries* cons
             if (!cc.Has) {
                 cc.Has = true;
                 cc.Min = cc.Max = cc.First = v;
-                cc.Joined = prev[k] && s->Time - prev[k]->Time <= gapDays;
+                cc.Joined = prev[k] && !gaps.Breaks(prev[k]->Time, s->Time);
                 if (!firstIn[k]) firstIn[k] = s;
             } else {
                 if (v < cc.Min) cc.Min = v;
@@ -322,7 +388,7 @@ void DecimateSeriesSet(const TTrendSample* samples, size_t n, TTrendSeries* cons
             // The first sample after the view, joined when it follows the last one closely.
             for (const TTrendSample* s = e; s != samples + n; ++s) {
                 if (!std::isfinite(s->Value[q])) continue;
-                if (s->Time - prev[k]->Time <= gapDays) {
+                if (!gaps.Breaks(prev[k]->Time, s->Time)) {
                     o.After.Has = true;
                     o.After.X = (s->Time - r.From) * perDay;
                     o.After.Value = s->Value[q];
@@ -333,16 +399,16 @@ void DecimateSeriesSet(const TTrendSample* samples, size_t n, TTrendSeries* cons
         // The sample before the view joins only when the first sample in view follows it.
         if (o.Before.Has) {
             const double beforeTime = r.From + o.Before.X / perDay;
-            if (!firstIn[k] || firstIn[k]->Time - beforeTime > gapDays) o.Before.Has = false;
+            if (!firstIn[k] || gaps.Breaks(beforeTime, firstIn[k]->Time)) o.Before.Has = false;
         }
     }
 }
 
 void DecimateSeries(const TTrendSample* samples, size_t n, int q, const TTrendTimeRange& r,
-                    int width, double gapDays, TTrendSeries& out) {
+                    int width, const TTrendGaps& gaps, TTrendSeries& out) {
     out.Quantity = q;
     TTrendSeries* one = &out;
-    DecimateSeriesSet(samples, n, &one, 1, r, width, gapDays);
+    DecimateSeriesSet(samples, n, &one, 1, r, width, gaps);
 }
 
 bool SeriesExtent(const std::vector<TTrendSeries>& series, double& lo, double& hi) {
@@ -433,6 +499,89 @@ std::string ReadoutValue(int q, float v, char decimalSeparator) {
     return s;
 }
 
+// --- span statistics ---
+
+TTrendSpanStats TrendSpanStats(const std::vector<TTrendSample>& samples, TDateTime from,
+                               TDateTime to, int quantity,
+                               const std::vector<TmonTrendLimit>& limits) {
+    TTrendSpanStats st;
+    st.Min = st.Max = st.Mean = st.Upper95 = st.T1 = st.T2 = std::nan("");
+    if (quantity < 0 || quantity >= kmonTrendQuantityCount) return st;
+    const auto byTime = [](const TTrendSample& s, TDateTime t) { return s.Time < t; };
+    auto it = std::lower_bound(samples.begin(), samples.end(), from, byTime);
+    std::vector<double> v;
+    for (; it != samples.end() && it->Time <= to; ++it)
+        if (std::isfinite(it->Value[quantity])) v.push_back(it->Value[quantity]);
+    st.N = v.size();
+    if (v.empty()) return st;
+    // The band of one colour's lines, and the share outside it.
+    const auto outsideShare = [&](TmonColor colour) {
+        double lo = INFINITY, hi = -INFINITY;
+        int lines = 0;
+        for (const TmonTrendLimit& l : limits)
+            if (l.Color == colour) {
+                lo = std::min(lo, l.Value);
+                hi = std::max(hi, l.Value);
+                ++lines;
+            }
+        if (lines == 0) return std::nan("");
+        if (lines == 1) lo = -INFINITY;
+        size_t out = 0;
+        for (double x : v)
+            out += x > hi + 1e-6 || x < lo - 1e-6;
+        return 100.0 * double(out) / double(v.size());
+    };
+    st.T1 = outsideShare(mclBlue);
+    st.T2 = outsideShare(mclRed);
+    double sum = 0;
+    for (double x : v)
+        sum += x;
+    st.Mean = sum / double(v.size());
+    const size_t rank = std::max<size_t>(1, (v.size() * 95 + 99) / 100);
+    std::nth_element(v.begin(), v.begin() + long(rank - 1), v.end());
+    st.Upper95 = v[rank - 1];
+    const auto mm = std::minmax_element(v.begin(), v.end());
+    st.Min = *mm.first;
+    st.Max = *mm.second;
+    return st;
+}
+
+std::string SpanStatsText(int q, const TTrendSpanStats& s, char sep) {
+    const TmonTrendQuantityInfo& info = TrendQuantityInfo(q);
+    std::string r = std::string(info.Name) + ": N " + std::to_string(s.N);
+    if (s.N == 0) return r;
+    const int d = ReadoutDecimals(q);
+    const std::string unit = *info.Unit ? std::string(" ") + info.Unit : std::string();
+    r += ", мин " + FormatFixed(s.Min, d, sep) + ", макс " + FormatFixed(s.Max, d, sep) + ", ср. " +
+         FormatFixed(s.Mean, d, sep) + ", 95 % " + FormatFixed(s.Upper95, d, sep) + unit;
+    if (std::isfinite(s.T1)) r += ", T1 " + FormatFixed(s.T1, 1, sep) + " %";
+    if (std::isfinite(s.T2)) r += ", T2 " + FormatFixed(s.T2, 1, sep) + " %";
+    return r;
+}
+
+std::string CursorDeltaText(const TTrendSample& fixed, const TTrendSample& pointer,
+                            const std::vector<int>& quantities, char sep) {
+    int64_t seconds = std::llround((pointer.Time - fixed.Time) * 86400.0);
+    const char* sign = seconds < 0 ? "-" : "";
+    seconds = std::llabs(seconds);
+    char t[48];
+    std::snprintf(t, sizeof t, "%s%02lld:%02lld:%02lld", sign,
+                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
+                  static_cast<long long>(seconds % 60));
+    std::string r = std::string("Δt ") + t;
+    const char* between = ": ";
+    for (int q : quantities) {
+        if (q < 0 || q >= kmonTrendQuantityCount) continue;
+        const TmonTrendQuantityInfo& info = TrendQuantityInfo(q);
+        r +=
+            between + std::string("Δ") + info.Name + " " +
+            FormatFixed(double(pointer.Value[q]) - double(fixed.Value[q]), ReadoutDecimals(q), sep);
+        if (*info.Unit) r += std::string(" ") + info.Unit;
+        between = ", ";
+    }
+    return r;
+}
+
 // --- the plot model ---
 
 std::vector<std::vector<int>> PaneQuantities(const std::vector<int>& checked) {
@@ -457,13 +606,15 @@ std::vector<std::vector<int>> PaneQuantities(const std::vector<int>& checked) {
 TTrendPlotModel BuildPlotModel(const std::vector<TTrendSample>& samples,
                                const std::vector<int>& checked, const TmonSettings& settings,
                                const TTrendTimeRange& range, const TTrendPlotLayout& layout,
-                               const TTrendTimeFormat& fmt, double gapDays) {
+                               const TTrendTimeFormat& fmt, const TTrendGaps& gaps) {
     TTrendPlotModel m;
     m.Range = range;
     m.Layout = layout;
     const int w = std::max(0, layout.PlotWidth());
     const int h = std::max(0, layout.PlotHeight());
     m.Ticks = TimeTicks(range, w, layout.MinLabelPx, fmt);
+    for (const TTrendBand& b : gaps.Bands)
+        if (b.To > range.From && b.From < range.To) m.Bands.push_back(b);
     const auto groups = PaneQuantities(checked);
     if (groups.empty()) return m;
     const int n = int(groups.size());
@@ -488,7 +639,7 @@ TTrendPlotModel BuildPlotModel(const std::vector<TTrendSample>& samples,
     for (TTrendPane& p : m.Panes)
         for (TTrendSeries& s : p.Series)
             all.push_back(&s);
-    DecimateSeriesSet(samples.data(), samples.size(), all.data(), all.size(), range, w, gapDays);
+    DecimateSeriesSet(samples.data(), samples.size(), all.data(), all.size(), range, w, gaps);
     for (TTrendPane& p : m.Panes) {
         double lo = 0, hi = 0;
         bool any = SeriesExtent(p.Series, lo, hi);

@@ -15,8 +15,12 @@
 namespace qz {
 
 constexpr double kmonSecondsPerDay = 86400.0;
-// Two records further apart than this are not joined by a line: the recording paused.
-constexpr double kmonTrendDefaultGapDays = 15.0 / kmonSecondsPerDay;
+// The meters record every 3 seconds.
+constexpr double kmonTrendRecordDays = 3.0 / kmonSecondsPerDay;
+// Two records further apart than two intervals (more than one record missing) are not joined
+// by a line: the meter was not read between them. Half an interval more absorbs the clocks'
+// rounding.
+constexpr double kmonTrendDefaultGapDays = 2.5 * kmonTrendRecordDays;
 // The shortest span the time axis zooms to.
 constexpr double kmonTrendMinSpanDays = 10.0 / kmonSecondsPerDay;
 
@@ -81,6 +85,37 @@ TDateTime XToTime(double x, const TTrendTimeRange& r, int left, int width);
 // pane's height beyond its edges, so that lines to them keep their direction.
 int ValueToY(double v, double lo, double hi, int top, int height);
 
+// --- gaps ---
+
+// An outage placed on the time axis of the records (meter times): from the last record before
+// it to the first record after it. Index names the outage in the list it was placed from.
+struct TTrendBand {
+    TDateTime From = 0, To = 0;
+    size_t Index = 0;
+};
+// The bands of `outages` among `samples` (in time order), sorted by From. An outage with a
+// record before it runs to the first record after it; without one after, for as long as the
+// computer's clock saw it, or (no end kept) to the end of any view. One before the first record
+// ends at the first record and lasts as long as the computer's clock saw it. Outages that cannot
+// be placed (no records at all) are left out.
+std::vector<TTrendBand> OutageBands(const std::vector<TTrendOutage>& outages,
+                                    const TTrendSample* samples, size_t n);
+// The band a time lies strictly inside; null when none.
+const TTrendBand* BandAt(const std::vector<TTrendBand>& bands, TDateTime t);
+
+// What breaks a trend's line between two neighbouring records: a step longer than MaxStep, or
+// an outage band between them.
+struct TTrendGaps {
+    double MaxStep = kmonTrendDefaultGapDays;
+    std::vector<TTrendBand> Bands; // sorted by From
+    TTrendGaps(double maxStep = kmonTrendDefaultGapDays) : MaxStep(maxStep) {}
+    bool Breaks(TDateTime a, TDateTime b) const;
+};
+
+// "Перерыв опроса с 08.12.2026 10:00:05 по 10:00:17 (время компьютера): Нет ответа от
+// устройства.": what the readout says inside an outage.
+std::string OutageReadout(const TTrendOutage& o, const TTrendTimeFormat& f);
+
 // --- decimation ---
 
 // One pixel column of one quantity: the extremes of its samples, the first and the last of
@@ -105,10 +140,10 @@ struct TTrendSeries {
 // pixels. Each sample counts in exactly one column; samples that are not numbers are skipped.
 // The work is one pass over the samples in view and a binary search for their ends.
 void DecimateSeries(const TTrendSample* samples, size_t n, int q, const TTrendTimeRange& r,
-                    int width, double gapDays, TTrendSeries& out);
+                    int width, const TTrendGaps& gaps, TTrendSeries& out);
 // The same for several series at once (each names its Quantity), in one pass over the samples.
 void DecimateSeriesSet(const TTrendSample* samples, size_t n, TTrendSeries* const* series,
-                       size_t count, const TTrendTimeRange& r, int width, double gapDays);
+                       size_t count, const TTrendTimeRange& r, int width, const TTrendGaps& gaps);
 // The extremes over the columns of some series; false when no column has data.
 bool SeriesExtent(const std::vector<TTrendSeries>& series, double& lo, double& hi);
 
@@ -145,6 +180,27 @@ int ReadoutDecimals(int q);
 // "Ua 230,12 В": a quantity's value as the readout writes it.
 std::string ReadoutValue(int q, float v, char decimalSeparator);
 
+// --- span statistics ---
+
+// The statistics of one quantity's samples in a span chosen with the mouse. T1 and T2 are the
+// shares in % of the samples strictly outside the normal (blue) and the maximum (red) limit
+// lines: between the lowest and the highest line of the colour, a single line being an upper
+// limit; NaN without such lines. The upper 95 % value is the nearest rank, the
+// ceil(0.95 N)-th smallest, as the protocol takes it.
+struct TTrendSpanStats {
+    size_t N = 0;
+    double Min, Max, Mean, Upper95, T1, T2;
+};
+TTrendSpanStats TrendSpanStats(const std::vector<TTrendSample>& samples, TDateTime from,
+                               TDateTime to, int quantity,
+                               const std::vector<TmonTrendLimit>& limits);
+// "Ua: N 200, мин 219,50, макс 231,00, ср. 225,10, 95 % 230,80 В, T1 3,5 %, T2 0 %".
+std::string SpanStatsText(int quantity, const TTrendSpanStats& s, char decimalSeparator);
+// "Δt 00:10:00: ΔUa 2,50 В, ΔF -0,02 Гц" from the sample at the fixed cursor to the one at
+// the pointer.
+std::string CursorDeltaText(const TTrendSample& fixed, const TTrendSample& pointer,
+                            const std::vector<int>& quantities, char decimalSeparator);
+
 // --- the plot model ---
 
 struct TTrendPlotLayout {
@@ -170,6 +226,7 @@ struct TTrendPlotModel {
     TTrendPlotLayout Layout;
     std::vector<TTrendTimeTick> Ticks;
     std::vector<TTrendPane> Panes;
+    std::vector<TTrendBand> Bands; // the outage bands in view, shaded
 };
 // The quantities grouped by unit, in the order of the check list.
 std::vector<std::vector<int>> PaneQuantities(const std::vector<int>& checked);
@@ -178,6 +235,6 @@ std::vector<std::vector<int>> PaneQuantities(const std::vector<int>& checked);
 TTrendPlotModel BuildPlotModel(const std::vector<TTrendSample>& samples,
                                const std::vector<int>& checked, const TmonSettings& settings,
                                const TTrendTimeRange& range, const TTrendPlotLayout& layout,
-                               const TTrendTimeFormat& fmt, double gapDays);
+                               const TTrendTimeFormat& fmt, const TTrendGaps& gaps);
 
 } // namespace qz

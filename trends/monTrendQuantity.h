@@ -73,6 +73,19 @@ struct TTrendSample {
     float Value[kmonTrendQuantityCount] = {};
 };
 
+// A stretch in which the meter was not read (a poll outage) as the recording kept it: this
+// computer's times of the failure and of the next record stored, the meter time of the last
+// record before it, and the error as the operator read it.
+struct TTrendOutage {
+    TDateTime Began = 0, Ended = 0; // local times; Ended 0: no end kept (the recording stopped)
+    TDateTime LastMeterTime = 0;    // 0: no record before it
+    std::string Text;
+    bool operator==(const TTrendOutage& o) const {
+        return Began == o.Began && Ended == o.Ended && LastMeterTime == o.LastMeterTime &&
+               Text == o.Text;
+    }
+};
+
 // The values of a decoded record: true RMS voltages and currents, the whole-signal powers and
 // their total, the coefficients in %.
 TTrendSample TrendSampleOf(const TmonData3sec& d);

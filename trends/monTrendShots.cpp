@@ -1,6 +1,7 @@
 // Writes PNG pictures of the trends window:
 //   qz_trends_shots <folder>
-// an hour of the simulated meter's records, a generated week, and a zoom into one minute.
+// an hour of the simulated meter's records, a zoom into one minute, the hour with a span's
+// statistics and a second cursor, and a generated week.
 #include "simulator/MeterModel.h"
 #include "trends/monTrendDemo.h"
 #include "trends/monTrendsWindow.h"
@@ -85,6 +86,17 @@ int main(int argc, char** argv) {
                          Qt::NoModifier);
         QApplication::sendEvent(w.Plot(), &move);
         ok = Save(w, folder, "trends-minute-zoom.png") && ok;
+        // The whole hour with a span's statistics and a second cursor.
+        w.ShowWhole();
+        w.SelectSpan(start + 10 * 60 / 86400.0, start + 30 * 60 / 86400.0);
+        w.SetFixedCursor(start + 5 * 60 / 86400.0);
+        QApplication::processEvents();
+        const int x2 = w.PlotXOfTime(start + 40 * 60 / 86400.0);
+        QMouseEvent move2(QEvent::MouseMove, QPointF(x2, 100),
+                          QPointF(w.Plot()->mapToGlobal(QPoint(x2, 100))), Qt::NoButton,
+                          Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w.Plot(), &move2);
+        ok = Save(w, folder, "trends-span-statistics.png") && ok;
     }
     {
         TmonTrendMemorySource src("сгенерированная неделя");

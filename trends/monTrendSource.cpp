@@ -87,6 +87,34 @@ std::string TmonTrendMemorySource::Name() const {
     return FName;
 }
 
+void TmonTrendMemorySource::AddOutage(const TTrendOutage& o) {
+    std::lock_guard<std::mutex> g(FLock);
+    if (!FOutages.empty() && FOutages.back().Began == o.Began)
+        FOutages.back() = o;
+    else
+        FOutages.push_back(o);
+}
+
+void TmonTrendMemorySource::SetOutages(std::vector<TTrendOutage> outages) {
+    std::lock_guard<std::mutex> g(FLock);
+    FOutages = std::move(outages);
+}
+
+void TmonTrendMemorySource::SetNotice(std::string notice) {
+    std::lock_guard<std::mutex> g(FLock);
+    FNotice = std::move(notice);
+}
+
+std::vector<TTrendOutage> TmonTrendMemorySource::Outages() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FOutages;
+}
+
+std::string TmonTrendMemorySource::Notice() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FNotice;
+}
+
 const char* const kmonTrendLoadCancelled = "Чтение записи прервано";
 
 std::unique_ptr<ITrendSource> OpenTrendFile(TTrendFileOpener opener, const std::string& path,

@@ -51,6 +51,12 @@ public:
         (void)out;
         return false;
     }
+    // The stretches in which the meter was not read, in the order they began (a journal keeps
+    // them; samples in memory have none unless told).
+    virtual std::vector<TTrendOutage> Outages() const { return {}; }
+    // What the operator should know about the samples before trusting them (a journal whose
+    // recording was not finished); "" for nothing.
+    virtual std::string Notice() const { return ""; }
 };
 
 // The samples a live poll keeps for the trends window: eight days of 3-second records (some
@@ -66,6 +72,10 @@ public:
     // time, and the readers rely on the order.
     bool Append(const TTrendSample& s);
     void SetLive(bool live);
+    // An outage begins (or, with the same Began as the last one, gets its end).
+    void AddOutage(const TTrendOutage& o);
+    void SetOutages(std::vector<TTrendOutage> outages);
+    void SetNotice(std::string notice);
 
     size_t Count() const override;
     size_t End() const override;
@@ -75,6 +85,8 @@ public:
     size_t ReadFrom(size_t position, size_t max, std::vector<TTrendSample>& out) const override;
     bool Live() const override;
     std::string Name() const override;
+    std::vector<TTrendOutage> Outages() const override;
+    std::string Notice() const override;
 
 private:
     mutable std::mutex FLock;
@@ -83,6 +95,8 @@ private:
     const size_t FCapacity;
     std::string FName;
     bool FLive;
+    std::vector<TTrendOutage> FOutages;
+    std::string FNotice;
 };
 
 // How far the opening of a file has come: the opener fills it from its own thread while the
@@ -107,6 +121,13 @@ using TTrendFileOpener = std::unique_ptr<ITrendSource> (*)(const std::string& pa
 std::unique_ptr<ITrendSource> OpenTrendFile(TTrendFileOpener opener, const std::string& path,
                                             std::string& error,
                                             TTrendLoadProgress* progress = nullptr);
+
+// Writing the power-quality protocol (a PDF) of a journal file over meter times from..to, for
+// the window's "Протокол…". The program gives it beside the opener; null: the window offers no
+// protocol. False with the operator's text in `error`; `progress` may be null.
+using TTrendProtocolWriter = bool (*)(const std::string& journal, TDateTime from, TDateTime to,
+                                      const std::string& pdf, std::string& error,
+                                      TTrendLoadProgress* progress);
 
 // Opens a file on a thread of its own, so that a week's journal does not stop the window.
 // Destroying it asks the opener to stop and waits for the thread.

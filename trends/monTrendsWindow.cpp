@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QImageWriter>
@@ -17,10 +18,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <filesystem>
+#include <thread>
 
 namespace qz {
 
@@ -41,6 +46,8 @@ QColor OfLimitColor(TmonColor c) {
 }
 
 const QColor kGrid(0x80, 0x80, 0x80);
+// The band of an outage: a reddish shade over the ground, under the grid and the trends.
+const QColor kOutageBand(0xC0, 0x40, 0x40, 0x60);
 
 // A wheel notch or a key zooms the time axis by this much.
 constexpr double kZoomStep = 1.25;
@@ -113,6 +120,14 @@ void PaintTrends(QPainter& p, const TTrendPlotModel& m, char sep) {
                                 std::max(0, l.Width - fm.horizontalAdvance(date)));
             p.drawText(dx, plotBottom + fm.ascent() + fm.height() + 4, date);
         }
+    }
+    for (const TTrendBand& b : m.Bands) {
+        const double x0 = std::max(double(left), TimeToX(b.From, m.Range, left, w));
+        const double x1 = std::min(double(left + w), TimeToX(b.To, m.Range, left, w));
+        if (!(x1 > x0)) continue;
+        const int ix0 = int(std::lround(x0)), ix1 = std::max(ix0 + 1, int(std::lround(x1)));
+        for (const TTrendPane& pane : m.Panes)
+            p.fillRect(QRect(ix0, pane.Top, ix1 - ix0, pane.Height), kOutageBand);
     }
     for (const TTrendPane& pane : m.Panes) {
         const TTrendValueAxis& a = pane.Axis;
@@ -197,6 +212,31 @@ char SystemDecimalSeparator() {
 
 // --- the window ---
 
+// A protocol being written on a thread of its own; destroying it asks the writer to stop and
+// waits for it.
+struct TmonTrendsWindow::TProtocolJob {
+    TProtocolJob(TTrendProtocolWriter writer, std::string journal, TDateTime from, TDateTime to,
+                 std::string pdf)
+        : Pdf(std::move(pdf)) {
+        Thread = std::thread([this, writer, journal, from, to] {
+            std::string error;
+            Ok = writer(journal, from, to, Pdf, error, &Progress);
+            Error = error;
+            Finished = true;
+        });
+    }
+    ~TProtocolJob() {
+        Progress.Cancel = true;
+        if (Thread.joinable()) Thread.join();
+    }
+    const std::string Pdf;
+    TTrendLoadProgress Progress;
+    std::atomic<bool> Finished{false};
+    bool Ok = false;
+    std::string Error;
+    std::thread Thread;
+};
+
 TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     FFormat = SystemTrendTimeFormat();
     FSeparator = SystemDecimalSeparator();
@@ -212,13 +252,17 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     FLiveButton = new QPushButton(QString::fromUtf8("Текущий опрос"), this);
     FLiveButton->setObjectName("live");
     FLiveButton->setToolTip(QString::fromUtf8("Тренды опроса, который идёт сейчас"));
+    FProtocolButton = new QPushButton(QString::fromUtf8("Протокол…"), this);
+    FProtocolButton->setObjectName("protocol");
+    FProtocolButton->setToolTip(
+        QString::fromUtf8("Протокол качества электроэнергии по показанному участку записи (PDF)"));
     copy->setObjectName("copy");
     save->setObjectName("save");
     open->setObjectName("open");
     whole->setObjectName("whole");
     auto* side = new QVBoxLayout;
     side->addWidget(FList, 1);
-    for (QPushButton* b : {whole, copy, save, FLiveButton, open}) {
+    for (QPushButton* b : {whole, copy, save, FLiveButton, FProtocolButton, open}) {
         b->setFixedWidth(150);
         b->setFocusPolicy(Qt::NoFocus);
         side->addWidget(b);
@@ -230,12 +274,24 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
     FReadout->setMinimumHeight(20);
     FStatus = new QLabel(this);
     FStatus->setObjectName("status");
+    FFixedCursor = std::nan("");
+    FSpanStats = new QLabel(this);
+    FSpanStats->setObjectName("spanstats");
+    FSpanStats->setWordWrap(true);
+    FSpanStats->hide();
+    FNotice = new QLabel(this);
+    FNotice->setObjectName("notice");
+    FNotice->setWordWrap(true);
+    FNotice->setStyleSheet("color: #a00000");
+    FNotice->hide();
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(FReadout, 1);
     bottom->addWidget(FStatus);
     auto* main = new QVBoxLayout;
     main->addWidget(FPlot, 1);
     main->addLayout(bottom);
+    main->addWidget(FSpanStats);
+    main->addWidget(FNotice);
     auto* top = new QHBoxLayout(this);
     top->addLayout(side);
     top->addLayout(main, 1);
@@ -251,6 +307,22 @@ TmonTrendsWindow::TmonTrendsWindow(QWidget* parent) : QWidget(parent, Qt::Window
             QString::fromUtf8("Записи (*.db *.sqlite);;Все файлы (*)"));
         if (!path.isEmpty()) OpenFile(path.toStdString());
     });
+    connect(FProtocolButton, &QPushButton::clicked, this, [this] {
+        const std::string suggested =
+            std::filesystem::path(FShownFile).replace_extension(".pdf").string();
+        std::string pdf;
+        if (ChooseProtocolFile)
+            pdf = ChooseProtocolFile(suggested);
+        else
+            pdf = QFileDialog::getSaveFileName(this, QString::fromUtf8("Протокол"), U8(suggested),
+                                               QString::fromUtf8("PDF (*.pdf)"))
+                      .toStdString();
+        if (!pdf.empty()) WriteProtocol(pdf);
+    });
+    FProtocolTimer = new QTimer(this);
+    FProtocolTimer->setInterval(100);
+    connect(FProtocolTimer, &QTimer::timeout, this, &TmonTrendsWindow::CheckProtocol);
+    UpdateProtocolButton();
     FillList();
     connect(FList, &QListWidget::itemChanged, this, [this] { ListChanged(); });
 
@@ -334,6 +406,8 @@ void TmonTrendsWindow::SetSettings(const TmonSettings& s) {
 
 void TmonTrendsWindow::SetSource(ITrendSource* source) {
     FSource = source;
+    FShownFile.clear();
+    UpdateProtocolButton();
     if (FOwned && FOwned.get() != source) FOwned.reset();
     Reload();
     UpdateLiveButton();
@@ -384,6 +458,26 @@ QString TmonTrendsWindow::StatusText() const {
     return FStatus->text();
 }
 
+QString TmonTrendsWindow::NoticeText() const {
+    return FNotice->text();
+}
+
+void TmonTrendsWindow::ShowNotice() {
+    const QString notice = FSource ? U8(FSource->Notice()) : QString();
+    if (notice == FNotice->text()) return;
+    FNotice->setText(notice);
+    FNotice->setVisible(!notice.isEmpty());
+}
+
+// Takes the source's outages and places them among the samples held; true when they changed.
+bool TmonTrendsWindow::TakeOutages() {
+    std::vector<TTrendOutage> outages = FSource ? FSource->Outages() : std::vector<TTrendOutage>();
+    const bool changed = outages != FOutages;
+    FOutages = std::move(outages);
+    FGaps.Bands = qz::OutageBands(FOutages, FSamples.data(), FSamples.size());
+    return changed;
+}
+
 void TmonTrendsWindow::CheckLoad() {
     if (!FLoad) {
         FLoadTimer->stop();
@@ -398,6 +492,7 @@ void TmonTrendsWindow::CheckLoad() {
     FLoadTimer->stop();
     std::string error;
     std::unique_ptr<ITrendSource> s = FLoad->Take(error);
+    const std::string path = FLoad->Path();
     FLoad.reset();
     FStatus->clear();
     UpdateLiveButton();
@@ -406,6 +501,58 @@ void TmonTrendsWindow::CheckLoad() {
         return;
     }
     ShowSource(std::move(s));
+    FShownFile = path;
+    UpdateProtocolButton();
+}
+
+void TmonTrendsWindow::SetProtocolWriter(TTrendProtocolWriter writer) {
+    FProtocolWriter = writer;
+    UpdateProtocolButton();
+}
+
+void TmonTrendsWindow::UpdateProtocolButton() {
+    FProtocolButton->setEnabled(!FShownFile.empty() && FProtocolWriter && !FProtocol);
+}
+
+void TmonTrendsWindow::WriteProtocol(const std::string& pdf) {
+    if (FProtocol || FShownFile.empty()) return;
+    if (!FProtocolWriter) {
+        ReportError("Эта сборка не умеет писать протокол");
+        return;
+    }
+    // The span shown, widened to whole seconds so that its edge records belong to it.
+    const TDateTime from = FRange.From - 0.5 / 86400, to = FRange.To + 0.5 / 86400;
+    FProtocol = std::make_unique<TProtocolJob>(FProtocolWriter, FShownFile, from, to, pdf);
+    FStatus->setText(QString::fromUtf8("Протокол…"));
+    UpdateProtocolButton();
+    FProtocolTimer->start();
+}
+
+void TmonTrendsWindow::CheckProtocol() {
+    if (!FProtocol) {
+        FProtocolTimer->stop();
+        return;
+    }
+    if (!FProtocol->Finished) {
+        const int64_t total = FProtocol->Progress.Total;
+        const int pct = total > 0 ? int(FProtocol->Progress.Done * 100 / total) : 0;
+        FStatus->setText(QString::fromUtf8("Протокол: %1 %").arg(pct));
+        return;
+    }
+    FProtocolTimer->stop();
+    std::unique_ptr<TProtocolJob> job = std::move(FProtocol);
+    job->Thread.join();
+    UpdateProtocolButton();
+    if (!job->Ok) {
+        FStatus->clear();
+        ReportError(job->Error);
+        return;
+    }
+    FStatus->setText(QString::fromUtf8("Протокол записан: ") + U8(job->Pdf));
+    if (OpenDocument)
+        OpenDocument(job->Pdf);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(U8(job->Pdf)));
 }
 
 void TmonTrendsWindow::ShowSource(std::unique_ptr<ITrendSource> source) {
@@ -426,6 +573,8 @@ void TmonTrendsWindow::Reload() {
         FRead = FSource->End();
         FSource->ReadFrom(0, FRead, FSamples);
     }
+    TakeOutages();
+    ShowNotice();
     FRange = WholeRange(Limits());
     UpdateCaption();
     Invalidate();
@@ -443,13 +592,21 @@ void TmonTrendsWindow::SamplesAppended() {
     // they were measured with.
     TmonSettings settings;
     if (FSource->Refresh() && FSource->SettingsInForce(settings)) SetSettings(settings);
+    ShowNotice();
     const size_t end = FSource->End();
     if (end < FRead) {
         // Not the samples read before (a journal replaced under the same source): start over.
         Reload();
         return;
     }
-    if (end == FRead) return;
+    if (end == FRead) {
+        // An outage may begin while no record comes.
+        if (TakeOutages()) {
+            Invalidate();
+            if (FPointerX >= 0) PointerAt(FPointerX);
+        }
+        return;
+    }
     const TTrendViewLimits before = Limits();
     const bool wasEmpty = FSamples.empty();
     FSource->ReadFrom(FRead, end - FRead, FSamples);
@@ -458,6 +615,7 @@ void TmonTrendsWindow::SamplesAppended() {
     const size_t cap = FSource->Capacity();
     if (cap && FSamples.size() > cap + cap / 64)
         FSamples.erase(FSamples.begin(), FSamples.end() - long(cap));
+    TakeOutages();
     if (wasEmpty || IsWholeRange(FRange, before))
         FRange = WholeRange(Limits());
     else
@@ -473,6 +631,11 @@ TTrendViewLimits TmonTrendsWindow::Limits() const {
         l.Last = FSamples.back().Time;
     } else {
         l.First = l.Last = NowDateTime();
+    }
+    // An outage before the first record or at the end of the recording is part of what it shows.
+    for (const TTrendBand& b : FGaps.Bands) {
+        l.First = std::min(l.First, b.From);
+        if (std::isfinite(b.To)) l.Last = std::max(l.Last, b.To);
     }
     return l;
 }
@@ -507,7 +670,7 @@ const TTrendPlotModel& TmonTrendsWindow::Model(int width, int height) const {
         layout.Width = width;
         layout.Height = height;
         FModel = BuildPlotModel(FSamples, CheckedQuantities(), FSettings, FRange, layout, FFormat,
-                                kmonTrendDefaultGapDays);
+                                FGaps);
         FModelValid = true;
     }
     return FModel;
@@ -524,6 +687,8 @@ int TmonTrendsWindow::PlotXOfTime(TDateTime t) const {
 }
 
 std::string TmonTrendsWindow::ReadoutAt(TDateTime t) const {
+    if (const TTrendBand* b = BandAt(FGaps.Bands, t))
+        return OutageReadout(FOutages[b->Index], FFormat);
     const size_t i = NearestSample(FSamples.data(), FSamples.size(), t);
     if (i >= FSamples.size()) return "";
     const TTrendSample& s = FSamples[i];
@@ -532,6 +697,36 @@ std::string TmonTrendsWindow::ReadoutAt(TDateTime t) const {
     for (int q : CheckedQuantities())
         r += "   " + ReadoutValue(q, s.Value[q], FSeparator);
     return r;
+}
+
+void TmonTrendsWindow::SelectSpan(TDateTime from, TDateTime to) {
+    if (to < from) std::swap(from, to);
+    FSpanFrom = from;
+    FSpanTo = to;
+    if (!(to > from)) {
+        FSpanStats->clear();
+        FSpanStats->hide();
+        FPlot->update();
+        return;
+    }
+    std::string text = FormatDateTimePattern(from, FFormat.LongTime, &FFormat) + " — " +
+                       FormatDateTimePattern(to, FFormat.LongTime, &FFormat);
+    for (int q : CheckedQuantities())
+        text += "\n" + qz::SpanStatsText(
+                           q, TrendSpanStats(FSamples, from, to, q, TrendLimitsOf(q, FSettings)),
+                           FSeparator);
+    FSpanStats->setText(U8(text));
+    FSpanStats->show();
+    FPlot->update();
+}
+
+QString TmonTrendsWindow::SpanStatsText() const {
+    return FSpanStats->text();
+}
+
+void TmonTrendsWindow::SetFixedCursor(TDateTime t) {
+    FFixedCursor = t;
+    PointerAt(FPointerX);
 }
 
 QString TmonTrendsWindow::ReadoutText() const {
@@ -544,7 +739,17 @@ void TmonTrendsWindow::PointerAt(int x) {
     if (x < l.Left || x > l.Left + l.PlotWidth()) {
         FReadout->clear();
     } else {
-        FReadout->setText(U8(ReadoutAt(TimeAtPlotX(x))));
+        std::string text = ReadoutAt(TimeAtPlotX(x));
+        // Inside an outage the readout is the outage's: there is no value to compare.
+        if (std::isfinite(FFixedCursor) && !FSamples.empty() &&
+            !BandAt(FGaps.Bands, TimeAtPlotX(x))) {
+            const TTrendSample& a =
+                FSamples[NearestSample(FSamples.data(), FSamples.size(), FFixedCursor)];
+            const TTrendSample& b =
+                FSamples[NearestSample(FSamples.data(), FSamples.size(), TimeAtPlotX(x))];
+            text += "   " + CursorDeltaText(a, b, CheckedQuantities(), FSeparator);
+        }
+        FReadout->setText(U8(text));
     }
     FPlot->update();
 }
@@ -640,6 +845,12 @@ void TmonTrendsWindow::KeepOnScreen() {
 
 void TmonTrendsWindow::closeEvent(QCloseEvent* e) {
     CancelOpen();
+    if (FProtocol) {
+        FProtocol.reset(); // asks the writer to stop and waits for it
+        FProtocolTimer->stop();
+        FStatus->clear();
+        UpdateProtocolButton();
+    }
     QWidget::closeEvent(e);
 }
 
@@ -663,6 +874,20 @@ void TmonTrendPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const TTrendPlotModel& m = FOwner->Model(width(), height());
     PaintTrends(p, m, FOwner->FSeparator);
+    const TTrendPlotLayout lay = Layout();
+    if (FOwner->FSpanTo > FOwner->FSpanFrom) {
+        const int x0 = std::max(lay.Left, FOwner->PlotXOfTime(FOwner->FSpanFrom));
+        const int x1 = std::min(lay.Left + lay.PlotWidth(), FOwner->PlotXOfTime(FOwner->FSpanTo));
+        if (x1 > x0)
+            p.fillRect(QRect(x0, lay.Top, x1 - x0, lay.PlotHeight()), QColor(255, 255, 255, 40));
+    }
+    if (std::isfinite(FOwner->FFixedCursor)) {
+        const int fx = FOwner->PlotXOfTime(FOwner->FFixedCursor);
+        if (fx >= lay.Left && fx <= lay.Left + lay.PlotWidth()) {
+            p.setPen(QPen(QColor(255, 255, 0), 1));
+            p.drawLine(fx, lay.Top, fx, lay.Top + lay.PlotHeight());
+        }
+    }
     const int x = FOwner->FPointerX;
     const TTrendPlotLayout l = Layout();
     if (x < l.Left || x > l.Left + l.PlotWidth() || FOwner->FSamples.empty()) return;
@@ -672,6 +897,8 @@ void TmonTrendPlot::paintEvent(QPaintEvent*) {
     const int sx = FOwner->PlotXOfTime(samples[i].Time);
     p.setPen(QPen(Qt::white, 1, Qt::DashLine));
     p.drawLine(x, l.Top, x, l.Top + l.PlotHeight());
+    // Inside an outage the readout names the outage, not a record: no record is marked.
+    if (BandAt(FOwner->FGaps.Bands, FOwner->TimeAtPlotX(x))) return;
     for (const TTrendPane& pane : m.Panes)
         for (const TTrendSeries& s : pane.Series) {
             const int y = ValueToY(samples[i].Value[s.Quantity], pane.Axis.Lo, pane.Axis.Hi,
@@ -699,6 +926,16 @@ void TmonTrendPlot::wheelEvent(QWheelEvent* e) {
 
 void TmonTrendPlot::mousePressEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
+    const int px = int(std::lround(e->position().x()));
+    if (e->modifiers() & Qt::ControlModifier) {
+        FOwner->SetFixedCursor(FOwner->TimeAtPlotX(px));
+        return;
+    }
+    if (e->modifiers() & Qt::ShiftModifier) {
+        FSelecting = true;
+        FSelectFrom = FOwner->TimeAtPlotX(px);
+        return;
+    }
     FDragging = true;
     FDragX = int(std::lround(e->position().x()));
     FDragRange = FOwner->FRange;
@@ -707,6 +944,10 @@ void TmonTrendPlot::mousePressEvent(QMouseEvent* e) {
 
 void TmonTrendPlot::mouseMoveEvent(QMouseEvent* e) {
     const int x = int(std::lround(e->position().x()));
+    if (FSelecting) {
+        FOwner->FSpanFrom = std::min(FSelectFrom, FOwner->TimeAtPlotX(x));
+        FOwner->FSpanTo = std::max(FSelectFrom, FOwner->TimeAtPlotX(x));
+    }
     if (FDragging) {
         // The time under the pointer stays under it: drag right shows earlier times.
         const int w = std::max(1, Layout().PlotWidth());
@@ -719,6 +960,11 @@ void TmonTrendPlot::mouseMoveEvent(QMouseEvent* e) {
 
 void TmonTrendPlot::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
+    if (FSelecting) {
+        FSelecting = false;
+        FOwner->SelectSpan(FSelectFrom, FOwner->TimeAtPlotX(int(std::lround(e->position().x()))));
+        return;
+    }
     FDragging = false;
     unsetCursor();
 }

@@ -62,10 +62,14 @@ public:
     void CancelOpen();
     // What opens journal files (null: this build cannot, and opening one says so).
     void SetFileOpener(TTrendFileOpener opener) { FOpener = opener; }
+    // What writes the protocol of a journal (null: "Протокол…" stays off).
+    void SetProtocolWriter(TTrendProtocolWriter writer);
     // Where "Открыть запись…" starts looking: the folder the recordings go to.
     void SetJournalFolder(const std::string& folder) { FJournalFolder = folder; }
     // The progress of an opening, or what became of the last one ("" when nothing to say).
     QString StatusText() const;
+    // The source's notice shown under the plot (a journal not finished); "" for none.
+    QString NoticeText() const;
     // The meter's settings: the limit lines and whether the N channel quantities are offered.
     void SetSettings(const TmonSettings& s);
     const TmonSettings& Settings() const { return FSettings; }
@@ -89,7 +93,8 @@ public:
     void ZoomAt(double factor, TDateTime anchor);
     void Pan(double deltaDays);
 
-    // The readout of the sample nearest to `t`: its time and the chosen values; "" with no data.
+    // The readout of the sample nearest to `t`: its time and the chosen values; inside an
+    // outage of the source, the outage's times and text instead; "" with no data.
     std::string ReadoutAt(TDateTime t) const;
     // The readout shown under the plot now (follows the pointer).
     QString ReadoutText() const;
@@ -98,6 +103,15 @@ public:
     int PlotXOfTime(TDateTime t) const;
     TmonTrendPlot* Plot() const { return FPlot; }
 
+    // A span chosen with Shift and the mouse: its statistics for each chosen quantity (min,
+    // max, mean, upper 95 %, T1/T2 against the limit lines) under the plot. An empty span
+    // clears it.
+    void SelectSpan(TDateTime from, TDateTime to);
+    QString SpanStatsText() const;
+    // A second cursor fixed with Ctrl and a click: the readout adds Δt and Δvalue from it to the
+    // pointer. NaN removes it.
+    void SetFixedCursor(TDateTime t);
+
     // The picture as "Копировать графику" and saving give it.
     QImage PlotImage() const;
     void CopyGraphics();
@@ -105,7 +119,21 @@ public:
     void SavePicture();
 
     size_t SampleCount() const { return FSamples.size(); }
+    // The source's outages placed among the samples shown.
+    const std::vector<TTrendBand>& OutageBands() const { return FGaps.Bands; }
     const std::vector<TTrendSample>& Samples() const { return FSamples; }
+
+    // The journal file shown ("" for a live source or nothing).
+    const std::string& ShownFile() const { return FShownFile; }
+    // "Протокол…": the power-quality protocol of the journal shown, over the shown span, as a
+    // PDF written on a thread of its own while the status line shows how far it has come, then
+    // opened in the desktop's viewer. Needs a journal shown and a protocol writer.
+    void WriteProtocol(const std::string& pdf);
+    bool WritingProtocol() const { return FProtocol != nullptr; }
+    // Where the protocol goes ("" to give up); a save dialog unless a test replaces it.
+    std::function<std::string(const std::string& suggested)> ChooseProtocolFile;
+    // Shows a written protocol; the desktop's viewer unless a test replaces it.
+    std::function<void(const std::string& pdf)> OpenDocument;
 
     // How the window tells the operator of a failure; a message box unless a test replaces it.
     std::function<void(const std::string& caption, const std::string& text)> OnError;
@@ -123,22 +151,34 @@ private:
     void FillList();
     void Reload();
     void UpdateCaption();
+    bool TakeOutages();
+    void ShowNotice();
     TTrendViewLimits Limits() const;
     const TTrendPlotModel& Model(int width, int height) const;
     void Invalidate();
     void PointerAt(int x);
     void ReportError(const std::string& text);
+    void CheckProtocol();
+    void UpdateProtocolButton();
 
     ITrendSource* FSource = nullptr;
     std::unique_ptr<ITrendSource> FOwned;
     TmonSettings FSettings;
     std::vector<TTrendSample> FSamples;
+    std::vector<TTrendOutage> FOutages;
+    TTrendGaps FGaps; // what breaks the lines: long steps and FOutages' bands
     size_t FRead = 0; // the source's position after the newest sample taken
     std::unique_ptr<TmonTrendFileLoad> FLoad;
     QTimer* FLoadTimer = nullptr;
     QLabel* FStatus = nullptr;
     std::string FJournalFolder;
     TTrendFileOpener FOpener = nullptr;
+    TTrendProtocolWriter FProtocolWriter = nullptr;
+    std::string FShownFile;
+    struct TProtocolJob;
+    std::unique_ptr<TProtocolJob> FProtocol;
+    QTimer* FProtocolTimer = nullptr;
+    QPushButton* FProtocolButton = nullptr;
     ITrendSource* FLive = nullptr;
     QPushButton* FLiveButton = nullptr;
     std::vector<int> FChosen{tqUA, tqUB, tqUC};
@@ -151,6 +191,10 @@ private:
     QListWidget* FList = nullptr;
     TmonTrendPlot* FPlot = nullptr;
     QLabel* FReadout = nullptr;
+    QLabel* FSpanStats = nullptr;
+    QLabel* FNotice = nullptr;
+    TDateTime FSpanFrom = 0, FSpanTo = 0; // equal: no span
+    TDateTime FFixedCursor;               // NaN: none
     QTimer* FFollow = nullptr;
     int FPointerX = -1;
     mutable TTrendPlotModel FModel;
@@ -177,6 +221,8 @@ protected:
 private:
     TmonTrendsWindow* FOwner;
     bool FDragging = false;
+    bool FSelecting = false;
+    TDateTime FSelectFrom = 0;
     int FDragX = 0;
     TTrendTimeRange FDragRange;
 };

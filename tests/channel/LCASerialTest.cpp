@@ -2,6 +2,7 @@
 #include "channel/LCAObject.h"
 #include "channel/PCAComPort.h"
 #include "platform/Event.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/PhoneLine.h"
 
@@ -33,20 +34,18 @@ size_t CountOf(const std::vector<std::string>& log, const std::string& entry) {
     return size_t(std::count(log.begin(), log.end(), entry));
 }
 
+std::shared_ptr<TFakeSerialLine> EchoLine() {
+    auto line = std::make_shared<TFakeSerialLine>();
+    line->SetResponder([](const std::string& in) { return "re:" + in; });
+    return line;
+}
+
 class LcaSerial : public ::testing::Test {
 protected:
-    void SetUp() override {
-        line = std::make_shared<TFakeSerialLine>();
-        line->SetResponder([](const std::string& in) { return "re:" + in; });
-        SetDefaultSerialDeviceFactory(line->Factory());
-        SetDefaultPCASleeper([](uint32_t) {});
-        LCAInitialize();
-    }
-    void TearDown() override {
-        LCAFinalize();
-        SetDefaultSerialDeviceFactory({});
-    }
-    std::shared_ptr<TFakeSerialLine> line;
+    std::shared_ptr<TFakeSerialLine> line = EchoLine();
+    test::TSerialFactoryGuard factory{line->Factory()};
+    test::TNoSleep noSleep;
+    test::TLCAModule module;
 };
 
 } // namespace
@@ -117,21 +116,13 @@ TLCAParams Phone(uint8_t logMask) {
 
 class ModemSteps : public ::testing::Test {
 protected:
-    void SetUp() override {
-        modem = MakeReadyModem();
-        modem->AddRule("ATZ\r", "\r\nOK\r\n");
-        SetDefaultSerialDeviceFactory(modem->Factory());
-        SetDefaultPCASleeper([](uint32_t) {});
-        SetDefaultComPortTimings(test::ScriptedModemTimings());
-        LCAInitialize(sink.Proc());
-    }
-    void TearDown() override {
-        LCAFinalize();
-        SetDefaultSerialDeviceFactory({});
-        SetDefaultComPortTimings({});
-    }
-    std::shared_ptr<TFakeSerialLine> modem;
+    void SetUp() override { modem->AddRule("ATZ\r", "\r\nOK\r\n"); }
+    std::shared_ptr<TFakeSerialLine> modem = MakeReadyModem();
+    test::TSerialFactoryGuard factory{modem->Factory()};
+    test::TNoSleep noSleep;
+    test::TComPortTimingsGuard timings{test::ScriptedModemTimings()};
     StepSink sink;
+    test::TLCAModule module{sink.Proc()};
 };
 
 } // namespace
@@ -219,11 +210,10 @@ TEST_F(ModemSteps, NoCarrierShowsTheHangUpBeforeTheFailureAndTheMaskCanLeaveStep
 }
 
 TEST_F(ModemSteps, ModuleFreedWhileTheModemDialsEndsTheCallWithoutCallingBackElsewhere) {
-    LCAFinalize();
     TComPortTimings slow = DefaultComPortTimings();
     slow.DialReplyMs = 60000; // the modem never reports on the dial
-    SetDefaultComPortTimings(slow);
-    LCAInitialize(sink.Proc());
+    test::TComPortTimingsGuard slowTimings(slow);
+    module.Restart(sink.Proc());
     TEvent dialling(true, false);
     modem->AddRule("ATdt", "", [&](TFakeSerialLine&) { dialling.Set(); });
     TLCAObject channel(Phone(0xFF));

@@ -6,6 +6,7 @@
 #include "protocol/CommonQZ2Protocol.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/PhoneLine.h"
 #include "tests/support/TempDir.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -58,34 +60,29 @@ size_t IndexOf(const std::vector<std::string>& lines, const std::string& text, s
 
 class TraceOnWorker : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetDefaultPCASleeper([](uint32_t) {});
-        SetDefaultComPortTimings(test::ScriptedModemTimings());
-    }
-    void TearDown() override {
-        LCAFinalize();
-        SetDefaultSerialDeviceFactory({});
-        SetDefaultComPortTimings({});
-    }
     // Starts the module with a trace into a file of the temporary folder.
     TLCATrace& StartTrace(uint8_t mask = kTraceAllClasses) {
         std::string error;
         tracePath = dir / "line.trace";
         trace = TLCATrace::Open(tracePath, mask, error);
         EXPECT_TRUE(trace) << error;
-        LCAInitialize(trace->LogProc());
+        module.emplace(trace->LogProc());
         return *trace;
     }
     std::vector<std::string> StopAndRead() {
-        LCAFinalize();
+        module.reset();
         EXPECT_TRUE(trace->Stop()) << trace->ErrorText();
         EXPECT_EQ(trace->Dropped(), 0u);
         return FileLines(tracePath);
     }
 
+    test::TNoSleep noSleep;
+    test::TComPortTimingsGuard timings{test::ScriptedModemTimings()};
+    std::optional<test::TSerialFactoryGuard> factory; // the modem tests' scripted line
     TempDir dir;
     std::string tracePath;
     std::unique_ptr<TLCATrace> trace;
+    std::optional<test::TLCAModule> module; // stopped before the trace and the defaults go
 };
 
 } // namespace
@@ -162,7 +159,7 @@ TEST_F(TraceOnWorker, TelephoneModemCallFromDialToHangUp) {
     modem->AddRule("ATdt5551234\r", "1\r", [](TFakeSerialLine& l) { l.SetDCD(true); });
     modem->AddRule("\x01\x02\x03", "\x10\x20\x30\x40");
     modem->AddRule("+++", "0\r", [](TFakeSerialLine& l) { l.SetDCD(false); });
-    SetDefaultSerialDeviceFactory(modem->Factory());
+    factory.emplace(modem->Factory());
 
     TLCATrace& t = StartTrace();
     TLCAParams p = test::PhoneLine("COM5", "5551234", "ATZ", 1, t.ChannelLogMask());
@@ -209,7 +206,7 @@ TEST_F(TraceOnWorker, ModemWithoutCarrierShowsWhyTheConnectionFailed) {
     auto modem = MakeReadyModem();
     modem->AddRule("ATdt", "3\r"); // NO CARRIER
     modem->AddRule("+++", "0\r");
-    SetDefaultSerialDeviceFactory(modem->Factory());
+    factory.emplace(modem->Factory());
 
     TLCATrace& t = StartTrace(lcaLogConnect | lcaLogError);
     TLCAParams p = test::PhoneLine("COM5", "77", "", 1, t.ChannelLogMask());
@@ -231,7 +228,7 @@ TEST_F(TraceOnWorker, ModemWithoutCarrierShowsWhyTheConnectionFailed) {
 }
 
 TEST_F(TraceOnWorker, MeterRestartedUnderTheLineCountsAsOneReconnection) {
-    LCAInitialize();
+    module.emplace();
     TSimOptions o;
     o.ListenPort = 0;
     o.LogFile = dir / "first.log";

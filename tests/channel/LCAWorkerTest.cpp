@@ -2,6 +2,7 @@
 #include "channel/LCAObject.h"
 #include "channel/LCAThread.h"
 #include "platform/Event.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TcpListener.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -37,9 +39,9 @@ TLCAParams TcpParams(uint16_t port, uint16_t attempts = 3, uint8_t priority = 1,
 // only slow the tests down.
 const auto* const kNoSleeps = ::testing::AddGlobalTestEnvironment([] {
     struct NoSleeps : ::testing::Environment {
-        void SetUp() override {
-            SetDefaultPCASleeper([](uint32_t) {});
-        }
+        void SetUp() override { noSleep.emplace(); }
+        void TearDown() override { noSleep.reset(); }
+        std::optional<test::TNoSleep> noSleep;
     };
     return new NoSleeps;
 }());
@@ -78,9 +80,8 @@ struct LogSink {
 
 class LcaModule : public ::testing::Test {
 protected:
-    void SetUp() override { LCAInitialize(sink.Proc()); }
-    void TearDown() override { LCAFinalize(); }
     LogSink sink;
+    test::TLCAModule module{sink.Proc()};
 };
 
 // The server runs on its own thread: what it saw is waited for.
@@ -130,10 +131,10 @@ TEST_F(LcaModule, OpenIsRefusedForBadDescriptions) {
     EXPECT_EQ(obj.GetLastError(), 21);
     uint32_t done = 0;
     char buf[2];
-    EXPECT_EQ(obj.Write(buf, 2, done, nullptr, 100), 3);
-    EXPECT_EQ(obj.ReleaseLock(), 3);
-    EXPECT_EQ(LCAClose({99, 99}), 3);
-    EXPECT_EQ(LCAGetLastError({99, 99}), 3);
+    EXPECT_EQ(obj.Write(buf, 2, done, nullptr, 100), pcaBadHandle);
+    EXPECT_EQ(obj.ReleaseLock(), pcaBadHandle);
+    EXPECT_EQ(LCAClose({99, 99}), pcaBadHandle);
+    EXPECT_EQ(LCAGetLastError({99, 99}), pcaBadHandle);
 }
 
 TEST_F(LcaModule, WriteReadReleaseRoundTrip) {
@@ -231,7 +232,7 @@ TEST_F(LcaModule, SecondTaskAndBadArgumentsAreRefused) {
     EXPECT_EQ(a.ReleaseLock(), 0);
     ASSERT_TRUE(evA.Wait(5000));
     EXPECT_EQ(doneA, 0u);
-    EXPECT_EQ(a.GetLastError(), 105);
+    EXPECT_EQ(a.GetLastError(), lcaErrAborted);
     EXPECT_TRUE(
         sink.Has("Задание не выполнено: Выполнение команды прервано пользователем", lcaLogTask));
     // Now b's waiting write runs.
@@ -257,14 +258,14 @@ TEST(LcaWorker, RegisterTaskChecksInOrder) {
     task.Buffer = &byte;
     EXPECT_EQ(worker.RequestAndWait(lcaReqTask, h, &task), 103);
     TLCAHandle unknown{42, 42};
-    EXPECT_EQ(worker.RequestAndWait(lcaReqTask, unknown, &task), 3);
+    EXPECT_EQ(worker.RequestAndWait(lcaReqTask, unknown, &task), pcaBadHandle);
     // Kinds 7, 8 and 9 are served too.
     uint8_t prio = 9;
     EXPECT_EQ(worker.RequestAndWait(lcaReqPriority, h, &prio), 0);
     uint8_t lock = 1;
     EXPECT_EQ(worker.RequestAndWait(lcaReqPriorityLock, h, &lock), 0);
     EXPECT_EQ(worker.RequestAndWait(lcaReqCheckDevice, h, nullptr), 24); // always for TCP
-    EXPECT_EQ(worker.RequestAndWait(lcaReqCheckDevice, unknown, nullptr), 3);
+    EXPECT_EQ(worker.RequestAndWait(lcaReqCheckDevice, unknown, nullptr), pcaBadHandle);
 }
 
 TEST_F(LcaModule, PeerCloseMidTaskReconnectsAndRunsTheTaskAgain) {
@@ -314,7 +315,7 @@ TEST_F(LcaModule, RefusedConnectionEndsTheTaskWithTheChannelCode) {
     uint32_t reconnects = 7;
     ASSERT_EQ(ch.GetReconnectCount(reconnects), 0);
     EXPECT_EQ(reconnects, 0u);
-    EXPECT_EQ(LCAGetReconnectCount({99, 99}, reconnects), 3);
+    EXPECT_EQ(LCAGetReconnectCount({99, 99}, reconnects), pcaBadHandle);
 }
 
 TEST_F(LcaModule, LogMaskFiltersChannelMessagesAndDumpsAtMost128Bytes) {
@@ -467,8 +468,8 @@ TEST(LcaWorker, AHandleNamesOneChannelForTheWorkersWholeLife) {
     const TLCAHandle b3 = open(second.Port());
     // A stale handle names nothing: it neither closes nor reaches the new channels.
     TLCAHandle stale = b1;
-    EXPECT_EQ(worker.RequestAndWait(lcaReqClose, stale, nullptr), 3);
-    EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, stale, nullptr), 3);
+    EXPECT_EQ(worker.RequestAndWait(lcaReqClose, stale, nullptr), pcaBadHandle);
+    EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, stale, nullptr), pcaBadHandle);
     TLCAHandle live = b3;
     EXPECT_EQ(worker.RequestAndWait(lcaReqLastError, live, nullptr), 0);
     live = a3;
@@ -477,12 +478,11 @@ TEST(LcaWorker, AHandleNamesOneChannelForTheWorkersWholeLife) {
 
 TEST(LcaWorkerDeath, AThrowingLogCallbackEndsEveryTaskAndRequestWithTwo) {
     LoopbackServer silent(LoopbackServer::Silent()), other(LoopbackServer::Silent());
-    LCAFinalize();
     // The callback fails on the second line's connect message, inside the worker's pass
     // over the lines (not inside a request, whose failures are answered one by one).
     std::mutex m;
     int accepted = 0, connects = 0;
-    LCAInitialize([&](const std::string& text, uint8_t, TLCAHandle) {
+    test::TLCAModule module([&](const std::string& text, uint8_t, TLCAHandle) {
         std::lock_guard<std::mutex> lock(m);
         static const std::string kAccepted =
             "Задание логическому каналу принято на выполнение (чтение).";
@@ -524,22 +524,19 @@ TEST(LcaWorkerDeath, AThrowingLogCallbackEndsEveryTaskAndRequestWithTwo) {
     EXPECT_EQ(LCAOpen(p, error).IsValid(), false);
     EXPECT_EQ(error, 2);
     EXPECT_EQ(LCAClose(running), 2);
-    LCAFinalize();
     // A new worker serves as before.
-    LCAInitialize();
+    module.Restart();
     LoopbackServer echo(LoopbackServer::Echo());
     TLCAObject ch(TcpParams(echo.Port()));
     uint32_t done = 0;
     EXPECT_EQ(ch.Write("hi", 2, done, nullptr, 1000), 0);
     EXPECT_EQ(ch.Read(buf, sizeof buf, done, nullptr, 2000), 0);
     EXPECT_EQ(std::string(buf, done), "hi");
-    LCAFinalize();
 }
 
 TEST(LcaWorkerDeath, FinalizeReturnsOnceTheCallsInFlightAndTheLinesAreGone) {
     LoopbackServer silent(LoopbackServer::Silent());
-    LCAFinalize();
-    LCAInitialize();
+    test::TLCAModule module;
     int32_t error = -1;
     const TLCAHandle h = LCAOpen(TcpParams(silent.Port()), error);
     ASSERT_EQ(error, 0);

@@ -1,6 +1,7 @@
 #include "channel/PCAComPort.h"
 #include "channel/PCAEthernetTCP.h"
 #include "channel/PCAType.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/SocketPair.h"
 
@@ -163,8 +164,7 @@ TEST(PCACustom, CreatePCAPicksTheKind) {
     p.SetKind(255);
     EXPECT_EQ(CreatePCA(p), nullptr);
 
-    TSleeper oldSleeper = DefaultPCASleeper();
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     p.Clear();
     p.SetKind(2);
     p.SetIpAddress("127.0.0.1");
@@ -183,8 +183,7 @@ TEST(PCACustom, CreatePCAPicksTheKind) {
     EXPECT_EQ(bad->LastError(), 21);
 
     auto line = std::make_shared<TFakeSerialLine>();
-    TSerialDeviceFactory oldFactory = DefaultSerialDeviceFactory();
-    SetDefaultSerialDeviceFactory(line->Factory());
+    test::TSerialFactoryGuard factory(line->Factory());
     p.Clear();
     p.SetKind(1);
     p.SetPortName("COM7");
@@ -193,9 +192,6 @@ TEST(PCACustom, CreatePCAPicksTheKind) {
     ASSERT_NE(com, nullptr);
     EXPECT_NE(dynamic_cast<TPCAComPort*>(com.get()), nullptr);
     EXPECT_GE(com->Handle(), 0);
-    com.reset();
-    SetDefaultSerialDeviceFactory(oldFactory);
-    SetDefaultPCASleeper(oldSleeper);
 }
 
 } // namespace

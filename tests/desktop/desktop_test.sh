@@ -555,6 +555,8 @@ open_trend_file() {
 # grows while the recording goes on.
 follow_live_journal() {
   local live="$work/opened/live_h.db" out="$work/live_h.out" livepid
+  # Made here: the background job opens it only once it has started, after the first look.
+  : >"$out"
   "$cli" poll --demo --json --record "$live" >"$out" 2>"$work/live_h.err" &
   livepid=$!
   pids+=($livepid)

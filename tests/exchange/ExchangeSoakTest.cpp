@@ -6,9 +6,12 @@
 #include "channel/PCAType.h"
 #include "connection/CcnConnectionList.h"
 #include "exchange/monExchangeThreads.h"
+#include "protocol/CustomProtocol.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/MeterConnection.h"
+#include "tests/support/RecordingListener.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -37,40 +40,13 @@ long RssKb() {
     return 0;
 }
 
-struct Ends : IExchangeListener {
-    std::mutex m;
-    std::condition_variable cv;
-    bool ended = false;
-    int32_t code = 0, status = 0;
-    int records = 0, blocks = 0;
-    void OnData3sec() override {
-        std::lock_guard<std::mutex> l(m);
-        ++records;
-    }
-    void OnSignalData(uint8_t, uint8_t) override {
-        std::lock_guard<std::mutex> l(m);
-        ++blocks;
-    }
-    void OnExchangeEnd(int32_t c, int32_t s) override {
-        std::lock_guard<std::mutex> l(m);
-        ended = true;
-        code = c;
-        status = s;
-        cv.notify_all();
-    }
-    bool Wait(int seconds) {
-        std::unique_lock<std::mutex> l(m);
-        return cv.wait_for(l, std::chrono::seconds(seconds), [&] { return ended; });
-    }
-};
-
 } // namespace
 
 TEST(ExchangeSoak, MisbehavingMetersNeverHangOrLeak) {
     const char* env = std::getenv("QZ_SOAK_SECONDS");
     const int seconds = env ? std::max(10, std::atoi(env)) : 120;
-    SetDefaultPCASleeper([](uint32_t) {});
-    LCAInitialize();
+    test::TNoSleep noSleep;
+    test::TLCAModule module;
 
     // One simulator per kind of trouble; each exchange runs against one of them in turn.
     std::vector<TFaultOptions> faults(5);
@@ -94,9 +70,10 @@ TEST(ExchangeSoak, MisbehavingMetersNeverHangOrLeak) {
     exp->ChannelMask = 0x3F;
     exp->SizeCode = 3;
 
-    // What each kind of trouble may end with: a bad check byte (202), a bad length or data
-    // (204), no answer (5), a lost or refused connection (19, 22), or a stop (0).
-    const std::set<int32_t> allowed = {0, 5, 19, 22, 202, 204};
+    // What each kind of trouble may end with: a bad check byte, a bad length or data, no
+    // answer, a lost or refused connection, or a stop.
+    const std::set<int32_t> allowed = {
+        0, prtErrNoAnswer, pcaServerNotFound, pcaConnectionLost, prtErrCRC, prtErrBadData};
     long rssAfterWarmup = 0;
     int exchanges = 0, totalRecords = 0;
     const auto until = Clock::now() + std::chrono::seconds(seconds);
@@ -105,27 +82,27 @@ TEST(ExchangeSoak, MisbehavingMetersNeverHangOrLeak) {
         auto conn =
             test::TcpConnection(dtQZ2M, sims[which]->port(), "127.0.0.1", 2, test::kOwnAttempts);
         TmonSharedStorage storage;
-        Ends poll, wave;
+        test::TRecordingListener poll, wave;
         {
             TMainExchangeThread main(&poll, conn.get(), &storage);
             TSignalExchangeThread signal(&wave, conn.get(), &storage, exp);
             main.Start();
             signal.Start();
             // A healthy meter is stopped after a while; a sick one ends by itself.
-            const bool endedByItself = poll.Wait(5);
+            const bool endedByItself = poll.WaitEnd(5000);
             main.Stop();
             signal.Stop();
-            ASSERT_TRUE(poll.Wait(30)) << "polling did not end, meter " << which;
+            ASSERT_TRUE(poll.WaitEnd(30000)) << "polling did not end, meter " << which;
             main.Join();
             signal.Join();
-            std::lock_guard<std::mutex> l(poll.m);
+            std::lock_guard<std::mutex> l(poll.M);
             if (endedByItself) {
-                EXPECT_TRUE(allowed.count(poll.code)) << poll.code << " meter " << which;
-                EXPECT_TRUE(poll.code != 0 || poll.status != 0) << "meter " << which;
+                EXPECT_TRUE(allowed.count(poll.EndCode)) << poll.EndCode << " meter " << which;
+                EXPECT_TRUE(poll.EndCode != 0 || poll.EndStatus != 0) << "meter " << which;
             } else {
-                EXPECT_EQ(poll.code, 0);
+                EXPECT_EQ(poll.EndCode, 0);
             }
-            totalRecords += poll.records;
+            totalRecords += int(poll.Records);
         }
         ++exchanges;
         if (exchanges == int(sims.size())) rssAfterWarmup = RssKb();

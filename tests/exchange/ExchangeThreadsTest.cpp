@@ -3,10 +3,14 @@
 #include "channel/PCAType.h"
 #include "connection/CcnConnectionList.h"
 #include "exchange/monExchangeThreads.h"
+#include "protocol/CustomProtocol.h"
+#include "protocol/DeviceStatus.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/MeterConnection.h"
+#include "tests/support/RecordingListener.h"
 
 #include <atomic>
 #include <chrono>
@@ -28,67 +32,6 @@ TDateTime At(int h, int m, int s) {
     return t;
 }
 
-// Records the notifications; can stop the thread from inside a call after N records.
-class Recorder : public IExchangeListener {
-public:
-    void OnData3sec() override {
-        std::lock_guard<std::mutex> lock(m);
-        records.push_back(requestCount ? requestCount() : 0);
-        sleptAtRecord.push_back(slept ? slept->load() : 0);
-        if (onRecord) onRecord(records.size());
-        if (stopAfter && records.size() >= stopAfter && thread) thread->Stop();
-        cv.notify_all();
-    }
-    void OnExchangeEnd(int32_t code, int32_t status) override {
-        std::lock_guard<std::mutex> lock(m);
-        ended = true;
-        endCode = code;
-        endStatus = status;
-        if (thread) endText = thread->GetErrorText();
-        endAt = Clock::now();
-        cv.notify_all();
-    }
-    void OnSignalData(uint8_t mask, uint8_t code) override {
-        std::lock_guard<std::mutex> lock(m);
-        signals.push_back({mask, code});
-        if (onSignal) onSignal(signals.size());
-        if (stopAfter && signals.size() >= stopAfter && thread) thread->Stop();
-        cv.notify_all();
-    }
-    void OnSignalEnd(int32_t code, int32_t status) override {
-        std::lock_guard<std::mutex> lock(m);
-        ended = true;
-        endCode = code;
-        endStatus = status;
-        cv.notify_all();
-    }
-    bool WaitEnd(int ms = 20000) {
-        std::unique_lock<std::mutex> lock(m);
-        return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return ended; });
-    }
-    bool WaitRecords(size_t n, int ms = 20000) {
-        std::unique_lock<std::mutex> lock(m);
-        return cv.wait_for(lock, std::chrono::milliseconds(ms),
-                           [&] { return records.size() >= n || ended; });
-    }
-
-    std::mutex m;
-    std::condition_variable cv;
-    std::vector<uint64_t> records; // simulator's request count at each record
-    std::vector<uint32_t> sleptAtRecord;
-    std::vector<std::pair<uint8_t, uint8_t>> signals;
-    std::function<uint64_t()> requestCount;
-    std::function<void(size_t)> onSignal;
-    std::function<void(size_t)> onRecord; // on the thread, before its next cycle
-    std::atomic<uint32_t>* slept = nullptr;
-    size_t stopAfter = 0;
-    TExchangeThread* thread = nullptr;
-    bool ended = false;
-    int32_t endCode = -1, endStatus = -1;
-    std::string endText;
-    Clock::time_point endAt;
-};
-
 // Virtual time: the tick count moves by the pauses the thread sleeps, and by 1 ms at every
 // look at it (as a real clock does between two looks).
 struct VirtualClock {
@@ -107,12 +50,6 @@ struct VirtualClock {
 
 class Exchange : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetDefaultPCASleeper([](uint32_t) {});
-        LCAInitialize();
-    }
-    void TearDown() override { LCAFinalize(); }
-
     std::unique_ptr<TMeterSimulator> StartSim(int model, TDateTime fixedTime = 0,
                                               TFaultOptions faults = {}) {
         TSimOptions o;
@@ -126,6 +63,8 @@ protected:
         return sim;
     }
     TmonSharedStorage storage;
+    test::TNoSleep noSleep;
+    test::TLCAModule module;
 };
 
 } // namespace
@@ -233,30 +172,30 @@ TEST_F(Exchange, PeriodFollowsTheMetersSecond) {
         auto sim = StartSim(1, At(12, 30, second));
         auto conn = TcpConnection(dtQZ2M, sim->port());
         VirtualClock vc;
-        Recorder rec;
-        rec.slept = &vc.slept;
-        rec.stopAfter = 2;
+        test::TRecordingListener rec;
+        std::vector<uint32_t> sleptAtRecord;
+        rec.OnRecord = [&](size_t) { sleptAtRecord.push_back(vc.slept.load()); };
+        rec.StopAfter = 2;
         TMainExchangeThread t(&rec, conn.get(), &storage);
-        rec.thread = &t;
+        rec.Thread = &t;
         t.SetClock(vc.Make());
         t.Start();
         ASSERT_TRUE(rec.WaitEnd()) << second;
-        ASSERT_EQ(rec.records.size(), 2u);
+        ASSERT_EQ(rec.Records, 2u);
         // The rest of the period, slept in 50 ms steps.
-        EXPECT_NEAR(double(rec.sleptAtRecord[1] - rec.sleptAtRecord[0]), double(expected), 100.0)
-            << second;
-        EXPECT_EQ(rec.endCode, 0);
-        EXPECT_EQ(rec.endStatus, 0);
+        EXPECT_NEAR(double(sleptAtRecord[1] - sleptAtRecord[0]), double(expected), 100.0) << second;
+        EXPECT_EQ(rec.EndCode, 0);
+        EXPECT_EQ(rec.EndStatus, 0);
     }
 }
 
 TEST_F(Exchange, SlowCycleIsFollowedAtOnceByTheNext) {
     auto sim = StartSim(1, At(12, 30, 0));
     auto conn = TcpConnection(dtQZ2M, sim->port());
-    Recorder rec;
-    rec.stopAfter = 3;
+    test::TRecordingListener rec;
+    rec.StopAfter = 3;
     TMainExchangeThread t(&rec, conn.get(), &storage);
-    rec.thread = &t;
+    rec.Thread = &t;
     // Every look at the clock finds 5 s more gone: each cycle overruns its 3-second period.
     std::atomic<uint32_t> now{0}, slept{0};
     TmonClock c;
@@ -265,7 +204,7 @@ TEST_F(Exchange, SlowCycleIsFollowedAtOnceByTheNext) {
     t.SetClock(c);
     t.Start();
     ASSERT_TRUE(rec.WaitEnd());
-    EXPECT_EQ(rec.records.size(), 3u);
+    EXPECT_EQ(rec.Records, 3u);
     EXPECT_EQ(slept.load(), 0u);
 }
 
@@ -274,24 +213,25 @@ TEST_F(Exchange, SettingsAreReadOnTheFirstCycleAndAgainOnlyOnAChange) {
     sim->SetSettingsChange(true, At(7, 0, 0));
     auto conn = TcpConnection(dtQZ2M, sim->port());
     VirtualClock vc;
-    Recorder rec;
-    rec.requestCount = [&] { return sim->RequestCount(); };
-    rec.stopAfter = 4;
+    test::TRecordingListener rec;
+    std::vector<uint64_t> requests; // the meter's request count at each record
+    rec.StopAfter = 4;
     TMainExchangeThread t(&rec, conn.get(), &storage);
-    rec.thread = &t;
+    rec.Thread = &t;
     t.SetClock(vc.Make());
     // After the second record the meter reports a new change time.
-    rec.onRecord = [&](size_t n) {
+    rec.OnRecord = [&](size_t n) {
+        requests.push_back(sim->RequestCount());
         if (n == 2) sim->SetSettingsChange(true, At(7, 30, 0));
     };
     t.Start();
     ASSERT_TRUE(rec.WaitEnd());
-    ASSERT_EQ(rec.records.size(), 4u);
+    ASSERT_EQ(rec.Records, 4u);
     // time + settings + coefficients + record, then time + record.
-    EXPECT_EQ(rec.records[0], 4u);
-    EXPECT_EQ(rec.records[1] - rec.records[0], 2u);
-    EXPECT_EQ(rec.records[2] - rec.records[1], 4u); // the change time moved
-    EXPECT_EQ(rec.records[3] - rec.records[2], 2u);
+    EXPECT_EQ(requests[0], 4u);
+    EXPECT_EQ(requests[1] - requests[0], 2u);
+    EXPECT_EQ(requests[2] - requests[1], 4u); // the change time moved
+    EXPECT_EQ(requests[3] - requests[2], 2u);
     const TmonStorage s = storage.Snapshot();
     EXPECT_GT(s.Settings.VoltageRatio, 0.f);
     EXPECT_GT(s.Data3sec.U1[0], 0.0);
@@ -303,26 +243,27 @@ TEST_F(Exchange, ClearChangeFlagReadsSettingsEveryCycle) {
     sim->SetSettingsChange(false, At(7, 0, 0));
     auto conn = TcpConnection(dtQZ2, sim->port());
     VirtualClock vc;
-    Recorder rec;
-    rec.requestCount = [&] { return sim->RequestCount(); };
-    rec.stopAfter = 3;
+    test::TRecordingListener rec;
+    std::vector<uint64_t> requests; // the meter's request count at each record
+    rec.OnRecord = [&](size_t) { requests.push_back(sim->RequestCount()); };
+    rec.StopAfter = 3;
     TMainExchangeThread t(&rec, conn.get(), &storage);
-    rec.thread = &t;
+    rec.Thread = &t;
     t.SetClock(vc.Make());
     t.Start();
     ASSERT_TRUE(rec.WaitEnd());
-    ASSERT_EQ(rec.records.size(), 3u);
-    EXPECT_EQ(rec.records[1] - rec.records[0], 4u);
-    EXPECT_EQ(rec.records[2] - rec.records[1], 4u);
+    ASSERT_EQ(rec.Records, 3u);
+    EXPECT_EQ(requests[1] - requests[0], 4u);
+    EXPECT_EQ(requests[2] - requests[1], 4u);
     EXPECT_EQ(storage.Snapshot().Data3sec.U1[phN], 0.0); // basic record: no N
 }
 
 TEST_F(Exchange, StopDuringTheWaitEndsQuicklyWithZeroes) {
     auto sim = StartSim(1, At(9, 0, 0)); // second 0: a 3-second wait after each record
     auto conn = TcpConnection(dtQZ2M, sim->port());
-    Recorder rec;
+    test::TRecordingListener rec;
     TMainExchangeThread t(&rec, conn.get(), &storage);
-    rec.thread = &t;
+    rec.Thread = &t;
     t.Start();
     ASSERT_TRUE(rec.WaitRecords(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // into the wait
@@ -330,22 +271,22 @@ TEST_F(Exchange, StopDuringTheWaitEndsQuicklyWithZeroes) {
     t.Stop();
     ASSERT_TRUE(rec.WaitEnd());
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(rec.endAt - stopAt).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(rec.EndAt - stopAt).count();
     EXPECT_LT(ms, 1000); // the wait goes in 50 ms steps
-    EXPECT_EQ(rec.endCode, 0);
-    EXPECT_EQ(rec.endStatus, 0);
+    EXPECT_EQ(rec.EndCode, 0);
+    EXPECT_EQ(rec.EndStatus, 0);
 }
 
 TEST_F(Exchange, LinkFiguresAreReadDuringTheExchangeAndKeptAfterItsEnd) {
     auto sim = StartSim(1);
     auto conn = TcpConnection(dtQZ2M, sim->port());
-    Recorder rec;
+    test::TRecordingListener rec;
     TMainExchangeThread t(&rec, conn.get(), &storage);
     EXPECT_EQ(t.LinkStatistics().Requests, 0u) << "before the thread has a protocol";
     std::vector<TLinkStatistics> during;
-    rec.onRecord = [&](size_t) { during.push_back(t.LinkStatistics()); };
-    rec.thread = &t;
-    rec.stopAfter = 2;
+    rec.OnRecord = [&](size_t) { during.push_back(t.LinkStatistics()); };
+    rec.Thread = &t;
+    rec.StopAfter = 2;
     t.Start();
     ASSERT_TRUE(rec.WaitEnd());
     t.Join();
@@ -365,25 +306,25 @@ TEST_F(Exchange, MeterStatusEndsTheExchangeWithThatStatus) {
     f.ForceStatus = 7;
     auto sim = StartSim(1, 0, f);
     auto conn = TcpConnection(dtQZ2M, sim->port());
-    Recorder rec;
+    test::TRecordingListener rec;
     TMainExchangeThread t(&rec, conn.get(), &storage);
-    rec.thread = &t;
+    rec.Thread = &t;
     t.Start();
     ASSERT_TRUE(rec.WaitEnd());
-    EXPECT_TRUE(rec.records.empty());
-    EXPECT_EQ(rec.endStatus, 7);
+    EXPECT_EQ(rec.Records, 0u);
+    EXPECT_EQ(rec.EndStatus, 7);
 }
 
 TEST_F(Exchange, ChannelThatCannotOpenEndsWith203) {
     auto conn = TcpConnection(dtQZ2M, 4001, "999.1.1.1");
-    Recorder rec;
+    test::TRecordingListener rec;
     TMainExchangeThread t(&rec, conn.get(), &storage);
-    rec.thread = &t;
+    rec.Thread = &t;
     t.Start();
     ASSERT_TRUE(rec.WaitEnd());
-    EXPECT_EQ(rec.endCode, 203);
-    EXPECT_EQ(rec.endStatus, 0);
-    EXPECT_FALSE(rec.endText.empty());
+    EXPECT_EQ(rec.EndCode, prtErrNoChannel);
+    EXPECT_EQ(rec.EndStatus, 0);
+    EXPECT_FALSE(rec.EndText.empty());
 }
 
 TEST_F(Exchange, SilentMeterEndsWithFiveAfterTheAttempts) {
@@ -391,46 +332,204 @@ TEST_F(Exchange, SilentMeterEndsWithFiveAfterTheAttempts) {
     f.SilentAfter = 0;
     auto sim = StartSim(1, 0, f);
     auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
-    Recorder rec;
+    test::TRecordingListener rec;
     TMainExchangeThread t(&rec, conn.get(), &storage);
-    rec.thread = &t;
+    rec.Thread = &t;
     t.Start();
     ASSERT_TRUE(rec.WaitEnd(30000));
-    EXPECT_EQ(rec.endCode, 5);
-    EXPECT_EQ(rec.endStatus, 0);
-    EXPECT_EQ(rec.endText, "Нет ответа от устройства.");
+    EXPECT_EQ(rec.EndCode, prtErrNoAnswer);
+    EXPECT_EQ(rec.EndStatus, 0);
+    EXPECT_EQ(rec.EndText, "Нет ответа от устройства.");
+}
+
+// --- reconnection after a failed step ---
+
+namespace {
+TmonReconnect ReconnectOn() {
+    TmonReconnect r;
+    r.Enabled = true;
+    return r;
+}
+// The requests of one connection, as Cmd * 256 + Cmd1.
+std::vector<int> AskedOn(const TMeterSimulator& sim, uint32_t connection) {
+    std::vector<int> asked;
+    for (const TSimRequest& r : sim.RequestLog())
+        if (r.Connection == connection) asked.push_back(r.Cmd * 256 + r.Cmd1);
+    return asked;
+}
+constexpr int kTime = 15 * 256 + 1, kSettings = 14 * 256 + 1, kScale = 14 * 256 + 2,
+              kRecordM = 27 * 256 + 1;
+} // namespace
+
+TEST(ExchangeWaits, RetryDoublesUpToTheMost) {
+    TmonReconnect r = ReconnectOn();
+    r.MaxMs = 20000;
+    uint32_t ms = r.FirstMs;
+    std::vector<uint32_t> seen;
+    for (int i = 0; i < 5; ++i)
+        seen.push_back(ms = monNextRetryMs(ms, r));
+    EXPECT_EQ(seen, (std::vector<uint32_t>{6000, 12000, 20000, 20000, 20000}));
+    r.MaxMs = 1000; // a most below the first wait keeps the first
+    EXPECT_EQ(monNextRetryMs(3000, r), 3000u);
+    EXPECT_EQ(monNextRetryMs(4000000000u, ReconnectOn()), 60000u); // no overflow
+}
+
+TEST_F(Exchange, FailuresBecomeOutagesOnAFreshLineWithGrowingWaits) {
+    // Every second answer is spoilt: the settings read fails on every connection, no record
+    // ever comes, and each outage waits twice as long as the one before.
+    TFaultOptions f;
+    f.BadCheckEvery = 2;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    VirtualClock vc;
+    test::TRecordingListener rec;
+    rec.StopAfterOutages = 7;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.EndCode, 0) << "a stop during an outage ends as a stop";
+    EXPECT_EQ(rec.EndStatus, 0);
+    std::vector<uint32_t> waits;
+    for (const auto& o : rec.Outages) {
+        waits.push_back(o.RetryMs);
+        EXPECT_NE(o.Code, 0);
+    }
+    EXPECT_EQ(waits, (std::vector<uint32_t>{3000, 6000, 12000, 24000, 48000, 60000, 60000}));
+    EXPECT_FALSE(rec.OutageTexts.front().empty());
+    // The waits were slept (the virtual tick count also moves by 1 ms at every look).
+    EXPECT_NEAR(double(vc.slept.load()), 153000.0, 153000.0 * 0.03);
+    // Each outage closed the line: every attempt came on a connection of its own.
+    EXPECT_EQ(sim->ConnectionCount(), 7u);
+    EXPECT_EQ(AskedOn(*sim, 7), (std::vector<int>{kTime, kSettings}));
+}
+
+TEST_F(Exchange, AGoodRecordBringsTheWaitBackAndEachNewLineReadsTheSettingsAgain) {
+    // Every fifth answer is spoilt: each connection gives one record, then fails.
+    TFaultOptions f;
+    f.BadCheckEvery = 5;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    VirtualClock vc;
+    test::TRecordingListener rec;
+    rec.StopAfterOutages = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    ASSERT_EQ(rec.Outages.size(), 3u);
+    for (const auto& o : rec.Outages)
+        EXPECT_EQ(o.RetryMs, 3000u);
+    EXPECT_GE(rec.Records, 1u);
+    // Time parameters, settings and coefficients again after every outage, although the
+    // meter's change time never moved.
+    for (uint32_t c = 1; c <= 3; ++c)
+        EXPECT_EQ(AskedOn(*sim, c), (std::vector<int>{kTime, kSettings, kScale, kRecordM, kTime}))
+            << "connection " << c;
+}
+
+TEST_F(Exchange, AConnectionTheLineMadeAgainByItselfAlsoBringsTheSettingsAgain) {
+    // The meter closes each connection after five answers; the line connects again within
+    // its own attempts and the request is repeated there, so no step fails.
+    TFaultOptions f;
+    f.CloseAfter = 5;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 2, 2);
+    VirtualClock vc;
+    test::TRecordingListener rec;
+    rec.StopAfter = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd(30000));
+    EXPECT_TRUE(rec.Outages.empty());
+    ASSERT_EQ(rec.Records, 3u);
+    const std::vector<int> second = AskedOn(*sim, 2);
+    ASSERT_GE(second.size(), 4u);
+    EXPECT_EQ(std::vector<int>(second.end() - 4, second.end()),
+              (std::vector<int>{kTime, kSettings, kScale, kRecordM}));
+}
+
+TEST_F(Exchange, TheRecordAnnouncedBeforeAnOutageIsNotAnnouncedAgainAfterIt) {
+    // A meter whose clock stands still gives the same record on every connection.
+    TFaultOptions f;
+    f.BadCheckEvery = 5;
+    auto sim = StartSim(1, At(10, 0, 0), f);
+    auto conn = TcpConnection(dtQZ2M, sim->port(), "127.0.0.1", 1);
+    VirtualClock vc;
+    test::TRecordingListener rec;
+    rec.StopAfterOutages = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_EQ(rec.Records, 1u);
+    EXPECT_EQ(AskedOn(*sim, 3), (std::vector<int>{kTime, kSettings, kScale, kRecordM, kTime}));
+}
+
+TEST_F(Exchange, StopDuringAnOutageWaitEndsAtOnceWithZeroes) {
+    TFaultOptions f;
+    f.ForceStatus = 7;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    test::TRecordingListener rec;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(test::Eventually([&] {
+        std::lock_guard<std::mutex> lock(rec.M);
+        return !rec.Outages.empty();
+    }));
+    {
+        std::lock_guard<std::mutex> lock(rec.M);
+        EXPECT_EQ(rec.Outages[0].Status, 7);
+        EXPECT_EQ(rec.OutageTexts[0], DeviceStatusText(7));
+        EXPECT_FALSE(rec.Ended);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // into the 3-second wait
+    const auto stopAt = Clock::now();
+    t.Stop();
+    ASSERT_TRUE(rec.WaitEnd());
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(rec.EndAt - stopAt).count(),
+              1000);
+    EXPECT_EQ(rec.EndCode, 0);
+    EXPECT_EQ(rec.EndStatus, 0);
+    EXPECT_EQ(sim->ConnectionCount(), 1u);
 }
 
 // --- the waveform thread ---
 
 class Signal : public Exchange {
 protected:
-    void SetUp() override {
-        Exchange::SetUp();
-        ASSERT_EQ(ExpCreate(&exp, "signal", 0), 0);
-    }
-    void TearDown() override {
-        ExpDestroy(&exp);
-        Exchange::TearDown();
-    }
+    void SetUp() override { ASSERT_EQ(ExpCreate(&exp, "signal", 0), 0); }
+    void TearDown() override { ExpDestroy(&exp); }
     TSigExperiment* exp = nullptr;
 };
 
 TEST_F(Signal, WaitsForTheSettingsAndSendsNothingWhenStoppedThere) {
     auto sim = StartSim(1);
     auto conn = TcpConnection(dtQZ2M, sim->port());
-    Recorder rec;
+    test::TRecordingListener rec;
     TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
     VirtualClock vc;
     t.SetClock(vc.Make());
     t.Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     t.Stop();
-    ASSERT_TRUE(rec.WaitEnd());
-    EXPECT_EQ(rec.endCode, 0);
-    EXPECT_EQ(rec.endStatus, 0);
+    ASSERT_TRUE(rec.WaitSignalEnd());
+    EXPECT_EQ(rec.SignalEndCode, 0);
+    EXPECT_EQ(rec.SignalEndStatus, 0);
     EXPECT_EQ(sim->RequestCount(), 0u);
-    EXPECT_TRUE(rec.signals.empty());
+    EXPECT_TRUE(rec.Blocks.empty());
 }
 
 TEST_F(Signal, EachRequestUsesTheMaskAndCodeReadJustBeforeIt) {
@@ -439,23 +538,23 @@ TEST_F(Signal, EachRequestUsesTheMaskAndCodeReadJustBeforeIt) {
     storage.Update([](TmonStorage& s) { s.Settings.VoltageRatio = 1; });
     exp->ChannelMask = 0x03;
     exp->SizeCode = 2;
-    Recorder rec;
-    rec.stopAfter = 2;
-    rec.onSignal = [&](size_t n) {
+    test::TRecordingListener rec;
+    rec.StopAfter = 2;
+    rec.OnBlock = [&](size_t n) {
         if (n == 1) {
             exp->ChannelMask = 0x30;
             exp->SizeCode = 4;
         }
     };
     TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
-    rec.thread = &t;
+    rec.Thread = &t;
     VirtualClock vc;
     t.SetClock(vc.Make());
     t.Start();
-    ASSERT_TRUE(rec.WaitEnd());
-    ASSERT_EQ(rec.signals.size(), 2u);
-    EXPECT_EQ(rec.signals[0], std::make_pair(uint8_t(0x03), uint8_t(2)));
-    EXPECT_EQ(rec.signals[1], std::make_pair(uint8_t(0x30), uint8_t(4)));
+    ASSERT_TRUE(rec.WaitSignalEnd());
+    ASSERT_EQ(rec.Blocks.size(), 2u);
+    EXPECT_EQ(rec.Blocks[0], std::make_pair(uint8_t(0x03), uint8_t(2)));
+    EXPECT_EQ(rec.Blocks[1], std::make_pair(uint8_t(0x30), uint8_t(4)));
     EXPECT_EQ(storage.Snapshot().SignalData, nullptr); // not kept past its notification
 }
 
@@ -466,19 +565,19 @@ TEST_F(Signal, StatusThreeEndsAfterTheFirstRequestOtherFailuresAreRetried) {
     auto conn = TcpConnection(dtQZ2M, sim->port());
     storage.Update([](TmonStorage& s) { s.Settings.VoltageRatio = 1; });
     {
-        Recorder rec;
+        test::TRecordingListener rec;
         TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
         VirtualClock vc;
         t.SetClock(vc.Make());
         t.Start();
-        ASSERT_TRUE(rec.WaitEnd());
-        EXPECT_EQ(rec.endStatus, 3);
+        ASSERT_TRUE(rec.WaitSignalEnd());
+        EXPECT_EQ(rec.SignalEndStatus, 3);
         EXPECT_EQ(sim->RequestCount(), 1u);
     }
     f.ForceSignalStatus = 7;
     auto sim7 = StartSim(1, 0, f);
     auto conn7 = TcpConnection(dtQZ2M, sim7->port());
-    Recorder rec;
+    test::TRecordingListener rec;
     TSignalExchangeThread t(&rec, conn7.get(), &storage, exp);
     VirtualClock vc;
     t.SetClock(vc.Make());
@@ -486,10 +585,33 @@ TEST_F(Signal, StatusThreeEndsAfterTheFirstRequestOtherFailuresAreRetried) {
     test::Eventually([&] { return sim7->RequestCount() >= 3; }, 10000);
     EXPECT_GE(sim7->RequestCount(), 3u);
     {
-        std::lock_guard<std::mutex> lock(rec.m);
-        EXPECT_FALSE(rec.ended);
+        std::lock_guard<std::mutex> lock(rec.M);
+        EXPECT_FALSE(rec.SignalEnded);
     }
     t.Stop();
-    ASSERT_TRUE(rec.WaitEnd());
-    EXPECT_EQ(rec.endCode, 0);
+    ASSERT_TRUE(rec.WaitSignalEnd());
+    EXPECT_EQ(rec.SignalEndCode, 0);
+}
+
+TEST_F(Signal, WithReconnectionAFailedBlockIsAnOutageOnAFreshLine) {
+    TFaultOptions f;
+    f.ForceSignalStatus = 7;
+    auto sim = StartSim(1, 0, f);
+    auto conn = TcpConnection(dtQZ2M, sim->port());
+    storage.Update([](TmonStorage& s) { s.Settings.VoltageRatio = 1; });
+    test::TRecordingListener rec;
+    rec.StopAfterOutages = 3;
+    TSignalExchangeThread t(&rec, conn.get(), &storage, exp);
+    rec.Thread = &t;
+    VirtualClock vc;
+    t.SetClock(vc.Make());
+    t.SetReconnect(ReconnectOn());
+    t.Start();
+    ASSERT_TRUE(rec.WaitSignalEnd());
+    ASSERT_EQ(rec.Outages.size(), 3u);
+    EXPECT_EQ(rec.Outages[0].RetryMs, 3000u);
+    EXPECT_EQ(rec.Outages[2].RetryMs, 12000u);
+    EXPECT_EQ(rec.Outages[0].Status, 7);
+    EXPECT_EQ(sim->ConnectionCount(), 3u);
+    EXPECT_EQ(rec.SignalEndStatus, 0);
 }

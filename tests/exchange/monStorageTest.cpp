@@ -295,6 +295,39 @@ TEST_F(BasicRecordFixture, HarmonicTables) {
     EXPECT_EQ(d.PhiUIn_A[10], 0);
 }
 
+TEST_F(BasicRecordFixture, WithoutHarmonicAnglesOnlyTheAnglesAndHarmonicPowersStayZero) {
+    TmonData3sec full, lean;
+    ASSERT_EQ(Decode3sec(rec.data(), rec.size(), true, set, uScale, iScale, full),
+              TmonDecodeResult::Complete);
+    ASSERT_EQ(Decode3sec(rec.data(), rec.size(), true, set, uScale, iScale, lean,
+                         TmonDecodeDepth::NoHarmonicAngles),
+              TmonDecodeResult::Complete);
+    for (int ph = phA; ph <= phN; ++ph)
+        for (int e = 0; e < kmonHarmCount; ++e) {
+            EXPECT_EQ(lean.PhiUn(ph)[e], 0);
+            EXPECT_EQ(lean.PhiIn(ph)[e], 0);
+            EXPECT_EQ(lean.PhiUIn(ph)[e], 0);
+            EXPECT_EQ(lean.Pn(ph)[e], 0);
+            EXPECT_EQ(lean.KUn(ph)[e], full.KUn(ph)[e]);
+            EXPECT_EQ(lean.KIn(ph)[e], full.KIn(ph)[e]);
+            EXPECT_EQ(lean.Un(ph)[e], full.Un(ph)[e]);
+            EXPECT_EQ(lean.In(ph)[e], full.In(ph)[e]);
+            if (ph < 3) {
+                EXPECT_EQ(lean.KUnLine(ph)[e], full.KUnLine(ph)[e]);
+            }
+        }
+    ASSERT_NE(full.KUn_A[0], 0);
+    ASSERT_NE(full.PhiUn_A[0], 0);
+    for (int ph = phA; ph <= phN; ++ph) {
+        EXPECT_EQ(lean.U[ph], full.U[ph]);
+        EXPECT_EQ(lean.KU[ph], full.KU[ph]);
+        EXPECT_EQ(lean.KI(ph), full.KI(ph));
+    }
+    EXPECT_EQ(lean.P[pwSum], full.P[pwSum]);
+    EXPECT_EQ(lean.Q[pwSum], full.Q[pwSum]);
+    EXPECT_EQ(lean.K2, full.K2);
+}
+
 TEST_F(BasicRecordFixture, BasicRecordLeavesEveryNFieldZero) {
     TmonData3sec d;
     // First an extended decoding fills the N fields, then a basic one must clear them, even

@@ -1,4 +1,4 @@
-// What the end-to-end tests share: connections to a meter on loopback, a listener that
+// What the end-to-end tests share: connections to a meter on loopback, the listener that
 // records what the threads tell the window, and a meter whose answers a test may spoil.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include "simulator/MeterResponder.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MeterConnection.h"
+#include "tests/support/RecordingListener.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -21,55 +22,6 @@
 namespace qz::test {
 
 using Clock = std::chrono::steady_clock;
-
-// Records the threads' calls; the test waits for the end.
-class TRecorder : public IExchangeListener {
-public:
-    void OnData3sec() override {
-        std::lock_guard<std::mutex> lock(M);
-        if (Storage) RecordTimes.push_back(Storage->Snapshot().Data3sec.Time);
-        ++Records;
-        if (StopAfter && Records >= StopAfter && Thread) Thread->Stop();
-        Cv.notify_all();
-    }
-    void OnExchangeEnd(int32_t code, int32_t status) override {
-        std::lock_guard<std::mutex> lock(M);
-        Ended = true;
-        EndCode = code;
-        EndStatus = status;
-        if (Thread) EndText = Thread->GetErrorText();
-        EndAt = Clock::now();
-        Cv.notify_all();
-    }
-    void OnSignalData(uint8_t, uint8_t) override {
-        std::lock_guard<std::mutex> lock(M);
-        ++Blocks;
-        Cv.notify_all();
-    }
-    void OnSignalEnd(int32_t code, int32_t status) override {
-        std::lock_guard<std::mutex> lock(M);
-        SignalEnded = true;
-        SignalEndCode = code;
-        SignalEndStatus = status;
-        Cv.notify_all();
-    }
-    bool WaitEnd(int ms) {
-        std::unique_lock<std::mutex> lock(M);
-        return Cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return Ended; });
-    }
-
-    std::mutex M;
-    std::condition_variable Cv;
-    TmonSharedStorage* Storage = nullptr;
-    TExchangeThread* Thread = nullptr;
-    size_t StopAfter = 0;
-    size_t Records = 0, Blocks = 0;
-    std::vector<TDateTime> RecordTimes;
-    bool Ended = false, SignalEnded = false;
-    int32_t EndCode = -1, EndStatus = -1, SignalEndCode = -1, SignalEndStatus = -1;
-    std::string EndText;
-    Clock::time_point EndAt;
-};
 
 // A meter on loopback TCP that answers like the simulated one, except that a test may
 // rewrite an answer's data field before it goes out (the frame is rebuilt around it, so its

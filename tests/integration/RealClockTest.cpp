@@ -5,6 +5,7 @@
 #include "channel/LCAObject.h"
 #include "sigcalc/sigcalc.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/CliPollOptions.h"
 #include "tools/qzcli/CliRun.h"
 
@@ -33,9 +34,8 @@ long MsBetween(Clock::time_point a, Clock::time_point b) {
 
 class RealClock : public ::testing::Test {
 protected:
-    void SetUp() override { LCAInitialize(); }
-    void TearDown() override { LCAFinalize(); }
     TmonSharedStorage storage;
+    test::TLCAModule module;
 };
 
 } // namespace
@@ -53,7 +53,7 @@ TEST_F(RealClock, OneTimeAndOneRecordRequestPerIntervalWaveformsAtMostOncePerSec
     exp->ChannelMask = 0x3F; // the phase voltages and currents: a mask of 0 asks for nothing
 
     const size_t records = 5; // the first interval is partial: four whole ones after it
-    TRecorder rec, sigRec;
+    TRecordingListener rec, sigRec;
     rec.Storage = &storage;
     rec.StopAfter = records;
     {
@@ -103,7 +103,7 @@ TEST_F(RealClock, OneTimeAndOneRecordRequestPerIntervalWaveformsAtMostOncePerSec
 
     // The waveform thread asks once a second at most.
     EXPECT_GE(waveLog.size(), 3u);
-    EXPECT_GE(sigRec.Blocks, 3u);
+    EXPECT_GE(sigRec.Blocks.size(), 3u);
     for (size_t i = 1; i < waveLog.size(); ++i)
         EXPECT_GE(MsBetween(waveLog[i - 1].At, waveLog[i].At), 900) << i;
 }
@@ -135,7 +135,7 @@ TEST_F(RealClock, AnAnswerThatCannotBeUsedEndsWith204AndItsText) {
     for (const TCase& c : cases) {
         TCraftedMeter meter(1, c.Spoil);
         auto conn = TcpConnection(dtQZ2M, meter.Port());
-        TRecorder rec;
+        TRecordingListener rec;
         TMainExchangeThread poll(&rec, conn.get(), &storage);
         rec.Thread = &poll;
         poll.Start();

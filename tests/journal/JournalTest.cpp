@@ -12,6 +12,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/JournalFeed.h"
 #include "tests/support/JournalMeter.h"
+#include "tests/support/RecordingListener.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdio>
@@ -376,18 +377,10 @@ TEST(JournalReplay, AnswersWhatWasInForceAndNothingItDidNotRecord) {
     EXPECT_NE(e.find("нет ни одной записи"), std::string::npos) << e;
 }
 
-namespace {
-struct TCounting : IExchangeListener {
-    int Data = 0, Answers = 0;
-    void OnData3sec() override { ++Data; }
-    void OnAnswer(const TmonAnswer&) override { ++Answers; }
-};
-} // namespace
-
 TEST(JournalRecorder, AFailedWriteIsReportedOnceAndTheListenerStillHearsEverything) {
     TjnWriter closed; // never opened: every write fails
     TmonSharedStorage storage;
-    TCounting next;
+    test::TRecordingListener next;
     TjnRecorder recorder(closed, storage, &next);
     int failures = 0;
     std::string text;
@@ -408,8 +401,8 @@ TEST(JournalRecorder, AFailedWriteIsReportedOnceAndTheListenerStillHearsEverythi
     EXPECT_FALSE(text.empty());
     EXPECT_EQ(recorder.Error(), text);
     EXPECT_EQ(recorder.Records(), 0);
-    EXPECT_EQ(next.Answers, 2);
-    EXPECT_EQ(next.Data, 1);
+    EXPECT_EQ(next.Answers, 2u);
+    EXPECT_EQ(next.Records, 1u);
 }
 
 TEST(JournalReplay, TheSimulatorsCommandLineTakesTheJournalAndTheSpeed) {

@@ -14,12 +14,14 @@
 #include "journal/jnReplay.h"
 #include "journal/jnSeries.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/CliPollOptions.h"
 #include "tests/support/CsvCells.h"
 #include "tests/support/FastClocks.h"
 #include "tests/support/Files.h"
 #include "tests/support/JournalFeed.h"
 #include "tests/support/MeterConnection.h"
+#include "tests/support/RecordingListener.h"
 #include "tests/support/RecordingQzcli.h"
 #include "tests/support/TempDir.h"
 #include "tools/qzcli/CliFields.h"
@@ -54,47 +56,6 @@ namespace {
 
 constexpr int kFast = 10;
 
-// Prints what qzcli --json prints, and stops the poll after enough records and blocks.
-class TJsonLines : public IExchangeListener {
-public:
-    explicit TJsonLines(TmonSharedStorage& s) : Storage(s) {}
-    void OnData3sec() override {
-        std::lock_guard<std::mutex> lock(M);
-        Lines.push_back(RecordJson(Storage.Snapshot().Data3sec));
-        Check();
-    }
-    void OnSignalData(uint8_t, uint8_t) override {
-        std::lock_guard<std::mutex> lock(M);
-        ++Blocks;
-        Check();
-    }
-    void OnExchangeEnd(int32_t code, int32_t status) override {
-        std::lock_guard<std::mutex> lock(M);
-        Ended = true;
-        EndCode = code;
-        EndStatus = status;
-        Cv.notify_all();
-    }
-    bool WaitEnd() {
-        std::unique_lock<std::mutex> lock(M);
-        return Cv.wait_for(lock, std::chrono::seconds(60), [this] { return Ended; });
-    }
-    TmonSharedStorage& Storage;
-    TExchangeThread* Thread = nullptr;
-    size_t Records = 10, MinBlocks = 3;
-    std::vector<std::string> Lines;
-    size_t Blocks = 0;
-    bool Ended = false;
-    int32_t EndCode = 0, EndStatus = 0;
-    std::mutex M;
-    std::condition_variable Cv;
-
-private:
-    void Check() {
-        if (Lines.size() >= Records && Blocks >= MinBlocks && Thread) Thread->Stop();
-    }
-};
-
 // Polls the simulated meter on loopback, optionally recording, until enough records came.
 // `replay`: the meter replays a journal, and its end (status 9) may come first when the poll,
 // on a loaded machine, fell behind the meter's fast clock and skipped records.
@@ -104,9 +65,18 @@ std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, 
                                           test::kOwnAttempts);
     TmonSharedStorage storage;
     storage.Update([](TmonStorage& s) { s.Settings.HasNeutral = 1; });
-    TJsonLines printer(storage);
-    printer.Records = records;
-    printer.MinBlocks = blocks;
+    // Prints what qzcli --json prints, and stops the poll after enough records and blocks.
+    test::TRecordingListener printer;
+    std::vector<std::string> lines;
+    const auto enough = [&](size_t) {
+        if (lines.size() >= records && printer.Blocks.size() >= blocks && printer.Thread)
+            printer.Thread->Stop();
+    };
+    printer.OnRecord = [&](size_t n) {
+        lines.push_back(RecordJson(storage.Snapshot().Data3sec));
+        enough(n);
+    };
+    printer.OnBlock = enough;
     TjnWriter writer;
     TjnRecorder recorder(writer, storage, &printer);
     IExchangeListener* listener = &printer;
@@ -131,7 +101,7 @@ std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, 
     printer.Thread = &thread;
     thread.Start();
     if (blocks > 0) waves.Start();
-    EXPECT_TRUE(printer.WaitEnd());
+    EXPECT_TRUE(printer.WaitEnd(60000));
     thread.Join();
     waves.Stop();
     waves.Join();
@@ -146,7 +116,7 @@ std::vector<std::string> Poll(TMeterSimulator& sim, const std::string& journal, 
         EXPECT_TRUE(writer.Close(e)) << e;
     }
     std::lock_guard<std::mutex> lock(printer.M);
-    return printer.Lines;
+    return lines;
 }
 
 // "key":number or "key":[numbers] of a JSON line, null as NaN.
@@ -218,8 +188,8 @@ std::string Shell(const std::string& command) {
 } // namespace
 
 TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
-    SetDefaultPCASleeper([](uint32_t) {});
-    LCAInitialize();
+    test::TNoSleep noSleep;
+    test::TLCAModule module;
     TempDir dir;
     const std::string journal = dir.Path() + "/week.db";
     TSimOptions so;
@@ -449,7 +419,6 @@ TEST(Recording, TenRecordsAndTheirExportsAreWhatThePollPrinted) {
         paced.push_back(line);
     ASSERT_EQ(paced.size(), 2u) << pollOut.str();
     expectRecordedInOrder(paced, false);
-    LCAFinalize();
 }
 
 TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
@@ -486,7 +455,7 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--record"}, parsed, parseError));
 
     // The next recording, to a new file, works; the old one is never written again.
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TCliOptions o;
     o.Command = TCliOptions::TCommand::Poll;
     o.Demo = true;

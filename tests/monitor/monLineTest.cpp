@@ -7,6 +7,7 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/MonitorForm.h"
 #include "tests/support/TcpListener.h"
 
@@ -25,12 +26,6 @@ namespace {
 
 using test::WaitUntil;
 
-// The module started with the program's line log, as main does.
-void StartModuleWithLineLog() {
-    LCAFinalize();
-    LCAInitialize(monLineLog().LogProc());
-}
-
 TmonFormOptions Options(const char* exe) {
     TmonFormOptions o = test::QuietFormOptions(exe);
     o.Exchange = MakeRealExchangeFactory();
@@ -43,7 +38,7 @@ std::string Text(const QLabel* l) {
 }
 
 TEST(WindowLine, ConnectingUntilStopped) {
-    StartModuleWithLineLog();
+    test::TLCAModule module(monLineLog().LogProc()); // the program's line log, as main has
     // A listener whose accept queue is full: the connect neither succeeds nor fails.
     const test::DeafListener listener;
 
@@ -79,7 +74,7 @@ public:
 };
 
 TEST(WindowLine, RefusedConnectEndsOnTheError) {
-    StartModuleWithLineLog();
+    test::TLCAModule module(monLineLog().LogProc()); // the program's line log, as main has
     const uint16_t port = test::UnusedLoopbackPort();
     TmonFormOptions o = Options("refused.ini");
     auto messages = std::make_unique<KeptMessages>();
@@ -100,7 +95,7 @@ TEST(WindowLine, RefusedConnectEndsOnTheError) {
 }
 
 TEST(WindowLine, FiguresAndTraceOfAPoll) {
-    StartModuleWithLineLog();
+    test::TLCAModule module(monLineLog().LogProc()); // the program's line log, as main has
     TSimOptions so;
     so.ModelIndex = 1;
     so.Address = 77;

@@ -9,6 +9,7 @@
 #include "monitor/monMain.h"
 #include "monitor/monRecording.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/MonitorForm.h"
 
 #include <QAction>
@@ -67,7 +68,6 @@ TmonFormOptions Options(const char* exe, const char* documents, std::vector<TSho
 
 struct TSim {
     TSim() {
-        LCAInitialize();
         TSimOptions so;
         so.ModelIndex = 1;
         so.Address = 321;
@@ -83,6 +83,7 @@ struct TSim {
             n += r.Cmd == 27 && r.Cmd1 == 1;
         return n;
     }
+    test::TLCAModule Module;
     std::unique_ptr<TMeterSimulator> Sim;
 };
 

@@ -6,8 +6,10 @@
 #include "journal/jnJournal.h"
 #include "monitor/monRecording.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/FastClocks.h"
 #include "tests/support/MeterConnection.h"
+#include "tests/support/RecordingListener.h"
 
 #include <gtest/gtest.h>
 
@@ -24,29 +26,8 @@ namespace {
 
 constexpr int kFast = 10;
 
-// The window's side: counts the records it was shown.
-class TCounter : public IExchangeListener {
-public:
-    void OnData3sec() override {
-        std::lock_guard<std::mutex> lock(M);
-        ++Records;
-        Cv.notify_all();
-    }
-    bool WaitFor(int n) {
-        std::unique_lock<std::mutex> lock(M);
-        return Cv.wait_for(lock, std::chrono::seconds(60), [&] { return Records >= n; });
-    }
-    int Count() {
-        std::lock_guard<std::mutex> lock(M);
-        return Records;
-    }
-    std::mutex M;
-    std::condition_variable Cv;
-    int Records = 0;
-};
-
 TEST(RecordingThreads, JournalsBegunAndEndedWhilePolling) {
-    LCAInitialize();
+    test::TLCAModule module;
     TSimOptions so;
     so.ModelIndex = 1;
     so.Address = 1;
@@ -61,7 +42,7 @@ TEST(RecordingThreads, JournalsBegunAndEndedWhilePolling) {
         "/Записи/";
 
     TmonSharedStorage storage;
-    TCounter window;
+    test::TRecordingListener window; // the window's side: the records it was shown
     TmonRecording recording(storage, &window);
     int failures = 0;
     recording.OnFailure = [&failures](const std::string&, const std::string&) { ++failures; };
@@ -70,20 +51,20 @@ TEST(RecordingThreads, JournalsBegunAndEndedWhilePolling) {
     TMainExchangeThread thread(&recording, connection.get(), &storage);
     thread.SetClock(test::FastTicks(kFast));
     thread.Start();
-    ASSERT_TRUE(window.WaitFor(1)); // the settings are read before any journal begins
+    ASSERT_TRUE(window.WaitRecords(1, 60000)); // the settings are read before any journal begins
 
     std::vector<std::string> files;
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(recording.Start(folder, *connection, error)) << error;
         EXPECT_TRUE(recording.Active());
         files.push_back(recording.FileName());
-        ASSERT_TRUE(window.WaitFor(window.Count() + 2));
+        ASSERT_TRUE(window.WaitRecords(window.RecordCount() + 2, 60000));
         EXPECT_EQ(recording.Stop(), "");
         EXPECT_FALSE(recording.Active());
     }
     thread.Stop();
     thread.Join();
-    const int shown = window.Count();
+    const int shown = int(window.RecordCount());
     EXPECT_EQ(failures, 0);
     // Begun within the same second they still get names of their own.
     EXPECT_EQ(std::set<std::string>(files.begin(), files.end()).size(), files.size());

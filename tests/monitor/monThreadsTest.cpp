@@ -7,6 +7,7 @@
 #include "monitor/monCommandLine.h"
 #include "monitor/monMain.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/MonitorForm.h"
 #include "trends/monTrendsWindow.h"
 
@@ -85,7 +86,7 @@ TEST(WindowThreads, CallsFromAnotherThreadAndCloseWhileRunning) {
 
 // The whole road: the real threads poll the simulated meter over loopback TCP.
 TEST(WindowThreads, ShowsTheSimulatorsValues) {
-    LCAInitialize();
+    test::TLCAModule module;
     TSimOptions so;
     so.ModelIndex = 1;
     so.Address = 321;

@@ -5,6 +5,7 @@
 #include "simulator/MeterSimulator.h"
 
 #include "channel/LCAObject.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -47,12 +48,9 @@ MeterLog ReadMeterLog(const std::string& path) {
 class LinkStatistics : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetDefaultPCASleeper([](uint32_t) {});
-        LCAInitialize();
         ASSERT_FALSE(dir_.Path().empty());
         logPath_ = dir_ / "meter.log";
     }
-    void TearDown() override { LCAFinalize(); }
     std::unique_ptr<TMeterSimulator> Sim(TFaultOptions faults = {}) {
         TSimOptions o;
         o.ListenPort = 0;
@@ -85,6 +83,8 @@ protected:
 
     test::TempDir dir_;
     std::string logPath_;
+    test::TNoSleep noSleep_;
+    test::TLCAModule module_;
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "channel/LCAObject.h"
 #include "channel/PCAType.h"
+#include "tests/support/ChannelGuards.h"
 
 #include <gtest/gtest.h>
 
@@ -43,13 +44,6 @@ TLCAParams Line(uint16_t port, uint8_t priority = 1) {
 
 class ProtocolExchange : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // The settling pauses around a TCP connect are for real meters only.
-        SetDefaultPCASleeper([](uint32_t) {});
-        LCAInitialize();
-    }
-    void TearDown() override { LCAFinalize(); }
-
     std::unique_ptr<TMeterSimulator> Sim(int model, TFaultOptions faults = {},
                                          uint16_t address = 1) {
         TSimOptions o;
@@ -63,6 +57,10 @@ protected:
         EXPECT_TRUE(sim->Start(&err)) << err;
         return sim;
     }
+
+    // The settling pauses around a TCP connect are for real meters only.
+    test::TNoSleep noSleep;
+    test::TLCAModule module;
 };
 
 // A time-parameters command that gives up on an answer quickly.
@@ -140,7 +138,7 @@ TEST_F(ProtocolExchange, WrongCheckByteEndsAtOnceWith202) {
     const uint8_t* data = nullptr;
     size_t size = 0;
     EXPECT_FALSE(p.ReadTimeParams(data, size));
-    EXPECT_EQ(p.GetLastError(), 202);
+    EXPECT_EQ(p.GetLastError(), prtErrCRC);
     EXPECT_EQ(p.GetErrorText(), "CRC не совпало.");
     EXPECT_EQ(sim->RequestCount(), 1u) << "not retried although attempts remain";
     EXPECT_EQ(data, nullptr);
@@ -323,8 +321,7 @@ TEST_F(ProtocolExchange, TwoProtocolsShareOneLine) {
 // Header checks that need no line.
 class KavrenHeader : public ::testing::Test {
 protected:
-    void SetUp() override { LCAInitialize(); }
-    void TearDown() override { LCAFinalize(); }
+    test::TLCAModule module;
 };
 
 TEST_F(KavrenHeader, AddressCodeLengthRuleAndOversizedFrames) {

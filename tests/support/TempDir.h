@@ -14,11 +14,13 @@ namespace qz::test {
 class TempDir {
 public:
     // `prefix` names the folder after the tests that made it, to tell leftovers apart.
-    explicit TempDir(const std::string& prefix = "qz-test") {
+    // `base` is the folder to make it in (empty: the system's temporary folder).
+    explicit TempDir(const std::string& prefix = "qz-test", const std::string& base = "") {
         std::error_code ec;
-        std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-        if (ec) base = "/tmp";
-        const std::string tmpl = (base / (prefix + "-XXXXXX")).string();
+        std::filesystem::path parent =
+            base.empty() ? std::filesystem::temp_directory_path(ec) : std::filesystem::path(base);
+        if (ec) parent = "/tmp";
+        const std::string tmpl = (parent / (prefix + "-XXXXXX")).string();
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
         if (::mkdtemp(buf.data())) path_ = buf.data();

@@ -286,6 +286,76 @@ TEST(TrendDecimation, GapsBreakTheLineAndBadValuesAreSkipped) {
     EXPECT_TRUE(s.Columns.empty());
 }
 
+TEST(TrendGaps, MissingRecordsAndOutagesBreakTheLineAndPlaceTheirBands) {
+    const TDateTime t0 = 45000.5;
+    std::vector<TTrendSample> v;
+    // Records every 3 s; one missing after 12 s (a 6 s step), two missing after 30 s (9 s).
+    for (int sec : {0, 3, 6, 9, 12, 18, 21, 24, 27, 30, 39, 42, 45, 48, 51, 54})
+        v.push_back(Sample(t0 + sec * kSec, tqF, 50.0f));
+    // The meter was not read from the record at 42 s to the next one, 45 s: a quick recovery
+    // whose step alone would be joined.
+    std::vector<TTrendOutage> outages = {
+        {t0 + 43 * kSec, t0 + 45 * kSec, t0 + 42 * kSec, "Нет ответа от устройства."},
+        // Before the first record: 20 s by the computer's clock.
+        {t0 - 30 * kSec, t0 - 10 * kSec, 0, "Порт занят"},
+    };
+    TTrendGaps gaps;
+    gaps.Bands = OutageBands(outages, v.data(), v.size());
+    ASSERT_EQ(gaps.Bands.size(), 2u);
+    EXPECT_EQ(gaps.Bands[0].Index, 1u); // sorted by their place on the axis
+    EXPECT_NEAR(gaps.Bands[0].From, t0 - 20 * kSec, 1e-9);
+    EXPECT_EQ(gaps.Bands[0].To, t0);
+    EXPECT_EQ(gaps.Bands[1].From, t0 + 42 * kSec);
+    EXPECT_EQ(gaps.Bands[1].To, t0 + 45 * kSec);
+
+    // One column per second (each record in the middle of its column): the breaks fall after the
+    // two missing records and the outage.
+    const TTrendTimeRange r{t0 - 0.5 * kSec, t0 + 59.5 * kSec};
+    TTrendSeries s;
+    DecimateSeries(v.data(), v.size(), tqF, r, 60, gaps, s);
+    std::vector<int> breaks;
+    for (size_t c = 0; c < s.Columns.size(); ++c)
+        if (s.Columns[c].Has && !s.Columns[c].Joined) breaks.push_back(int(c));
+    EXPECT_EQ(breaks, (std::vector<int>{0, 39, 45}));
+    // A view from inside the outage joins nothing across it into its left edge; one ending
+    // inside it nothing into its right edge.
+    DecimateSeries(v.data(), v.size(), tqF, {t0 + 43 * kSec, t0 + 50 * kSec}, 70, gaps, s);
+    EXPECT_FALSE(s.Before.Has);
+    DecimateSeries(v.data(), v.size(), tqF, {t0 + 35 * kSec, t0 + 44 * kSec}, 90, gaps, s);
+    EXPECT_FALSE(s.After.Has);
+    DecimateSeries(v.data(), v.size(), tqF, {t0 + 46 * kSec, t0 + 53 * kSec}, 70, gaps, s);
+    EXPECT_TRUE(s.Before.Has && s.After.Has);
+
+    // The readout's band: strictly inside, not at the records that bound it.
+    ASSERT_NE(BandAt(gaps.Bands, t0 + 43.5 * kSec), nullptr);
+    EXPECT_EQ(BandAt(gaps.Bands, t0 + 43.5 * kSec)->Index, 0u);
+    EXPECT_EQ(BandAt(gaps.Bands, t0 + 42 * kSec), nullptr);
+    EXPECT_EQ(BandAt(gaps.Bands, t0 + 45 * kSec), nullptr);
+    EXPECT_EQ(BandAt(gaps.Bands, t0 + 30 * kSec), nullptr);
+    EXPECT_EQ(BandAt({}, t0), nullptr);
+
+    // At the end of a recording: closed during the outage it lasts as long as the computer saw
+    // it; without an end kept it runs on past any view. Nothing is placed without records.
+    outages = {{t0 + 60 * kSec, t0 + 90 * kSec, t0 + 54 * kSec, ""},
+               {t0 + 100 * kSec, 0, t0 + 54 * kSec, ""}};
+    const auto end = OutageBands(outages, v.data(), v.size());
+    ASSERT_EQ(end.size(), 2u);
+    EXPECT_NEAR(end[0].To - end[0].From, 30 * kSec, 1e-9);
+    EXPECT_TRUE(std::isinf(end[1].To));
+    EXPECT_TRUE(OutageBands(outages, v.data(), 0).empty());
+
+    const TTrendTimeFormat f;
+    EXPECT_EQ(OutageReadout({At(2026, 12, 8, 10, 0, 5), At(2026, 12, 8, 10, 0, 17), 0,
+                             "Нет ответа от устройства."},
+                            f),
+              "Перерыв опроса с 08.12.2026 10:00:05 по 10:00:17 (время компьютера): Нет ответа "
+              "от устройства.");
+    EXPECT_EQ(OutageReadout({At(2026, 12, 8, 23, 59, 0), At(2026, 12, 9, 0, 1, 0), 0, "x"}, f),
+              "Перерыв опроса с 08.12.2026 23:59:00 по 09.12.2026 00:01:00 (время компьютера): x");
+    EXPECT_EQ(OutageReadout({At(2026, 12, 8, 10, 0, 5), 0, 0, "x"}, f),
+              "Перерыв опроса с 08.12.2026 10:00:05 (время компьютера; конец не записан): x");
+}
+
 TEST(TrendReadout, NearestSampleToATime) {
     std::vector<TTrendSample> v;
     for (int i = 0; i < 5; ++i)
@@ -396,4 +466,40 @@ TEST(TrendPlotModel, PanesByUnitWithLimitsInView) {
     }
     EXPECT_FALSE(m.Ticks.empty());
     EXPECT_TRUE(BuildPlotModel(samples, {}, s, r, layout, TTrendTimeFormat(), 1).Panes.empty());
+}
+
+TEST(TrendSpanStatistics, NearestRankAndSharesOutsideTheLimitLines) {
+    // Ua of 20 samples 221 .. 240 V; lines: normal 209 .. 231 V (blue), maximum 198 .. 242 V.
+    std::vector<TTrendSample> s;
+    const TDateTime t0 = At(2026, 12, 8, 10, 0, 0);
+    for (int i = 0; i < 20; ++i)
+        s.push_back(Sample(t0 + i * 3 * kSec, tqUA, float(221 + i)));
+    s[5].Value[tqUA] = std::numeric_limits<float>::quiet_NaN(); // no value: not counted
+    const std::vector<TmonTrendLimit> lines = {
+        {242, mclRed}, {231, mclBlue}, {209, mclBlue}, {198, mclRed}};
+    // The whole span: 19 values; 232 .. 240 (9) above the normal band, none beyond 242.
+    TTrendSpanStats st = TrendSpanStats(s, t0, t0 + 57 * kSec, tqUA, lines);
+    EXPECT_EQ(st.N, 19u);
+    EXPECT_DOUBLE_EQ(st.Min, 221);
+    EXPECT_DOUBLE_EQ(st.Max, 240);
+    EXPECT_DOUBLE_EQ(st.Upper95, 240); // the ⌈18.05⌉ = 19th
+    EXPECT_NEAR(st.T1, 100.0 * 9 / 19, 1e-9);
+    EXPECT_DOUBLE_EQ(st.T2, 0);
+    // The first ten samples (one without a value): 221 .. 230 but 226, all inside; the value on
+    // the line (231) is not outside it.
+    st = TrendSpanStats(s, t0, t0 + 30 * kSec, tqUA, lines);
+    EXPECT_EQ(st.N, 10u);
+    EXPECT_DOUBLE_EQ(st.Upper95, 231); // the 10th of 10
+    EXPECT_NEAR(st.Mean, (221 + 222 + 223 + 224 + 225 + 227 + 228 + 229 + 230 + 231) / 10.0, 1e-9);
+    EXPECT_DOUBLE_EQ(st.T1, 0);
+    // A single line is an upper limit; no lines, no shares.
+    st = TrendSpanStats(s, t0, t0 + 57 * kSec, tqUA, {{235, mclBlue}});
+    EXPECT_NEAR(st.T1, 100.0 * 5 / 19, 1e-9);
+    EXPECT_TRUE(std::isnan(st.T2));
+    EXPECT_EQ(SpanStatsText(tqUA, st, ',').substr(0, 8), "Ua: N 19");
+    EXPECT_EQ(TrendSpanStats(s, t0 + 100 * kSec, t0 + 200 * kSec, tqUA, lines).N, 0u);
+    TTrendSample a = Sample(t0, tqUA, 220.0f), b = Sample(t0 + 75 * kSec, tqUA, 222.5f);
+    a.Value[tqF] = 50.01f;
+    b.Value[tqF] = 49.99f;
+    EXPECT_EQ(CursorDeltaText(b, a, {tqUA, tqF}, ','), "Δt -00:01:15: ΔUa -2,50 В, ΔF 0,020 Гц");
 }

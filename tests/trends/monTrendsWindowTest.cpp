@@ -27,11 +27,12 @@ namespace {
 
 constexpr double kSec = 1.0 / 86400.0;
 
-void Mouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton b) {
+void Mouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton b,
+           Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton
                                      : type == QEvent::MouseMove        ? Qt::MouseButtons()
                                                                         : b;
-    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), b, buttons, Qt::NoModifier);
+    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), b, buttons, modifiers);
     QApplication::sendEvent(w, &e);
 }
 
@@ -471,4 +472,41 @@ TEST_F(TrendsWindow, AFileStillBeingRecordedIsFollowedOnceASecond) {
     EXPECT_DOUBLE_EQ(w.Samples().back().Time, samples[2].Time);
     EXPECT_FLOAT_EQ(w.Settings().NominalPhaseVoltage, 103.f);
     w.SetSource(&src);
+}
+
+TEST_F(TrendsWindow, ASpanChosenWithShiftShowsItsStatisticsAndCtrlFixesASecondCursor) {
+    Feed(0, 400);
+    const TDateTime from = w.Range().From;
+    QWidget* plot = w.Plot();
+    const int x0 = w.PlotXOfTime(samples[100].Time), x1 = w.PlotXOfTime(samples[200].Time);
+    Mouse(plot, QEvent::MouseButtonPress, QPoint(x0, 100), Qt::LeftButton, Qt::ShiftModifier);
+    Mouse(plot, QEvent::MouseMove, QPoint(x1, 100), Qt::NoButton, Qt::ShiftModifier);
+    Mouse(plot, QEvent::MouseButtonRelease, QPoint(x1, 100), Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_DOUBLE_EQ(w.Range().From, from); // selecting does not pan
+    // The statistics of each chosen quantity are those of the samples under the span.
+    const TDateTime t0 = w.TimeAtPlotX(x0), t1 = w.TimeAtPlotX(x1);
+    const std::string shown = w.SpanStatsText().toStdString();
+    const char sep = SystemDecimalSeparator();
+    for (int q : {tqUA, tqUB, tqUC}) {
+        const TTrendSpanStats st =
+            TrendSpanStats(w.Samples(), t0, t1, q, TrendLimitsOf(q, DemoTrendSettings()));
+        EXPECT_GT(st.N, 90u);
+        EXPECT_NE(shown.find(SpanStatsText(q, st, sep)), std::string::npos) << shown;
+    }
+    EXPECT_NE(shown.find("T1 "), std::string::npos);
+    // Shift and a click without a span clears it.
+    Mouse(plot, QEvent::MouseButtonPress, QPoint(x0, 100), Qt::LeftButton, Qt::ShiftModifier);
+    Mouse(plot, QEvent::MouseButtonRelease, QPoint(x0, 100), Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(w.SpanStatsText(), "");
+
+    // Ctrl and a click fixes a cursor; the readout then tells the way from it to the pointer.
+    Mouse(plot, QEvent::MouseButtonPress, QPoint(x0, 100), Qt::LeftButton, Qt::ControlModifier);
+    Mouse(plot, QEvent::MouseMove, QPoint(x1, 100), Qt::NoButton);
+    const TTrendSample& a = samples[NearestSample(samples.data(), 400, w.TimeAtPlotX(x0))];
+    const TTrendSample& b = samples[NearestSample(samples.data(), 400, w.TimeAtPlotX(x1))];
+    EXPECT_NE(w.ReadoutText().toStdString().find(CursorDeltaText(a, b, {tqUA, tqUB, tqUC}, sep)),
+              std::string::npos)
+        << w.ReadoutText().toStdString();
+    w.SetFixedCursor(std::nan(""));
+    EXPECT_EQ(w.ReadoutText().toStdString().find("Δt"), std::string::npos);
 }

@@ -6,6 +6,7 @@
 #include "channel/LCAObject.h"
 #include "monitor/monCommandLine.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/MonitorForm.h"
 #include "waveform/monWaveformView.h"
 
@@ -23,7 +24,7 @@ using test::WaitUntil;
 
 TEST(WaveformRoad, SimulatedMeterBlocksReachTheWindow) {
     TWMultiSignal::ForgetSavedState();
-    LCAInitialize();
+    test::TLCAModule module;
     TSimOptions so;
     so.ModelIndex = 1; // with the neutral channels
     so.Address = 321;

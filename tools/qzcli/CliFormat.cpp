@@ -162,12 +162,16 @@ std::string RecordTableHeader(bool neutral) {
     return h;
 }
 
+std::string CliTimeText(TDateTime time) {
+    const TDateTimeParts t = DecodeDateTime(time);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d:%02d", t.Day, t.Month, t.Year, t.Hour,
+                  t.Minute, t.Second);
+    return buf;
+}
+
 std::string RecordTableRow(const TmonData3sec& d, bool neutral) {
-    const TDateTimeParts t = DecodeDateTime(d.Time);
-    char time[32];
-    std::snprintf(time, sizeof time, "%02d.%02d.%04d %02d:%02d:%02d", t.Day, t.Month, t.Year,
-                  t.Hour, t.Minute, t.Second);
-    std::string r = time;
+    std::string r = CliTimeText(d.Time);
     r += Fixed(d.F, 9, 3);
     for (int ph = 0; ph < (neutral ? 4 : 3); ++ph)
         r += Fixed(d.U1[ph], 9, 2);

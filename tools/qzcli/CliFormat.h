@@ -22,6 +22,9 @@ std::string RecordJson(const TmonData3sec& data);
 // "2026-12-08T14:49:28.160": a TDateTime as ISO 8601 local time to the millisecond.
 std::string IsoLocalTime(TDateTime t);
 
+// "ДД.ММ.ГГГГ ЧЧ:ММ:СС", as the tables and messages show times.
+std::string CliTimeText(TDateTime time);
+
 // A readable table of the main values: the header line and one row per record. The phase
 // voltages and currents are the fundamentals (U1, I1); the powers and cosφ are the totals of
 // the whole signal.

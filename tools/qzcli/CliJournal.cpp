@@ -13,6 +13,7 @@
 #include "protocol/QZ2Models.h"
 #include "tools/qzcli/CliFields.h"
 #include "tools/qzcli/CliFormat.h"
+#include "tools/qzcli/CliReport.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,11 +24,7 @@ namespace qz {
 namespace {
 
 std::string TimeText(TDateTime t) {
-    const TDateTimeParts p = DecodeDateTime(t);
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d:%02d", p.Day, p.Month, p.Year, p.Hour,
-                  p.Minute, p.Second);
-    return buf;
+    return CliTimeText(t);
 }
 
 int Usage(std::ostream& err, const std::string& text) {
@@ -279,6 +276,14 @@ bool ParseCliTime(const std::string& text, TDateTime& out) {
     return TryEncodeDateTime(p, out);
 }
 
+void WidenToWholeSeconds(TDateTime& from, TDateTime& to) {
+    // Times are written to the second, as the CSV shows them, while the meter's record times
+    // carry milliseconds: a bound takes in the whole second it names.
+    constexpr TDateTime kHalfMs = 0.0005 / 86400.0, kSecond = 1.0 / 86400.0;
+    if (from != kjnAnyTimeFrom) from -= kHalfMs;
+    if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
+}
+
 bool IsJournalCommand(const std::string& command) {
     return command == "info" || command == "export" || command == "salvage";
 }
@@ -289,18 +294,28 @@ std::string CliJournalHelpText() {
            "      вести журнал записи: каждая 3-секундная запись, каждый блок формы сигнала\n"
            "      и каждый ответ с настройками сохраняются в новом файле FILE (SQLite)\n"
            "\n"
+           "  qzcli poll ... --record-dir [DIR] [--rotate day|week]\n"
+           "      вести журналы в папке DIR (без DIR — в папке записей окна, Документы/VQ/\n"
+           "      Монитор Каврен-QZ2/Записи; создаётся при необходимости): новый журнал\n"
+           "      начинается в полночь по часам измерителя (week: в понедельник 00:00),\n"
+           "      имя файла <модель>_<заводской номер>_<ГГГГ-ММ-ДД_ЧЧ-ММ-СС>.db;\n"
+           "      ни одна запись при переходе не теряется и не повторяется\n"
+           "\n"
            "  qzcli info FILE...\n"
            "      измеритель, время начала и конца, число записей и блоков, покрытие,\n"
            "      перерывы опроса, пропуски, изменения настроек; предупреждает о журнале,\n"
            "      запись которого не завершена; несколько журналов одного измерителя\n"
            "      читаются как одна запись по порядку времени\n"
            "\n"
-           "  qzcli export FILE... (--csv OUT [--harmonics] [--decimal , | .] |\n"
+           "  qzcli export FILE... (--csv OUT [--harmonics | --interval 10min|1h]\n"
+           "                        [--decimal , | .] |\n"
            "                        --comtrade DIR [--samples N]) [--from T] [--to T]\n"
            "      --csv: одна строка на запись, величины как у poll --json (--harmonics:\n"
            "      и таблицы гармоник), числа и даты по региональным настройкам, как у\n"
-           "      poll --csv; --comtrade: каждый блок формы сигнала парой .cfg/.dat\n"
-           "      (IEEE C37.111-1999, ASCII), N отсчётов на период (по умолчанию 64);\n"
+           "      poll --csv; --interval: строка на интервал, как их строит протокол\n"
+           "      (среднеквадратичные значения, признак достоверности); --comtrade: каждый\n"
+           "      блок формы сигнала парой .cfg/.dat (IEEE C37.111-1999, ASCII), N отсчётов\n"
+           "      на период (по умолчанию 64);\n"
            "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\"\n"
            "      (границы включают всю названную секунду).\n"
            "\n"
@@ -340,6 +355,7 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     TDateTime from = kjnAnyTimeFrom, to = kjnAnyTimeTo;
     bool harmonics = false;
     char decimal = 0;
+    int intervalSeconds = 0; // 0: a row per record
     TjnComtradeOptions comtrade;
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -355,6 +371,10 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
             if (v != "," && v != ".")
                 return Usage(err, "Неверный десятичный разделитель (ожидается , или .): " + v);
             decimal = v[0];
+        } else if (a == "--interval") {
+            if (v != "10min" && v != "1h")
+                return Usage(err, "Неверный интервал (ожидается 10min или 1h): " + v);
+            intervalSeconds = v == "1h" ? 3600 : 600;
         } else if (a == "--comtrade") {
             folder = v;
         } else if (a == "--from" || a == "--to") {
@@ -371,12 +391,12 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
         }
     }
     if (csvOut.empty() == folder.empty()) return Usage(err, "Укажите либо --csv, либо --comtrade");
+    if (intervalSeconds && csvOut.empty()) return Usage(err, "--interval действует только с --csv");
+    if (intervalSeconds && harmonics)
+        return Usage(err, "--harmonics не сочетается с --interval: строки интервалов уже "
+                          "содержат гармоники KU(n)");
     if (from > to) return Usage(err, "Время --from позже времени --to");
-    // Times are written to the second, as the CSV shows them, while the meter's record times
-    // carry milliseconds: a bound takes in the whole second it names.
-    constexpr TDateTime kHalfMs = 0.0005 / 86400.0, kSecond = 1.0 / 86400.0;
-    if (from != kjnAnyTimeFrom) from -= kHalfMs;
-    if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
+    WidenToWholeSeconds(from, to);
     TjnSeries j;
     if (OpenJournals(files, j, err)) return 1;
     for (size_t k = 0; k < j.Size(); ++k) {
@@ -387,6 +407,16 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
         int64_t lines = 0;
         TmonCsvOptions options = csv;
         if (decimal) options.DecimalSeparator = decimal;
+        if (intervalSeconds) {
+            std::string error;
+            if (!ExportIntervalRows(files, csvOut, from, to, intervalSeconds, options, lines,
+                                    error)) {
+                err << error << '\n';
+                return 1;
+            }
+            err << "Интервалов: " << lines << ", файл " << csvOut << '\n';
+            return 0;
+        }
         const int rc = ExportCsv(j, csvOut, from, to, harmonics, options, err, lines);
         if (rc == 0) err << "Записей: " << lines << ", файл " << csvOut << '\n';
         return rc;
@@ -436,6 +466,22 @@ bool TCliRecording::OpenSeries(const std::string& folder, TjnRotation rotation,
 
 void TCliRecording::BeginOutage(int32_t code, int32_t status, const std::string& text) {
     if (FRecorder) FRecorder->BeginOutage(code, status, text);
+}
+
+void TCliRecording::SetPollingThread(const TExchangeThread* thread) {
+    FPolling = thread;
+}
+
+// The recorder has no part in passing the outage calls on: the journal's outage begins here,
+// and the listener hears of it after.
+void TCliRecording::OnOutage(int32_t code, int32_t status, uint32_t retryMs) {
+    BeginOutage(code, status, FPolling ? FPolling->EndText(code, status) : std::string());
+    if (FNext) FNext->OnOutage(code, status, retryMs);
+}
+
+// A waveform block that failed is no gap in the 3-second records.
+void TCliRecording::OnSignalOutage(int32_t code, int32_t status, uint32_t retryMs) {
+    if (FNext) FNext->OnSignalOutage(code, status, retryMs);
 }
 
 void TCliRecording::OnFailure(std::function<void()> stop) {

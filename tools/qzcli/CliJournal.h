@@ -47,6 +47,8 @@ public:
     // An exchange failed and polling will be tried again: the journal keeps the outage until
     // the next record.
     void BeginOutage(int32_t code, int32_t status, const std::string& text);
+    // The polling thread, whose error text the journal keeps with an outage.
+    void SetPollingThread(const TExchangeThread* thread);
     // Called once when a write fails (the poll then stops).
     void OnFailure(std::function<void()> stop);
     // Closes the journal; the failure text ("" when the recording went well).
@@ -59,6 +61,9 @@ public:
     void OnSignalData(uint8_t channelMask, uint8_t sizeCode) override;
     void OnSignalEnd(int32_t errorCode, int32_t deviceStatus) override;
     void OnAnswer(const TmonAnswer& answer) override;
+    // An outage of the polling begins in the journal before the listener hears of it.
+    void OnOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) override;
+    void OnSignalOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retryMs) override;
 
 private:
     TmonSharedStorage& FStorage;
@@ -67,11 +72,15 @@ private:
     std::unique_ptr<TjnRecorder> FRecorder;
     TjnRotatingRecorder* FSeries = nullptr; // FRecorder, when it writes a series
     std::function<void()> FStop;
+    const TExchangeThread* FPolling = nullptr;
     std::string FFileName;
 };
 
 // Meter times given on the command line: "YYYY-MM-DD HH:MM:SS" or "DD.MM.YYYY HH:MM:SS"
 // (seconds and the whole time may be left out).
 bool ParseCliTime(const std::string& text, TDateTime& out);
+// Makes bounds given to the second take in the whole seconds they name (the record times
+// carry milliseconds); the open bounds kjnAnyTimeFrom/To stay as they are.
+void WidenToWholeSeconds(TDateTime& from, TDateTime& to);
 
 } // namespace qz

@@ -54,6 +54,8 @@ std::string CliHelpText() {
            "             [--count K] [--json] [--csv [DIR]] [--decimal , | .] [--signal]\n"
            "             [--demo-log FILE]\n"
            "             [--trace FILE [--trace-mask M] [--trace-bytes N] [--trace-size MB]]\n"
+           "             [--record FILE | --record-dir [DIR] [--rotate day|week]]\n"
+           "             [--reconnect [--reconnect-max SEC]]\n"
            "      опрос 3-секундных данных; --count K: остановиться после K записей;\n"
            "      --baud B: любая скорость линии больше 0 (по умолчанию 115200);\n"
            "      --json: одна запись JSON на строку; --csv: каждая запись в файл CSV\n"
@@ -61,7 +63,18 @@ std::string CliHelpText() {
            "      числа и даты в файле CSV — по региональным настройкам пользователя\n"
            "      (LC_NUMERIC, LC_TIME, LANG); --decimal задаёт десятичный разделитель;\n"
            "      --signal: читать и формы сигналов, последний блок попадает в файл CSV;\n"
-           "      --demo: встроенный имитатор измерителя на 127.0.0.1;\n"
+           "      --demo: встроенный имитатор измерителя на 127.0.0.1 (--model и --factory\n"
+           "      задают его модель и заводской номер, он же адрес);\n"
+           "      --record FILE: журнал записи всего прочитанного; --record-dir DIR: серия\n"
+           "      журналов в DIR (без DIR — папка записей монитора), новый журнал в полночь\n"
+           "      измерителя (--rotate week — в понедельник 00:00);\n"
+           "      --reconnect: ошибка обмена не прекращает опрос: она выводится в stderr со\n"
+           "      временем, линия открывается заново (модем снова набирает номер) через 3 с,\n"
+           "      при каждой следующей ошибке вдвое дольше, но не дольше --reconnect-max\n"
+           "      секунд (по умолчанию 60); после удачной записи снова 3 с; настройки и\n"
+           "      коэффициенты после каждого перерыва читаются заново; с --signal так же\n"
+           "      и чтение форм сигналов; опрос заканчивается только по Ctrl-C, SIGTERM\n"
+           "      или --count (код 0);\n"
            "      --trace FILE: трассировка линии в FILE (дописывается; - это stderr):\n"
            "      открытие и закрытие, ошибки, соединение, задания, байты в шестнадцатеричном\n"
            "      виде; --trace-mask M: классы сообщений — число (1 открытие/закрытие,\n"
@@ -117,6 +130,7 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
     const bool poll = out.Command == TCliOptions::TCommand::Poll;
     bool haveFactory = false;
     bool haveTraceMask = false;
+    bool haveRotate = false, haveReconnectMax = false, haveBaud = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& v) {
@@ -181,6 +195,7 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
                 return false;
             }
             out.Baud = uint32_t(n);
+            haveBaud = true;
         } else if (a == "--signal") {
             out.Signal = true;
         } else if (a == "--demo") {
@@ -203,6 +218,33 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
             out.Decimal = v[0];
         } else if (a == "--record") {
             if (!value(out.RecordFile)) return false;
+        } else if (a == "--record-dir") {
+            // Without a folder: the recordings folder the window's "Запись" uses.
+            out.RecordSeries = true;
+            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
+                out.RecordDir = args[++i];
+                if (out.RecordDir.empty()) {
+                    error = "Не задана папка журналов";
+                    return false;
+                }
+            }
+        } else if (a == "--rotate") {
+            if (!value(v)) return false;
+            if (!ParseRotation(v, out.Rotate)) {
+                error = "Неверный период журнала (ожидается day или week): " + v;
+                return false;
+            }
+            haveRotate = true;
+        } else if (a == "--reconnect") {
+            out.Reconnect = true;
+        } else if (a == "--reconnect-max") {
+            if (!value(v)) return false;
+            if (!ParseInt(v, 3, 86400, n)) {
+                error = "Неверная наибольшая пауза перед повтором (ожидается 3..86400 с): " + v;
+                return false;
+            }
+            out.ReconnectMaxSec = uint32_t(n);
+            haveReconnectMax = true;
         } else if (a == "--trace") {
             if (!value(out.TraceFile)) return false;
             if (out.TraceFile.empty()) {
@@ -232,6 +274,28 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
     if (!poll) return true;
     if (haveTraceMask && out.TraceFile.empty()) {
         error = "--trace-mask, --trace-bytes и --trace-size задаются вместе с --trace FILE";
+        return false;
+    }
+    if (haveReconnectMax && !out.Reconnect) {
+        error = "--reconnect-max задаётся вместе с --reconnect";
+        return false;
+    }
+    if (!out.RecordFile.empty() && out.RecordSeries) {
+        error = "Укажите либо --record FILE, либо --record-dir DIR";
+        return false;
+    }
+    if (haveRotate && !out.RecordSeries) {
+        error = "--rotate задаётся вместе с --record-dir DIR";
+        return false;
+    }
+    // The built-in meter sits on loopback TCP and has no stored connection: a line speed or
+    // a settings file would be silently ignored.
+    if (out.Demo && haveBaud) {
+        error = "--demo не поддерживает --baud: имитатор подключается по TCP, а не по COM-порту";
+        return false;
+    }
+    if (out.Demo && !out.SettingsFile.empty()) {
+        error = "--demo не поддерживает --settings: имитатор не берётся из списка подключений";
         return false;
     }
 

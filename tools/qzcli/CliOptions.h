@@ -4,6 +4,7 @@
 #include "channel/LCAObject.h"
 #include "channel/LCATrace.h"
 #include "channel/LCATraceFormat.h"
+#include "journal/jnSeries.h"
 
 #include <cstdint>
 #include <string>
@@ -40,6 +41,15 @@ struct TCliOptions {
     char Decimal = 0;       // '.' or ',': the CSV's decimal separator; 0: the user's locale
     bool Signal = false;    // also read waveforms; the CSV then holds the last block
     std::string RecordFile; // a new journal that keeps everything read (empty: none)
+    // A series of journals, a new one at the meter's midnight, in RecordDir (empty: the
+    // recordings folder of the documents folder).
+    bool RecordSeries = false;
+    std::string RecordDir;
+    TjnRotation Rotate = TjnRotation::Day; // Week: a new journal on Monday 00:00 of the meter
+    // A failed exchange is an outage: the line is opened again after 3 s, doubling each
+    // time up to ReconnectMaxSec; polling ends only at a stop or the count.
+    bool Reconnect = false;
+    uint32_t ReconnectMaxSec = 60;
     // A trace of the line: the file ("-" for stderr; empty: none) and the classes it takes.
     std::string TraceFile;
     uint8_t TraceMask = kTraceAllClasses;

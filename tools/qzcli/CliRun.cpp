@@ -4,7 +4,6 @@
 #include "connection/CcnConnectionList.h"
 #include "exchange/monCsvExport.h"
 #include "exchange/monExchangeThreads.h"
-#include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
 #include "settings/cmnKnownFoldersFunc.h"
 #include "settings/cmnPortAccess.h"
@@ -76,8 +75,8 @@ class TPrinter : public IExchangeListener {
 public:
     TPrinter(const TCliOptions& o, std::ostream& out, std::ostream& err, TmonSharedStorage& s,
              const TccnConnection& c, bool neutral, int endFd, TmonCsvOptions csvOptions)
-        : O(o), Out(out), Err(err), Storage(s), Device(CsvDeviceOf(c)), Neutral(neutral),
-          EndFd(endFd), CsvOptions(std::move(csvOptions)) {}
+        : O(o), Out(out), Err(err), Storage(s), Connection(c), Device(CsvDeviceOf(c)),
+          Neutral(neutral), EndFd(endFd), CsvOptions(std::move(csvOptions)) {}
 
     void OnData3sec() override {
         const TmonStorage snap = Storage.Snapshot();
@@ -106,12 +105,17 @@ public:
         std::lock_guard<std::mutex> lock(Mutex);
         Code = code;
         Status = status;
-        if (status != 0)
-            Text = DeviceStatusText(status & 0xFFFF);
-        else if (code != 0 && Thread)
-            Text = Thread->GetErrorText();
+        if (Thread) Text = Thread->EndText(code, status);
         const uint64_t one = 1;
         (void)!write(EndFd, &one, sizeof one);
+    }
+
+    // Polling goes on after an outage: the error with the time it came and the wait.
+    void OnOutage(int32_t code, int32_t status, uint32_t retryMs) override {
+        Outage("Ошибка обмена с измерителем: ", Thread, code, status, retryMs);
+    }
+    void OnSignalOutage(int32_t code, int32_t status, uint32_t retryMs) override {
+        Outage("Ошибка чтения формы сигналов: ", SignalThread, code, status, retryMs);
     }
 
     // A waveform block: into the experiment, which the next CSV file carries.
@@ -128,6 +132,7 @@ public:
     }
 
     TExchangeThread* Thread = nullptr;
+    TExchangeThread* SignalThread = nullptr;
     TmonSignalControl* Signal = nullptr;
     TmonHeadlessSignalWindow* SignalWindow = nullptr;
     bool ModelIsA = false;
@@ -140,6 +145,18 @@ public:
     std::mutex Mutex;
 
 private:
+    void Outage(const char* what, const TExchangeThread* thread, int32_t code, int32_t status,
+                uint32_t retryMs) {
+        std::string text = thread ? thread->EndText(code, status) : std::string();
+        if (!text.empty() && text.back() != '.') text += '.';
+        const std::string detail = status == 0 ? PortAccessDetail(code, &Connection) : "";
+        std::lock_guard<std::mutex> lock(Mutex);
+        Err << CliTimeText(NowDateTime()) << ' ' << what << text << " Повтор через "
+            << (retryMs + 999) / 1000 << " с.\n";
+        if (!detail.empty()) Err << detail << '\n';
+        Err.flush();
+    }
+
     bool SaveCsv(const TmonStorage& snap) {
         std::string error, file;
         bool ok;
@@ -164,6 +181,7 @@ private:
     std::ostream& Out;
     std::ostream& Err;
     TmonSharedStorage& Storage;
+    const TccnConnection& Connection;
     TmonCsvDevice Device;
     bool Neutral;
     int EndFd;
@@ -220,6 +238,9 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
         so.ModelIndex = o.Model.empty() ? 1 : ModelIndexOfName(o.Model);
         so.ListenPort = 0;
         so.LogFile = o.DemoLog;
+        // The requests go to the factory number's 16 bits; the simulated meter answers there.
+        const int32_t factory = o.Factory > 0 ? o.Factory : 1;
+        so.Address = uint16_t(factory);
         sim = std::make_unique<TMeterSimulator>(so);
         std::string error;
         if (!sim->Start(&error)) {
@@ -227,8 +248,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             return 2;
         }
         err << "Демонстрация: имитатор измерителя на 127.0.0.1:" << sim->port() << '\n';
-        own = MakeConnection(so.ModelIndex, o.Factory > 0 ? o.Factory : 1, o, "127.0.0.1",
-                             sim->port());
+        own = MakeConnection(so.ModelIndex, factory, o, "127.0.0.1", sim->port());
         connection = own.get();
     } else {
         own = MakeConnection(ModelIndexOfName(o.Model), o.Factory, o, o.TcpHost, o.TcpPort);
@@ -263,7 +283,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
                 o, out, lineLog.Err(), storage, *connection, neutral, endFd,
                 CsvOptionsOf(TCliLocale::FromEnvironment(), o.Decimal));
             IExchangeListener* listener = printer.get();
-            if (!o.RecordFile.empty()) {
+            if (!o.RecordFile.empty() || o.RecordSeries) {
                 recording = std::make_unique<TCliRecording>(storage, printer.get());
                 listener = recording->Listener();
             }
@@ -278,7 +298,14 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
                     listener, connection, &storage, signal->Experiment());
             }
             std::string error;
-            if (recording && !recording->Open(o.RecordFile, *connection, error))
+            const std::string folder =
+                o.RecordDir.empty() ? RecordingFolder(GetDocumentsPath()) : o.RecordDir;
+            if (recording && o.RecordSeries && folder.empty())
+                throw std::runtime_error("Не найдена папка документов для журналов; укажите "
+                                         "--record-dir DIR");
+            if (recording &&
+                !(o.RecordSeries ? recording->OpenSeries(folder, o.Rotate, *connection, error)
+                                 : recording->Open(o.RecordFile, *connection, error)))
                 throw std::runtime_error(error);
         } catch (const std::exception& e) {
             err << e.what() << '\n';
@@ -287,7 +314,18 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             return 2;
         }
         printer->Thread = thread.get();
-        if (recording) recording->OnFailure([&thread] { thread->Stop(); });
+        printer->SignalThread = signalThread.get();
+        if (o.Reconnect) {
+            TmonReconnect policy;
+            policy.Enabled = true;
+            policy.MaxMs = o.ReconnectMaxSec * 1000;
+            thread->SetReconnect(policy);
+            if (signalThread) signalThread->SetReconnect(policy);
+        }
+        if (recording) {
+            recording->SetPollingThread(thread.get());
+            recording->OnFailure([&thread] { thread->Stop(); });
+        }
         thread->Start();
         if (signalThread) signalThread->Start();
         pollfd fds[2] = {{endFd, POLLIN, 0}, {stopFd, POLLIN, 0}};

@@ -1,6 +1,7 @@
 // qzcli: the monitor's exchange without a window.
 #include "tools/qzcli/CliJournal.h"
 #include "tools/qzcli/CliLocale.h"
+#include "tools/qzcli/CliReport.h"
 #include "tools/qzcli/CliRun.h"
 
 #include "common/ProgramVersion.h"
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
     if (!args.empty() && IsJournalCommand(args[0]))
         return RunJournalCommand(args, std::cout, std::cerr,
                                  CsvOptionsOf(TCliLocale::FromEnvironment()));
+    if (!args.empty() && IsReportCommand(args[0]))
+        return RunReportCommand(args, std::cout, std::cerr,
+                                CsvOptionsOf(TCliLocale::FromEnvironment()), CliPdfWriter());
     TCliOptions options;
     std::string error;
     if (!ParseCliArgs(args, options, error)) {
@@ -26,7 +30,7 @@ int main(int argc, char** argv) {
     }
     switch (options.Command) {
     case TCliOptions::TCommand::Help:
-        std::cout << CliHelpText() << CliJournalHelpText();
+        std::cout << CliHelpText() << CliJournalHelpText() << CliReportHelpText();
         return 0;
     case TCliOptions::TCommand::Version:
         std::cout << ProgramVersionText("qzcli");

@@ -3,6 +3,7 @@
 #include "channel/PCAType.h"
 #include "connection/ui/CcnConnectionListLogic.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliRun.h"
 
@@ -13,7 +14,7 @@ using namespace qz;
 using namespace qz::clitest;
 
 TEST(QzcliLineSpeed, PollsAtEverySpeedTheDialogOffers) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     TSimOptions so;
     so.ModelIndex = 1;

@@ -42,6 +42,22 @@ TEST(CliOptions, AcceptsTheThreeWaysToNameAMeter) {
 
     ASSERT_TRUE(Parse({"poll", "--demo"}, o, e)) << e;
     EXPECT_TRUE(o.Demo);
+    EXPECT_FALSE(o.Reconnect);
+    ASSERT_TRUE(Parse({"poll", "--demo", "--factory", "1234", "--reconnect", "--reconnect-max",
+                       "120", "--record-dir", "d", "--rotate", "week"},
+                      o, e))
+        << e;
+    EXPECT_EQ(o.Factory, 1234);
+    EXPECT_TRUE(o.Reconnect);
+    EXPECT_EQ(o.ReconnectMaxSec, 120u);
+    EXPECT_EQ(o.RecordDir, "d");
+    EXPECT_EQ(o.Rotate, TjnRotation::Week);
+    // Without a folder: the window's recordings folder; the next option is not taken for one.
+    ASSERT_TRUE(Parse({"poll", "--id", "2", "--record-dir", "--reconnect"}, o, e)) << e;
+    EXPECT_TRUE(o.RecordSeries);
+    EXPECT_EQ(o.RecordDir, "");
+    EXPECT_TRUE(o.Reconnect);
+    EXPECT_EQ(o.Rotate, TjnRotation::Day);
     ASSERT_TRUE(Parse({"connections", "--text"}, o, e)) << e;
     EXPECT_TRUE(o.Text);
     ASSERT_TRUE(Parse({"--help"}, o, e));
@@ -70,6 +86,14 @@ TEST(CliOptions, RefusesWhatItCannotTake) {
         {"poll", "--demo", "--count", "99999999999999999999999"},
         {"connections", "--json"},
         {"poll", "--demo", "--version"}, // a command's options hold no version request
+        // What the built-in meter cannot honour.
+        {"poll", "--demo", "--baud", "9600"},
+        {"poll", "--demo", "--settings", "/x.ini"},
+        {"poll", "--demo", "--reconnect-max", "10"}, // without --reconnect
+        {"poll", "--demo", "--reconnect", "--reconnect-max", "2"},
+        {"poll", "--demo", "--record", "a.db", "--record-dir", "d"},
+        {"poll", "--demo", "--rotate", "week"}, // without --record-dir
+        {"poll", "--demo", "--record-dir", "d", "--rotate", "month"},
     };
     for (const auto& args : bad) {
         TCliOptions o;

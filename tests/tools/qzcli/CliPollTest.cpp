@@ -6,6 +6,7 @@
 #include "exchange/monStorage.h"
 #include "settings/monIniFile.h"
 #include "simulator/MeterSimulator.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/CliPollOptions.h"
 #include "tests/support/CsvCells.h"
 #include "tests/support/Files.h"
@@ -165,8 +166,25 @@ TEST(QzcliConnections, EveryKindOfDamageIsReportedWithStatusOne) {
     EXPECT_EQ(RunConnections(o, out, err), 0) << err.str();
 }
 
-TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
+TEST(QzcliPoll, DemoMeterAnswersAtTheFactoryNumberGiven) {
     SetDefaultPCASleeper([](uint32_t) {});
+    TempDir dir;
+    TCliOptions o;
+    std::string e;
+    ASSERT_TRUE(ParseCliArgs({"poll", "--demo", "--factory", "70000", "--count", "1", "--demo-log",
+                              dir.Path() + "/sim.log"},
+                             o, e))
+        << e;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
+    const auto answers = LoggedAnswers(o.DemoLog);
+    ASSERT_FALSE(answers.empty());
+    for (const auto& a : answers) // the address is the factory number's 16 bits
+        EXPECT_EQ(a[8] | (a[9] << 8), 70000 % 65536);
+}
+
+TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
+    test::TNoSleep noSleep;
     TempDir dir;
     TCliOptions o;
     o.Command = TCliOptions::TCommand::Poll;
@@ -224,7 +242,7 @@ TEST(QzcliPoll, DemoRecordsMatchWhatTheSimulatorSent) {
 }
 
 TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     TSimOptions so;
     so.ModelIndex = 0; // basic record
@@ -262,7 +280,7 @@ TEST(QzcliPoll, SameExchangeOverAPseudoTerminal) {
 }
 
 TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     const uint16_t port = test::UnusedLoopbackPort();
     TCliOptions o = test::TcpPollOptions("qz2m", port);
     std::ostringstream out, err;
@@ -298,7 +316,7 @@ TEST(QzcliPoll, FailuresArePrintedWithTheWindowsTextAndAStopIsClean) {
 }
 
 TEST(QzcliPoll, SignalPutsTheLastWaveformBlockIntoTheCsv) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     auto lines = [](const std::string& file) {
         std::ifstream in(file);
         return size_t(

@@ -4,6 +4,7 @@
 #include "channel/PCAType.h"
 #include "common/Cp1251.h"
 #include "protocol/QZ2Models.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/Files.h"
 #include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliLocale.h"
@@ -110,10 +111,14 @@ TEST(QzcliOptions, DecimalTakesACommaOrAPoint) {
     for (const char* bad : {";", ",,", "", "1"})
         EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--decimal", bad}, o, e)) << bad;
     EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--decimal"}, o, e));
-    ASSERT_TRUE(ParseCliArgs({"poll", "--demo", "--baud", "4294967295"}, o, e)) << e;
+    const auto com = [](const char* baud) {
+        return std::vector<std::string>{"poll",  "--model", "qz2",    "--factory", "1",
+                                        "--com", "COM1",    "--baud", baud};
+    };
+    ASSERT_TRUE(ParseCliArgs(com("4294967295"), o, e)) << e;
     EXPECT_EQ(o.Baud, 4294967295u);
-    EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--baud", "4294967296"}, o, e));
-    EXPECT_FALSE(ParseCliArgs({"poll", "--demo", "--baud", "0"}, o, e));
+    EXPECT_FALSE(ParseCliArgs(com("4294967296"), o, e));
+    EXPECT_FALSE(ParseCliArgs(com("0"), o, e));
 }
 
 TEST(QzcliLocale, TheCLocaleAndAForcedSeparator) {
@@ -151,7 +156,7 @@ TEST(QzcliLocale, FollowsLcNumericAndLcTimeOfTheEnvironment) {
 
     // The whole road: qzcli writes the file in the environment's formats.
     ScopedEnv back("LC_NUMERIC", "qz_TEST.UTF-8");
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(DemoCsv(dir.Path() + "/csv"), out, err, -1), 0) << err.str();
     const auto files = CsvFiles(dir.Path() + "/csv");
@@ -170,7 +175,7 @@ TEST(QzcliLocale, FollowsLcNumericAndLcTimeOfTheEnvironment) {
 }
 
 TEST(QzcliCsv, MakesTheFolderAndFailsOnAFileItCannotWrite) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     const mode_t saved = ::umask(027);
 

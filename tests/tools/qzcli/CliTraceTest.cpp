@@ -2,6 +2,7 @@
 // the link figures of each JSON record, checked against what the simulator was asked.
 #include "tools/qzcli/CliTrace.h"
 #include "channel/PCAType.h"
+#include "tests/support/ChannelGuards.h"
 #include "tests/support/CliPollOptions.h"
 #include "tests/support/Files.h"
 #include "tests/support/TcpListener.h"
@@ -157,7 +158,7 @@ TEST(QzcliTrace, WithoutADumpLimitEveryAnswerIsTracedWhole) {
 }
 
 TEST(QzcliTrace, DemoPollIsTracedFromOpenToCloseWithEveryRequestAndAnswer) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     TCliOptions o = DemoPoll(2);
     o.Json = true;
@@ -209,7 +210,7 @@ TEST(QzcliTrace, DemoPollIsTracedFromOpenToCloseWithEveryRequestAndAnswer) {
 }
 
 TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     TCliOptions o = DemoPoll(1);
     o.Json = true;
@@ -252,7 +253,7 @@ TEST(QzcliTrace, AMaskKeepsOnlyItsClassesAndAFileThatCannotBeOpenedStopsTheStart
 }
 
 TEST(QzcliProgress, StagesOfTheConnectGoToStderrWithoutJson) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TCliOptions o = DemoPoll(1);
     std::ostringstream out, err;
     ASSERT_EQ(RunPoll(o, out, err, -1), 0) << err.str();
@@ -276,7 +277,7 @@ TEST(QzcliProgress, StagesOfTheConnectGoToStderrWithoutJson) {
 }
 
 TEST(QzcliLink, JsonRecordsCarryLinkFiguresThatMatchTheSimulatorsLog) {
-    SetDefaultPCASleeper([](uint32_t) {});
+    test::TNoSleep noSleep;
     TempDir dir;
     TCliOptions o = DemoPoll(3);
     o.Json = true;

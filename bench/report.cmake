@@ -1,0 +1,6 @@
+if(TARGET qz_report AND TARGET qzcli AND TARGET qz_simulator)
+  add_executable(bench_report ${CMAKE_CURRENT_LIST_DIR}/ReportBench.cpp)
+  target_link_libraries(bench_report PRIVATE qz_report qz_simulator benchmark::benchmark)
+  target_compile_definitions(bench_report PRIVATE QZ_QZCLI_PATH="$<TARGET_FILE:qzcli>")
+  add_dependencies(bench_report qzcli)
+endif()
