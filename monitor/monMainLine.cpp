@@ -61,9 +61,10 @@ void TForm1::SetStatusNote(const QString& text, const QString& tip) {
 }
 
 void TForm1::RefreshStatus() {
-    // One line under the powers: what the operator did last (a save) while it is fresh, else
-    // the connect under way, else the journal being written, else the line's last word. The
-    // trace is marked before it, for a trace fills the disk while it is on.
+    // One line under the powers: an outage the poll waits out, else what the operator did
+    // last (a save) while it is fresh, else the connect under way, else the journal being
+    // written, else the line's last word. The trace is marked before it, for a trace fills
+    // the disk while it is on.
     QString main;
     QString tip;
     if (!FOutageText.isEmpty()) {

@@ -160,7 +160,7 @@ TEST(WindowLine, FiguresAndTraceOfAPoll) {
 // The trace ticked while the line is open: the poll's dumps reach the file at once, not
 // from the next Start.
 TEST(WindowLine, ATraceBegunInMidPollTakesTheOpenLine) {
-    StartModuleWithLineLog();
+    test::TLCAModule module(monLineLog().LogProc());
     TSimOptions so;
     so.ModelIndex = 1;
     so.Address = 78;
