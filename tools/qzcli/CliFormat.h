@@ -2,6 +2,7 @@
 // connections as rows.
 #pragma once
 
+#include "exchange/monRecordJson.h"
 #include "exchange/monStorage.h"
 #include "journal/jnMeterOf.h" // ConModeSummary
 
@@ -11,11 +12,6 @@ namespace qz {
 
 class TccnConnection;
 class TccnConnectionList;
-
-// One JSON object on one line: every field of the record under its own name, grouped
-// fields as arrays, harmonic tables as 39-element arrays (harmonics 2..40). Numbers have up
-// to 15 significant digits; a value that is not a finite number is null.
-std::string RecordJson(const TmonData3sec& data);
 
 // "ДД.ММ.ГГГГ ЧЧ:ММ:СС", as the tables and messages show times.
 std::string CliTimeText(TDateTime time);
