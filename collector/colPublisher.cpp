@@ -182,12 +182,17 @@ void TcolPublisher::Stop() {
         connected = FConnected;
     }
     if (connected) {
+        // What the meters recorded last goes out now (they have stopped before), then the
+        // collector says it is offline; its acknowledgement, after theirs, ends the wait.
+        TakeAcks();
+        for (auto& [key, m] : FMeters)
+            Pump(*m);
         const std::string status = StatusTopic(FOptions.Prefix, FOptions.Name);
         int mid = 0;
         if (mosquitto_publish(FClient, &mid, status.c_str(), 7, "offline", 1, true) ==
             MOSQ_ERR_SUCCESS) {
             std::unique_lock<std::mutex> lock(FMutex);
-            FWake.wait_for(lock, std::chrono::milliseconds(500), [&] {
+            FWake.wait_for(lock, std::chrono::milliseconds(800), [&] {
                 return !FConnected || std::find(FAcks.begin(), FAcks.end(), mid) != FAcks.end();
             });
         }

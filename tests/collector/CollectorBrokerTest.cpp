@@ -5,6 +5,7 @@
 #include "collector/colPayload.h"
 #include "journal/jnSeries.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -159,7 +161,8 @@ std::vector<std::string> JournalTimes(const std::string& folder) {
 }
 
 // Every record of the journal arrived, and the first arrival of each is in time order
-// (QoS 1 may deliver one again after a loss: a repeat is no disorder).
+// (QoS 1 may deliver one again after a loss: a repeat is no disorder). A record the meter
+// gave twice, before and after a restart of the collector, is one record.
 void ExpectDelivered(const std::vector<std::string>& journal,
                      const std::vector<std::string>& arrived, const std::string& meter) {
     std::set<std::string> seen;
@@ -169,12 +172,21 @@ void ExpectDelivered(const std::vector<std::string>& journal,
         EXPECT_LT(last, t) << meter << ": out of order";
         last = t;
     }
-    int missing = 0;
-    for (const auto& t : journal)
-        if (!seen.count(t)) ++missing;
-    EXPECT_EQ(missing, 0) << meter << ": " << journal.size() << " recorded, " << seen.size()
-                          << " arrived";
-    EXPECT_EQ(seen.size(), journal.size()) << meter << ": arrived what was never recorded";
+    const std::set<std::string> recorded(journal.begin(), journal.end());
+    EXPECT_EQ(seen, recorded) << meter << ": " << recorded.size() << " recorded, " << seen.size()
+                              << " arrived";
+}
+
+// Whether every record of the journals has arrived.
+bool AllArrived(TSubscriber& sub, const std::vector<std::string>& names,
+                const std::vector<std::string>& folders) {
+    for (size_t i = 0; i < names.size(); ++i) {
+        const auto arrived = sub.RecordTimes(names[i]);
+        const std::set<std::string> seen(arrived.begin(), arrived.end());
+        for (const auto& t : JournalTimes(folders[i]))
+            if (!seen.count(t)) return false;
+    }
+    return true;
 }
 
 // No step between neighbouring records longer than two intervals: the polling went on
@@ -192,25 +204,44 @@ int LongGaps(const std::vector<std::string>& times) {
 }
 
 struct TMeters {
-    std::vector<std::unique_ptr<TQzsimProcess>> Sims;
-    std::vector<uint16_t> Ports;
-    std::vector<std::string> Names; // "qz2m/1001"
+    std::vector<std::unique_ptr<TQzsimProcess>> Sims; // null for a pseudo-terminal
+    std::vector<std::unique_ptr<TChildProcess>> PtySims;
+    std::vector<std::string> Lines; // where each is, as the configuration says it
+    std::vector<std::string> Ports; // the TCP port ("" for a pseudo-terminal)
+    std::vector<std::string> Names; // "qz2m/1002"
     std::vector<std::string> Folders;
 };
 
-TMeters StartMeters(int count, const TempDir& dir) {
+// `count` meters of the four models, factory numbers from 1001; those from `ptyFrom` on a
+// pseudo-terminal that the COM port of the same number leads to (the collector must run with
+// XDG_DATA_HOME at `dir`/xdg), the others on TCP.
+TMeters StartMeters(int count, const TempDir& dir, int ptyFrom = 1 << 30) {
     TMeters m;
     static const char* const kModels[] = {"qz2", "qz2m", "qz2c", "qz2a"};
     for (int i = 0; i < count; ++i) {
-        const std::string model = kModels[i % 4];
-        const int factory = 1001 + i;
-        m.Sims.push_back(std::make_unique<TQzsimProcess>(
-            QZ_QZSIM_PATH,
-            std::vector<std::string>{"--model", model, "--address", std::to_string(factory),
-                                     "--listen", "127.0.0.1:0"}));
-        m.Ports.push_back(m.Sims.back()->Port());
-        m.Names.push_back(model + "/" + std::to_string(factory));
-        m.Folders.push_back(dir / ("rec/" + model + "_" + std::to_string(factory)));
+        const std::string model = kModels[i % 4], factory = std::to_string(1001 + i);
+        std::vector<std::string> args = {"--model", model, "--address", factory};
+        const std::string com = std::to_string(i + 1);
+        if (i >= ptyFrom) {
+            std::filesystem::create_directories(dir / "xdg/VQ/ports");
+            args.insert(args.end(), {"--pty", dir / ("xdg/VQ/ports/com" + com)});
+        } else {
+            args.insert(args.end(), {"--listen", "127.0.0.1:0"});
+        }
+        std::string port;
+        if (i >= ptyFrom) {
+            m.PtySims.push_back(std::make_unique<TChildProcess>(QZ_QZSIM_PATH, args));
+            m.PtySims.back()->WaitLines(1, 10000);
+            m.Sims.emplace_back();
+        } else {
+            m.Sims.push_back(std::make_unique<TQzsimProcess>(QZ_QZSIM_PATH, args));
+            port = std::to_string(m.Sims.back()->Port());
+        }
+        m.Ports.push_back(port);
+        m.Lines.push_back("--model " + model + " --factory " + factory +
+                          (port.empty() ? " --com COM" + com : " --tcp 127.0.0.1:" + port));
+        m.Names.push_back(model + "/" + factory);
+        m.Folders.push_back(dir / ("rec/" + model + "_" + factory));
     }
     return m;
 }
@@ -221,10 +252,8 @@ std::string WriteConfig(const TempDir& dir, const TMeters& m, uint16_t brokerPor
     f << "# test collector\nname = t\nrecordings = " << dir.Path() << "/rec\n"
       << "reconnect-max = 3\nmqtt = mqtt://127.0.0.1:" << brokerPort
       << "\nmqtt-prefix = " << kPrefix << "\n";
-    static const char* const kModels[] = {"qz2", "qz2m", "qz2c", "qz2a"};
-    for (size_t i = 0; i < m.Ports.size(); ++i)
-        f << "meter = --model " << kModels[i % 4] << " --factory " << 1001 + i
-          << " --tcp 127.0.0.1:" << m.Ports[i] << "\n";
+    for (const auto& line : m.Lines)
+        f << "meter = " << line << "\n";
     return file;
 }
 
@@ -235,6 +264,7 @@ std::unique_ptr<TChildProcess> StartCollector(const std::string& config, const s
 
 // SIGTERM ends the collector cleanly and soon; its status.
 int Terminate(TChildProcess& collector) {
+    // TChildProcess::Stop waits for the process.
     const auto start = std::chrono::steady_clock::now();
     const int status = collector.Stop(SIGTERM);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -254,23 +284,25 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
     TBroker broker(dir, test::UnusedLoopbackPort());
     broker.Start();
     TSubscriber sub(broker.Port());
-    TMeters meters = StartMeters(8, dir);
-    for (uint16_t p : meters.Ports)
-        ASSERT_NE(p, 0);
+    // Four over TCP, four over pseudo-terminals.
+    TMeters meters = StartMeters(8, dir, 4);
+    for (const auto& p : meters.Ports)
+        ASSERT_NE(p, "0");
+    test::EnvGuard xdg("XDG_DATA_HOME", dir / "xdg");
     auto collector = StartCollector(WriteConfig(dir, meters, broker.Port()), dir / "collect.log");
     ASSERT_TRUE(Eventually([&] { return AllHave(sub, meters, 2); }, 30000)) << collector->Errors();
 
-    // The last meter goes away: its outage is said, the others go on.
-    const std::string lost = meters.Names.back();
-    meters.Sims.back()->Kill();
+    // One meter goes away: its outage is said, the others go on.
+    const size_t lostIndex = 3;
+    const std::string lost = meters.Names[lostIndex];
+    meters.Sims[lostIndex]->Kill();
     const std::string outageTopic = kPrefix + "/" + lost + "/outage";
     ASSERT_TRUE(Eventually([&] { return !sub.Payloads(outageTopic).empty(); }, 15000))
         << collector->Errors();
     EXPECT_NE(sub.Payloads(outageTopic)[0].find("\"Event\":\"begin\""), std::string::npos);
-    meters.Sims.back() = std::make_unique<TQzsimProcess>(
-        QZ_QZSIM_PATH,
-        std::vector<std::string>{"--model", "qz2a", "--address", "1008", "--listen",
-                                 "127.0.0.1:" + std::to_string(meters.Ports.back())});
+    meters.Sims[lostIndex] = std::make_unique<TQzsimProcess>(
+        QZ_QZSIM_PATH, std::vector<std::string>{"--model", "qz2a", "--address", "1004", "--listen",
+                                                "127.0.0.1:" + meters.Ports[lostIndex]});
 
     // The broker stops for a while; the meters record on.
     broker.Stop();
@@ -279,8 +311,9 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
         before.push_back(JournalTimes(f).size());
     ASSERT_TRUE(Eventually(
         [&] {
-            for (size_t i = 0; i + 1 < meters.Folders.size(); ++i)
-                if (JournalTimes(meters.Folders[i]).size() < before[i] + 2) return false;
+            for (size_t i = 0; i < meters.Folders.size(); ++i)
+                if (i != lostIndex && JournalTimes(meters.Folders[i]).size() < before[i] + 2)
+                    return false;
             return true;
         },
         20000))
@@ -300,20 +333,13 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
         40000))
         << collector->Errors();
     EXPECT_EQ(Terminate(*collector), 0);
-    ASSERT_TRUE(Eventually(
-        [&] {
-            for (size_t i = 0; i < meters.Names.size(); ++i)
-                if (sub.RecordTimes(meters.Names[i]).size() <
-                    JournalTimes(meters.Folders[i]).size())
-                    return false;
-            return true;
-        },
-        10000));
+    // The last records went out at the stop.
+    EXPECT_TRUE(Eventually([&] { return AllArrived(sub, meters.Names, meters.Folders); }, 5000));
 
     for (size_t i = 0; i < meters.Names.size(); ++i) {
         const auto journal = JournalTimes(meters.Folders[i]);
         ExpectDelivered(journal, sub.RecordTimes(meters.Names[i]), meters.Names[i]);
-        if (i + 1 < meters.Names.size()) {
+        if (i != lostIndex) {
             EXPECT_EQ(LongGaps(journal), 0) << meters.Names[i] << " lost its cadence";
             EXPECT_TRUE(sub.Payloads(kPrefix + "/" + meters.Names[i] + "/outage").empty())
                 << meters.Names[i] << " was disturbed";
@@ -354,6 +380,7 @@ TEST(CollectorBroker, KilledCollectorResumesFromItsMark) {
     ASSERT_TRUE(Eventually([&] { return AllHave(sub, meters, delivered[0] + 3); }, 30000))
         << collector->Errors();
     EXPECT_EQ(Terminate(*collector), 0);
+    EXPECT_TRUE(Eventually([&] { return AllArrived(sub, meters.Names, meters.Folders); }, 5000));
     for (size_t i = 0; i < meters.Names.size(); ++i) {
         const auto arrived = sub.RecordTimes(meters.Names[i]);
         ExpectDelivered(JournalTimes(meters.Folders[i]), arrived, meters.Names[i]);
@@ -361,6 +388,64 @@ TEST(CollectorBroker, KilledCollectorResumesFromItsMark) {
             arrived.size() - std::set<std::string>(arrived.begin(), arrived.end()).size();
         EXPECT_LT(repeats, delivered[i]) << "started again from the beginning, not from the mark";
     }
+}
+
+// SIGHUP: the meter added starts, the one removed stops, and the one kept goes on over the
+// connection it had, as its request log shows.
+TEST(CollectorBroker, ReloadStartsAddedStopsRemovedKeepsTheRest) {
+    TempDir dir("qz-collect");
+    TBroker broker(dir, test::UnusedLoopbackPort());
+    broker.Start();
+    TSubscriber sub(broker.Port());
+    std::vector<std::unique_ptr<TQzsimProcess>> sims;
+    for (int i = 0; i < 3; ++i)
+        sims.push_back(std::make_unique<TQzsimProcess>(
+            QZ_QZSIM_PATH,
+            std::vector<std::string>{"--model", "qz2m", "--address", std::to_string(2001 + i),
+                                     "--listen", "127.0.0.1:0", "--log",
+                                     dir / ("sim" + std::to_string(i) + ".log")}));
+    auto meterLine = [&](int i) {
+        return "meter = --model qz2m --factory " + std::to_string(2001 + i) +
+               " --tcp 127.0.0.1:" + std::to_string(sims[size_t(i)]->Port()) + "\n";
+    };
+    const std::string config = dir / "collect.conf";
+    const std::string head = "name = t\nrecordings = " + dir.Path() +
+                             "/rec\nmqtt = mqtt://127.0.0.1:" + std::to_string(broker.Port()) +
+                             "\nmqtt-prefix = " + kPrefix + "\n";
+    std::ofstream(config) << head << meterLine(0) << meterLine(1);
+    TChildProcess collector(QZ_QZCLI_PATH, {"collect", "--config", config}, dir / "collect.log");
+    ASSERT_TRUE(Eventually(
+        [&] {
+            return sub.RecordTimes("qz2m/2001").size() >= 2 &&
+                   sub.RecordTimes("qz2m/2002").size() >= 2;
+        },
+        30000))
+        << collector.Errors();
+
+    // A faulty file changes nothing.
+    std::ofstream(config) << head << meterLine(0) << "meter = --id\n";
+    kill(collector.Pid(), SIGHUP);
+    ASSERT_TRUE(Eventually([&] { return collector.Errors().find("Строка 6") != std::string::npos; },
+                           10000));
+
+    std::ofstream(config) << head << meterLine(0) << meterLine(2);
+    kill(collector.Pid(), SIGHUP);
+    ASSERT_TRUE(Eventually([&] { return sub.RecordTimes("qz2m/2003").size() >= 2; }, 30000))
+        << collector.Errors();
+    const size_t removedAsked = test::SimLogRequests(dir / "sim1.log").size();
+    const size_t keptRecords = sub.RecordTimes("qz2m/2001").size();
+    ASSERT_TRUE(
+        Eventually([&] { return sub.RecordTimes("qz2m/2001").size() >= keptRecords + 2; }, 15000));
+    EXPECT_EQ(Terminate(collector), 0);
+
+    EXPECT_EQ(test::SimLogRequests(dir / "sim1.log").size(), removedAsked)
+        << "the meter removed was still polled";
+    const auto kept = test::SimLogRequests(dir / "sim0.log");
+    ASSERT_FALSE(kept.empty());
+    for (const auto& r : kept)
+        EXPECT_EQ(r.Connection, kept.front().Connection) << "the meter kept was connected anew";
+    EXPECT_EQ(LongGaps(JournalTimes(dir / "rec/qz2m_2001")), 0);
+    EXPECT_TRUE(sub.Payloads(kPrefix + "/qz2m/2001/outage").empty());
 }
 
 // A configuration with a fault starts nothing and names the line.

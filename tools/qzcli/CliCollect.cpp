@@ -199,6 +199,7 @@ bool BuildSpecs(const TCollectConfig& c, std::vector<TcolMeterSpec>& specs, std:
 // The configuration file read, checked and turned into meters: all of it or nothing.
 bool LoadConfig(const std::string& file, TCollectConfig& config, std::vector<TcolMeterSpec>& specs,
                 std::string& error) {
+    error.clear();
     const std::string text = ReadFile(file, error);
     if (!error.empty()) return false;
     if (!ParseCollectConfig(text, config, error) || !BuildSpecs(config, specs, error)) {
