@@ -16,6 +16,11 @@ namespace qz {
 
 const char* const kmonApplicationTitle = "Монитор Каврен-QZ2";
 
+std::string RecordingFolder(const std::string& documentsFolder) {
+    const std::string product = MakeProductFolder(documentsFolder, kmonApplicationTitle);
+    return product.empty() ? std::string() : product + "Записи/";
+}
+
 std::string FormatGeneral15(double v, char sep) {
     if (std::isnan(v)) return "NAN";
     if (std::isinf(v)) return v > 0 ? "INF" : "-INF";

@@ -17,6 +17,10 @@ struct TSigExperiment;
 // The application title, which also names the product folder below the documents folder.
 extern const char* const kmonApplicationTitle;
 
+// Where recordings go: "<documents>/<product folder>/Записи/" ("" when there is no documents
+// folder). Shared by the window's "Запись" and qzcli.
+std::string RecordingFolder(const std::string& documentsFolder);
+
 // What the file tells about the meter: the display name of the connection's device type and
 // its factory number. The window takes both from the current connection.
 struct TmonCsvDevice {

@@ -1,11 +1,17 @@
-// A damaged or hostile journal file: opening it, summarising it, exporting and replaying it
-// must end in a text, never in a crash, a hang or a read past a buffer.
+// A damaged or hostile journal file: opening it, summarising it, exporting and replaying it,
+// and salvaging it must end in a text, never in a crash, a hang or a read past a buffer. The
+// input is the file; from the first log header in it on (a journal cut off with its log), the
+// bytes are the log beside it. The seeds are good journals, journals cut short and journals
+// with damaged pages.
 #include "journal/jnComtrade.h"
 #include "journal/jnJournal.h"
 #include "journal/jnReplay.h"
+#include "journal/jnSalvage.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -15,6 +21,13 @@ namespace {
 
 std::string TempName() {
     return "/tmp/qz-fuzz-journal-" + std::to_string(getpid()) + ".db";
+}
+
+void WriteFile(const std::string& f, const uint8_t* data, size_t size) {
+    if (FILE* out = std::fopen(f.c_str(), "wb")) {
+        std::fwrite(data, 1, size, out);
+        std::fclose(out);
+    }
 }
 
 void Remove(const std::string& f) {
@@ -27,12 +40,13 @@ void Remove(const std::string& f) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string file = TempName();
+    const std::string file = TempName(), saved = TempName() + "-saved.db";
     Remove(file);
-    if (FILE* f = std::fopen(file.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    Remove(saved);
+    static const uint8_t kLogMagic[] = {0x37, 0x7F, 0x06};
+    const uint8_t* log = std::search(data, data + size, kLogMagic, kLogMagic + 3);
+    WriteFile(file, data, size_t(log - data));
+    if (log != data + size) WriteFile(file + "-wal", log, size_t(data + size - log));
     {
         TjnReader r;
         std::string e;
@@ -41,7 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             TDateTime first = 0, last = 0;
             r.Counts(records, blocks, e);
             r.RecordSpan(first, last, e);
+            UnfinishedText(r);
             int budget = 64; // a walk of a huge forged table stays short
+            r.ForEachOutage([&](const TjnOutageView&) { return --budget > 0; }, e);
+            budget = 64;
             r.ForEachRecordTime([&](int64_t, TDateTime) { return --budget > 0; }, e);
             budget = 64;
             r.ForEachAnswer(
@@ -85,6 +102,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             replay.Waveform(t, 0xFF, 2, out, stamp);
         }
     }
+    TjnSalvageReport report;
+    if (SalvageJournal(file, saved, report, e)) {
+        SalvageReportText(report, saved);
+        TjnReader r;
+        if (r.Open(saved, e) == TjnOpenResult::Ok) {
+            int64_t records = 0, blocks = 0;
+            r.Counts(records, blocks, e);
+        }
+    }
     Remove(file);
+    Remove(saved);
     return 0;
 }

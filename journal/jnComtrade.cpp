@@ -119,23 +119,24 @@ bool FormatComtrade(const TjnMeter& meter, const TmonSettings& settings,
     return true;
 }
 
-bool ExportComtrade(TjnReader& journal, const std::string& folder, TDateTime from, TDateTime to,
+bool ExportComtrade(TjnSeries& journals, const std::string& folder, TDateTime from, TDateTime to,
                     const TjnComtradeOptions& options, int64_t& written, std::string& error) {
     written = 0;
     if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
         error = "Не удалось создать папку " + folder + ": " + std::strerror(errno);
         return false;
     }
-    TjnDecoder decoder(journal);
     bool ok = true;
     std::string cfg, dat;
-    const bool walked = journal.ForEachWaveform(
+    const bool walked = journals.ForEachWaveform(
         from, to,
-        [&](const TjnWaveformView& block) {
+        [&](size_t j, const TjnWaveformView& block) {
             TmonSettings settings;
-            if (!decoder.SettingsOf(block.SettingsId, settings, error)) return ok = false;
-            if (!FormatComtrade(journal.Meter(), settings, block, options, cfg, dat)) return true;
-            const std::string base = folder + "/" + ComtradeBaseName(journal.Meter(), block);
+            if (!journals.Decoder(j).SettingsOf(block.SettingsId, settings, error))
+                return ok = false;
+            const TjnMeter& meter = journals.Journal(j).Meter();
+            if (!FormatComtrade(meter, settings, block, options, cfg, dat)) return true;
+            const std::string base = folder + "/" + ComtradeBaseName(meter, block);
             TjnOutFile c, d;
             if (!c.Open(base + ".cfg", error) || !d.Open(base + ".dat", error)) return ok = false;
             c.Write(cfg);

@@ -14,6 +14,7 @@
 #include "common/DateTime.h"
 #include "exchange/monStorage.h"
 #include "journal/jnJournal.h"
+#include "journal/jnSeries.h"
 
 #include <cstdint>
 #include <string>
@@ -32,9 +33,10 @@ bool FormatComtrade(const TjnMeter& meter, const TmonSettings& settings,
 // The base name of a block's files: "<factory>_<yymmdd>_<hhmmss>_<id>".
 std::string ComtradeBaseName(const TjnMeter& meter, const TjnWaveformView& block);
 
-// Writes the pair of every block with meter times from..to into `folder` (made when it is
-// missing). `written` counts the pairs. False with the operator's text in `error`.
-bool ExportComtrade(TjnReader& journal, const std::string& folder, TDateTime from, TDateTime to,
+// Writes the pair of every block with meter times from..to of the journals into `folder`
+// (made when it is missing). `written` counts the pairs. False with the operator's text in
+// `error`.
+bool ExportComtrade(TjnSeries& journals, const std::string& folder, TDateTime from, TDateTime to,
                     const TjnComtradeOptions& options, int64_t& written, std::string& error);
 
 } // namespace qz

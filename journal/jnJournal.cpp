@@ -82,6 +82,13 @@ std::string ColumnList(const char* suffix) {
     return s;
 }
 
+// The indexes on the meter times are made when the recording closes: kept up to date while
+// recording they would add a page to every commit, as much again as a record's own pages.
+// A journal being recorded (or cut off) is read without them, by its row order.
+const char* const kIndexSql = "CREATE INDEX IF NOT EXISTS record_meter_time ON record (meter_time);"
+                              "CREATE INDEX IF NOT EXISTS waveform_meter_time ON waveform "
+                              "(meter_time);";
+
 std::string SchemaSql() {
     // The decoded values come before the raw data: a reader of the values alone (the trends)
     // then finds them at the start of the row, in the page that holds it, and leaves the pages
@@ -100,12 +107,10 @@ std::string SchemaSql() {
            " settings_id INTEGER NOT NULL, scale_id INTEGER NOT NULL" +
            ColumnList(" REAL") +
            ", data BLOB NOT NULL);"
-           "CREATE INDEX record_meter_time ON record (meter_time);"
            "CREATE TABLE waveform ("
            " id INTEGER PRIMARY KEY, meter_time REAL NOT NULL, local_time REAL NOT NULL,"
            " settings_id INTEGER NOT NULL, channel_mask INTEGER NOT NULL,"
            " size_code INTEGER NOT NULL, data BLOB NOT NULL);"
-           "CREATE INDEX waveform_meter_time ON waveform (meter_time);"
            "CREATE TABLE outage ("
            " id INTEGER PRIMARY KEY, began REAL NOT NULL, ended REAL, last_meter_time REAL,"
            " code INTEGER NOT NULL, status INTEGER NOT NULL, text TEXT NOT NULL);";
@@ -115,6 +120,10 @@ std::string SchemaSql() {
 
 int JournalColumnCount() {
     return kColumnCount;
+}
+
+const char* JournalColumnName(int index) {
+    return index >= 0 && index < kColumnCount ? kColumns[index].Name : "";
 }
 
 int JournalColumnIndex(const std::string& name) {
@@ -342,9 +351,13 @@ bool TjnWriter::Close(TDateTime closedAt, std::string& error) {
     // The mark of a finished recording: a journal without it was cut off (or is still being
     // recorded), and its readers say so.
     TjnStmt closed;
-    if (ok && (closed.Prepare(FDb, "UPDATE meter SET closed = ? WHERE id = 1") != SQLITE_OK ||
-               (closed.Bind(1, closedAt), !Done(closed.Step()))))
+    if (ok &&
+        (FDb.Exec("BEGIN IMMEDIATE") != SQLITE_OK || FDb.Exec(kIndexSql) != SQLITE_OK ||
+         closed.Prepare(FDb, "UPDATE meter SET closed = ? WHERE id = 1") != SQLITE_OK ||
+         (closed.Bind(1, closedAt), !Done(closed.Step())) || FDb.Exec("COMMIT") != SQLITE_OK)) {
         ok = Fail("Не удалось закрыть журнал", error);
+        FDb.Exec("ROLLBACK");
+    }
     closed = TjnStmt();
     FAnswer = TjnStmt();
     FRecord = TjnStmt();

@@ -102,6 +102,7 @@ struct TjnRecordValuesView {
 // The query columns: their number and the position of a column by its name (-1: no such).
 int JournalColumnCount();
 int JournalColumnIndex(const std::string& name);
+const char* JournalColumnName(int index);
 
 class TjnWriter {
 public:

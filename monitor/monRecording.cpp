@@ -20,11 +20,6 @@ bool Exists(const std::string& path) {
 
 } // namespace
 
-std::string RecordingFolder(const std::string& documentsFolder) {
-    const std::string product = MakeProductFolder(documentsFolder, kmonApplicationTitle);
-    return product.empty() ? std::string() : product + "Записи/";
-}
-
 std::string RecordingCaption(const std::string& fileName, int64_t records) {
     const size_t slash = fileName.find_last_of('/');
     const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);

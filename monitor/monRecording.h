@@ -4,6 +4,7 @@
 // window only opens and closes it.
 #pragma once
 
+#include "exchange/monCsvExport.h" // RecordingFolder
 #include "exchange/monExchangeThreads.h"
 
 #include <cstdint>
@@ -19,8 +20,6 @@ class TccnConnection;
 class TjnWriter;
 class TjnRecorder;
 
-// "<documents>/<product folder>/Записи/" ("" when there is no documents folder).
-std::string RecordingFolder(const std::string& documentsFolder);
 // What the caption adds while recording: the journal's name (without its folder) and the
 // number of records written.
 std::string RecordingCaption(const std::string& fileName, int64_t records);

@@ -3,11 +3,13 @@
 #include "journal/jnJournal.h"
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
+#include "journal/jnSalvage.h"
 #include "journal/jnSeries.h"
 #include "protocol/QZ2Commands.h"
 #include "simulator/MeterModel.h"
 #include "simulator/SimOptions.h"
 #include "tests/support/Files.h"
+#include "tests/support/JournalFeed.h"
 #include "tests/support/JournalMeter.h"
 #include "tests/support/TempDir.h"
 
@@ -18,6 +20,8 @@
 #include <iterator>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace qz;
 using qz::test::ReadFileBytes;
@@ -421,32 +425,7 @@ TEST(JournalReplay, TheSimulatorsCommandLineTakesTheJournalAndTheSpeed) {
 
 namespace {
 
-// The recorder fed as the exchange threads feed it: answers, then each record and its
-// decoding.
-struct TFeed {
-    TmonSharedStorage Storage;
-    const TMeterModel Meter{1};
-    TDateTime LocalNow = At(10, 0, 0);
-    void Answer(TjnRecorder& r, TmonAnswerKind kind, const std::vector<uint8_t>& data,
-                TDateTime meterTime) {
-        TmonAnswer a;
-        a.Kind = kind;
-        a.Data = data.data();
-        a.Size = data.size();
-        a.MeterTime = meterTime;
-        r.OnAnswer(a);
-    }
-    void Settings(TjnRecorder& r, TDateTime t) {
-        Answer(r, TmonAnswerKind::TimeParams, Meter.TimeData(t, true, t), t);
-        Answer(r, TmonAnswerKind::Settings, Meter.SettingsData(), t);
-        Answer(r, TmonAnswerKind::ScaleKoeffs, Meter.ScaleData(), t);
-    }
-    void Record(TjnRecorder& r, TDateTime meterTime) {
-        LocalNow = meterTime + 1.0 / 86400;
-        Answer(r, TmonAnswerKind::Record3sec, Meter.RecordData(meterTime + 3.0 / 86400), meterTime);
-        r.OnData3sec();
-    }
-};
+using TFeed = test::TJournalFeed;
 
 std::vector<TjnOutageView> Outages(TjnReader& r) {
     std::vector<TjnOutageView> v;
@@ -640,4 +619,130 @@ TEST(JournalSeries, JournalsOfDifferentMetersOrTheSameFileTwiceAreRefused) {
     EXPECT_NE(e.find("b.db (Каврен–QZ2М, заводской номер 99)"), std::string::npos) << e;
     EXPECT_FALSE(series.Open({a, dir.Path() + "/./a.db"}, e));
     EXPECT_NE(e.find("дважды"), std::string::npos) << e;
+}
+
+TEST(JournalSalvage, AKilledRecordingAndItsFileCutAnywhereKeepEveryWholeRecordBeforeTheCut) {
+    TempDir dir;
+    const std::string killed = dir.Path() + "/killed.db";
+    constexpr int kRecords = 40;
+    // A recorder killed in the middle of a recording: its last items only in the log.
+    const pid_t child = fork();
+    if (child == 0) {
+        auto* w = new TjnWriter; // never closed
+        std::string e;
+        const TMeterModel meter(1);
+        if (!w->Create(killed, QZ2MMeter(), e)) _exit(1);
+        const auto s = meter.SettingsData(), k = meter.ScaleData();
+        w->AddAnswer(TjnAnswerKind::Settings, At(10, 0, 0), At(10, 0, 0), s.data(), s.size(), e);
+        w->AddAnswer(TjnAnswerKind::ScaleKoeffs, At(10, 0, 0), At(10, 0, 0), k.data(), k.size(), e);
+        w->SetCheckpointInterval(1e9);
+        for (int i = 0; i < kRecords; ++i) {
+            const TDateTime t = At(10, 0, 3 + 3 * i);
+            const auto r = meter.RecordData(t + 3.0 / 86400);
+            if (i == 20) w->BeginOutage(t, t, 3, 0, "Нет ответа от устройства.", e);
+            if (!w->AddRecord(t, t, r.data(), r.size(), TmonData3sec(), e)) _exit(1);
+            if (i % 10 == 0) {
+                const auto b = meter.WaveformData(0xFF, 2, SecondsOf(t));
+                w->AddWaveform(t, t, 0xFF, 2, b.data(), b.size(), e);
+            }
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    std::string e;
+    TjnReader r;
+    ASSERT_EQ(r.Open(killed, e), TjnOpenResult::Ok) << e;
+    EXPECT_TRUE(r.Unfinished());
+    EXPECT_NE(UnfinishedText(r).find(killed + "-wal"), std::string::npos) << UnfinishedText(r);
+    std::vector<std::string> original;
+    ASSERT_TRUE(r.ForEachRecord(
+        kjnAnyTimeFrom, kjnAnyTimeTo,
+        [&](const TjnRecordView& v) {
+            return original.emplace_back(v.Data, v.Data + v.Size), true;
+        },
+        e));
+    ASSERT_EQ(original.size(), size_t(kRecords));
+
+    // Salvaged with its log: every row of every kind, the records byte for byte.
+    auto salvage = [&](const std::string& from, const std::string& to, TjnSalvageReport& report) {
+        const bool ok = SalvageJournal(from, to, report, e);
+        if (!ok) {
+            EXPECT_FALSE(e.empty());
+        }
+        return ok;
+    };
+    auto savedSeqs = [&](const std::string& file) {
+        std::vector<int64_t> seqs;
+        TjnReader s;
+        EXPECT_EQ(s.Open(file, e), TjnOpenResult::Ok) << e;
+        EXPECT_FALSE(s.Unfinished());
+        TjnDecoder decoder(s);
+        EXPECT_TRUE(s.ForEachRecord(
+            kjnAnyTimeFrom, kjnAnyTimeTo,
+            [&](const TjnRecordView& v) {
+                EXPECT_EQ(std::string(v.Data, v.Data + v.Size), original[size_t(v.Seq - 1)]);
+                TmonData3sec d;
+                EXPECT_TRUE(decoder.Decode(v, d, e)) << e;
+                return seqs.push_back(v.Seq), true;
+            },
+            e));
+        return seqs;
+    };
+    TjnSalvageReport report;
+    ASSERT_TRUE(salvage(killed, dir.Path() + "/all.db", report)) << e;
+    EXPECT_EQ(savedSeqs(dir.Path() + "/all.db").size(), size_t(kRecords));
+    EXPECT_EQ(report.Answers.Saved, 2);
+    EXPECT_EQ(report.Waveforms.Saved, 4);
+    EXPECT_EQ(report.Outages.Saved, 1);
+    EXPECT_TRUE(report.UsedLog);
+    EXPECT_NE(SalvageReportText(report, "all.db").find("записи 3 с: сохранено 40"),
+              std::string::npos);
+
+    // The file with its log folded in (as the recorder does every minute), copied alone and
+    // cut short anywhere.
+    const std::string folded = dir.Path() + "/folded.db";
+    fs::copy_file(killed, folded);
+    fs::copy_file(killed + "-wal", folded + "-wal");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(folded.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const std::string whole = ReadFileBytes(folded);
+    std::srand(25);
+    std::vector<size_t> cuts = {whole.size() - 1, whole.size() - 3000};
+    for (int i = 0; i < 10; ++i)
+        cuts.push_back(size_t(std::rand()) % whole.size());
+    std::sort(cuts.begin(), cuts.end());
+    std::vector<int64_t> before; // what the shorter cut kept
+    for (size_t cut : cuts) {
+        const std::string file = dir.Path() + "/cut" + std::to_string(cut) + ".db";
+        std::ofstream(file, std::ios::binary) << whole.substr(0, cut);
+        TjnReader c;
+        if (c.Open(file, e) == TjnOpenResult::Damaged) {
+            EXPECT_NE(e.find("qzcli salvage " + file), std::string::npos) << e;
+        }
+        const std::string to = dir.Path() + "/saved" + std::to_string(cut) + ".db";
+        if (!salvage(file, to, report)) {
+            EXPECT_LT(cut, 4096u) << e; // only a file cut within its first pages has no meter
+            continue;
+        }
+        // More of the file keeps all that less of it kept; near its end, all but the records
+        // whose pages were cut off (each takes at least two pages after its leaf).
+        const std::vector<int64_t> seqs = savedSeqs(to);
+        EXPECT_EQ(report.Records.Saved, int64_t(seqs.size()));
+        EXPECT_TRUE(std::includes(seqs.begin(), seqs.end(), before.begin(), before.end()))
+            << "cut at " << cut;
+        before = seqs;
+        if (cut > whole.size() * 3 / 4) {
+            const int64_t lostBound = int64_t((whole.size() - cut) / (2 * kjnPageSize)) + 2;
+            EXPECT_GE(int64_t(seqs.size()), kRecords - lostBound) << "cut at " << cut;
+        }
+    }
 }

@@ -10,11 +10,13 @@
 #include "journal/jnJournal.h"
 #include "journal/jnRecorder.h"
 #include "journal/jnReplay.h"
+#include "journal/jnSeries.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/CliPollOptions.h"
 #include "tests/support/CsvCells.h"
 #include "tests/support/FastClocks.h"
 #include "tests/support/Files.h"
+#include "tests/support/JournalFeed.h"
 #include "tests/support/MeterConnection.h"
 #include "tests/support/RecordingQzcli.h"
 #include "tests/support/TempDir.h"
@@ -422,6 +424,9 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     EXPECT_GE(std::stoul(info.str().substr(at + std::strlen("Записи 3 с: "))), printed)
         << info.str();
     EXPECT_NE(info.str().find("Пропуски: нет"), std::string::npos) << info.str();
+    // It says that the recording did not finish, and where its last records are.
+    EXPECT_NE(info.str().find("запись не завершена"), std::string::npos) << info.str();
+    EXPECT_NE(info.str().find(journal + "-wal"), std::string::npos) << info.str();
     // Reading it changed nothing, neither the file nor its log.
     EXPECT_EQ(ReadFileBytes(journal), before);
     EXPECT_EQ(ReadFileBytes(journal + "-wal"), log);
@@ -449,6 +454,7 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     std::ostringstream info2;
     ASSERT_EQ(RunJournalCommand({"info", o.RecordFile}, info2, err), 0) << err.str();
     EXPECT_NE(info2.str().find("Записи 3 с: 1,"), std::string::npos) << info2.str();
+    EXPECT_EQ(info2.str().find("не завершена"), std::string::npos) << info2.str();
 
     // Bad journals end with a text and status 1, wrong arguments with status 2.
     std::ofstream(dir.Path() + "/text.db") << std::string(1000, 'x');
@@ -463,4 +469,63 @@ TEST(Recording, AKilledRecorderLeavesAJournalWithEveryPrintedRecord) {
     EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", "a", "--comtrade", "b"}, o1, e1), 2);
     EXPECT_EQ(RunJournalCommand({"export", journal, "--csv", "a", "--from", "yesterday"}, o1, e1),
               2);
+}
+
+TEST(RecordingCommands, InfoAndExportReadTheJournalsOfOneMeterAsOneWithTheirOutages) {
+    TempDir dir;
+    test::TJournalFeed feed;
+    TjnRotatingRecorder recorder(feed.Storage, nullptr);
+    recorder.Now = [&] { return feed.LocalNow; };
+    std::string e;
+    ASSERT_TRUE(recorder.Start(dir.Path(), test::JournalMeter(1, 1234), TjnRotation::Day, e)) << e;
+    feed.Settings(recorder, test::RecordingDay(23, 59, 0));
+    // Records every 3 s from 23:59:30 to 00:00:30; the line lost for 21 s before midnight.
+    for (int s = 30; s <= 90; s += 3) {
+        const TDateTime t = test::RecordingDay(23, 59, 0) + s / 86400.0;
+        if (s >= 45 && s < 66) {
+            if (s == 45) {
+                feed.LocalNow = t;
+                recorder.BeginOutage(3, 0, "Нет ответа от устройства.");
+            }
+            continue;
+        }
+        feed.Record(recorder, t);
+    }
+    ASSERT_TRUE(recorder.Close(e)) << e;
+    const std::vector<std::string> files = recorder.Files();
+    ASSERT_EQ(files.size(), 2u);
+
+    std::ostringstream out, err;
+    ASSERT_EQ(RunJournalCommand({"info", files[1], files[0]}, out, err), 0) << err.str();
+    const std::string info = out.str();
+    EXPECT_NE(info.find("Записи 3 с: 14, с 08.12.2026 23:59:30 по 09.12.2026 00:00:30"),
+              std::string::npos)
+        << info;
+    EXPECT_NE(info.find("Покрытие: 66,7 % (14 из 21 записей)"), std::string::npos) << info;
+    EXPECT_NE(info.find("Перерывы опроса: 1, всего 22 с"), std::string::npos) << info;
+    EXPECT_NE(info.find("самый долгий: с 08.12.2026 23:59:45, 22 с: Нет ответа от устройства."),
+              std::string::npos)
+        << info;
+    EXPECT_EQ(info.find("не завершена"), std::string::npos) << info;
+
+    const std::string csv = dir.Path() + "/all.csv";
+    ASSERT_EQ(RunJournalCommand({"export", files[1], files[0], "--csv", csv}, out, err), 0)
+        << err.str();
+    const std::vector<std::string> lines = test::FileLines(csv);
+    ASSERT_EQ(lines.size(), 15u);
+    EXPECT_LT(lines[1], lines[14]) << "in time order across the midnight";
+
+    // Another meter's journal is refused; a salvage needs both names.
+    const std::string other = dir.Path() + "/other.db";
+    {
+        TjnWriter w;
+        ASSERT_TRUE(w.Create(other, test::JournalMeter(1, 77), e)) << e;
+    }
+    std::ostringstream o2, e2;
+    EXPECT_EQ(RunJournalCommand({"info", files[0], other}, o2, e2), 1);
+    EXPECT_NE(e2.str().find("разных измерителей"), std::string::npos) << e2.str();
+    EXPECT_EQ(RunJournalCommand({"salvage", files[0]}, o2, e2), 2);
+    EXPECT_EQ(RunJournalCommand({"salvage", files[0], dir.Path() + "/saved.db"}, o2, e2), 0)
+        << e2.str();
+    EXPECT_NE(o2.str().find("записи 3 с: сохранено"), std::string::npos) << o2.str();
 }

@@ -7,12 +7,14 @@
 #include "journal/jnMeterOf.h"
 #include "journal/jnOutFile.h"
 #include "journal/jnRecorder.h"
+#include "journal/jnSalvage.h"
 #include "journal/jnSeries.h"
 #include "protocol/QZ2Commands.h"
 #include "protocol/QZ2Models.h"
 #include "exchange/monRecordFields.h"
 #include "tools/qzcli/CliFormat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -53,13 +55,76 @@ int Usage(std::ostream& err, const std::string& text) {
     return 2;
 }
 
-int OpenJournal(const std::string& file, TjnReader& reader, std::ostream& err) {
+int OpenJournals(const std::vector<std::string>& files, TjnSeries& series, std::ostream& err) {
     std::string error;
-    if (reader.Open(file, error) != TjnOpenResult::Ok) {
+    if (!series.Open(files, error)) {
         err << error << '\n';
         return 1;
     }
     return 0;
+}
+
+std::string DurationText(double seconds) {
+    const int64_t s = std::llround(std::max(0.0, seconds));
+    char buf[64];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%lld ч %02lld мин %02lld с", (long long)(s / 3600),
+                      (long long)(s / 60 % 60), (long long)(s % 60));
+    else if (s >= 60)
+        std::snprintf(buf, sizeof buf, "%lld мин %02lld с", (long long)(s / 60),
+                      (long long)(s % 60));
+    else
+        std::snprintf(buf, sizeof buf, "%lld с", (long long)s);
+    return buf;
+}
+
+// Records present against the records a 3-second interval gives between the first and the
+// last one, in percent with one decimal (a decimal comma, as the operator writes it).
+std::string CoverageText(int64_t present, TDateTime first, TDateTime last) {
+    const int64_t expected = std::llround((last - first) * 86400.0 / 3.0) + 1;
+    const double percent = expected > 0 ? 100.0 * double(present) / double(expected) : 100.0;
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%.1f %% (%lld из %lld записей)", percent, (long long)present,
+                  (long long)expected);
+    std::string s = buf;
+    const size_t dot = s.find('.');
+    if (dot != std::string::npos) s[dot] = ',';
+    return s;
+}
+
+// The outages of the recording: their number, their total time and the longest one.
+bool PrintOutages(TjnSeries& series, std::ostream& out, std::string& error) {
+    int64_t count = 0, open = 0;
+    double total = 0, longest = -1;
+    TjnOutageView worst;
+    if (!series.ForEachOutage(
+            [&](size_t, const TjnOutageView& o) {
+                ++count;
+                if (!o.HasEnd()) {
+                    ++open;
+                    return true;
+                }
+                const double seconds = (o.Ended - o.Began) * 86400.0;
+                total += seconds;
+                if (seconds > longest) {
+                    longest = seconds;
+                    worst = o;
+                }
+                return true;
+            },
+            error))
+        return false;
+    if (count == 0) {
+        out << "Перерывы опроса: нет\n";
+        return true;
+    }
+    out << "Перерывы опроса: " << count << ", всего " << DurationText(total);
+    if (open) out << " (конец не записан у " << open << ")";
+    out << '\n';
+    if (longest >= 0)
+        out << "  самый долгий: с " << TimeText(worst.Began) << ", " << DurationText(longest)
+            << ": " << worst.Text << '\n';
+    return true;
 }
 
 // Settings answers that differ from the one before: (meter time, a note on what changed).
@@ -80,9 +145,9 @@ std::string SettingsChangeNote(const TmonSettings& a, const TmonSettings& b) {
     return s.empty() ? "изменены уставки" : s;
 }
 
-int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
-    TjnReader j;
-    if (OpenJournal(file, j, err)) return 1;
+int RunInfo(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
+    TjnSeries j;
+    if (OpenJournals(files, j, err)) return 1;
     const TjnMeter& m = j.Meter();
     std::string error;
     int64_t records = 0, waveforms = 0;
@@ -90,7 +155,14 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
         err << error << '\n';
         return 1;
     }
-    out << "Журнал: " << file << '\n';
+    for (size_t i = 0; i < j.Size(); ++i) {
+        out << "Журнал: " << j.FileName(i) << '\n';
+        const std::string warning = UnfinishedText(j.Journal(i));
+        if (!warning.empty()) {
+            out << warning << '\n';
+            err << j.FileName(i) << ": " << warning << '\n';
+        }
+    }
     out << "Измеритель: " << m.Model << ", заводской номер " << m.FactoryNumber << ", адрес "
         << m.Address << '\n';
     out << "Подключение: " << m.Connection << '\n';
@@ -99,13 +171,18 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     TDateTime first = 0, last = 0;
     if (j.RecordSpan(first, last, error))
         out << "Записи 3 с: " << records << ", с " << TimeText(first) << " по " << TimeText(last)
-            << '\n';
+            << '\n'
+            << "Покрытие: " << CoverageText(records, first, last) << '\n';
     else if (!error.empty()) {
         err << error << '\n';
         return 1;
     } else
         out << "Записи 3 с: 0\n";
     out << "Блоки форм сигналов: " << waveforms << '\n';
+    if (!PrintOutages(j, out, error)) {
+        err << error << '\n';
+        return 1;
+    }
 
     // Gaps: a step of more than one 3-second interval between neighbours.
     constexpr int kMaxShown = 20;
@@ -114,7 +191,7 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     bool havePrevious = false;
     std::string shown;
     const bool walked = j.ForEachRecordTime(
-        [&](int64_t, TDateTime t) {
+        [&](size_t, int64_t, TDateTime t) {
             if (havePrevious) {
                 const double seconds = (t - previous) * 86400.0;
                 const int64_t lost = std::llround(seconds / 3.0) - 1;
@@ -148,7 +225,7 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     int changes = 0;
     std::string changeLines;
     if (!j.ForEachAnswer(
-            [&](const TjnAnswerView& a) {
+            [&](size_t, const TjnAnswerView& a) {
                 if (a.Kind != TjnAnswerKind::Settings) return true;
                 std::vector<uint8_t> now(a.Data, a.Data + a.Size);
                 TmonSettings s;
@@ -171,7 +248,7 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int ExportCsv(TjnReader& j, const std::string& target, TDateTime from, TDateTime to, bool harmonics,
+int ExportCsv(TjnSeries& j, const std::string& target, TDateTime from, TDateTime to, bool harmonics,
               const TmonCsvOptions& options, std::ostream& err, int64_t& lines) {
     const bool neutral = ModelHasNeutral(j.Meter().ModelIndex);
     std::string error;
@@ -190,14 +267,13 @@ int ExportCsv(TjnReader& j, const std::string& target, TDateTime from, TDateTime
     line += "\r\n";
     file.Write(Utf8ToCp1251(line));
 
-    TjnDecoder decoder(j);
     TmonData3sec d;
     bool ok = true;
     lines = 0;
     const bool walked = j.ForEachRecord(
         from, to,
-        [&](const TjnRecordView& r) {
-            if (!decoder.Decode(r, d, error)) return ok = false;
+        [&](size_t journal, const TjnRecordView& r) {
+            if (!j.Decoder(journal).Decode(r, d, error)) return ok = false;
             line =
                 options.FormatDateTime ? options.FormatDateTime(d.Time) : FormatCsvDateTime(d.Time);
             line += ';';
@@ -240,7 +316,7 @@ bool ParseCliTime(const std::string& text, TDateTime& out) {
 }
 
 bool IsJournalCommand(const std::string& command) {
-    return command == "info" || command == "export";
+    return command == "info" || command == "export" || command == "salvage";
 }
 
 std::string CliJournalHelpText() {
@@ -249,40 +325,66 @@ std::string CliJournalHelpText() {
            "      вести журнал записи: каждая 3-секундная запись, каждый блок формы сигнала\n"
            "      и каждый ответ с настройками сохраняются в новом файле FILE (SQLite)\n"
            "\n"
-           "  qzcli poll ... --record-dir DIR [--rotate day|week]\n"
-           "      вести журналы в папке DIR (создаётся при необходимости): новый журнал\n"
+           "  qzcli poll ... --record-dir [DIR] [--rotate day|week]\n"
+           "      вести журналы в папке DIR (без DIR — в папке записей окна, Документы/VQ/\n"
+           "      Монитор Каврен-QZ2/Записи; создаётся при необходимости): новый журнал\n"
            "      начинается в полночь по часам измерителя (week: в понедельник 00:00),\n"
            "      имя файла <модель>_<заводской номер>_<ГГГГ-ММ-ДД_ЧЧ-ММ-СС>.db;\n"
            "      ни одна запись при переходе не теряется и не повторяется\n"
            "\n"
-           "  qzcli info FILE\n"
-           "      измеритель, время начала и конца, число записей и блоков, пропуски,\n"
-           "      изменения настроек\n"
+           "  qzcli info FILE...\n"
+           "      измеритель, время начала и конца, число записей и блоков, покрытие,\n"
+           "      перерывы опроса, пропуски, изменения настроек; предупреждает о журнале,\n"
+           "      запись которого не завершена; несколько журналов одного измерителя\n"
+           "      читаются как одна запись по порядку времени\n"
            "\n"
-           "  qzcli export FILE (--csv OUT [--harmonics] [--decimal , | .] |\n"
-           "                     --comtrade DIR [--samples N]) [--from T] [--to T]\n"
+           "  qzcli export FILE... (--csv OUT [--harmonics] [--decimal , | .] |\n"
+           "                        --comtrade DIR [--samples N]) [--from T] [--to T]\n"
            "      --csv: одна строка на запись, величины как у poll --json (--harmonics:\n"
            "      и таблицы гармоник), числа и даты по региональным настройкам, как у\n"
            "      poll --csv; --comtrade: каждый блок формы сигнала парой .cfg/.dat\n"
            "      (IEEE C37.111-1999, ASCII), N отсчётов на период (по умолчанию 64);\n"
            "      T — время измерителя \"ГГГГ-ММ-ДД ЧЧ:ММ:СС\" или \"ДД.ММ.ГГГГ ЧЧ:ММ:СС\"\n"
-           "      (границы включают всю названную секунду).\n";
+           "      (границы включают всю названную секунду).\n"
+           "\n"
+           "  qzcli salvage BROKEN NEW\n"
+           "      перенести всё, что уцелело в повреждённом или обрезанном журнале BROKEN\n"
+           "      (и в файле BROKEN-wal рядом с ним), в новый журнал NEW и сообщить,\n"
+           "      что сохранено и что потеряно\n";
+}
+
+int RunSalvage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 3 || args[1].rfind("--", 0) == 0 || args[2].rfind("--", 0) == 0)
+        return Usage(err, "Укажите повреждённый журнал и имя нового: qzcli salvage BROKEN NEW");
+    TjnSalvageReport report;
+    std::string error;
+    if (!SalvageJournal(args[1], args[2], report, error)) {
+        err << error << '\n';
+        return 1;
+    }
+    out << SalvageReportText(report, args[2]);
+    return 0;
 }
 
 int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       const TmonCsvOptions& csv) {
     if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Usage(err, "Не задан файл журнала");
-    const std::string& file = args[1];
+    if (args[0] == "salvage") return RunSalvage(args, out, err);
+    // The journals, then the options.
+    std::vector<std::string> files;
+    size_t i = 1;
+    for (; i < args.size() && args[i].rfind("--", 0) != 0; ++i)
+        files.push_back(args[i]);
     if (args[0] == "info") {
-        if (args.size() > 2) return Usage(err, "Неизвестный параметр: " + args[2]);
-        return RunInfo(file, out, err);
+        if (i < args.size()) return Usage(err, "Неизвестный параметр: " + args[i]);
+        return RunInfo(files, out, err);
     }
     std::string csvOut, folder;
     TDateTime from = kjnAnyTimeFrom, to = kjnAnyTimeTo;
     bool harmonics = false;
     char decimal = 0;
     TjnComtradeOptions comtrade;
-    for (size_t i = 2; i < args.size(); ++i) {
+    for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--harmonics") {
             harmonics = true;
@@ -318,8 +420,8 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     constexpr TDateTime kHalfMs = 0.0005 / 86400.0, kSecond = 1.0 / 86400.0;
     if (from != kjnAnyTimeFrom) from -= kHalfMs;
     if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
-    TjnReader j;
-    if (OpenJournal(file, j, err)) return 1;
+    TjnSeries j;
+    if (OpenJournals(files, j, err)) return 1;
     if (!csvOut.empty()) {
         int64_t lines = 0;
         TmonCsvOptions options = csv;
@@ -341,81 +443,111 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
 // ---------------------------------------------------------------------------------------------
 // Recording while polling
 
-// Passes every call to the recorder, which passes it on; the outage calls, which the
-// recorder has no part in passing on, begin the journal's outage first and then go to the
-// printer directly.
-class TCliRecording::TFront : public IExchangeListener {
-public:
-    explicit TFront(IExchangeListener* next) : Next(next) {}
-    void OnData3sec() override { Recorder->OnData3sec(); }
-    void OnExchangeEnd(int32_t code, int32_t status) override {
-        Recorder->OnExchangeEnd(code, status);
-    }
-    void OnSignalData(uint8_t mask, uint8_t code) override { Recorder->OnSignalData(mask, code); }
-    void OnAnswer(const TmonAnswer& answer) override { Recorder->OnAnswer(answer); }
-    void OnSignalEnd(int32_t code, int32_t status) override { Recorder->OnSignalEnd(code, status); }
-    void OnOutage(int32_t code, int32_t status, uint32_t retryMs) override {
-        Recorder->BeginOutage(code, status, Polling ? Polling->EndText(code, status) : "");
-        if (Next) Next->OnOutage(code, status, retryMs);
-    }
-    // A waveform block that failed is no gap in the 3-second records.
-    void OnSignalOutage(int32_t code, int32_t status, uint32_t retryMs) override {
-        if (Next) Next->OnSignalOutage(code, status, retryMs);
-    }
-
-    TjnRecorder* Recorder = nullptr;
-    const TExchangeThread* Polling = nullptr;
-
-private:
-    IExchangeListener* Next;
-};
-
 TCliRecording::TCliRecording(TmonSharedStorage& storage, IExchangeListener* next)
-    : FStorage(storage), FNext(next), FFront(std::make_unique<TFront>(next)) {}
+    : FStorage(storage), FNext(next) {}
 
 TCliRecording::~TCliRecording() = default;
 
 IExchangeListener* TCliRecording::Listener() {
-    return FFront.get();
-}
-
-void TCliRecording::SetPollingThread(const TExchangeThread* thread) {
-    FFront->Polling = thread;
+    return this;
 }
 
 bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {
     FFileName = fileName;
-    FWriter = std::make_unique<TjnWriter>();
-    if (!FWriter->Create(fileName, JournalMeterOf(c), error)) return false;
-    FSingle = std::make_unique<TjnRecorder>(*FWriter, FStorage, FNext);
-    FRecorder = FFront->Recorder = FSingle.get();
+    auto writer = std::make_unique<TjnWriter>();
+    if (!writer->Create(fileName, JournalMeterOf(c), error)) return false;
+    FRecorder = std::make_unique<TjnRecorder>(*writer, FStorage, FNext);
+    FWriter = std::move(writer);
+    OnFailure(FStop);
     return true;
 }
 
 bool TCliRecording::OpenSeries(const std::string& folder, TjnRotation rotation,
                                const TccnConnection& c, std::string& error) {
-    FSeries = std::make_unique<TjnRotatingRecorder>(FStorage, FNext);
-    if (!FSeries->Start(folder, JournalMeterOf(c), rotation, error)) return false;
+    auto series = std::make_unique<TjnRotatingRecorder>(FStorage, FNext);
+    if (!series->Start(folder, JournalMeterOf(c), rotation, error)) return false;
+    FSeries = series.get();
+    FRecorder = std::move(series);
     FFileName = FSeries->FileName();
-    FRecorder = FFront->Recorder = FSeries.get();
+    OnFailure(FStop);
     return true;
 }
 
+void TCliRecording::BeginOutage(int32_t code, int32_t status, const std::string& text) {
+    if (FRecorder) FRecorder->BeginOutage(code, status, text);
+}
+
+void TCliRecording::SetPollingThread(const TExchangeThread* thread) {
+    FPolling = thread;
+}
+
+// The recorder has no part in passing the outage calls on: the journal's outage begins here,
+// and the listener hears of it after.
+void TCliRecording::OnOutage(int32_t code, int32_t status, uint32_t retryMs) {
+    BeginOutage(code, status, FPolling ? FPolling->EndText(code, status) : std::string());
+    if (FNext) FNext->OnOutage(code, status, retryMs);
+}
+
+// A waveform block that failed is no gap in the 3-second records.
+void TCliRecording::OnSignalOutage(int32_t code, int32_t status, uint32_t retryMs) {
+    if (FNext) FNext->OnSignalOutage(code, status, retryMs);
+}
+
 void TCliRecording::OnFailure(std::function<void()> stop) {
-    FRecorder->OnFailure = [stop](const std::string&) {
-        if (stop) stop();
-    };
+    FStop = stop;
+    if (FRecorder)
+        FRecorder->OnFailure = [stop](const std::string&) {
+            if (stop) stop();
+        };
+}
+
+std::string TCliRecording::FileName() const {
+    return FSeries ? FSeries->FileName() : FFileName;
 }
 
 std::string TCliRecording::Finish() {
-    if (!FRecorder) return std::string();
+    if (!FRecorder) return {};
     std::string error = FRecorder->Error();
     std::string closeError;
     const bool closed = FSeries ? FSeries->Close(closeError) : FWriter->Close(closeError);
     if (!closed && error.empty()) error = closeError;
-    // The journal being written when it failed.
-    if (FSeries) FFileName = FSeries->FileName();
-    return error.empty() ? std::string() : JournalWriteErrorText(FFileName, error);
+    return error.empty() ? std::string() : JournalWriteErrorText(FileName(), error);
+}
+
+// Until a journal is open the calls go straight to the listener.
+void TCliRecording::OnData3sec() {
+    if (FRecorder)
+        FRecorder->OnData3sec();
+    else if (FNext)
+        FNext->OnData3sec();
+}
+
+void TCliRecording::OnExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
+    if (FRecorder)
+        FRecorder->OnExchangeEnd(errorCode, deviceStatus);
+    else if (FNext)
+        FNext->OnExchangeEnd(errorCode, deviceStatus);
+}
+
+void TCliRecording::OnSignalData(uint8_t channelMask, uint8_t sizeCode) {
+    if (FRecorder)
+        FRecorder->OnSignalData(channelMask, sizeCode);
+    else if (FNext)
+        FNext->OnSignalData(channelMask, sizeCode);
+}
+
+void TCliRecording::OnSignalEnd(int32_t errorCode, int32_t deviceStatus) {
+    if (FRecorder)
+        FRecorder->OnSignalEnd(errorCode, deviceStatus);
+    else if (FNext)
+        FNext->OnSignalEnd(errorCode, deviceStatus);
+}
+
+void TCliRecording::OnAnswer(const TmonAnswer& answer) {
+    if (FRecorder)
+        FRecorder->OnAnswer(answer);
+    else if (FNext)
+        FNext->OnAnswer(answer);
 }
 
 } // namespace qz

@@ -210,10 +210,14 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
         } else if (a == "--record") {
             if (!value(out.RecordFile)) return false;
         } else if (a == "--record-dir") {
-            if (!value(out.RecordDir)) return false;
-            if (out.RecordDir.empty()) {
-                error = "Не задана папка журналов";
-                return false;
+            // Without a folder: the recordings folder the window's "Запись" uses.
+            out.RecordSeries = true;
+            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
+                out.RecordDir = args[++i];
+                if (out.RecordDir.empty()) {
+                    error = "Не задана папка журналов";
+                    return false;
+                }
             }
         } else if (a == "--rotate") {
             if (!value(v)) return false;
@@ -261,11 +265,11 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
         error = "--reconnect-max задаётся вместе с --reconnect";
         return false;
     }
-    if (!out.RecordFile.empty() && !out.RecordDir.empty()) {
+    if (!out.RecordFile.empty() && out.RecordSeries) {
         error = "Укажите либо --record FILE, либо --record-dir DIR";
         return false;
     }
-    if (haveRotate && out.RecordDir.empty()) {
+    if (haveRotate && !out.RecordSeries) {
         error = "--rotate задаётся вместе с --record-dir DIR";
         return false;
     }

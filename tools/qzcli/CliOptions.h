@@ -39,7 +39,9 @@ struct TCliOptions {
     char Decimal = 0;       // '.' or ',': the CSV's decimal separator; 0: the user's locale
     bool Signal = false;    // also read waveforms; the CSV then holds the last block
     std::string RecordFile; // a new journal that keeps everything read (empty: none)
-    // A series of journals in this folder, a new one at the meter's midnight (empty: none).
+    // A series of journals, a new one at the meter's midnight, in RecordDir (empty: the
+    // recordings folder of the documents folder).
+    bool RecordSeries = false;
     std::string RecordDir;
     TjnRotation Rotate = TjnRotation::Day; // Week: a new journal on Monday 00:00 of the meter
     // A failed exchange is an outage: the line is opened again after 3 s, doubling each

@@ -285,7 +285,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
                 o, out, lineLog.Err(), storage, *connection, neutral, endFd,
                 CsvOptionsOf(TCliLocale::FromEnvironment(), o.Decimal));
             IExchangeListener* listener = printer.get();
-            if (!o.RecordFile.empty() || !o.RecordDir.empty()) {
+            if (!o.RecordFile.empty() || o.RecordSeries) {
                 recording = std::make_unique<TCliRecording>(storage, printer.get());
                 listener = recording->Listener();
             }
@@ -300,10 +300,14 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
                     listener, connection, &storage, signal->Experiment());
             }
             std::string error;
+            const std::string folder =
+                o.RecordDir.empty() ? RecordingFolder(GetDocumentsPath()) : o.RecordDir;
+            if (recording && o.RecordSeries && folder.empty())
+                throw std::runtime_error("Не найдена папка документов для журналов; укажите "
+                                         "--record-dir DIR");
             if (recording &&
-                !(o.RecordDir.empty()
-                      ? recording->Open(o.RecordFile, *connection, error)
-                      : recording->OpenSeries(o.RecordDir, o.Rotate, *connection, error)))
+                !(o.RecordSeries ? recording->OpenSeries(folder, o.Rotate, *connection, error)
+                                 : recording->Open(o.RecordFile, *connection, error)))
                 throw std::runtime_error(error);
         } catch (const std::exception& e) {
             err << e.what() << '\n';

@@ -52,6 +52,12 @@ TEST(CliOptions, AcceptsTheThreeWaysToNameAMeter) {
     EXPECT_EQ(o.ReconnectMaxSec, 120u);
     EXPECT_EQ(o.RecordDir, "d");
     EXPECT_EQ(o.Rotate, TjnRotation::Week);
+    // Without a folder: the window's recordings folder; the next option is not taken for one.
+    ASSERT_TRUE(Parse({"poll", "--id", "2", "--record-dir", "--reconnect"}, o, e)) << e;
+    EXPECT_TRUE(o.RecordSeries);
+    EXPECT_EQ(o.RecordDir, "");
+    EXPECT_TRUE(o.Reconnect);
+    EXPECT_EQ(o.Rotate, TjnRotation::Day);
     ASSERT_TRUE(Parse({"connections", "--text"}, o, e)) << e;
     EXPECT_TRUE(o.Text);
     ASSERT_TRUE(Parse({"--help"}, o, e));
