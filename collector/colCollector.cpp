@@ -36,8 +36,8 @@ int TcolCollector::Apply(std::vector<TcolMeterSpec> specs) {
     for (auto& spec : specs) {
         if (FMeters.count(spec.Key)) continue;
         TcolPublisher* publisher = FPublisher;
-        auto meter = std::make_unique<TcolMeter>(spec, FOptions, FLog, [publisher] {
-            if (publisher) publisher->Wake();
+        auto meter = std::make_unique<TcolMeter>(spec, FOptions, FLog, [publisher, key = spec.Key] {
+            if (publisher) publisher->Wake(key);
         });
         if (FPublisher) FPublisher->AddMeter(spec.Key, meter->Id(), meter->Folder());
         std::string error;

@@ -29,6 +29,8 @@ constexpr double kMarkEvery = 0.5 / 86400;
 // Connected, and no acknowledgement for this long (days): the messages in flight are taken
 // as lost.
 constexpr double kStallAfter = 30.0 / 86400;
+// Every meter's journals are looked at this often (days), woken or not.
+constexpr double kSweepEvery = 5.0 / 86400;
 // Journals that cannot be opened for this long (days) are reported.
 constexpr double kFailureSaidAfter = 10.0 / 86400;
 
@@ -230,9 +232,10 @@ void TcolPublisher::RemoveMeter(const std::string& key) {
     FWake.notify_all();
 }
 
-void TcolPublisher::Wake() {
+void TcolPublisher::Wake(const std::string& key) {
     {
         std::lock_guard<std::mutex> lock(FMutex);
+        if (std::find(FWoken.begin(), FWoken.end(), key) == FWoken.end()) FWoken.push_back(key);
         FDirty = true;
     }
     FWake.notify_all();
@@ -298,6 +301,11 @@ void TcolPublisher::Run() {
                 if (it != FMeters.end()) it->second->Removed = true;
             }
             FRemoved.clear();
+            for (const auto& key : FWoken) {
+                auto it = FMeters.find(key);
+                if (it != FMeters.end()) it->second->Due = true;
+            }
+            FWoken.clear();
         }
         TakeAcks();
         // A meter removed keeps its mark: added again, it goes on from there.
@@ -329,6 +337,10 @@ void TcolPublisher::Run() {
         // While the broker is away nothing new is handed to the client; what it holds in
         // flight it sends again after the reconnect.
         const TDateTime now = NowDateTime();
+        // Every meter now and then, whatever woke the thread: a journal that could not be
+        // read a moment ago is tried again.
+        const bool sweep = now - FSweptAt > kSweepEvery;
+        if (sweep) FSweptAt = now;
         for (auto& [key, m] : FMeters) {
             if (m->InFlight.empty() || !connected) m->Progress = now;
             // Messages the client never confirmed: read again from the mark (they may
@@ -340,11 +352,12 @@ void TcolPublisher::Run() {
                 m->InFlight.clear();
                 m->Sent = m->Acked;
                 m->Progress = now;
+                m->Due = true;
             }
         }
         if (connected)
             for (auto& [key, m] : FMeters) {
-                Pump(*m);
+                if (m->Due || sweep || justConnected) Pump(*m);
                 PublishState(*m, false);
             }
         SaveMarks(false);
@@ -416,6 +429,8 @@ bool TcolPublisher::Publish(TMeter& m, const std::string& topic, const std::stri
 }
 
 void TcolPublisher::Pump(TMeter& m) {
+    // Due again unless everything recorded has been handed over below.
+    m.Due = true;
     if (m.InFlight.size() >= kWindow) return;
     std::vector<std::string> files;
     for (const auto& f : JournalFiles(m.Folder))
@@ -487,6 +502,7 @@ void TcolPublisher::Pump(TMeter& m) {
         return;
     }
     Report(m, "");
+    m.Due = !ok || m.InFlight.size() >= kWindow;
     // Journals delivered whole and finished are not opened again.
     for (size_t i = 0; i + 1 < s.Size(); ++i) {
         TjnReader& j = s.Journal(i);

@@ -56,8 +56,9 @@ public:
     // A meter to deliver, by its key; its journals are in `folder`.
     void AddMeter(const std::string& key, const TcolMeterId& meter, const std::string& folder);
     void RemoveMeter(const std::string& key);
-    // Something was recorded: look at the journals again. Never waits on the broker.
-    void Wake();
+    // Something was recorded for the meter: look at its journals again. Never waits on the
+    // broker.
+    void Wake(const std::string& key);
 
     // How many records the broker has acknowledged since the start (for the benchmark).
     int64_t Acknowledged() const;
@@ -84,6 +85,9 @@ private:
         std::string StateSent;
         TDateTime StateSentAt = 0;
         bool Removed = false;
+        // Its journals are to be read: something was recorded, or the last reading stopped
+        // short (the window full, a journal held for a moment).
+        bool Due = true;
     };
     void Run();
     void Pump(TMeter& m);
@@ -111,12 +115,14 @@ private:
     std::vector<int> FAcks;
     std::vector<std::pair<std::string, std::unique_ptr<TMeter>>> FAdded;
     std::vector<std::string> FRemoved;
+    std::vector<std::string> FWoken;
     int64_t FAcknowledged = 0;
 
     // The publishing thread's own.
     std::map<std::string, std::unique_ptr<TMeter>> FMeters;
     std::map<int, TMeter*> FByMid;
     int FStatusMid = -1;
+    TDateTime FSweptAt = 0;
 };
 
 } // namespace qz
