@@ -134,7 +134,8 @@ bool TcolPublisher::Start(std::string& error) {
     mosquitto_connect_callback_set(FClient, &OnConnect);
     mosquitto_disconnect_callback_set(FClient, &OnDisconnect);
     mosquitto_publish_callback_set(FClient, &OnPublish);
-    mosquitto_reconnect_delay_set(FClient, 1, 10, true);
+    // A broker back after a long absence is found within 5 s.
+    mosquitto_reconnect_delay_set(FClient, 1, 5, true);
     const std::string status = StatusTopic(FOptions.Prefix, FOptions.Name);
     int rc = mosquitto_will_set(FClient, status.c_str(), 7, "offline", 1, true);
     if (rc == MOSQ_ERR_SUCCESS && !FOptions.User.empty())
@@ -209,15 +210,9 @@ void TcolPublisher::Stop() {
 
 void TcolPublisher::AddMeter(const std::string& key, const TcolMeterId& meter,
                              const std::string& folder) {
-    auto m = std::make_unique<TMeter>();
-    m->Id = meter;
-    m->Folder = folder;
-    std::string error;
-    if (!LoadMark(MarkFileName(folder), m->Acked, error)) FLog.Write(MeterName(meter), error);
-    m->Sent = m->Acked;
     {
         std::lock_guard<std::mutex> lock(FMutex);
-        FAdded.emplace_back(key, std::move(m));
+        FChanges.push_back({true, key, meter, folder});
         FDirty = true;
     }
     FWake.notify_all();
@@ -226,10 +221,31 @@ void TcolPublisher::AddMeter(const std::string& key, const TcolMeterId& meter,
 void TcolPublisher::RemoveMeter(const std::string& key) {
     {
         std::lock_guard<std::mutex> lock(FMutex);
-        FRemoved.push_back(key);
+        FChanges.push_back({false, key, {}, {}});
         FDirty = true;
     }
     FWake.notify_all();
+}
+
+void TcolPublisher::Apply(const TChange& c) {
+    std::string error;
+    auto it = FMeters.find(c.Key);
+    if (it != FMeters.end()) {
+        // A meter removed keeps its mark: added again, it goes on from there.
+        TMeter& m = *it->second;
+        if (m.MarkDirty && !SaveMark(MarkFileName(m.Folder), m.Acked, error))
+            FLog.Write(MeterName(m.Id), error);
+        for (auto b = FByMid.begin(); b != FByMid.end();)
+            b = b->second == &m ? FByMid.erase(b) : std::next(b);
+        FMeters.erase(it);
+    }
+    if (!c.Add) return;
+    auto m = std::make_unique<TMeter>();
+    m->Id = c.Id;
+    m->Folder = c.Folder;
+    if (!LoadMark(MarkFileName(c.Folder), m->Acked, error)) FLog.Write(MeterName(c.Id), error);
+    m->Sent = m->Acked;
+    FMeters[c.Key] = std::move(m);
 }
 
 void TcolPublisher::Wake(const std::string& key) {
@@ -284,6 +300,7 @@ void TcolPublisher::OnPublish(mosquitto*, void* self, int mid) {
 void TcolPublisher::Run() {
     for (;;) {
         bool connected, justConnected;
+        std::vector<TChange> changes;
         {
             std::unique_lock<std::mutex> lock(FMutex);
             FWake.wait_for(lock, std::chrono::seconds(1),
@@ -293,14 +310,7 @@ void TcolPublisher::Run() {
             connected = FConnected;
             justConnected = FJustConnected;
             FJustConnected = false;
-            for (auto& a : FAdded)
-                FMeters[a.first] = std::move(a.second);
-            FAdded.clear();
-            for (const auto& key : FRemoved) {
-                auto it = FMeters.find(key);
-                if (it != FMeters.end()) it->second->Removed = true;
-            }
-            FRemoved.clear();
+            changes.swap(FChanges);
             for (const auto& key : FWoken) {
                 auto it = FMeters.find(key);
                 if (it != FMeters.end()) it->second->Due = true;
@@ -308,22 +318,8 @@ void TcolPublisher::Run() {
             FWoken.clear();
         }
         TakeAcks();
-        // A meter removed keeps its mark: added again, it goes on from there.
-        for (auto it = FMeters.begin(); it != FMeters.end();) {
-            if (it->second->Removed) {
-                TMeter& m = *it->second;
-                if (m.MarkDirty) {
-                    std::string error;
-                    if (!SaveMark(MarkFileName(m.Folder), m.Acked, error))
-                        FLog.Write(MeterName(m.Id), error);
-                }
-                for (auto b = FByMid.begin(); b != FByMid.end();)
-                    b = b->second == &m ? FByMid.erase(b) : std::next(b);
-                it = FMeters.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        for (const auto& c : changes)
+            Apply(c);
         if (justConnected) {
             FLog.Write("", "Подключено к брокеру MQTT " + FOptions.Host + ":" +
                                std::to_string(FOptions.Port));

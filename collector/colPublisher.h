@@ -84,10 +84,17 @@ private:
         TcolMeterState State;
         std::string StateSent;
         TDateTime StateSentAt = 0;
-        bool Removed = false;
         // Its journals are to be read: something was recorded, or the last reading stopped
         // short (the window full, a journal held for a moment).
         bool Due = true;
+    };
+    // Meters added and removed, in the order they were (a meter removed and added again
+    // under a new key goes on from the mark its removal wrote).
+    struct TChange {
+        bool Add;
+        std::string Key;
+        TcolMeterId Id;
+        std::string Folder;
     };
     void Run();
     void Pump(TMeter& m);
@@ -97,6 +104,7 @@ private:
     bool Publish(TMeter& m, const std::string& topic, const std::string& payload,
                  const TcolMark& after);
     void Report(TMeter& m, const std::string& error);
+    void Apply(const TChange& change);
 
     static void OnConnect(mosquitto*, void* self, int rc);
     static void OnDisconnect(mosquitto*, void* self, int rc);
@@ -113,8 +121,7 @@ private:
     std::condition_variable FWake;
     bool FStop = false, FDirty = false, FConnected = false, FJustConnected = false;
     std::vector<int> FAcks;
-    std::vector<std::pair<std::string, std::unique_ptr<TMeter>>> FAdded;
-    std::vector<std::string> FRemoved;
+    std::vector<TChange> FChanges;
     std::vector<std::string> FWoken;
     int64_t FAcknowledged = 0;
 

@@ -41,6 +41,7 @@ public:
     TBroker(const TempDir& dir, uint16_t port) : FDir(dir), FPort(port) {
         std::ofstream(dir / "mosquitto.conf")
             << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence true\n"
+            << "max_queued_messages 0\n"
             << "persistence_location " << dir.Path() << "/\nlog_dest file " << dir.Path()
             << "/mosquitto.log\n";
     }
