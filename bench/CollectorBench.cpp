@@ -155,6 +155,7 @@ int main(int argc, char** argv) {
     // broker keeps any number of messages for the subscriber (max_queued_messages 0): its
     // default of 1000 would drop part of a drained backlog on the way to a slower consumer.
     const TDateTime brokerStopped = NowDateTime();
+    broker->Stop(SIGTERM); // as a service stops: the subscriber's session is kept
     broker.reset();
     std::this_thread::sleep_for(std::chrono::seconds(outage));
     size_t pending = 0;
@@ -176,6 +177,13 @@ int main(int argc, char** argv) {
             drain = std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count();
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (pending > 0) {
+        std::lock_guard<std::mutex> lock(arrivals.Mutex);
+        int shown = 0;
+        for (const auto& r : target)
+            if (!arrivals.At.count(r.Key) && shown++ < 5)
+                std::printf("missing: %s\n", r.Key.c_str());
     }
     const long rss = PeakRssKb(collector.Pid());
     collector.Stop(SIGTERM);

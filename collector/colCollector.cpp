@@ -39,14 +39,13 @@ int TcolCollector::Apply(std::vector<TcolMeterSpec> specs) {
         auto meter = std::make_unique<TcolMeter>(spec, FOptions, FLog, [publisher, key = spec.Key] {
             if (publisher) publisher->Wake(key);
         });
-        if (FPublisher) FPublisher->AddMeter(spec.Key, meter->Id(), meter->Folder());
         std::string error;
         if (!meter->Start(error)) {
             FLog.Write(meter->Name(), "Опрос не начат: " + error);
-            if (FPublisher) FPublisher->RemoveMeter(spec.Key);
             ++failed;
             continue;
         }
+        if (FPublisher) FPublisher->AddMeter(spec.Key, meter->Id(), meter->Folder());
         FLog.Write(meter->Name(), "Опрос начат, журналы в " + meter->Folder());
         FMeters[spec.Key] = std::move(meter);
     }

@@ -29,6 +29,8 @@ constexpr double kMarkEvery = 0.5 / 86400;
 // Connected, and no acknowledgement for this long (days): the messages in flight are taken
 // as lost.
 constexpr double kStallAfter = 30.0 / 86400;
+// A journal new in a meter's folder is left alone this long (days) while it is being made.
+constexpr double kSettleTime = 2.0 / 86400;
 // Every meter's journals are looked at this often (days), woken or not.
 constexpr double kSweepEvery = 5.0 / 86400;
 // Journals that cannot be opened for this long (days) are reported.
@@ -428,9 +430,16 @@ void TcolPublisher::Pump(TMeter& m) {
     // Due again unless everything recorded has been handed over below.
     m.Due = true;
     if (m.InFlight.size() >= kWindow) return;
+    // A journal is read only once it has been there a moment: a reader that comes while the
+    // recorder is making it would hold the file the recorder needs to itself then.
+    const TDateTime now = NowDateTime();
     std::vector<std::string> files;
-    for (const auto& f : JournalFiles(m.Folder))
-        if (std::find(m.Done.begin(), m.Done.end(), f) == m.Done.end()) files.push_back(f);
+    for (const auto& f : JournalFiles(m.Folder)) {
+        if (std::find(m.Done.begin(), m.Done.end(), f) != m.Done.end()) continue;
+        const TDateTime seen = m.FirstSeen.emplace(f, now).first->second;
+        if (now - seen < kSettleTime) break; // the newest: what comes after it waits too
+        files.push_back(f);
+    }
     if (files.empty()) return;
     TjnSeries s;
     std::string error;

@@ -79,6 +79,7 @@ private:
         bool MarkDirty = false;
         std::deque<TInFlight> InFlight;
         std::vector<std::string> Done; // journals delivered whole and no longer written
+        std::map<std::string, TDateTime> FirstSeen; // when each journal was first seen
         std::string LastError;
         TDateTime FailingSince = 0; // the journals could not be opened since then (0: they can)
         TcolMeterState State;
