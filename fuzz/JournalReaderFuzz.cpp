@@ -103,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     TjnSalvageReport report;
+    std::string e;
     if (SalvageJournal(file, saved, report, e)) {
         SalvageReportText(report, saved);
         TjnReader r;

@@ -62,8 +62,7 @@ void TjnRecorder::OnAnswer(const TmonAnswer& a) {
                 FHaveRecord = true;
                 break;
             case TmonAnswerKind::Signal:
-                ok = BeforeItem(a.MeterTime, error) &&
-                     FJournal->AddWaveform(a.MeterTime, now, a.ChannelMask, a.SizeCode, a.Data,
+                ok = FJournal->AddWaveform(a.MeterTime, now, a.ChannelMask, a.SizeCode, a.Data,
                                            a.Size, error);
                 if (ok) ++FWaveforms;
                 break;

@@ -43,7 +43,8 @@ public:
 
 protected:
     // For a recording spread over several journals: called under the recorder's lock with
-    // the meter time of each record or block before it is stored. Returns false with the
+    // the meter time of each record before it is stored (blocks go to the journal of the
+    // records about them). Returns false with the
     // text in `error` when the journal cannot go on.
     virtual bool BeforeItem(TDateTime meterTime, std::string& error);
     // Goes on in `next` (open, empty): the time parameters, settings and scale coefficients

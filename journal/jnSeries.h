@@ -34,8 +34,8 @@ struct TjnCurrentWriter {
 };
 
 // A recorder that writes a series of journals into one folder: the first starts with the
-// recording, named by its local start time; each record or block whose meter time lies in a
-// later day (week) than the journal's first item starts the next one, named by that day's
+// recording, named by its local start time; each record whose meter time lies in a later day
+// (week) than the journal's first record starts the next one, named by that day's
 // (week's) start, and receives the answers in force first, so that each journal decodes on
 // its own. The switch happens between two items under the recorder's lock: no record is lost
 // or stored twice. The journal left is closed (finished) at the switch. Everything else is

@@ -422,6 +422,10 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     if (to != kjnAnyTimeTo) to += kSecond - kHalfMs;
     TjnSeries j;
     if (OpenJournals(files, j, err)) return 1;
+    for (size_t k = 0; k < j.Size(); ++k) {
+        const std::string warning = UnfinishedText(j.Journal(k));
+        if (!warning.empty()) err << j.FileName(k) << ": " << warning << '\n';
+    }
     if (!csvOut.empty()) {
         int64_t lines = 0;
         TmonCsvOptions options = csv;
