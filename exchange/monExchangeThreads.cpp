@@ -274,10 +274,9 @@ bool TMainExchangeThread::ReadScaleKoeffs(double& voltageScale, double& currentS
     return DecodeScaleKoeffs(data, size, voltageScale, currentScale) || RefuseData();
 }
 
-bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale) {
+bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale, TDateTime& time) {
     const uint8_t* data = nullptr;
     size_t size = 0;
-    TDateTime time = 0;
     const bool extended = ModelHasNeutral(FModelIndex);
     const bool ok = extended ? FProtocol->ReadArchive3secM(data, size, time)
                              : FProtocol->ReadArchive3sec(data, size, time);
@@ -294,7 +293,7 @@ bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale) {
     return true;
 }
 
-void TMainExchangeThread::RunCycles(bool& gotRecord) {
+void TMainExchangeThread::RunCycles(bool& gotRecord, TDateTime& lastRecordTime) {
     // A fresh start reads the settings and coefficients: the remembered time 0 never equals a
     // decoded one.
     TDateTime remembered = 0;
@@ -322,13 +321,18 @@ void TMainExchangeThread::RunCycles(bool& gotRecord) {
             if (Terminated()) break;
             if (ok) remembered = changeTime;
         }
+        TDateTime recordTime = 0;
         if (ok) {
-            ok = Read3sec(currentScale, voltageScale);
+            ok = Read3sec(currentScale, voltageScale, recordTime);
             if (Terminated()) break;
         }
         if (ok) {
+            // The first record after an outage may be the one announced before it (the meter
+            // came back within the same interval): it is not announced twice.
+            const bool repeated = !gotRecord && lastRecordTime != 0 && recordTime == lastRecordTime;
             gotRecord = true;
-            if (FListener) FListener->OnData3sec();
+            lastRecordTime = recordTime;
+            if (FListener && !repeated) FListener->OnData3sec();
             WaitUntil(start, period);
         }
     }
@@ -337,9 +341,10 @@ void TMainExchangeThread::RunCycles(bool& gotRecord) {
 void TMainExchangeThread::Execute() {
     CreateProtocol();
     uint32_t retryMs = FReconnect.FirstMs;
+    TDateTime lastRecordTime = 0;
     for (;;) {
         bool gotRecord = false;
-        RunCycles(gotRecord);
+        RunCycles(gotRecord, lastRecordTime);
         if (Terminated() || !FReconnect.Enabled) break;
         if (gotRecord) retryMs = FReconnect.FirstMs; // the line had recovered
         if (!Reconnect(retryMs, &IExchangeListener::OnOutage)) break;

@@ -236,12 +236,13 @@ protected:
 
 private:
     // The cycles on one opened channel, until a step fails or a stop; `gotRecord` tells
-    // whether a record came.
-    void RunCycles(bool& gotRecord);
+    // whether a record came, `lastRecordTime` is the meter time of the last one (kept from
+    // one opened channel to the next).
+    void RunCycles(bool& gotRecord, TDateTime& lastRecordTime);
     bool ReadTimeParams(TDateTime& changeTime, TDateTime& deviceTime, bool& changeFlag);
     bool ReadSettings();
     bool ReadScaleKoeffs(double& voltageScale, double& currentScale);
-    bool Read3sec(double currentScale, double voltageScale);
+    bool Read3sec(double currentScale, double voltageScale, TDateTime& time);
 };
 
 // True unless the flag is set and the change time equals the remembered one within 1 ms.

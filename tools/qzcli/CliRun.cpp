@@ -4,7 +4,6 @@
 #include "connection/CcnConnectionList.h"
 #include "exchange/monCsvExport.h"
 #include "exchange/monExchangeThreads.h"
-#include "protocol/DeviceStatus.h"
 #include "protocol/QZ2Models.h"
 #include "settings/cmnKnownFoldersFunc.h"
 #include "settings/cmnPortAccess.h"
