@@ -185,6 +185,7 @@ int main(int argc, char** argv) {
             if (!arrivals.At.count(r.Key) && shown++ < 5)
                 std::printf("missing: %s\n", r.Key.c_str());
     }
+    std::printf("%s", collector.Errors().c_str());
     const long rss = PeakRssKb(collector.Pid());
     collector.Stop(SIGTERM);
     mosquitto_disconnect(sub);
