@@ -24,7 +24,7 @@
 #include "tests/support/RecordingListener.h"
 #include "tests/support/RecordingQzcli.h"
 #include "tests/support/TempDir.h"
-#include "tools/qzcli/CliFields.h"
+#include "exchange/monRecordFields.h"
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliJournal.h"
 #include "tools/qzcli/CliRun.h"

@@ -2,6 +2,7 @@
 // connections as rows.
 #pragma once
 
+#include "exchange/monRecordJson.h"
 #include "exchange/monStorage.h"
 #include "journal/jnMeterOf.h" // ConModeSummary
 
@@ -11,16 +12,6 @@ namespace qz {
 
 class TccnConnection;
 class TccnConnectionList;
-
-// One JSON object on one line: every field of the record under its own name, grouped
-// fields as arrays, harmonic tables as 39-element arrays (harmonics 2..40), and after "Time"
-// (the TDateTime number) "TimeISO", the same moment as ISO 8601 local time. Numbers are in
-// the form of their quantity (exchange/monNumberText.h); a value that is not a finite
-// number is null.
-std::string RecordJson(const TmonData3sec& data);
-
-// "2026-12-08T14:49:28.160": a TDateTime as ISO 8601 local time to the millisecond.
-std::string IsoLocalTime(TDateTime t);
 
 // "ДД.ММ.ГГГГ ЧЧ:ММ:СС", as the tables and messages show times.
 std::string CliTimeText(TDateTime time);

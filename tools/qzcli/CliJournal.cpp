@@ -11,7 +11,7 @@
 #include "journal/jnSeries.h"
 #include "protocol/QZ2Commands.h"
 #include "protocol/QZ2Models.h"
-#include "tools/qzcli/CliFields.h"
+#include "exchange/monRecordFields.h"
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliReport.h"
 

@@ -25,7 +25,6 @@
 #include <unistd.h>
 
 namespace qz {
-namespace {
 
 TmonIniFile OpenSettings(const TCliOptions& o) {
     if (!o.SettingsFile.empty()) return TmonIniFile::AtPath(o.SettingsFile);
@@ -69,6 +68,8 @@ std::unique_ptr<TccnConnection> MakeConnection(int modelIndex, int32_t factory,
     }
     return c;
 }
+
+namespace {
 
 // Prints each record as it comes and tells the waiting main thread how the exchange ended.
 class TPrinter : public IExchangeListener {

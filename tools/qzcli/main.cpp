@@ -1,4 +1,5 @@
 // qzcli: the monitor's exchange without a window.
+#include "tools/qzcli/CliCollect.h"
 #include "tools/qzcli/CliJournal.h"
 #include "tools/qzcli/CliLocale.h"
 #include "tools/qzcli/CliReport.h"
@@ -22,6 +23,18 @@ int main(int argc, char** argv) {
     if (!args.empty() && IsReportCommand(args[0]))
         return RunReportCommand(args, std::cout, std::cerr,
                                 CsvOptionsOf(TCliLocale::FromEnvironment()), CliPdfWriter());
+    if (!args.empty() && args[0] == "collect") {
+        // As for poll; a hang-up asks for the configuration to be read again.
+        sigset_t set;
+        sigemptyset(&set);
+        for (int s : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&set, s);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        const int fd = signalfd(-1, &set, SFD_CLOEXEC);
+        const int rc = RunCollect(args, std::cerr, fd);
+        if (fd >= 0) close(fd);
+        return rc;
+    }
     TCliOptions options;
     std::string error;
     if (!ParseCliArgs(args, options, error)) {
@@ -30,7 +43,8 @@ int main(int argc, char** argv) {
     }
     switch (options.Command) {
     case TCliOptions::TCommand::Help:
-        std::cout << CliHelpText() << CliJournalHelpText() << CliReportHelpText();
+        std::cout << CliHelpText() << CliJournalHelpText() << CliReportHelpText()
+                  << CollectHelpText();
         return 0;
     case TCliOptions::TCommand::Version:
         std::cout << ProgramVersionText("qzcli");
