@@ -2,6 +2,7 @@
 
 #include "common/Cp1251.h"
 #include "connection/CcnConnectionList.h"
+#include "exchange/monRecordFields.h"
 #include "journal/jnComtrade.h"
 #include "journal/jnJournal.h"
 #include "journal/jnMeterOf.h"
@@ -11,7 +12,6 @@
 #include "journal/jnSeries.h"
 #include "protocol/QZ2Commands.h"
 #include "protocol/QZ2Models.h"
-#include "exchange/monRecordFields.h"
 #include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliReport.h"
 
