@@ -3,6 +3,7 @@
 // the record's time in ISO 8601 added, so a consumer needs nothing but the message.
 #pragma once
 
+#include "common/JsonText.h"
 #include "exchange/monRecordJson.h"
 #include "exchange/monStorage.h"
 #include "journal/jnJournal.h"
@@ -27,9 +28,6 @@ std::string MeterFolderName(const TcolMeterId& meter);
 // "<prefix>/collector/<name>/status".
 std::string MeterTopic(const std::string& prefix, const TcolMeterId& meter, const char* leaf);
 std::string StatusTopic(const std::string& prefix, const std::string& name);
-
-// A JSON string literal with the quotes, control characters escaped.
-std::string JsonStringText(const std::string& text);
 
 // `recordJson` is the record's object as poll prints it (its "TimeISO" is added when missing).
 std::string RecordPayload(const std::string& recordJson, const TcolMeterId& meter,

@@ -1,6 +1,7 @@
 #include "report/rpOutput.h"
 
 #include "common/Cp1251.h"
+#include "common/JsonText.h"
 
 #include <charconv>
 #include <cmath>
@@ -15,23 +16,6 @@ std::string JsonNumber(double v) {
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 12);
     return std::string(buf, r.ptr);
-}
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
 }
 
 std::string JsonVerdict(int v) {
@@ -77,7 +61,7 @@ std::string RpNumber(double v, int decimals, char separator) {
 }
 
 std::string RpJson(const TrpAssessment& a, const TrpSource& source) {
-    std::string s = "{\"Meter\": {\"Model\": " + JsonString(source.Meter.Model) +
+    std::string s = "{\"Meter\": {\"Model\": " + JsonStringText(source.Meter.Model) +
                     ", \"FactoryNumber\": " + std::to_string(source.Meter.FactoryNumber) + "}";
     s += ", \"From\": " + (a.Records ? JsonTime(a.First) : "null");
     s += ", \"To\": " + (a.Records ? JsonTime(a.Last) : "null");
@@ -90,7 +74,7 @@ std::string RpJson(const TrpAssessment& a, const TrpSource& source) {
         const TrpStats& st = a.Stats[size_t(q)];
         const TrpQuantityInfo& info = RpQuantityInfo(q);
         s += q ? ", {" : "{";
-        s += "\"Key\": " + JsonString(info.Key) + ", \"Unit\": " + JsonString(info.Unit);
+        s += "\"Key\": " + JsonStringText(info.Key) + ", \"Unit\": " + JsonStringText(info.Unit);
         s += ", \"N\": " + std::to_string(st.N);
         s += ", \"Min\": " + JsonNumber(st.Min) + ", \"Max\": " + JsonNumber(st.Max);
         s +=
@@ -107,7 +91,7 @@ std::string RpJson(const TrpAssessment& a, const TrpSource& source) {
         const TrpShownStats& st = a.Shown[size_t(k)];
         const TrpQuantityInfo& info = RpShownInfo(k);
         s += k ? ", {" : "{";
-        s += "\"Key\": " + JsonString(info.Key) + ", \"Unit\": " + JsonString(info.Unit);
+        s += "\"Key\": " + JsonStringText(info.Key) + ", \"Unit\": " + JsonStringText(info.Unit);
         s += ", \"N\": " + std::to_string(st.N) + ", \"Min\": " + JsonNumber(st.Min) +
              ", \"Mean\": " + JsonNumber(st.Mean) + ", \"Max\": " + JsonNumber(st.Max) + "}";
     }
@@ -123,7 +107,7 @@ std::string RpJson(const TrpAssessment& a, const TrpSource& source) {
         const TrpPollOutage& o = source.PollOutages[i];
         s += (i ? ", {\"Began\": " : "{\"Began\": ") + JsonTime(o.Began) +
              ", \"Ended\": " + (o.Ended ? JsonTime(o.Ended) : "null") +
-             ", \"Text\": " + JsonString(o.Text) + "}";
+             ", \"Text\": " + JsonStringText(o.Text) + "}";
     }
     s += "], \"Verdict\": " + JsonVerdict(a.Verdict) + "}";
     return s;
