@@ -12,11 +12,12 @@
 #include "trends/monTrendJournal.h"
 #endif
 
+#include "bench/BenchRepeat.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <sqlite3.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -113,26 +114,7 @@ std::string WeekJournal() {
         w.AddRecord(t, t, record.data(), record.size(), decoded, e);
         w.Close(e);
     }
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    std::string cols;
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info('record') WHERE name <> 'seq'", -1,
-                       &s, nullptr);
-    while (sqlite3_step(s) == SQLITE_ROW)
-        cols += std::string(cols.empty() ? "" : ", ") +
-                reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-    sqlite3_finalize(s);
-    std::string select = cols;
-    const std::string shift = "meter_time + k * 3.0 / 86400";
-    select.replace(select.find("meter_time"), 10, shift);
-    const std::string sql =
-        "PRAGMA synchronous = OFF; BEGIN; WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 "
-        "FROM n WHERE k < " +
-        std::to_string(kWeek - 1) + ") INSERT INTO record (" + cols + ") SELECT " + select +
-        " FROM record, n WHERE seq = 1; COMMIT;";
-    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    bench::RepeatRecords(file, kWeek - 1, 3, "seq = 1");
     return file;
 }
 

@@ -6,12 +6,13 @@
 // The week's journal (about 400 MB) is made once in QZ_BENCH_DIR (default: the current folder).
 #include "tests/support/PqJournal.h"
 
+#include "bench/BenchRepeat.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,26 +62,7 @@ std::string WeekJournal() {
             j.Record(start + i * 3.0 / 86400, Varying(i));
         if (!j.Close()) throw std::runtime_error(j.Error);
     }
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    std::string cols;
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info('record') WHERE name <> 'seq'", -1,
-                       &s, nullptr);
-    while (sqlite3_step(s) == SQLITE_ROW)
-        cols += std::string(cols.empty() ? "" : ", ") +
-                reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-    sqlite3_finalize(s);
-    std::string select = cols;
-    const std::string shift = "meter_time + k * " + std::to_string(kPattern * 3) + ".0 / 86400";
-    select.replace(select.find("meter_time"), 10, shift);
-    const std::string sql =
-        "PRAGMA synchronous = OFF; BEGIN; WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 "
-        "FROM n WHERE k < " +
-        std::to_string(kWeek / kPattern - 1) + ") INSERT INTO record (" + cols + ") SELECT " +
-        select + " FROM record, n ORDER BY k, seq; COMMIT;";
-    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    bench::RepeatRecords(file, kWeek / kPattern - 1, kPattern * 3, "1");
     return file;
 }
 
