@@ -76,7 +76,9 @@ void TForm1::RefreshStatus() {
         main = FOutageText;
         tip = FOutageText;
         if (left > 0) {
-            main += QString::fromUtf8(". Повтор через %1 с").arg((left + 999) / 1000);
+            // Most errors end in a full stop already; the countdown follows as a sentence.
+            main += QString::fromUtf8(main.endsWith('.') ? " " : ". ");
+            main += QString::fromUtf8("Повтор через %1 с").arg((left + 999) / 1000);
         } else if (FProgressConnecting) {
             FRetryTimer->stop();
             main = FProgressText;

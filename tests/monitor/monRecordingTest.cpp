@@ -10,7 +10,9 @@
 #include "monitor/monRecording.h"
 #include "simulator/MeterSimulator.h"
 #include "tests/support/ChannelGuards.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/MonitorForm.h"
+#include "tests/support/TempDir.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -20,8 +22,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -277,13 +281,18 @@ TEST(WindowRecording, AWriteFailureStopsRecordingAndPollingGoesOn) {
     std::signal(SIGXFSZ, SIG_DFL);
 }
 
-// "Возобновлять опрос после ошибок": the meter goes away in mid-recording and comes back on
-// the same port. No box opens; the label tells the error and counts down to the next
-// attempt; polling resumes by itself into the same journal, which keeps the outage; Stop
-// during a wait ends the poll at once.
+// "Возобновлять опрос после ошибок" against a qzsim process that is killed in mid-recording
+// and started again on the same port. No box opens; the label tells the error and counts
+// down to the next attempt; polling resumes by itself into the same journal, which keeps the
+// outage and no meter time twice; Stop during a wait ends the poll without waiting it out.
 TEST(WindowRecording, ResumingPollWaitsOutAMeterThatWentAway) {
-    TSim sim;
-    const uint16_t port = sim.Sim->port();
+    test::TLCAModule channels;
+    test::TempDir dir;
+    auto first = std::make_unique<test::TQzsimProcess>(
+        QZ_QZSIM_PATH, std::vector<std::string>{"--model", "qz2m", "--address", "321", "--listen",
+                                                "127.0.0.1:0", "--log", dir / "before.log"});
+    const uint16_t port = first->Port();
+    ASSERT_NE(port, 0);
     std::vector<TShown> shown;
     auto w = std::make_unique<TForm1>(Options("resume.ini", "docs-resume", &shown));
     w->Controls().ResumeAction->trigger();
@@ -292,60 +301,89 @@ TEST(WindowRecording, ResumingPollWaitsOutAMeterThatWentAway) {
     w->Controls().ChkRecord->setChecked(true);
     int records = 0;
     w->OnRecordShown = [&](int n) { records = n; };
+    const auto noBox = [&] { return shown.empty() && !QApplication::activeModalWidget(); };
     w->UseOwnedConnection(MakeTcpConnection(1, 321, "127.0.0.1", port), true);
-    ASSERT_TRUE(WaitUntil([&] { return records >= 2; }, 20000)) << "no records";
+    ASSERT_TRUE(WaitUntil([&] { return records >= 1; }, 20000)) << "no records";
     ASSERT_TRUE(w->Recording());
     const std::string journal = w->RecordingFile();
 
-    sim.Sim->Stop(); // the meter goes away
+    const TDateTime killedAt = NowDateTime();
+    first->Kill(); // the meter goes away
+    // The seconds to the next attempt, as the label shows them, until they go down.
     std::vector<std::string> labels;
+    const auto seconds = [](const std::string& l) {
+        const std::string mark = "Повтор через ";
+        return std::stoi(l.substr(l.find(mark) + mark.size()));
+    };
+    bool down = false;
     ASSERT_TRUE(WaitUntil(
         [&] {
             const std::string l = w->Controls().LProgress->text().toStdString();
-            if (l.find("Повтор через") != std::string::npos &&
-                (labels.empty() || labels.back() != l))
+            if (!down && l.find("Повтор через ") != std::string::npos &&
+                (labels.empty() || labels.back() != l)) {
                 labels.push_back(l);
-            return labels.size() >= 2;
+                down = labels.size() >= 2 &&
+                       seconds(labels.back()) < seconds(labels[labels.size() - 2]);
+            }
+            return down;
         },
         20000))
         << "no countdown";
-    EXPECT_EQ(labels[0].rfind("Ошибка обмена с измерителем: ", 0), 0u) << labels[0];
-    EXPECT_NE(labels[0], labels[1]); // the seconds go down
+    EXPECT_TRUE(noBox());
     EXPECT_TRUE(w->Running());
     EXPECT_TRUE(w->Recording());
     EXPECT_EQ(w->Controls().BStart->text().toStdString(), "Стоп");
 
     // The meter is back on its port: polling resumes by itself, into the same journal.
-    TSimOptions so;
-    so.ModelIndex = 1;
-    so.Address = 321;
-    so.ListenPort = port;
-    TMeterSimulator back(so);
-    std::string error;
-    ASSERT_TRUE(back.Start(&error)) << error;
+    auto second = std::make_unique<test::TQzsimProcess>(
+        QZ_QZSIM_PATH,
+        std::vector<std::string>{"--model", "qz2m", "--address", "321", "--listen",
+                                 "127.0.0.1:" + std::to_string(port), "--log", dir / "after.log"});
+    ASSERT_EQ(second->Port(), port);
+    const TDateTime backAt = NowDateTime();
     const int before = records;
-    ASSERT_TRUE(WaitUntil([&] { return records >= before + 2; }, 40000)) << "not resumed";
+    ASSERT_TRUE(WaitUntil([&] { return records > before; }, 40000)) << "not resumed";
     EXPECT_FALSE(w->InOutage());
-    EXPECT_GT(back.RequestCount(), 0u);
-    // Read anew after the outage: the meter may have been reset meanwhile.
-    size_t settingsReads = 0;
-    for (const TSimRequest& r : back.RequestLog())
-        settingsReads += r.Cmd == 27 && r.Cmd1 == 1;
-    EXPECT_GE(settingsReads, 1u);
     EXPECT_EQ(w->RecordingFile(), journal);
-    EXPECT_TRUE(shown.empty()) << shown[0].Text;
+    EXPECT_TRUE(noBox());
+    // Started afresh: the settings read anew (the meter may have been reset meanwhile) before
+    // the 3-second data is asked for again.
+    std::vector<int> asked;
+    for (const test::TSimLogRequest& r : test::SimLogRequests(dir / "after.log"))
+        asked.push_back(r.Command);
+    const auto settingsAt = std::find(asked.begin(), asked.end(), 14 * 256 + 1);
+    EXPECT_NE(std::find(settingsAt, asked.end(), 27 * 256 + 1), asked.end());
 
-    // Gone again; Stop during the wait ends the poll promptly.
-    back.Stop();
-    ASSERT_TRUE(WaitUntil([&] { return w->InOutage(); }, 20000));
+    // Gone again, for long enough that a retry fails and the wait doubles: Stop early in that
+    // wait ends the poll long before the next attempt would come.
+    second->Kill();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string l = w->Controls().LProgress->text().toStdString();
+            return l.find("Повтор через ") != std::string::npos && seconds(l) >= 5;
+        },
+        30000))
+        << w->Controls().LProgress->text().toStdString();
     w->Controls().BStart->click();
-    EXPECT_TRUE(WaitUntil([&] { return !w->Running(); }, 1500)) << "Stop waited for the retry";
-    EXPECT_TRUE(shown.empty()) << shown[0].Text;
+    EXPECT_TRUE(WaitUntil([&] { return !w->Running(); }, 3000)) << "Stop waited for the retry";
+    EXPECT_TRUE(noBox());
     EXPECT_FALSE(w->Recording());
     w.reset();
+    EXPECT_TRUE(shown.empty()) << shown[0].Text;
 
     TjnReader reader;
+    std::string error;
     ASSERT_EQ(reader.Open(journal, error), TjnOpenResult::Ok) << error;
+    std::vector<TDateTime> stored;
+    ASSERT_TRUE(reader.ForEachRecordTime(
+        [&](int64_t, TDateTime t) {
+            stored.push_back(t);
+            return true;
+        },
+        error))
+        << error;
+    EXPECT_GE(stored.size(), size_t(before + 1));
+    EXPECT_EQ(std::set<TDateTime>(stored.begin(), stored.end()).size(), stored.size());
     std::vector<TjnOutageView> outages;
     ASSERT_TRUE(reader.ForEachOutage(
         [&](const TjnOutageView& o) {
@@ -354,13 +392,18 @@ TEST(WindowRecording, ResumingPollWaitsOutAMeterThatWentAway) {
         },
         error))
         << error;
+    // The first spans the loss, from the failure after the kill to the first record after
+    // the return, however many retries failed within it; the second is ended by the close.
     ASSERT_EQ(outages.size(), 2u);
-    EXPECT_TRUE(outages[0].HasEnd()); // ended by the first record after the meter came back
-    EXPECT_TRUE(outages[1].HasEnd()); // ended by the close
-    EXPECT_EQ(outages[0].Text,
-              labels[0].substr(std::string("Ошибка обмена с измерителем: ").size(),
-                               labels[0].find(". Повтор") -
-                                   std::string("Ошибка обмена с измерителем: ").size()));
+    constexpr double kSecond = 1.0 / 86400;
+    EXPECT_GE(outages[0].Began, killedAt - kSecond);
+    EXPECT_LT(outages[0].Began, backAt);
+    EXPECT_GE(outages[0].Ended, backAt - kSecond);
+    EXPECT_TRUE(outages[1].HasEnd());
+    // The label began with the outage's error, told once as a sentence.
+    EXPECT_EQ(labels[0].rfind("Ошибка обмена с измерителем: " + outages[0].Text, 0), 0u)
+        << labels[0];
+    EXPECT_EQ(labels[0].find(".."), std::string::npos) << labels[0];
 }
 
 } // namespace
