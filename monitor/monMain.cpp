@@ -297,6 +297,12 @@ void TForm1::SaveSettingsFile() {
         std::fprintf(stderr, "qzmonitor: settings not saved: %s\n", error.c_str());
 }
 
+std::string ExchangeErrorLine(const std::string& text) {
+    std::string line = kmonMsgExchangeError;
+    line.erase(line.find_last_not_of(" \r\n") + 1);
+    return line + " " + text;
+}
+
 // --- exchange control ---
 
 void TForm1::BStartClick() {
@@ -454,10 +460,8 @@ void TForm1::HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus) {
             if (!detail.empty()) text += "\r\n\r\n" + detail;
         }
         // The label ends on the error too (its first line: the label has one).
-        std::string shown = kmonMsgExchangeError;
-        shown.erase(shown.find_last_not_of(" \r\n") + 1);
-        shown += " " + text.substr(0, text.find('\r'));
-        SetProgressText(Q(monConnectProgressText(shown, false, std::chrono::milliseconds(0))),
+        SetProgressText(Q(monConnectProgressText(ExchangeErrorLine(text.substr(0, text.find('\r'))),
+                                                 false, std::chrono::milliseconds(0))),
                         false);
         ShowMessage(kmonCaptionError, TmonMessageIcon::Error, kmonMsgExchangeError + text);
     } else if (const auto stage = FLineLog->LastStage(); stage && stage->Connecting) {
@@ -478,9 +482,7 @@ void TForm1::HandleOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retr
     text = text.substr(0, text.find('\r'));
     if (text.empty()) text = "код " + std::to_string(errorCode);
     FRecording->BeginOutage(errorCode, deviceStatus, text); // the journal goes on, with a gap
-    std::string shown = kmonMsgExchangeError;
-    shown.erase(shown.find_last_not_of(" \r\n") + 1);
-    FOutageText = Q(shown + " " + text);
+    FOutageText = Q(text);
     FRetryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs);
     FRetryTimer->start();
     ShowLinkStatistics();

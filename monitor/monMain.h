@@ -45,6 +45,9 @@ extern const char* const kmonMsgSaved;    // "Сохранено: " before the f
 extern const char* const kmonMsgNotSaved; // "Не удалось сохранить"
 extern const char* const kmonMsgCloseWhileRecording;
 extern const char* const kmonTraceMark; // the status label's mark while the line is traced
+// The exchange's error on one line, as the status label tells it: "Ошибка обмена с
+// измерителем: " and `text`.
+std::string ExchangeErrorLine(const std::string& text);
 // How long the status label keeps the note of a save.
 constexpr int kmonStatusNoteMs = 15000;
 
@@ -177,6 +180,8 @@ private:
     void SetStatusNote(const QString& text, const QString& tip);
     void RefreshStatus();
     std::string LineTraceFileShown() const;
+    // The outage's error and "Повтор через N с", the error cut short to keep it all in the label.
+    QString OutageCountdownText(const QString& error, int seconds) const;
 
     void HandleData3sec();
     void HandleExchangeEnd(int32_t errorCode, int32_t deviceStatus);

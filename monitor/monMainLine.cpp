@@ -11,9 +11,11 @@
 
 #include <QAction>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace qz {
@@ -74,11 +76,9 @@ void TForm1::RefreshStatus() {
                               FRetryAt - std::chrono::steady_clock::now())
                               .count();
         main = FOutageText;
-        tip = FOutageText;
+        tip = Q(ExchangeErrorLine(FOutageText.toStdString()));
         if (left > 0) {
-            // Most errors end in a full stop already; the countdown follows as a sentence.
-            main += QString::fromUtf8(main.endsWith('.') ? " " : ". ");
-            main += QString::fromUtf8("Повтор через %1 с").arg((left + 999) / 1000);
+            main = OutageCountdownText(FOutageText, int((left + 999) / 1000));
         } else if (FProgressConnecting) {
             FRetryTimer->stop();
             main = FProgressText;
@@ -102,6 +102,21 @@ void TForm1::RefreshStatus() {
     if (!FLinkTip.isEmpty()) tip = tip.isEmpty() ? FLinkTip : tip + "\n\n" + FLinkTip;
     C.LProgress->setText(text);
     C.LProgress->setToolTip(tip);
+}
+
+QString TForm1::OutageCountdownText(const QString& error, int seconds) const {
+    // The countdown is what the operator waits on, and the label is narrow: the error gives
+    // way to it (the tip holds the whole error), as does nothing else on the line.
+    const QString countdown = QString::fromUtf8("Повтор через %1 с").arg(seconds);
+    const QFontMetrics metrics(C.LProgress->font());
+    const QString lead = LineTracing() ? QString::fromUtf8(kmonTraceMark) : QString();
+    const int room = C.LProgress->contentsRect().width() -
+                     metrics.horizontalAdvance(lead + QStringLiteral(". ") + countdown);
+    const QString shown = metrics.elidedText(error, Qt::ElideRight, std::max(room, 0));
+    if (shown.isEmpty()) return countdown;
+    // Most errors end in a full stop already; the countdown follows as a sentence.
+    const bool ended = shown.endsWith('.') || shown.endsWith(QChar(0x2026));
+    return shown + (ended ? QStringLiteral(" ") : QStringLiteral(". ")) + countdown;
 }
 
 std::string TForm1::LineTraceFileShown() const {

@@ -20,6 +20,9 @@
 #      again, not the file;
 #   j) "Сохранить" (F2) where no folder can be made: one "Ошибка" box naming the file stands
 #      above the main and the trends windows.
+#   k) "Возобновлять опрос после ошибок" ticked in the context menu, polling a qzsim process
+#      over TCP that is killed: no box opens and the label counts down to the next attempt;
+#      qzsim started again on its port is asked for its data again and the values come back.
 # A screenshot of every step goes to the folder given as the third argument.
 #   desktop_test.sh QZMONITOR QZSIM SCREENSHOT_FOLDER QZCLI
 set -uo pipefail
@@ -177,6 +180,48 @@ close_monitor() {
   fi
 }
 
+# A settings file holding the stored list $1 (hexadecimal), its only connection selected.
+store_list() {
+  printf '[\xCF\xCE\xC4\xCA\xCB\xDE\xD7\xC5\xCD\xC8\xDF]\n\xD1\xEF\xE8\xF1\xEE\xEA=%s\n\xC2\xFB\xE1\xF0\xE0\xED\xEE=0\n' \
+    "$1" >"$settings"
+}
+
+# The stored connection of step d (qz2m, factory 1234, address 1), reached over TCP at
+# 127.0.0.1:$1, as the hexadecimal value of the stored list.
+tcp_connection_hex() {
+  python3 - "$here/one_connection.hex" "$1" <<'PY'
+import sys
+blob = bytes.fromhex(open(sys.argv[1]).read().strip())
+def pstr(t): return bytes([len(t)]) + t
+def ident(t): return b"\x07" + pstr(t)
+blob = blob.replace(ident(b"cmtDirect232"), ident(b"cmtDirectTCPIP"))
+blob = blob.replace(ident(b"TccnDirect232ConMode"), ident(b"TccnDirectTCPIPConMode"))
+key = pstr(b"CustomConMode") + b"\x0a"
+at = blob.index(key) + len(key)
+size = int.from_bytes(blob[at:at + 4], "little")
+prefix = "CustomConMode.CustomCommInterface."
+mode = (b"TPF0" + pstr(b"TccnCustomConModeWrapper") + pstr(b"")
+        + pstr(b"CustomConMode.MaxAttemptCountOnConnect") + b"\x02\x05"
+        + pstr((prefix + "IpAddress").encode()) + b"\x06" + pstr(b"127.0.0.1")
+        + pstr((prefix + "IpPort").encode()) + b"\x04" + int(sys.argv[2]).to_bytes(4, "little")
+        + b"\x00\x00")
+blob = blob[:at] + len(mode).to_bytes(4, "little") + mode + blob[at + 4 + size:]
+print(blob.hex().upper())
+PY
+}
+
+# True while the monitor holds a TCP socket to port $1 in one of the states $2 (a regular
+# expression of the hexadecimal states of /proc/net/tcp: 01 established, 02 connecting,
+# 08 closed by the peer).
+monitor_socket_to() {
+  local inodes
+  inodes="$(ls -l "/proc/$monitor_pid/fd" 2>/dev/null | sed -n 's/.*socket:\[\([0-9]*\)\]$/\1/p')"
+  [ -n "$inodes" ] || return 1
+  awk -v port="$(printf '%04X' "$1")" -v states="^($2)$" \
+    'NR > 1 && $4 ~ states && substr($3, index($3, ":") + 1) == port { print $10 }' \
+    /proc/net/tcp | grep -qxF -f <(printf '%s\n' "$inodes")
+}
+
 # The form's controls, in the main window's own coordinates.
 signal_box=(215 68)  # "Сигнал"
 start_button=(293 28) # "Старт"
@@ -231,8 +276,7 @@ fi
 
 # --- d) the delete question in Russian
 mkdir -p "$settings_dir"
-printf '[\xCF\xCE\xC4\xCA\xCB\xDE\xD7\xC5\xCD\xC8\xDF]\n\xD1\xEF\xE8\xF1\xEE\xEA=%s\n\xC2\xFB\xE1\xF0\xE0\xED\xEE=0\n' \
-  "$(cat "$here/one_connection.hex")" >"$settings"
+store_list "$(cat "$here/one_connection.hex")"
 start_monitor
 if main="$(wait_window "$main_title" 15)"; then
   sleep 1 # shown and centred
@@ -445,40 +489,12 @@ time.sleep(300)
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/listener.port" ] && break; sleep 0.05; done
 port="$(cat "$work/listener.port")"
-# The stored connection of step d, reached over TCP at that peer.
-tcp_hex="$(python3 - "$here/one_connection.hex" "$port" <<'PY'
-import sys
-blob = bytes.fromhex(open(sys.argv[1]).read().strip())
-def pstr(t): return bytes([len(t)]) + t
-def ident(t): return b"\x07" + pstr(t)
-blob = blob.replace(ident(b"cmtDirect232"), ident(b"cmtDirectTCPIP"))
-blob = blob.replace(ident(b"TccnDirect232ConMode"), ident(b"TccnDirectTCPIPConMode"))
-key = pstr(b"CustomConMode") + b"\x0a"
-at = blob.index(key) + len(key)
-size = int.from_bytes(blob[at:at + 4], "little")
-prefix = "CustomConMode.CustomCommInterface."
-mode = (b"TPF0" + pstr(b"TccnCustomConModeWrapper") + pstr(b"")
-        + pstr(b"CustomConMode.MaxAttemptCountOnConnect") + b"\x02\x05"
-        + pstr((prefix + "IpAddress").encode()) + b"\x06" + pstr(b"127.0.0.1")
-        + pstr((prefix + "IpPort").encode()) + b"\x04" + int(sys.argv[2]).to_bytes(4, "little")
-        + b"\x00\x00")
-blob = blob[:at] + len(mode).to_bytes(4, "little") + mode + blob[at + 4 + size:]
-print(blob.hex().upper())
-PY
-)"
+tcp_hex="$(tcp_connection_hex "$port")"
 # True while the monitor has a connect to the peer waiting for its handshake.
-monitor_connecting() {
-  local inodes
-  inodes="$(ls -l "/proc/$monitor_pid/fd" 2>/dev/null | sed -n 's/.*socket:\[\([0-9]*\)\]$/\1/p')"
-  [ -n "$inodes" ] || return 1
-  awk -v port="$(printf '%04X' "$port")" \
-    'NR > 1 && $4 == "02" && substr($3, index($3, ":") + 1) == port { print $10 }' \
-    /proc/net/tcp | grep -qxF -f <(printf '%s\n' "$inodes")
-}
+monitor_connecting() { monitor_socket_to "$port" 02; }
 rm -rf "$settings_dir"
 mkdir -p "$settings_dir"
-printf '[\xCF\xCE\xC4\xCA\xCB\xDE\xD7\xC5\xCD\xC8\xDF]\n\xD1\xEF\xE8\xF1\xEE\xEA=%s\n\xC2\xFB\xE1\xF0\xE0\xED\xEE=0\n' \
-  "$tcp_hex" >"$settings"
+store_list "$tcp_hex"
 if [ -z "$port" ] || [ -z "$tcp_hex" ]; then
   fail "f: no listener or no connection: $(cat "$work/listener.err")"
 else
@@ -707,6 +723,87 @@ if main="$(wait_window "$main_title" 15)"; then
 else
   fail "j: the main window did not appear"
 fi
+
+# --- k) "Возобновлять опрос после ошибок" set in the context menu: the meter, qzsim over TCP,
+# is killed in mid-poll. No box opens and the label counts down to the next attempt; qzsim
+# started again on its port is polled on by itself.
+# Starts qzsim on 127.0.0.1:$1 (0: any port) logging to $work/$2.log; sim_pid and sim_port.
+start_tcp_sim() {
+  "$sim" --model qz2m --address 1 --listen "127.0.0.1:$1" --log "$work/$2.log" \
+    >"$work/$2.out" 2>&1 &
+  sim_pid=$!
+  pids+=($sim_pid)
+  for _ in $(seq 100); do [ -s "$work/$2.out" ] && break; sleep 0.05; done
+  sim_port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/$2.out")"
+}
+# Waits up to $2 seconds until the meter logging to $work/$1.log was asked for its 3-second
+# data (command 1B 01).
+wait_data_asked() {
+  local deadline=$((SECONDS + $2))
+  while [ $SECONDS -le $deadline ]; do
+    awk '$3 == "<-" && toupper($10) == "1B" && $11 == "01" { found = 1 } END { exit !found }' \
+      "$work/$1.log" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+k_started=$(now_ms)
+rm -rf "$settings_dir"
+mkdir -p "$settings_dir"
+start_tcp_sim 0 sim_k1
+if [ -z "$sim_port" ]; then
+  fail "k: qzsim did not listen: $(cat "$work/sim_k1.out")"
+else
+  store_list "$(tcp_connection_hex "$sim_port")"
+  start_monitor
+  if main="$(wait_window "$main_title" 15)"; then
+    sleep 0.5 # shown and centred
+    # The context menu opens at the pointer; its third entry is the option.
+    xdotool mousemove --window "$main" 300 500 click 3
+    sleep 0.5
+    xdotool key Down Down Down Return
+    sleep 0.3
+    click "$main" "${start_button[@]}"
+    if ! wait_data_asked sim_k1 15; then
+      shot k1_not_polled
+      fail "k: the meter was never asked for its data"
+    else
+      sleep 0.5 # shown
+      kill -9 "$sim_pid"
+      wait "$sim_pid" 2>/dev/null
+      # The loss is seen at the next request, which finds the connection closed: the line
+      # is dropped, tries to connect for about a second and the label counts 3 s down.
+      for _ in $(seq 100); do monitor_socket_to "$sim_port" '01|08' || break; sleep 0.1; done
+      sleep 1.5
+      shot k2_countdown
+      windows | grep -E ' (Ошибка|Внимание)$' && fail "k: a box opened after the meter went away"
+      lost_title="$(windows | sed -n "s/^$main //p")"
+      start_tcp_sim "$sim_port" sim_k2
+      if [ -z "$sim_port" ]; then
+        fail "k: qzsim did not listen again: $(cat "$work/sim_k2.out")"
+      elif ! wait_data_asked sim_k2 20; then
+        shot k3_not_resumed
+        fail "k: polling did not resume after the meter came back"
+      else
+        # The record is shown: the caption's data time moves on.
+        for _ in $(seq 100); do
+          [ "$(windows | sed -n "s/^$main //p")" != "$lost_title" ] && break
+          sleep 0.1
+        done
+        [ "$(windows | sed -n "s/^$main //p")" != "$lost_title" ] ||
+          fail "k: no record shown after the meter came back: \"$lost_title\""
+        shot k3_resumed
+        windows | grep -E ' (Ошибка|Внимание)$' && fail "k: a box opened during the outage"
+      fi
+    fi
+    close_monitor k
+    resume_key=$'\xC2\xEE\xE7\xEE\xE1\xED\xEE\xE2\xEB\xFF\xF2\xFC=' # "Возобновлять=", code page 1251
+    LC_ALL=C grep -aqx "${resume_key}1" "$settings" || fail "k: the option was not kept"
+  else
+    fail "k: the main window did not appear"
+  fi
+fi
+echo "desktop: k: $(($(now_ms) - k_started)) ms"
 
 echo "desktop: screenshots in $shots"
 if [ $failures -ne 0 ]; then

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -315,13 +316,18 @@ TEST(WindowRecording, ResumingPollWaitsOutAMeterThatWentAway) {
         const std::string mark = "Повтор через ";
         return std::stoi(l.substr(l.find(mark) + mark.size()));
     };
-    bool down = false;
+    bool down = false, fits = true;
+    std::string tip;
+    const QLabel* label = w->Controls().LProgress;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            const std::string l = w->Controls().LProgress->text().toStdString();
+            const std::string l = label->text().toStdString();
             if (!down && l.find("Повтор через ") != std::string::npos &&
                 (labels.empty() || labels.back() != l)) {
                 labels.push_back(l);
+                tip = label->toolTip().toStdString();
+                fits = fits && QFontMetrics(label->font()).horizontalAdvance(label->text()) <=
+                                   label->contentsRect().width();
                 down = labels.size() >= 2 &&
                        seconds(labels.back()) < seconds(labels[labels.size() - 2]);
             }
@@ -400,10 +406,12 @@ TEST(WindowRecording, ResumingPollWaitsOutAMeterThatWentAway) {
     EXPECT_LT(outages[0].Began, backAt);
     EXPECT_GE(outages[0].Ended, backAt - kSecond);
     EXPECT_TRUE(outages[1].HasEnd());
-    // The label began with the outage's error, told once as a sentence.
-    EXPECT_EQ(labels[0].rfind("Ошибка обмена с измерителем: " + outages[0].Text, 0), 0u)
-        << labels[0];
+    // The label told the outage's error, the countdown in full view after it as a sentence of
+    // its own; its tip tells the whole error.
+    EXPECT_TRUE(fits) << labels[0];
     EXPECT_EQ(labels[0].find(".."), std::string::npos) << labels[0];
+    EXPECT_EQ(labels[0].compare(0, 10, outages[0].Text, 0, 10), 0) << labels[0];
+    EXPECT_EQ(tip.rfind("Ошибка обмена с измерителем: " + outages[0].Text, 0), 0u) << tip;
 }
 
 } // namespace
