@@ -105,8 +105,8 @@ void TForm1::RefreshStatus() {
 }
 
 QString TForm1::OutageCountdownText(const QString& error, int seconds) const {
-    // The countdown is what the operator waits on, and the label is narrow: the error gives
-    // way to it (the tip holds the whole error), as does nothing else on the line.
+    // The countdown is what the operator waits for, and the label is narrow: the error is
+    // cut short to leave room for it (the tip holds the whole error).
     const QString countdown = QString::fromUtf8("Повтор через %1 с").arg(seconds);
     const QFontMetrics metrics(C.LProgress->font());
     const QString lead = LineTracing() ? QString::fromUtf8(kmonTraceMark) : QString();

@@ -732,7 +732,7 @@ start_tcp_sim() {
   "$sim" --model qz2m --address 1 --listen "127.0.0.1:$1" --log "$work/$2.log" \
     >"$work/$2.out" 2>&1 &
   sim_pid=$!
-  pids+=($sim_pid)
+  pids+=("$sim_pid")
   for _ in $(seq 100); do [ -s "$work/$2.out" ] && break; sleep 0.05; done
   sim_port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/$2.out")"
 }
