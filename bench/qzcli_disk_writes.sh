@@ -7,6 +7,9 @@
 # journal's size in pages, as SQLite counts them, over the same stretch. QZ_QZCLI may name
 # another qzcli (an older build, for the figures before a change). The journal goes to
 # QZ_BENCH_DIR (default: a new folder in the current one), which must be on a real disk.
+# Measured over 600 s, written bytes against the growth: 6.3 times (records alone) and 7.1
+# (--signal) with 1 KiB pages and unpadded commits; 4.9 and 5.1 with 512-byte pages and each
+# commit padded to 4 KiB. Where the bytes go, and why not 4 times: journal/README.md.
 set -euo pipefail
 BUILD=${1:-build}
 DURATION=${2:-600}

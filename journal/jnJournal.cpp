@@ -1,5 +1,7 @@
 #include "journal/jnJournal.h"
 
+#include "journal/jnAlignedVfs.h"
+
 #include "protocol/QZ2Models.h"
 
 #include <cerrno>
@@ -190,7 +192,8 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
         unlink(fileName.c_str()); // ours and still empty of records
         return false;
     };
-    if (FDb.Open(fileName, SQLITE_OPEN_READWRITE) != SQLITE_OK)
+    // Written through the layer that ends each commit of the log on a 4 KiB boundary.
+    if (FDb.Open(fileName, SQLITE_OPEN_READWRITE, AlignedCommitVfs()) != SQLITE_OK)
         return undo("Не удалось открыть журнал");
     // The schema is written in the rollback mode first, so that the file carries its header
     // and tables even when the process dies before the log is ever folded in.

@@ -28,7 +28,7 @@ constexpr int32_t kjnApplicationId = 0x515A4A4E;
 constexpr int32_t kjnSchemaVersion = 2;
 
 // The page size of the journals this program writes (journals of any page size are read).
-constexpr int32_t kjnPageSize = 1024;
+constexpr int32_t kjnPageSize = 512;
 
 // The meter and the recording, as kept in the journal's single meter row.
 struct TjnMeter {

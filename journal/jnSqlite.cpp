@@ -11,10 +11,10 @@ TjnDb& TjnDb::operator=(TjnDb&& o) noexcept {
     return *this;
 }
 
-int TjnDb::Open(const std::string& fileName, int flags) {
+int TjnDb::Open(const std::string& fileName, int flags, const char* vfs) {
     Close();
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(fileName.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(fileName.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, vfs);
     if (rc != SQLITE_OK) {
         const int ext = db ? sqlite3_extended_errcode(db) : rc;
         sqlite3_close(db);

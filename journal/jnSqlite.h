@@ -25,8 +25,9 @@ public:
     TjnDb& operator=(TjnDb&& o) noexcept;
 
     // sqlite3_open_v2 with the flags; a failed open leaves no handle. The result code is
-    // the extended one (SQLITE_CANTOPEN, SQLITE_NOTADB, ...).
-    int Open(const std::string& fileName, int flags);
+    // the extended one (SQLITE_CANTOPEN, SQLITE_NOTADB, ...). `vfs` names the file layer
+    // (null: the default one).
+    int Open(const std::string& fileName, int flags, const char* vfs = nullptr);
     void Close();
     bool IsOpen() const { return FDb != nullptr; }
     sqlite3* Handle() const { return FDb; }

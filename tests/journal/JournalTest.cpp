@@ -649,6 +649,29 @@ TEST(JournalSalvage, AKilledRecordingAndItsFileCutAnywhereKeepEveryWholeRecordBe
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
+    // Each commit in the log was padded to a 4 KiB boundary (its last frame repeated past
+    // it), so that the next commit never writes into a synced page again.
+    {
+        const std::string log = ReadFileBytes(killed + "-wal");
+        auto be32 = [&](size_t at) {
+            return uint32_t(uint8_t(log[at])) << 24 | uint32_t(uint8_t(log[at + 1])) << 16 |
+                   uint32_t(uint8_t(log[at + 2])) << 8 | uint32_t(uint8_t(log[at + 3]));
+        };
+        ASSERT_GT(log.size(), 32u);
+        const size_t frame = 24 + be32(8);
+        int commits = 0;
+        for (size_t at = 32; at + frame <= log.size(); at += frame) {
+            if (log.compare(at + 8, 8, log, 16, 8) != 0) break; // a frame of an older pass
+            const bool commit = be32(at + 4) != 0;
+            const bool last = at + 2 * frame > log.size() || be32(at + frame + 4) == 0 ||
+                              log.compare(at + frame + 8, 8, log, 16, 8) != 0;
+            if (!commit || !last) continue;
+            ++commits;
+            EXPECT_LT((at + frame) % 4096, frame) << "a commit ending at " << at + frame;
+        }
+        EXPECT_GT(commits, kRecords / 2);
+    }
+
     std::string e;
     TjnReader r;
     ASSERT_EQ(r.Open(killed, e), TjnOpenResult::Ok) << e;
