@@ -7,6 +7,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/MqttBroker.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
 
@@ -20,9 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <netinet/in.h>
 #include <set>
-#include <sys/socket.h>
 
 namespace qz {
 namespace {
@@ -30,51 +29,10 @@ namespace {
 using test::Eventually;
 using test::TChildProcess;
 using test::TempDir;
+using test::TMqttBroker;
 using test::TQzsimProcess;
 
 const std::string kPrefix = "qzt";
-
-// A mosquitto broker of the test's own: its configuration in the test's folder, its
-// sessions kept across a restart in a file there, on a loopback port.
-class TBroker {
-public:
-    TBroker(const TempDir& dir, uint16_t port) : FDir(dir), FPort(port) {
-        std::ofstream(dir / "mosquitto.conf")
-            << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence true\n"
-            << "max_queued_messages 0\n"
-            << "persistence_location " << dir.Path() << "/\nlog_dest file " << dir.Path()
-            << "/mosquitto.log\n";
-    }
-    void Start() {
-        FProcess.reset(new TChildProcess(QZ_MOSQUITTO_PATH, {"-c", FDir / "mosquitto.conf"}));
-        // Listening once a client can connect.
-        Eventually([this] { return Accepts(); }, 10000);
-    }
-    // SIGTERM: the broker saves its sessions, as a restarted service does.
-    void Stop() { FProcess.reset(); }
-    uint16_t Port() const { return FPort; }
-
-private:
-    bool Accepts() const {
-        const int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(FPort);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(s);
-        return ok;
-    }
-    struct TTerm {
-        void operator()(TChildProcess* p) const {
-            p->Stop(SIGTERM);
-            delete p;
-        }
-    };
-    const TempDir& FDir;
-    uint16_t FPort;
-    std::unique_ptr<TChildProcess, TTerm> FProcess;
-};
 
 // The subscriber: a persistent session (QoS 1), so what the broker takes while it is away
 // waits for it.
@@ -282,8 +240,8 @@ bool AllHave(TSubscriber& sub, const TMeters& m, size_t records) {
 // started again meanwhile.
 TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
     TempDir dir("qz-collect");
-    TBroker broker(dir, test::UnusedLoopbackPort());
-    broker.Start();
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort());
+    ASSERT_TRUE(broker.Start()) << broker.Said();
     TSubscriber sub(broker.Port());
     // Four over TCP, four over pseudo-terminals.
     TMeters meters = StartMeters(8, dir, 4);
@@ -305,8 +263,10 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
         QZ_QZSIM_PATH, std::vector<std::string>{"--model", "qz2a", "--address", "1004", "--listen",
                                                 "127.0.0.1:" + meters.Ports[lostIndex]});
 
-    // The broker stops for a while; the meters record on.
-    broker.Stop();
+    // The broker stops for a while; the meters record on. It keeps the subscriber's session
+    // meanwhile, as a broker in service does: what the collector sends before the subscriber
+    // is back waits for it.
+    ASSERT_TRUE(broker.Stop()) << "the broker saved no sessions: " << broker.Said();
     std::vector<size_t> before;
     for (const auto& f : meters.Folders)
         before.push_back(JournalTimes(f).size());
@@ -319,7 +279,7 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
         },
         20000))
         << "recording stopped with the broker";
-    broker.Start();
+    ASSERT_TRUE(broker.Start()) << broker.Said();
 
     // The backlog arrives, the restarted meter's outage ends, and the live records follow.
     std::vector<size_t> recorded;
@@ -359,8 +319,8 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
 // and only the last moments before the kill sent twice.
 TEST(CollectorBroker, KilledCollectorResumesFromItsMark) {
     TempDir dir("qz-collect");
-    TBroker broker(dir, test::UnusedLoopbackPort());
-    broker.Start();
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort());
+    ASSERT_TRUE(broker.Start()) << broker.Said();
     TSubscriber sub(broker.Port());
     TMeters meters = StartMeters(2, dir);
     const std::string config = WriteConfig(dir, meters, broker.Port());
@@ -395,8 +355,8 @@ TEST(CollectorBroker, KilledCollectorResumesFromItsMark) {
 // connection it had, as its request log shows.
 TEST(CollectorBroker, ReloadStartsAddedStopsRemovedKeepsTheRest) {
     TempDir dir("qz-collect");
-    TBroker broker(dir, test::UnusedLoopbackPort());
-    broker.Start();
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort());
+    ASSERT_TRUE(broker.Start()) << broker.Said();
     TSubscriber sub(broker.Port());
     std::vector<std::unique_ptr<TQzsimProcess>> sims;
     for (int i = 0; i < 3; ++i)
