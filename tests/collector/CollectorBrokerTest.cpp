@@ -8,6 +8,7 @@
 #include "tests/support/EnvGuard.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/MqttBroker.h"
+#include "tests/support/PtyBus.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
 
@@ -407,6 +408,72 @@ TEST(CollectorBroker, ReloadStartsAddedStopsRemovedKeepsTheRest) {
         EXPECT_EQ(r.Connection, kept.front().Connection) << "the meter kept was connected anew";
     EXPECT_EQ(LongGaps(JournalTimes(dir / "rec/qz2m_2001")), 0);
     EXPECT_TRUE(sub.Payloads(kPrefix + "/qz2m/2001/outage").empty());
+}
+
+// Two meters on one serial line (one bus, two addresses): the collector polls them in turn on
+// it, each at its cadence, as their request logs show, and records and publishes both.
+TEST(CollectorBroker, TwoMetersShareOneSerialLine) {
+    TempDir dir("qz-collect");
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort());
+    ASSERT_TRUE(broker.Start()) << broker.Said();
+    TSubscriber sub(broker.Port());
+    const std::vector<std::string> names = {"qz2m/1011", "qz2m/1012"};
+    std::vector<std::unique_ptr<TQzsimProcess>> sims;
+    std::vector<uint16_t> ports;
+    for (const char* address : {"1011", "1012"}) {
+        sims.push_back(std::make_unique<TQzsimProcess>(
+            QZ_QZSIM_PATH, std::vector<std::string>{"--model", "qz2m", "--address", address,
+                                                    "--listen", "127.0.0.1:0", "--log",
+                                                    dir / (address + std::string(".log"))}));
+        ports.push_back(sims.back()->Port());
+    }
+    std::filesystem::create_directories(dir / "xdg/VQ/ports");
+    test::TPtyBus bus(dir / "xdg/VQ/ports/com5", ports);
+    ASSERT_TRUE(bus.Ok());
+    test::EnvGuard xdg("XDG_DATA_HOME", dir / "xdg");
+    const std::string config = dir / "collect.conf";
+    std::ofstream(config) << "name = t\nrecordings = " << dir.Path()
+                          << "/rec\nmqtt = mqtt://127.0.0.1:" << broker.Port()
+                          << "\nmqtt-prefix = " << kPrefix << "\n"
+                          << "meter = --model qz2m --factory 1011 --com COM5\n"
+                          << "meter = --model qz2m --factory 1012 --com COM5\n";
+    auto collector = StartCollector(config, dir / "collect.log");
+    ASSERT_TRUE(Eventually(
+        [&] {
+            return sub.RecordTimes(names[0]).size() >= 4 && sub.RecordTimes(names[1]).size() >= 4;
+        },
+        40000))
+        << collector->Errors();
+    EXPECT_EQ(Terminate(*collector), 0);
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return AllArrived(sub, names, {dir / "rec/qz2m_1011", dir / "rec/qz2m_1012"});
+        },
+        5000));
+
+    // Each meter's 3-second records, asked on the one line: after the first (on connecting),
+    // one every 3 s for each, no cycle missed, and both in each cycle, one after the other.
+    const int kRecordM = 27 * 256 + 1;
+    std::vector<std::vector<double>> asked(2);
+    for (size_t i = 0; i < 2; ++i)
+        for (const auto& r : test::SimLogRequests(dir / (names[i].substr(5) + ".log")))
+            if (r.Command == kRecordM) asked[i].push_back(r.Seconds);
+    for (size_t i = 0; i < 2; ++i) {
+        const auto& a = asked[i];
+        const auto& other = asked[1 - i];
+        ASSERT_GE(a.size(), 4u) << names[i];
+        EXPECT_NEAR((a.back() - a[1]) / double(a.size() - 2), 3.0, 0.5) << names[i];
+        for (size_t k = 1; k < a.size(); ++k)
+            EXPECT_LT(a[k] - a[k - 1], 6.0) << names[i] << " missed a cycle";
+        // The last cycle may have been cut by the stop between the two.
+        for (size_t k = 1; k + 1 < a.size(); ++k)
+            EXPECT_TRUE(std::any_of(other.begin(), other.end(),
+                                    [&](double t) { return std::abs(t - a[k]) < 1.5; }))
+                << names[i] << " asked alone in its cycle " << k;
+        const auto journal = JournalTimes(dir / ("rec/qz2m_" + names[i].substr(5)));
+        EXPECT_EQ(LongGaps(journal), 0) << names[i];
+        ExpectDelivered(journal, sub.RecordTimes(names[i]), names[i]);
+    }
 }
 
 // A configuration with a fault starts nothing and names the line.
