@@ -15,7 +15,9 @@
 #include <gtest/gtest.h>
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
