@@ -5,6 +5,7 @@
 #include "collector/colPayload.h"
 #include "journal/jnSeries.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MqttBroker.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
 
@@ -39,16 +40,6 @@ void OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
     const std::string key = std::string(m->topic) + "|" + p.substr(at + 11, 23);
     std::lock_guard<std::mutex> lock(a->Mutex);
     a->At.emplace(key, now);
-}
-
-std::unique_ptr<TChildProcess> StartBroker(const TempDir& dir, uint16_t port) {
-    std::ofstream(dir / "mosquitto.conf")
-        << "listener " << port << " 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\n"
-        << "persistence true\npersistence_location " << dir.Path() << "/\n";
-    auto b = std::make_unique<TChildProcess>(
-        QZ_MOSQUITTO_PATH, std::vector<std::string>{"-c", dir / "mosquitto.conf"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    return b;
 }
 
 struct TRecord {
@@ -112,7 +103,11 @@ int main(int argc, char** argv) {
     }
     TempDir dir("qz-bench-collect");
     const uint16_t port = UnusedLoopbackPort();
-    auto broker = StartBroker(dir, port);
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), port);
+    if (!broker.Start()) {
+        std::fprintf(stderr, "the broker did not start: %s\n", broker.Said().c_str());
+        return 1;
+    }
 
     mosquitto_lib_init();
     TArrivals arrivals;
@@ -151,12 +146,11 @@ int main(int argc, char** argv) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
-    // The broker away for a while, then back: how long until the backlog has arrived. The
-    // broker keeps any number of messages for the subscriber (max_queued_messages 0): its
-    // default of 1000 would drop part of a drained backlog on the way to a slower consumer.
+    // The broker away for a while, then back: how long until the backlog has arrived. It
+    // stops as a service does and keeps the subscriber's session meanwhile.
     const TDateTime brokerStopped = NowDateTime();
-    broker->Stop(SIGTERM); // as a service stops: the subscriber's session is kept
-    broker.reset();
+    if (!broker.Stop())
+        std::fprintf(stderr, "the broker saved no sessions: %s\n", broker.Said().c_str());
     std::this_thread::sleep_for(std::chrono::seconds(outage));
     size_t pending = 0;
     std::vector<TRecord> target;
@@ -164,7 +158,7 @@ int main(int argc, char** argv) {
         for (auto& r : Recorded(folder, topic))
             target.push_back(r);
     const auto back = std::chrono::steady_clock::now();
-    broker = StartBroker(dir, port);
+    if (!broker.Start()) std::fprintf(stderr, "the broker did not start again\n");
     double drain = -1;
     for (int i = 0; i < 1200 && drain < 0; ++i) {
         {

@@ -235,7 +235,7 @@ void TcolPublisher::Apply(const TChange& c) {
     if (it != FMeters.end()) {
         // A meter removed keeps its mark: added again, it goes on from there.
         TMeter& m = *it->second;
-        if (m.MarkDirty && !SaveMark(MarkFileName(m.Folder), m.Acked, error))
+        if (m.MarkDirty && !SaveMark(MarkFileName(m.Folder), m.Flight.Acked(), error))
             FLog.Write(MeterName(m.Id), error);
         for (auto b = FByMid.begin(); b != FByMid.end();)
             b = b->second == &m ? FByMid.erase(b) : std::next(b);
@@ -245,8 +245,9 @@ void TcolPublisher::Apply(const TChange& c) {
     auto m = std::make_unique<TMeter>();
     m->Id = c.Id;
     m->Folder = c.Folder;
-    if (!LoadMark(MarkFileName(c.Folder), m->Acked, error)) FLog.Write(MeterName(c.Id), error);
-    m->Sent = m->Acked;
+    TcolMark mark;
+    if (!LoadMark(MarkFileName(c.Folder), mark, error)) FLog.Write(MeterName(c.Id), error);
+    m->Flight.Reset(mark);
     FMeters[c.Key] = std::move(m);
 }
 
@@ -257,11 +258,6 @@ void TcolPublisher::Wake(const std::string& key) {
         FDirty = true;
     }
     FWake.notify_all();
-}
-
-int64_t TcolPublisher::Acknowledged() const {
-    std::lock_guard<std::mutex> lock(FMutex);
-    return FAcknowledged;
 }
 
 void TcolPublisher::OnConnect(mosquitto*, void* self, int rc) {
@@ -340,15 +336,14 @@ void TcolPublisher::Run() {
         const bool sweep = now - FSweptAt > kSweepEvery;
         if (sweep) FSweptAt = now;
         for (auto& [key, m] : FMeters) {
-            if (m->InFlight.empty() || !connected) m->Progress = now;
+            if (m->Flight.Empty() || !connected) m->Progress = now;
             // Messages the client never confirmed: read again from the mark (they may
             // arrive twice, which QoS 1 allows; none is lost).
             if (now - m->Progress > kStallAfter) {
                 FLog.Write(MeterName(m->Id), "Брокер не подтвердил отправленное; повтор с отметки");
                 for (auto b = FByMid.begin(); b != FByMid.end();)
                     b = b->second == m.get() ? FByMid.erase(b) : std::next(b);
-                m->InFlight.clear();
-                m->Sent = m->Acked;
+                m->Flight.GiveUp();
                 m->Progress = now;
                 m->Due = true;
             }
@@ -368,25 +363,14 @@ void TcolPublisher::TakeAcks() {
         std::lock_guard<std::mutex> lock(FMutex);
         acks.swap(FAcks);
     }
-    int64_t records = 0;
     for (int mid : acks) {
         auto it = FByMid.find(mid);
         if (it == FByMid.end()) continue;
         TMeter& m = *it->second;
         FByMid.erase(it);
-        for (auto& f : m.InFlight)
-            if (f.Mid == mid) f.Acked = true;
-        while (!m.InFlight.empty() && m.InFlight.front().Acked) {
-            if (m.InFlight.front().After.Record != m.Acked.Record) ++records;
-            m.Acked = m.InFlight.front().After;
-            m.MarkDirty = true;
-            m.Progress = NowDateTime();
-            m.InFlight.pop_front();
-        }
-    }
-    if (records) {
-        std::lock_guard<std::mutex> lock(FMutex);
-        FAcknowledged += records;
+        const TcolMark before = m.Flight.Acked();
+        if (m.Flight.Ack(mid)) m.Progress = NowDateTime();
+        if (m.Flight.Acked() != before) m.MarkDirty = true;
     }
 }
 
@@ -395,7 +379,7 @@ void TcolPublisher::SaveMarks(bool all) {
     for (auto& [key, m] : FMeters) {
         if (!m->MarkDirty || (!all && now - m->MarkSavedAt < kMarkEvery)) continue;
         std::string error;
-        if (SaveMark(MarkFileName(m->Folder), m->Acked, error)) {
+        if (SaveMark(MarkFileName(m->Folder), m->Flight.Acked(), error)) {
             m->MarkDirty = false;
             m->MarkSavedAt = now;
         } else {
@@ -420,16 +404,15 @@ bool TcolPublisher::Publish(TMeter& m, const std::string& topic, const std::stri
         Report(m, "Не удалось отправить брокеру MQTT: " + MosqText(rc));
         return false;
     }
-    m.InFlight.push_back({mid, false, after});
+    m.Flight.Add(mid, after);
     FByMid[mid] = &m;
-    m.Sent = after;
     return true;
 }
 
 void TcolPublisher::Pump(TMeter& m) {
     // Due again unless everything recorded has been handed over below.
     m.Due = true;
-    if (m.InFlight.size() >= kWindow) return;
+    if (m.Flight.Size() >= kWindow) return;
     // A journal is read only once it has been there a moment: a reader that comes while the
     // recorder is making it would hold the file the recorder needs to itself then.
     const TDateTime now = NowDateTime();
@@ -460,14 +443,14 @@ void TcolPublisher::Pump(TMeter& m) {
         [&](size_t, const TjnOutageView& o) {
             ++outages;
             inOutage = !o.HasEnd();
-            if (o.Began > m.Sent.OutageBegan) {
-                TcolMark after = m.Sent;
+            if (o.Began > m.Flight.Sent().OutageBegan) {
+                TcolMark after = m.Flight.Sent();
                 after.OutageBegan = o.Began;
                 if (!(ok = Publish(m, outageTopic, OutagePayload(o, m.Id, false), after)))
                     return false;
             }
-            if (o.HasEnd() && o.Ended > m.Sent.OutageEnded) {
-                TcolMark after = m.Sent;
+            if (o.HasEnd() && o.Ended > m.Flight.Sent().OutageEnded) {
+                TcolMark after = m.Flight.Sent();
                 after.OutageEnded = o.Ended;
                 if (!(ok = Publish(m, outageTopic, OutagePayload(o, m.Id, true), after)))
                     return false;
@@ -482,11 +465,11 @@ void TcolPublisher::Pump(TMeter& m) {
     TmonData3sec d;
     bool walked =
         ok && s.ForEachRecord(
-                  m.Sent.Record, 1e9,
+                  m.Flight.Sent().Record, 1e9,
                   [&](size_t j, const TjnRecordView& r) {
-                      if (r.MeterTime <= m.Sent.Record) return true;
-                      if (m.InFlight.size() >= kWindow) return false;
-                      TcolMark after = m.Sent;
+                      if (r.MeterTime <= m.Flight.Sent().Record) return true;
+                      if (m.Flight.Size() >= kWindow) return false;
+                      TcolMark after = m.Flight.Sent();
                       after.Record = r.MeterTime;
                       std::string why;
                       if (!s.Decoder(j).Decode(r, d, why)) {
@@ -494,8 +477,7 @@ void TcolPublisher::Pump(TMeter& m) {
                           // it: passed over with a word in the log.
                           FLog.Write(MeterName(m.Id), "Запись " + IsoLocalTime(r.MeterTime) +
                                                           " не отправлена: " + why);
-                          m.InFlight.push_back({0, true, after});
-                          m.Sent = after;
+                          m.Flight.Pass(after);
                           return true;
                       }
                       return ok = Publish(m, recordTopic,
@@ -507,18 +489,19 @@ void TcolPublisher::Pump(TMeter& m) {
         return;
     }
     Report(m, "");
-    m.Due = !ok || m.InFlight.size() >= kWindow;
+    m.Due = !ok || m.Flight.Size() >= kWindow;
     // Journals delivered whole and finished are not opened again.
     for (size_t i = 0; i + 1 < s.Size(); ++i) {
         TjnReader& j = s.Journal(i);
         TDateTime first = 0, last = 0;
         std::string e;
-        if (j.Closed() == 0 || (j.RecordSpan(first, last, e) && last > m.Acked.Record)) continue;
+        if (j.Closed() == 0 || (j.RecordSpan(first, last, e) && last > m.Flight.Acked().Record))
+            continue;
         bool outagesDone = true;
         j.ForEachOutage(
             [&](const TjnOutageView& o) {
-                outagesDone = outagesDone && o.Began <= m.Acked.OutageBegan &&
-                              (!o.HasEnd() || o.Ended <= m.Acked.OutageEnded);
+                outagesDone = outagesDone && o.Began <= m.Flight.Acked().OutageBegan &&
+                              (!o.HasEnd() || o.Ended <= m.Flight.Acked().OutageEnded);
                 return outagesDone;
             },
             e);
@@ -526,14 +509,12 @@ void TcolPublisher::Pump(TMeter& m) {
     }
     int64_t backlog = 0;
     for (size_t i = 0; i < s.Size(); ++i)
-        backlog += RecordsAfter(s.Journal(i), m.Sent.Record);
-    for (const auto& f : m.InFlight)
-        if (!f.Acked) ++backlog;
-    m.State.Backlog = backlog;
+        backlog += RecordsAfter(s.Journal(i), m.Flight.Sent().Record);
+    m.State.Backlog = backlog + int64_t(m.Flight.Unacked());
 }
 
 void TcolPublisher::PublishState(TMeter& m, bool force) {
-    m.State.LastRecord = m.Acked.Record;
+    m.State.LastRecord = m.Flight.Acked().Record;
     const std::string payload = StatePayload(m.State, m.Id);
     const TDateTime now = NowDateTime();
     if (payload == m.StateSent ||

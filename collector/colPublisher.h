@@ -7,13 +7,13 @@
 // own: a slow or absent broker never holds a meter up.
 #pragma once
 
+#include "collector/colInFlight.h"
 #include "collector/colLog.h"
 #include "collector/colMark.h"
 #include "collector/colPayload.h"
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -60,24 +60,14 @@ public:
     // broker.
     void Wake(const std::string& key);
 
-    // How many records the broker has acknowledged since the start (for the benchmark).
-    int64_t Acknowledged() const;
-
 private:
-    struct TInFlight {
-        int Mid = 0;
-        bool Acked = false;
-        TcolMark After; // the mark once this message and all before it are acknowledged
-    };
     struct TMeter {
         TcolMeterId Id;
         std::string Folder;
-        TcolMark Acked; // durable once written
-        TcolMark Sent;  // what has been handed to the client
+        TcolInFlight Flight; // the mark (durable once written) and what is in flight past it
         TDateTime MarkSavedAt = 0;
         TDateTime Progress = 0; // the last acknowledgement, or when nothing was in flight
         bool MarkDirty = false;
-        std::deque<TInFlight> InFlight;
         std::vector<std::string> Done; // journals delivered whole and no longer written
         std::map<std::string, TDateTime> FirstSeen; // when each journal was first seen
         std::string LastError;
@@ -124,7 +114,6 @@ private:
     std::vector<int> FAcks;
     std::vector<TChange> FChanges;
     std::vector<std::string> FWoken;
-    int64_t FAcknowledged = 0;
 
     // The publishing thread's own.
     std::map<std::string, std::unique_ptr<TMeter>> FMeters;

@@ -1,4 +1,5 @@
 // The collector's configuration file, its messages and its durable mark, without a broker.
+#include "collector/colInFlight.h"
 #include "collector/colMark.h"
 #include "collector/colPayload.h"
 #include "tests/support/TempDir.h"
@@ -112,6 +113,42 @@ TEST(CollectMark, SurvivesARestartAndRefusesDamage) {
         EXPECT_FALSE(LoadMark(file, back, error)) << bad;
         EXPECT_EQ(back, TcolMark()) << "a damaged mark sends everything again";
     }
+}
+
+// Acknowledgements out of order, and one that never comes because the connection broke: the
+// mark passes only what was acknowledged without a gap, and reading starts again after it.
+TEST(CollectMark, MovesOnlyOverAnUnbrokenRunOfAcknowledgements) {
+    auto rec = [](double t) {
+        TcolMark m;
+        m.Record = t;
+        return m;
+    };
+    TcolInFlight f;
+    f.Reset(rec(10));
+    f.Add(1, rec(11));
+    f.Add(2, rec(12));
+    f.Pass(rec(13)); // a record that could not be decoded
+    f.Add(3, rec(14));
+    EXPECT_EQ(f.Sent(), rec(14));
+    EXPECT_TRUE(f.Ack(3));
+    EXPECT_EQ(f.Acked(), rec(10)) << "3 waits for those before it";
+    EXPECT_TRUE(f.Ack(1));
+    EXPECT_EQ(f.Acked(), rec(11)) << "12 was never acknowledged";
+    EXPECT_EQ(f.Unacked(), 1u);
+    EXPECT_FALSE(f.Ack(3)) << "acknowledged twice";
+    EXPECT_FALSE(f.Ack(77)) << "not in flight";
+    EXPECT_EQ(f.Acked(), rec(11));
+
+    // The broker went away before 12 was acknowledged: sent again from the mark.
+    f.GiveUp();
+    EXPECT_EQ(f.Sent(), rec(11));
+    EXPECT_TRUE(f.Empty());
+    EXPECT_FALSE(f.Ack(2)) << "an acknowledgement of what was given up moves nothing";
+    f.Add(4, rec(12));
+    f.Pass(rec(13));
+    EXPECT_TRUE(f.Ack(4));
+    EXPECT_EQ(f.Acked(), rec(13));
+    EXPECT_TRUE(f.Empty());
 }
 
 } // namespace

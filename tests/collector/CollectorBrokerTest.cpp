@@ -7,22 +7,24 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/MqttBroker.h"
+#include "tests/support/PtyBus.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <netinet/in.h>
 #include <set>
-#include <sys/socket.h>
 
 namespace qz {
 namespace {
@@ -30,51 +32,10 @@ namespace {
 using test::Eventually;
 using test::TChildProcess;
 using test::TempDir;
+using test::TMqttBroker;
 using test::TQzsimProcess;
 
 const std::string kPrefix = "qzt";
-
-// A mosquitto broker of the test's own: its configuration in the test's folder, its
-// sessions kept across a restart in a file there, on a loopback port.
-class TBroker {
-public:
-    TBroker(const TempDir& dir, uint16_t port) : FDir(dir), FPort(port) {
-        std::ofstream(dir / "mosquitto.conf")
-            << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence true\n"
-            << "max_queued_messages 0\n"
-            << "persistence_location " << dir.Path() << "/\nlog_dest file " << dir.Path()
-            << "/mosquitto.log\n";
-    }
-    void Start() {
-        FProcess.reset(new TChildProcess(QZ_MOSQUITTO_PATH, {"-c", FDir / "mosquitto.conf"}));
-        // Listening once a client can connect.
-        Eventually([this] { return Accepts(); }, 10000);
-    }
-    // SIGTERM: the broker saves its sessions, as a restarted service does.
-    void Stop() { FProcess.reset(); }
-    uint16_t Port() const { return FPort; }
-
-private:
-    bool Accepts() const {
-        const int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(FPort);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(s);
-        return ok;
-    }
-    struct TTerm {
-        void operator()(TChildProcess* p) const {
-            p->Stop(SIGTERM);
-            delete p;
-        }
-    };
-    const TempDir& FDir;
-    uint16_t FPort;
-    std::unique_ptr<TChildProcess, TTerm> FProcess;
-};
 
 // The subscriber: a persistent session (QoS 1), so what the broker takes while it is away
 // waits for it.
@@ -282,8 +243,8 @@ bool AllHave(TSubscriber& sub, const TMeters& m, size_t records) {
 // started again meanwhile.
 TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
     TempDir dir("qz-collect");
-    TBroker broker(dir, test::UnusedLoopbackPort());
-    broker.Start();
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort());
+    ASSERT_TRUE(broker.Start()) << broker.Said();
     TSubscriber sub(broker.Port());
     // Four over TCP, four over pseudo-terminals.
     TMeters meters = StartMeters(8, dir, 4);
@@ -305,8 +266,10 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
         QZ_QZSIM_PATH, std::vector<std::string>{"--model", "qz2a", "--address", "1004", "--listen",
                                                 "127.0.0.1:" + meters.Ports[lostIndex]});
 
-    // The broker stops for a while; the meters record on.
-    broker.Stop();
+    // The broker stops for a while; the meters record on. It keeps the subscriber's session
+    // meanwhile, as a broker in service does: what the collector sends before the subscriber
+    // is back waits for it.
+    ASSERT_TRUE(broker.Stop()) << "the broker saved no sessions: " << broker.Said();
     std::vector<size_t> before;
     for (const auto& f : meters.Folders)
         before.push_back(JournalTimes(f).size());
@@ -319,7 +282,7 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
         },
         20000))
         << "recording stopped with the broker";
-    broker.Start();
+    ASSERT_TRUE(broker.Start()) << broker.Said();
 
     // The backlog arrives, the restarted meter's outage ends, and the live records follow.
     std::vector<size_t> recorded;
@@ -359,8 +322,8 @@ TEST(CollectorBroker, EightMetersThroughABrokerOutage) {
 // and only the last moments before the kill sent twice.
 TEST(CollectorBroker, KilledCollectorResumesFromItsMark) {
     TempDir dir("qz-collect");
-    TBroker broker(dir, test::UnusedLoopbackPort());
-    broker.Start();
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort());
+    ASSERT_TRUE(broker.Start()) << broker.Said();
     TSubscriber sub(broker.Port());
     TMeters meters = StartMeters(2, dir);
     const std::string config = WriteConfig(dir, meters, broker.Port());
@@ -395,8 +358,8 @@ TEST(CollectorBroker, KilledCollectorResumesFromItsMark) {
 // connection it had, as its request log shows.
 TEST(CollectorBroker, ReloadStartsAddedStopsRemovedKeepsTheRest) {
     TempDir dir("qz-collect");
-    TBroker broker(dir, test::UnusedLoopbackPort());
-    broker.Start();
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort());
+    ASSERT_TRUE(broker.Start()) << broker.Said();
     TSubscriber sub(broker.Port());
     std::vector<std::unique_ptr<TQzsimProcess>> sims;
     for (int i = 0; i < 3; ++i)
@@ -447,6 +410,73 @@ TEST(CollectorBroker, ReloadStartsAddedStopsRemovedKeepsTheRest) {
         EXPECT_EQ(r.Connection, kept.front().Connection) << "the meter kept was connected anew";
     EXPECT_EQ(LongGaps(JournalTimes(dir / "rec/qz2m_2001")), 0);
     EXPECT_TRUE(sub.Payloads(kPrefix + "/qz2m/2001/outage").empty());
+}
+
+// Two meters on one serial line (one bus, two addresses): the collector polls them in turn on
+// it, each at its cadence, as their request logs show, and records and publishes both.
+TEST(CollectorBroker, TwoMetersShareOneSerialLine) {
+    TempDir dir("qz-collect");
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort());
+    ASSERT_TRUE(broker.Start()) << broker.Said();
+    TSubscriber sub(broker.Port());
+    const std::vector<std::string> names = {"qz2m/1011", "qz2m/1012"};
+    std::vector<std::unique_ptr<TQzsimProcess>> sims;
+    std::vector<uint16_t> ports;
+    for (const char* address : {"1011", "1012"}) {
+        sims.push_back(std::make_unique<TQzsimProcess>(
+            QZ_QZSIM_PATH, std::vector<std::string>{"--model", "qz2m", "--address", address,
+                                                    "--listen", "127.0.0.1:0", "--log",
+                                                    dir / (address + std::string(".log"))}));
+        ports.push_back(sims.back()->Port());
+    }
+    std::filesystem::create_directories(dir / "xdg/VQ/ports");
+    test::TPtyBus bus(dir / "xdg/VQ/ports/com5", ports);
+    ASSERT_TRUE(bus.Ok());
+    test::EnvGuard xdg("XDG_DATA_HOME", dir / "xdg");
+    const std::string config = dir / "collect.conf";
+    std::ofstream(config) << "name = t\nrecordings = " << dir.Path()
+                          << "/rec\nmqtt = mqtt://127.0.0.1:" << broker.Port()
+                          << "\nmqtt-prefix = " << kPrefix << "\n"
+                          << "meter = --model qz2m --factory 1011 --com COM5\n"
+                          << "meter = --model qz2m --factory 1012 --com COM5\n";
+    auto collector = StartCollector(config, dir / "collect.log");
+    ASSERT_TRUE(Eventually(
+        [&] {
+            return sub.RecordTimes(names[0]).size() >= 5 && sub.RecordTimes(names[1]).size() >= 5;
+        },
+        40000))
+        << collector->Errors();
+    EXPECT_EQ(Terminate(*collector), 0);
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return AllArrived(sub, names, {dir / "rec/qz2m_1011", dir / "rec/qz2m_1012"});
+        },
+        5000));
+
+    // Each meter's 3-second records, asked on the one line: after the first (on connecting)
+    // and the next (which may wait for the other meter's connecting), one every 3 s for each,
+    // no cycle missed, and both in each cycle, one after the other.
+    const int kRecordM = 27 * 256 + 1;
+    std::vector<std::vector<double>> asked(2);
+    for (size_t i = 0; i < 2; ++i)
+        for (const auto& r : test::SimLogRequests(dir / (names[i].substr(5) + ".log")))
+            if (r.Command == kRecordM) asked[i].push_back(r.Seconds);
+    for (size_t i = 0; i < 2; ++i) {
+        const auto& a = asked[i];
+        const auto& other = asked[1 - i];
+        ASSERT_GE(a.size(), 5u) << names[i];
+        EXPECT_NEAR((a.back() - a[2]) / double(a.size() - 3), 3.0, 0.5) << names[i];
+        for (size_t k = 1; k < a.size(); ++k)
+            EXPECT_LT(a[k] - a[k - 1], 6.0) << names[i] << " missed a cycle";
+        // The last cycle may have been cut by the stop between the two.
+        for (size_t k = 2; k + 1 < a.size(); ++k)
+            EXPECT_TRUE(std::any_of(other.begin(), other.end(),
+                                    [&](double t) { return std::abs(t - a[k]) < 1.5; }))
+                << names[i] << " asked alone in its cycle " << k;
+        const auto journal = JournalTimes(dir / ("rec/qz2m_" + names[i].substr(5)));
+        EXPECT_EQ(LongGaps(journal), 0) << names[i];
+        ExpectDelivered(journal, sub.RecordTimes(names[i]), names[i]);
+    }
 }
 
 // A configuration with a fault starts nothing and names the line.

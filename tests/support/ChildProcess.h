@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -124,11 +125,13 @@ private:
     uint16_t FPort = 0;
 };
 
-// The requests in a qzsim log (--log FILE): connection number and Cmd * 256 + Cmd1 of each
-// request addressed to the meter, in order.
+// The requests in a qzsim log (--log FILE): connection number, Cmd * 256 + Cmd1 and the time
+// (seconds from the log's first midnight, so that it grows past one) of each request
+// addressed to the meter, in order.
 struct TSimLogRequest {
     unsigned Connection;
     int Command;
+    double Seconds;
 };
 inline std::vector<TSimLogRequest> SimLogRequests(const std::string& logFile) {
     std::vector<TSimLogRequest> out;
@@ -145,7 +148,11 @@ inline std::vector<TSimLogRequest> SimLogRequests(const std::string& logFile) {
             frame.push_back(uint8_t(std::stoi(hex, nullptr, 16)));
         TKavrenHeader h;
         if (!ReadKavrenHeader(frame.data(), frame.size(), h)) continue;
-        out.push_back({unsigned(std::stoul(line.substr(hash + 2))), h.Cmd * 256 + h.Cmd1});
+        double seconds = std::stoi(line.substr(0, 2)) * 3600 + std::stoi(line.substr(3, 2)) * 60 +
+                         std::stod(line.substr(6, 6));
+        if (!out.empty()) seconds += std::floor(out.back().Seconds / 86400) * 86400;
+        if (!out.empty() && seconds < out.back().Seconds - 43200) seconds += 86400;
+        out.push_back({unsigned(std::stoul(line.substr(hash + 2))), h.Cmd * 256 + h.Cmd1, seconds});
     }
     return out;
 }
