@@ -75,16 +75,31 @@ list_key=$'\xD1\xEF\xE8\xF1\xEE\xEA=' # "Список=" in code page 1251
 stored_list() { LC_ALL=C grep -a "^$list_key" "$1"; }
 
 # --- the desktop
+# Xvfb picks a free display itself and names it on fd 3 once it accepts clients; one that
+# does not come up (it happened once on a loaded machine, with nothing in its place) is tried
+# again, and its own log tells why.
 display=""
-for n in $(seq 91 140); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-    display=":$n"
+for attempt in 1 2 3; do
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 &
+  xvfb=$!
+  for _ in $(seq 400); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ -s "$work/display" ]; then
+    pids+=("$xvfb")
+    display=":$(head -1 "$work/display")"
     break
   fi
+  kill "$xvfb" 2>/dev/null
+  wait "$xvfb" 2>/dev/null
+  echo "desktop: Xvfb did not start (attempt $attempt):"
+  cat "$work/xvfb.log"
 done
-[ -n "$display" ] || { echo "desktop: no free display"; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
+[ -n "$display" ] || { echo "desktop: no X display"; exit 1; }
 export DISPLAY="$display"
 for _ in $(seq 300); do xprop -root >/dev/null 2>&1 && break; sleep 0.05; done
 openbox >"$work/openbox.log" 2>&1 &
