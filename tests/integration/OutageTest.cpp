@@ -12,6 +12,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/JournalRows.h"
 #include "tests/support/MeterConnection.h"
 #include "tests/support/PhoneLine.h"
 #include "tests/support/TempDir.h"
@@ -143,26 +144,12 @@ TEST(Outage, AMeterKilledAndStartedAgainIsPolledOnWithTheLossInTheJournal) {
     TjnReader reader;
     std::string error;
     ASSERT_EQ(reader.Open(journal, error), TjnOpenResult::Ok) << error;
-    std::vector<TDateTime> stored;
-    ASSERT_TRUE(reader.ForEachRecordTime(
-        [&](int64_t, TDateTime t) {
-            stored.push_back(t);
-            return true;
-        },
-        error))
-        << error;
+    const std::vector<TDateTime> stored = test::JournalRecordTimes(reader);
     EXPECT_EQ(stored.size(), printed.size());
     EXPECT_EQ(std::set<TDateTime>(stored.begin(), stored.end()).size(), stored.size());
     // One outage row spans the loss, however many retries failed within it: from the first
     // failure after the kill to the first record after the meter's return.
-    std::vector<TjnOutageView> outages;
-    ASSERT_TRUE(reader.ForEachOutage(
-        [&](const TjnOutageView& o) {
-            outages.push_back(o);
-            return true;
-        },
-        error))
-        << error;
+    const std::vector<TjnOutageView> outages = test::JournalOutages(reader);
     ASSERT_EQ(outages.size(), 1u);
     const TjnOutageView& o = outages[0];
     constexpr double kSecond = 1.0 / 86400;

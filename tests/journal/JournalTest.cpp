@@ -12,6 +12,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/JournalFeed.h"
 #include "tests/support/JournalMeter.h"
+#include "tests/support/JournalRows.h"
 #include "tests/support/RecordingListener.h"
 #include "tests/support/TempDir.h"
 
@@ -424,22 +425,6 @@ namespace {
 
 using TFeed = test::TJournalFeed;
 
-std::vector<TjnOutageView> Outages(TjnReader& r) {
-    std::vector<TjnOutageView> v;
-    std::string e;
-    EXPECT_TRUE(r.ForEachOutage([&](const TjnOutageView& o) { return v.push_back(o), true; }, e))
-        << e;
-    return v;
-}
-
-std::vector<TDateTime> RecordTimes(TjnReader& r) {
-    std::vector<TDateTime> v;
-    std::string e;
-    EXPECT_TRUE(r.ForEachRecordTime([&](int64_t, TDateTime t) { return v.push_back(t), true; }, e))
-        << e;
-    return v;
-}
-
 } // namespace
 
 TEST(JournalOutage, ALossIsOneOutageEndedByTheNextRecordOrByTheClose) {
@@ -473,8 +458,9 @@ TEST(JournalOutage, ALossIsOneOutageEndedByTheNextRecordOrByTheClose) {
     EXPECT_EQ(r.Version(), kjnSchemaVersion);
     EXPECT_FALSE(r.Unfinished());
     EXPECT_DOUBLE_EQ(r.Closed(), At(10, 2, 0));
-    EXPECT_EQ(RecordTimes(r), (std::vector<TDateTime>{At(10, 0, 3), At(10, 0, 6), At(10, 0, 30)}));
-    const std::vector<TjnOutageView> o = Outages(r);
+    EXPECT_EQ(test::JournalRecordTimes(r),
+              (std::vector<TDateTime>{At(10, 0, 3), At(10, 0, 6), At(10, 0, 30)}));
+    const std::vector<TjnOutageView> o = test::JournalOutages(r);
     ASSERT_EQ(o.size(), 2u);
     EXPECT_DOUBLE_EQ(o[0].Began, At(10, 0, 10));
     EXPECT_DOUBLE_EQ(o[0].Ended, At(10, 0, 31)); // the local time of the next new record
@@ -510,7 +496,7 @@ TEST(Journal, AVersion1JournalIsReadAsItIs) {
     ASSERT_EQ(r.Open(file, e), TjnOpenResult::Ok) << e;
     EXPECT_EQ(r.Version(), 1);
     EXPECT_FALSE(r.Unfinished());
-    EXPECT_TRUE(Outages(r).empty());
+    EXPECT_TRUE(test::JournalOutages(r).empty());
     TjnDecoder decoder(r);
     size_t n = 0;
     ASSERT_TRUE(r.ForEachRecord(

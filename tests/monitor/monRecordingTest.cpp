@@ -11,6 +11,7 @@
 #include "simulator/MeterSimulator.h"
 #include "tests/support/ChannelGuards.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/JournalRows.h"
 #include "tests/support/MonitorForm.h"
 #include "tests/support/TempDir.h"
 
@@ -380,24 +381,10 @@ TEST(WindowRecording, ResumingPollWaitsOutAMeterThatWentAway) {
     TjnReader reader;
     std::string error;
     ASSERT_EQ(reader.Open(journal, error), TjnOpenResult::Ok) << error;
-    std::vector<TDateTime> stored;
-    ASSERT_TRUE(reader.ForEachRecordTime(
-        [&](int64_t, TDateTime t) {
-            stored.push_back(t);
-            return true;
-        },
-        error))
-        << error;
+    const std::vector<TDateTime> stored = test::JournalRecordTimes(reader);
     EXPECT_GE(stored.size(), size_t(before + 1));
     EXPECT_EQ(std::set<TDateTime>(stored.begin(), stored.end()).size(), stored.size());
-    std::vector<TjnOutageView> outages;
-    ASSERT_TRUE(reader.ForEachOutage(
-        [&](const TjnOutageView& o) {
-            outages.push_back(o);
-            return true;
-        },
-        error))
-        << error;
+    const std::vector<TjnOutageView> outages = test::JournalOutages(reader);
     // The first spans the loss, from the failure after the kill to the first record after
     // the return, however many retries failed within it; the second is ended by the close.
     ASSERT_EQ(outages.size(), 2u);
