@@ -296,7 +296,7 @@ bool TMainExchangeThread::Read3sec(double currentScale, double voltageScale, TDa
 void TMainExchangeThread::RunCycles(bool& gotRecord, TDateTime& lastRecordTime) {
     // A fresh start reads the settings and coefficients: the remembered time 0 never equals a
     // decoded one.
-    TDateTime remembered = 0;
+    TDateTime remembered = 0, lastDeviceTime = 0;
     double voltageScale = 0, currentScale = 0;
     uint32_t reconnections = 0;
     bool ok = true;
@@ -327,11 +327,16 @@ void TMainExchangeThread::RunCycles(bool& gotRecord, TDateTime& lastRecordTime) 
             if (Terminated()) break;
         }
         if (ok) {
-            // The first record after an outage may be the one announced before it (the meter
-            // came back within the same interval): it is not announced twice.
-            const bool repeated = !gotRecord && lastRecordTime != 0 && recordTime == lastRecordTime;
+            // The same record again is not announced twice. After an outage the meter may have
+            // come back within the interval it last gave. On a slow line an interval may end
+            // between the time and the record answers: the record is then the next one, and
+            // the next cycle, waited from the time answer, finds it again. A meter whose clock
+            // stands still still gives its one record every cycle.
+            const bool repeated = lastRecordTime != 0 && recordTime == lastRecordTime &&
+                                  (!gotRecord || deviceTime != lastDeviceTime);
             gotRecord = true;
             lastRecordTime = recordTime;
+            lastDeviceTime = deviceTime;
             if (FListener && !repeated) FListener->OnData3sec();
             WaitUntil(start, period);
         }

@@ -208,6 +208,33 @@ TEST_F(Exchange, SlowCycleIsFollowedAtOnceByTheNext) {
     EXPECT_EQ(slept.load(), 0u);
 }
 
+TEST_F(Exchange, ARecordFoundAgainAfterASlowAnswerIsAnnouncedOnce) {
+    // Every answer takes 200 ms of the line, seen by the meter and the thread alike. The first
+    // time answer comes at 14.7 s, and the record answer after the 15 s boundary: the next
+    // cycle, waited from the time answer, finds the same record once more.
+    VirtualClock vc;
+    const TDateTime base = At(12, 30, 14) + (700.0 - 1000.0 - 200.0) / kMSecsPerDay;
+    TSimOptions o;
+    o.ModelIndex = 1;
+    o.ListenPort = 0;
+    o.Clock = [&] { return base + (vc.now += 200) / kMSecsPerDay; };
+    TMeterSimulator sim(o);
+    ASSERT_TRUE(sim.Start());
+    auto conn = TcpConnection(dtQZ2M, sim.port());
+    test::TRecordingListener rec;
+    std::vector<TDateTime> times;
+    rec.OnRecord = [&](size_t) { times.push_back(storage.Snapshot().Data3sec.Time); };
+    rec.StopAfter = 3;
+    TMainExchangeThread t(&rec, conn.get(), &storage);
+    rec.Thread = &t;
+    t.SetClock(vc.Make());
+    t.Start();
+    ASSERT_TRUE(rec.WaitEnd());
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_LT(times[0], times[1]);
+    EXPECT_LT(times[1], times[2]);
+}
+
 TEST_F(Exchange, SettingsAreReadOnTheFirstCycleAndAgainOnlyOnAChange) {
     auto sim = StartSim(1, At(8, 0, 0));
     sim->SetSettingsChange(true, At(7, 0, 0));
