@@ -181,6 +181,7 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
     FFileName = fileName;
     FOutageId = 0;
     FSettingsId = FScaleId = 0;
+    FInGroup = false;
     auto undo = [&](const char* what) {
         Fail(what, error);
         FAnswer = TjnStmt();
@@ -255,18 +256,67 @@ void TjnWriter::CheckpointNow(bool due) {
     sqlite3_wal_checkpoint_v2(FDb.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
+// An item is one transaction of its own, or a part of the gathered group. An item of several
+// statements is also a savepoint, so that it is kept whole or not at all either way.
+bool TjnWriter::OpenItem(bool several, const char* what, std::string& error) {
+    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
+    if (FCommitSeconds > 0 && !FInGroup) {
+        if (FDb.Exec("BEGIN IMMEDIATE") != SQLITE_OK) return Fail(what, error);
+        FInGroup = true;
+        FGroupStarted = SteadySeconds();
+    }
+    if (several && FDb.Exec("SAVEPOINT item") != SQLITE_OK) return Fail(what, error);
+    return true;
+}
+
+bool TjnWriter::EndItem(bool ok, bool several, const char* what, std::string& error) {
+    if (several) {
+        if (!ok) FDb.Exec("ROLLBACK TO item");
+        // Outside a group the release is the commit.
+        if (FDb.Exec("RELEASE item") != SQLITE_OK && ok) ok = Fail(what, error);
+    }
+    if (FInGroup) {
+        // A failed item is undone alone; the items gathered before it are committed now.
+        std::string ignored;
+        if (!ok)
+            CommitGroup(what, ignored);
+        else if (SteadySeconds() - FGroupStarted >= FCommitSeconds)
+            ok = CommitGroup(what, error);
+        return ok;
+    }
+    if (ok) CheckpointNow(false);
+    return ok;
+}
+
+bool TjnWriter::CommitGroup(const char* what, std::string& error) {
+    if (!FInGroup) return true;
+    FInGroup = false;
+    // SQLite undoes the whole transaction itself on some failures (a full disk, an I/O error).
+    if (sqlite3_get_autocommit(FDb.Handle())) {
+        error = std::string(what) + ": собранные с последней фиксации данные не сохранены";
+        return false;
+    }
+    if (FDb.Exec("COMMIT") != SQLITE_OK) {
+        Fail(what, error);
+        FDb.Exec("ROLLBACK");
+        return false;
+    }
+    CheckpointNow(false);
+    return true;
+}
+
 bool TjnWriter::AddAnswer(TjnAnswerKind kind, TDateTime meterTime, TDateTime localTime,
                           const uint8_t* data, size_t size, std::string& error) {
-    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
+    const char* what = "Не удалось записать ответ в журнал";
+    if (!OpenItem(false, what, error)) return false;
     FAnswer.Bind(1, int64_t(kind));
     FAnswer.Bind(2, meterTime);
     FAnswer.Bind(3, localTime);
     FAnswer.BindBlob(4, data, size);
-    if (!Step(FAnswer, "Не удалось записать ответ в журнал", error)) return false;
-    if (kind == TjnAnswerKind::Settings) FSettingsId = FDb.LastInsertId();
-    if (kind == TjnAnswerKind::ScaleKoeffs) FScaleId = FDb.LastInsertId();
-    CheckpointNow(false);
-    return true;
+    const bool ok = Step(FAnswer, what, error);
+    if (ok && kind == TjnAnswerKind::Settings) FSettingsId = FDb.LastInsertId();
+    if (ok && kind == TjnAnswerKind::ScaleKoeffs) FScaleId = FDb.LastInsertId();
+    return EndItem(ok, false, what, error);
 }
 
 bool TjnWriter::UpdateOutageEnd(TDateTime ended, const char* what, std::string& error) {
@@ -277,12 +327,11 @@ bool TjnWriter::UpdateOutageEnd(TDateTime ended, const char* what, std::string& 
 
 bool TjnWriter::AddRecord(TDateTime meterTime, TDateTime localTime, const uint8_t* data,
                           size_t size, const TmonData3sec& decoded, std::string& error) {
-    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
     const char* what = "Не удалось записать запись в журнал";
-    // The record and the end of the outage it ends are one transaction: a journal never
-    // holds the one without the other.
+    // The record and the end of the outage it ends are one item: a journal never holds the
+    // one without the other.
     const bool ending = FOutageId != 0;
-    if (ending && FDb.Exec("BEGIN IMMEDIATE") != SQLITE_OK) return Fail(what, error);
+    if (!OpenItem(ending, what, error)) return false;
     bool ok = !ending || UpdateOutageEnd(localTime, what, error);
     if (ok) {
         FRecord.Bind(1, meterTime);
@@ -294,37 +343,31 @@ bool TjnWriter::AddRecord(TDateTime meterTime, TDateTime localTime, const uint8_
             FRecord.Bind(6 + c, kColumns[c].Get(decoded));
         ok = Step(FRecord, what, error);
     }
-    if (ending) {
-        if (ok && FDb.Exec("COMMIT") != SQLITE_OK) ok = Fail(what, error);
-        if (!ok) {
-            FDb.Exec("ROLLBACK");
-            return false;
-        }
-        FOutageId = 0;
-    }
-    if (ok) CheckpointNow(false);
+    ok = EndItem(ok, ending, what, error);
+    if (ok && ending) FOutageId = 0;
     return ok;
 }
 
 bool TjnWriter::AddWaveform(TDateTime meterTime, TDateTime localTime, uint8_t channelMask,
                             uint8_t sizeCode, const uint8_t* data, size_t size,
                             std::string& error) {
-    if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
+    const char* what = "Не удалось записать форму сигнала в журнал";
+    if (!OpenItem(false, what, error)) return false;
     FWaveform.Bind(1, meterTime);
     FWaveform.Bind(2, localTime);
     FWaveform.Bind(3, FSettingsId);
     FWaveform.Bind(4, int64_t(channelMask));
     FWaveform.Bind(5, int64_t(sizeCode));
     FWaveform.BindBlob(6, data, size);
-    if (!Step(FWaveform, "Не удалось записать форму сигнала в журнал", error)) return false;
-    CheckpointNow(false);
-    return true;
+    return EndItem(Step(FWaveform, what, error), false, what, error);
 }
 
 bool TjnWriter::BeginOutage(TDateTime began, TDateTime lastMeterTime, int32_t code, int32_t status,
                             const std::string& text, std::string& error) {
+    const char* what = "Не удалось записать перерыв опроса в журнал";
     if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
     if (FOutageId != 0) return true;
+    if (!OpenItem(false, what, error)) return false;
     FOutageBegin.Bind(1, began);
     if (lastMeterTime != 0)
         FOutageBegin.Bind(2, lastMeterTime);
@@ -333,16 +376,20 @@ bool TjnWriter::BeginOutage(TDateTime began, TDateTime lastMeterTime, int32_t co
     FOutageBegin.Bind(3, int64_t(code));
     FOutageBegin.Bind(4, int64_t(status));
     FOutageBegin.Bind(5, text);
-    if (!Step(FOutageBegin, "Не удалось записать перерыв опроса в журнал", error)) return false;
-    FOutageId = FDb.LastInsertId();
+    const bool ok = Step(FOutageBegin, what, error);
+    const int64_t id = FDb.LastInsertId();
+    // Polling now waits, maybe for long: what was gathered goes to the disk with the outage.
+    if (!(EndItem(ok, false, what, error) && CommitGroup(what, error))) return false;
+    FOutageId = id;
     return true;
 }
 
 bool TjnWriter::EndOutage(TDateTime ended, std::string& error) {
+    const char* what = "Не удалось записать конец перерыва опроса в журнал";
     if (!FDb.IsOpen()) return Fail("Журнал не открыт", error);
     if (FOutageId == 0) return true;
-    if (!UpdateOutageEnd(ended, "Не удалось записать конец перерыва опроса в журнал", error))
-        return false;
+    if (!OpenItem(false, what, error)) return false;
+    if (!EndItem(UpdateOutageEnd(ended, what, error), false, what, error)) return false;
     FOutageId = 0;
     return true;
 }
@@ -351,6 +398,8 @@ bool TjnWriter::Close(TDateTime closedAt, std::string& error) {
     if (!FDb.IsOpen()) return true;
     if (closedAt == 0) closedAt = NowDateTime();
     bool ok = EndOutage(closedAt, error);
+    std::string ignored;
+    if (!CommitGroup("Не удалось закрыть журнал", ok ? error : ignored)) ok = false;
     // The mark of a finished recording: a journal without it was cut off (or is still being
     // recorded), and its readers say so.
     TjnStmt closed;

@@ -138,6 +138,12 @@ public:
     // The log is folded back into the file at most this often while recording, so that the
     // file copied alone misses at most that stretch (0: after every item).
     void SetCheckpointInterval(double seconds) { FCheckpointSeconds = seconds; }
+    // Items are gathered into one transaction for at most this long before it commits (0, the
+    // default: each item commits, synced to the disk, before its call returns). Gathering
+    // writes the disk several times less, and a power cut loses the items gathered since the
+    // last commit. The beginning of an outage, the close and a failure commit at once.
+    void SetCommitInterval(double seconds) { FCommitSeconds = seconds; }
+    double CommitInterval() const { return FCommitSeconds; }
 
     // Ends an open outage at the close time, marks the journal as finished and folds the
     // write-ahead log into the database so that the journal is one file again. `closedAt` is
@@ -151,11 +157,17 @@ private:
     bool Step(TjnStmt& s, const char* what, std::string& error);
     bool UpdateOutageEnd(TDateTime ended, const char* what, std::string& error);
     void CheckpointNow(bool due);
+    bool OpenItem(bool several, const char* what, std::string& error);
+    bool EndItem(bool ok, bool several, const char* what, std::string& error);
+    bool CommitGroup(const char* what, std::string& error);
     TjnDb FDb;
     TjnStmt FAnswer, FRecord, FWaveform, FOutageBegin, FOutageEnd;
     int64_t FSettingsId = 0, FScaleId = 0, FOutageId = 0;
     double FCheckpointSeconds = 60;
     double FLastCheckpoint = 0; // seconds of the steady clock
+    double FCommitSeconds = 0;
+    bool FInGroup = false;
+    double FGroupStarted = 0; // seconds of the steady clock
     std::string FFileName;
 };
 

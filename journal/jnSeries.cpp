@@ -99,6 +99,7 @@ bool TjnRotatingRecorder::BeforeItem(TDateTime meterTime, std::string& error) {
     if (meterTime < FPeriodEnd) return true;
     // The meter's day (week) is over: the item opens the next journal.
     auto next = std::make_unique<TjnWriter>();
+    next->SetCommitInterval(Current->CommitInterval());
     FMeter.Started = Now();
     std::string fileName, reason;
     if (!CreateJournal(RotationStart(meterTime, FRotation), *next, fileName, reason)) {

@@ -50,6 +50,8 @@ public:
     // the operator's text.
     bool Start(const std::string& folder, const TjnMeter& meter, TjnRotation rotation,
                std::string& error);
+    // TjnWriter::SetCommitInterval of every journal of the series (set before Start).
+    void SetCommitInterval(double seconds) { Current->SetCommitInterval(seconds); }
     // Closes the journal being written (the exchange threads must have stopped). False with
     // the reason in `error`.
     bool Close(std::string& error);

@@ -110,7 +110,9 @@ TEST(Outage, AMeterKilledAndStartedAgainIsPolledOnWithTheLossInTheJournal) {
     const std::string settings = dir / "qzmonitor.ini";
     const int32_t id = StoreConnection(settings, *TcpConnection(dtQZ2M, port, "127.0.0.1", 1, 1));
     const std::string journal = dir / "week.db";
-    TChildProcess cli(QZ_QZCLI_PATH, PollArgs(settings, id, {"--record", journal}),
+    // Records gathered for commits of up to 10 minutes: the outage and the end commit them.
+    TChildProcess cli(QZ_QZCLI_PATH,
+                      PollArgs(settings, id, {"--record", journal, "--commit-every", "600"}),
                       dir / "cli.err");
     ASSERT_TRUE(cli.WaitLines(2, 30000)) << cli.Errors();
 
@@ -120,6 +122,12 @@ TEST(Outage, AMeterKilledAndStartedAgainIsPolledOnWithTheLossInTheJournal) {
         [&] { return cli.Errors().find("Повтор через 3 с.") != std::string::npos; }, 15000))
         << cli.Errors();
     const size_t linesInOutage = cli.Lines();
+    {
+        TjnReader during;
+        std::string error;
+        ASSERT_EQ(during.Open(journal, error), TjnOpenResult::Ok) << error;
+        EXPECT_EQ(test::JournalRecordTimes(during).size(), linesInOutage);
+    }
     std::this_thread::sleep_for(std::chrono::seconds(5)); // the meter stays away
     EXPECT_EQ(cli.Lines(), linesInOutage);
     TQzsimProcess second(QZ_QZSIM_PATH,
@@ -175,7 +183,7 @@ TEST(Outage, JournalsInSeriesSwitchAtTheMetersMidnightLosingAndDoublingNothing) 
     TChildProcess cli(QZ_QZCLI_PATH,
                       {"poll", "--model", "qz2m", "--factory", "1234", "--tcp",
                        "127.0.0.1:" + std::to_string(sim.Port()), "--reconnect", "--record-dir",
-                       folder, "--json"},
+                       folder, "--json", "--commit-every", "600"},
                       dir / "cli.err");
     // Two records into the new day.
     ASSERT_TRUE(Eventually(

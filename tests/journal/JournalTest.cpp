@@ -604,6 +604,64 @@ TEST(JournalSeries, JournalsOfDifferentMetersOrTheSameFileTwiceAreRefused) {
     EXPECT_NE(e.find("дважды"), std::string::npos) << e;
 }
 
+TEST(JournalWriter, GatheredItemsCommitAtAnOutageOrTheCloseAndAKillLosesOnlyTheGathering) {
+    TempDir dir;
+    const TMeterModel meter(1);
+    const auto r = meter.RecordData(At(10, 0, 3));
+    auto add = [&](TjnWriter& w, int i, std::string& e) {
+        const TDateTime t = At(10, 0, 3 + 3 * i);
+        return w.AddRecord(t, t, r.data(), r.size(), TmonData3sec(), e);
+    };
+    auto counts = [](const std::string& file) {
+        TjnReader reader;
+        std::string e;
+        int64_t records = -1, waveforms = -1;
+        EXPECT_EQ(reader.Open(file, e), TjnOpenResult::Ok) << e;
+        EXPECT_TRUE(reader.Counts(records, waveforms, e)) << e;
+        return records;
+    };
+    // Killed while gathering: what the outage committed stays, the outage open; the records
+    // gathered after it, the one that ended it among them, are gone together.
+    const std::string killed = dir.Path() + "/killed.db";
+    const pid_t child = fork();
+    if (child == 0) {
+        auto* w = new TjnWriter; // never closed
+        std::string e;
+        w->SetCommitInterval(1e9);
+        if (!w->Create(killed, QZ2MMeter(), e)) _exit(1);
+        for (int i = 0; i < 5; ++i)
+            if (!add(*w, i, e)) _exit(1);
+        if (!w->BeginOutage(At(10, 0, 18), At(10, 0, 15), 3, 0, "Нет ответа", e)) _exit(1);
+        for (int i = 6; i < 9; ++i)
+            if (!add(*w, i, e)) _exit(1);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(counts(killed), 5);
+    {
+        TjnReader reader;
+        std::string e;
+        ASSERT_EQ(reader.Open(killed, e), TjnOpenResult::Ok) << e;
+        const auto outages = test::JournalOutages(reader);
+        ASSERT_EQ(outages.size(), 1u);
+        EXPECT_FALSE(outages[0].HasEnd());
+    }
+
+    // A reader sees nothing of a gathering until the close commits it.
+    const std::string closed = dir.Path() + "/closed.db";
+    TjnWriter w;
+    std::string e;
+    w.SetCommitInterval(1e9);
+    ASSERT_TRUE(w.Create(closed, QZ2MMeter(), e)) << e;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(add(w, i, e)) << e;
+    EXPECT_EQ(counts(closed), 0);
+    ASSERT_TRUE(w.Close(e)) << e;
+    EXPECT_EQ(counts(closed), 3);
+}
+
 TEST(JournalSalvage, AKilledRecordingAndItsFileCutAnywhereKeepEveryWholeRecordBeforeTheCut) {
     TempDir dir;
     const std::string killed = dir.Path() + "/killed.db";

@@ -446,6 +446,7 @@ IExchangeListener* TCliRecording::Listener() {
 bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, std::string& error) {
     FFileName = fileName;
     auto writer = std::make_unique<TjnWriter>();
+    writer->SetCommitInterval(FCommitSeconds);
     if (!writer->Create(fileName, JournalMeterOf(c, "qzcli"), error)) return false;
     FRecorder = std::make_unique<TjnRecorder>(*writer, FStorage, FNext);
     FWriter = std::move(writer);
@@ -456,6 +457,7 @@ bool TCliRecording::Open(const std::string& fileName, const TccnConnection& c, s
 bool TCliRecording::OpenSeries(const std::string& folder, TjnRotation rotation,
                                const TccnConnection& c, std::string& error) {
     auto series = std::make_unique<TjnRotatingRecorder>(FStorage, FNext);
+    series->SetCommitInterval(FCommitSeconds);
     if (!series->Start(folder, JournalMeterOf(c, "qzcli"), rotation, error)) return false;
     FSeries = series.get();
     FRecorder = std::move(series);

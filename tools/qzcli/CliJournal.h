@@ -44,6 +44,8 @@ public:
     // meter's midnights (Mondays for a week). False with the operator's text.
     bool OpenSeries(const std::string& folder, TjnRotation rotation,
                     const TccnConnection& connection, std::string& error);
+    // TjnWriter::SetCommitInterval of the journals (set before Open or OpenSeries).
+    void SetCommitInterval(double seconds) { FCommitSeconds = seconds; }
     // An exchange failed and polling will be tried again: the journal keeps the outage until
     // the next record.
     void BeginOutage(int32_t code, int32_t status, const std::string& text);
@@ -72,6 +74,7 @@ private:
     std::unique_ptr<TjnRecorder> FRecorder;
     TjnRotatingRecorder* FSeries = nullptr; // FRecorder, when it writes a series
     std::function<void()> FStop;
+    double FCommitSeconds = 0;
     const TExchangeThread* FPolling = nullptr;
     std::string FFileName;
 };

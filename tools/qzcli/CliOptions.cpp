@@ -55,6 +55,7 @@ std::string CliHelpText() {
            "             [--demo-log FILE]\n"
            "             [--trace FILE [--trace-mask M] [--trace-bytes N] [--trace-size MB]]\n"
            "             [--record FILE | --record-dir [DIR] [--rotate day|week]]\n"
+           "             [--commit-every SEC]\n"
            "             [--reconnect [--reconnect-max SEC]]\n"
            "      опрос 3-секундных данных; --count K: остановиться после K записей;\n"
            "      --baud B: любая скорость линии больше 0 (по умолчанию 115200);\n"
@@ -68,6 +69,11 @@ std::string CliHelpText() {
            "      --record FILE: журнал записи всего прочитанного; --record-dir DIR: серия\n"
            "      журналов в DIR (без DIR — папка записей монитора), новый журнал в полночь\n"
            "      измерителя (--rotate week — в понедельник 00:00);\n"
+           "      --commit-every SEC: записи журнала собираются и фиксируются на диске\n"
+           "      не реже раза в SEC секунд (1..600), а также в начале перерыва опроса и\n"
+           "      при остановке; диск изнашивается в несколько раз меньше, но при\n"
+           "      отключении питания теряется до SEC секунд записи; по умолчанию каждая\n"
+           "      запись фиксируется сразу;\n"
            "      --reconnect: ошибка обмена не прекращает опрос: она выводится в stderr со\n"
            "      временем, линия открывается заново (модем снова набирает номер) через 3 с,\n"
            "      при каждой следующей ошибке вдвое дольше, но не дольше --reconnect-max\n"
@@ -130,7 +136,7 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
     const bool poll = out.Command == TCliOptions::TCommand::Poll;
     bool haveFactory = false;
     bool haveTraceMask = false;
-    bool haveRotate = false, haveReconnectMax = false, haveBaud = false;
+    bool haveRotate = false, haveReconnectMax = false, haveBaud = false, haveCommit = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& v) {
@@ -235,6 +241,14 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
                 return false;
             }
             haveRotate = true;
+        } else if (a == "--commit-every") {
+            if (!value(v)) return false;
+            if (!ParseInt(v, 1, 600, n)) {
+                error = "Неверный период фиксации журнала (ожидается 1..600 с): " + v;
+                return false;
+            }
+            out.CommitEverySec = uint32_t(n);
+            haveCommit = true;
         } else if (a == "--reconnect") {
             out.Reconnect = true;
         } else if (a == "--reconnect-max") {
@@ -282,6 +296,10 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& out, std::s
     }
     if (!out.RecordFile.empty() && out.RecordSeries) {
         error = "Укажите либо --record FILE, либо --record-dir DIR";
+        return false;
+    }
+    if (haveCommit && out.RecordFile.empty() && !out.RecordSeries) {
+        error = "--commit-every задаётся вместе с --record FILE или --record-dir DIR";
         return false;
     }
     if (haveRotate && !out.RecordSeries) {

@@ -46,6 +46,8 @@ struct TCliOptions {
     bool RecordSeries = false;
     std::string RecordDir;
     TjnRotation Rotate = TjnRotation::Day; // Week: a new journal on Monday 00:00 of the meter
+    // Journal items gathered into one commit for at most this long (0: each commits at once).
+    uint32_t CommitEverySec = 0;
     // A failed exchange is an outage: the line is opened again after 3 s, doubling each
     // time up to ReconnectMaxSec; polling ends only at a stop or the count.
     bool Reconnect = false;

@@ -286,6 +286,7 @@ int RunPoll(const TCliOptions& o, std::ostream& out, std::ostream& err, int stop
             IExchangeListener* listener = printer.get();
             if (!o.RecordFile.empty() || o.RecordSeries) {
                 recording = std::make_unique<TCliRecording>(storage, printer.get());
+                recording->SetCommitInterval(o.CommitEverySec);
                 listener = recording->Listener();
             }
             thread = std::make_unique<TMainExchangeThread>(listener, connection, &storage);

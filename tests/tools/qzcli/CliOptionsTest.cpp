@@ -44,7 +44,7 @@ TEST(CliOptions, AcceptsTheThreeWaysToNameAMeter) {
     EXPECT_TRUE(o.Demo);
     EXPECT_FALSE(o.Reconnect);
     ASSERT_TRUE(Parse({"poll", "--demo", "--factory", "1234", "--reconnect", "--reconnect-max",
-                       "120", "--record-dir", "d", "--rotate", "week"},
+                       "120", "--record-dir", "d", "--rotate", "week", "--commit-every", "30"},
                       o, e))
         << e;
     EXPECT_EQ(o.Factory, 1234);
@@ -52,6 +52,7 @@ TEST(CliOptions, AcceptsTheThreeWaysToNameAMeter) {
     EXPECT_EQ(o.ReconnectMaxSec, 120u);
     EXPECT_EQ(o.RecordDir, "d");
     EXPECT_EQ(o.Rotate, TjnRotation::Week);
+    EXPECT_EQ(o.CommitEverySec, 30u);
     // Without a folder: the window's recordings folder; the next option is not taken for one.
     ASSERT_TRUE(Parse({"poll", "--id", "2", "--record-dir", "--reconnect"}, o, e)) << e;
     EXPECT_TRUE(o.RecordSeries);
@@ -94,6 +95,8 @@ TEST(CliOptions, RefusesWhatItCannotTake) {
         {"poll", "--demo", "--record", "a.db", "--record-dir", "d"},
         {"poll", "--demo", "--rotate", "week"}, // without --record-dir
         {"poll", "--demo", "--record-dir", "d", "--rotate", "month"},
+        {"poll", "--demo", "--commit-every", "30"}, // without a journal
+        {"poll", "--demo", "--record", "a.db", "--commit-every", "0"},
     };
     for (const auto& args : bad) {
         TCliOptions o;
