@@ -2,36 +2,16 @@
 # about a third of a test file's compile time. The compiler takes a precompiled header only
 # when the code-generation options match, so every test is compiled position-independent as
 # the Qt ones must be (a mismatch would only cost the time saved, not correctness).
-# Tests of windows take a second one that also holds the Qt widget headers.
 function(qz_use_gtest_pch target)
-  set(pch qz_gtest_pch)
-  set(headers <gtest/gtest.h>)
-  set(libs GTest::gtest Threads::Threads)
-  if(ARGN)
-    set(pch qz_gtest_qt_pch)
-    list(APPEND headers ${QZ_QT_PCH_HEADERS})
-    list(APPEND libs Qt6::Widgets)
-  endif()
-  if(NOT TARGET ${pch})
-    file(WRITE ${CMAKE_BINARY_DIR}/${pch}.cpp "int main() { return 0; }\n")
-    add_executable(${pch} ${CMAKE_BINARY_DIR}/${pch}.cpp)
-    target_link_libraries(${pch} PRIVATE ${libs})
-    target_compile_options(${pch} PRIVATE -fPIC)
-    target_precompile_headers(${pch} PRIVATE ${headers})
+  if(NOT TARGET qz_gtest_pch)
+    file(WRITE ${CMAKE_BINARY_DIR}/qz_gtest_pch.cpp "int main() { return 0; }\n")
+    add_executable(qz_gtest_pch ${CMAKE_BINARY_DIR}/qz_gtest_pch.cpp)
+    target_link_libraries(qz_gtest_pch PRIVATE GTest::gtest Threads::Threads)
+    target_compile_options(qz_gtest_pch PRIVATE -fPIC)
+    target_precompile_headers(qz_gtest_pch PRIVATE <gtest/gtest.h>)
   endif()
   target_compile_options(${target} PRIVATE -fPIC)
-  target_precompile_headers(${target} REUSE_FROM ${pch})
-endfunction()
-
-# The Qt widget headers that most window files include: parsing them was about two thirds of
-# such a file's compile time without optimisation.
-set(QZ_QT_PCH_HEADERS
-    <QApplication> <QWidget> <QPushButton> <QLabel> <QComboBox> <QCheckBox> <QTableWidget>
-    <QPainter> <QTimer> <QMenu> <QMessageBox> <QKeyEvent> <QMouseEvent>)
-
-# qz_use_qt_pch(<target>): a library of windows compiles with the Qt headers precompiled.
-function(qz_use_qt_pch target)
-  target_precompile_headers(${target} PRIVATE ${QZ_QT_PCH_HEADERS})
+  target_precompile_headers(${target} REUSE_FROM qz_gtest_pch)
 endfunction()
 
 # qz_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
@@ -40,11 +20,7 @@ function(qz_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  if(Qt6::Widgets IN_LIST ARG_LIBS)
-    qz_use_gtest_pch(${name} QT)
-  else()
-    qz_use_gtest_pch(${name})
-  endif()
+  qz_use_gtest_pch(${name})
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(ARG_LABELS)
