@@ -2,6 +2,7 @@
 #include "simulator/MeterSimulator.h"
 
 #include "protocol/QZ2Commands.h"
+#include "tests/support/TcpListener.h"
 
 #include <gtest/gtest.h>
 
@@ -42,17 +43,7 @@ std::vector<uint8_t> Request(const TQZ2_CustomCmd& cmd) {
 // A byte-level client over a file descriptor (socket or terminal).
 class TRawClient {
 public:
-    explicit TRawClient(uint16_t port) {
-        FFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            close(FFd);
-            FFd = -1;
-        }
-    }
+    explicit TRawClient(uint16_t port) : FFd(test::LoopbackConnect(port)) {}
     explicit TRawClient(int fd, bool) : FFd(fd) {}
     ~TRawClient() {
         if (FFd >= 0) close(FFd);

@@ -6,17 +6,15 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/TcpListener.h"
 
-#include <arpa/inet.h>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,14 +70,9 @@ public:
 
 private:
     bool Accepts() const {
-        const int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(FPort);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(s);
-        return ok;
+        const int s = LoopbackConnect(FPort);
+        if (s >= 0) close(s);
+        return s >= 0;
     }
 
     std::string FProgram, FFolder;

@@ -4,12 +4,11 @@
 // meter a request is addressed to answers it. Header-only, POSIX; a thread of its own.
 #pragma once
 
-#include <arpa/inet.h>
+#include "tests/support/TcpListener.h"
+
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,15 +34,8 @@ public:
         cfmakeraw(&tio);
         tcsetattr(FSlave, TCSANOW, &tio);
         for (uint16_t port : meterPorts) {
-            const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(port);
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-                close(s);
-                return;
-            }
+            const int s = LoopbackConnect(port);
+            if (s < 0) return;
             FMeters.push_back(s);
         }
         if (pipe(FStop) != 0 || symlink(name, link.c_str()) != 0) return;

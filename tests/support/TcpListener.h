@@ -54,6 +54,18 @@ inline int BeginLoopbackConnect(uint16_t port) {
     return fd;
 }
 
+// A connected socket to 127.0.0.1:`port` (the caller closes it), or -1 when nobody accepts.
+inline int LoopbackConnect(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
 // A listener whose accept queue is full: a further connect never completes its handshake
 // (the system drops the SYNs), as with a peer that never answers.
 class DeafListener {
