@@ -35,11 +35,11 @@ bool IsAscii(const std::string& s) {
     return true;
 }
 
-[[noreturn]] void Fail(const std::string& text) {
+} // namespace
+
+void CcnStreamFail(const std::string& text) {
     throw EccnStreamError(text);
 }
-
-} // namespace
 
 const char* const kccnMsgTooManyItems = "Слишком много элементов коллекции";
 
@@ -168,11 +168,11 @@ void TccnBinaryWriter::WriteBinary(const std::string& bytes) {
 // Reader.
 
 void ThrowWrongTag(const std::string& prop) {
-    Fail("Неверный тип значения свойства " + prop);
+    CcnStreamFail("Неверный тип значения свойства " + prop);
 }
 
 void TccnBinaryReader::Need(size_t n) {
-    if (n > FSize - FPos) Fail("Неожиданный конец потока");
+    if (n > FSize - FPos) CcnStreamFail("Неожиданный конец потока");
 }
 
 std::string TccnBinaryReader::ReadRawBytes(size_t n) {
@@ -200,8 +200,8 @@ bool TccnBinaryReader::EndOfList() {
 
 bool TccnBinaryReader::NextCollectionItem(size_t& count) {
     if (EndOfList()) return false;
-    if (ReadTag() != vaList) Fail("Неверный формат элемента коллекции");
-    if (++count > MaxCollectionItems) Fail(kccnMsgTooManyItems);
+    if (ReadTag() != vaList) CcnStreamFail("Неверный формат элемента коллекции");
+    if (++count > MaxCollectionItems) CcnStreamFail(kccnMsgTooManyItems);
     return true;
 }
 
@@ -221,7 +221,7 @@ std::string TccnBinaryReader::ReadShortString() {
 
 std::string TccnBinaryReader::ReadObjectBegin(std::string* objectName) {
     Need(4);
-    if (std::memcmp(FData + FPos, kSignature, 4) != 0) Fail("Неверный формат потока");
+    if (std::memcmp(FData + FPos, kSignature, 4) != 0) CcnStreamFail("Неверный формат потока");
     FPos += 4;
     std::string cls = ReadShortString();
     std::string name = ReadShortString();
@@ -230,7 +230,7 @@ std::string TccnBinaryReader::ReadObjectBegin(std::string* objectName) {
 }
 
 void TccnBinaryReader::ReadObjectEnd() {
-    if (!EndOfList()) Fail("Вложенные объекты в потоке не поддерживаются");
+    if (!EndOfList()) CcnStreamFail("Вложенные объекты в потоке не поддерживаются");
 }
 
 int32_t TccnBinaryReader::ReadIntegerData(uint8_t tag) {
@@ -246,7 +246,7 @@ int32_t TccnBinaryReader::ReadIntegerData(uint8_t tag) {
     case vaInt32:
         return int32_t(ReadLength());
     default:
-        Fail("Неверный тип целого значения");
+        CcnStreamFail("Неверный тип целого значения");
     }
 }
 
@@ -269,7 +269,7 @@ std::string TccnBinaryReader::ReadStringData(uint8_t tag) {
         return Utf16ToUtf8(w);
     }
     default:
-        Fail("Неверный тип строкового значения");
+        CcnStreamFail("Неверный тип строкового значения");
     }
 }
 
@@ -365,7 +365,7 @@ private:
         const uint8_t tag = R.ReadTag();
         switch (tag) {
         case vaList:
-            if (depth >= MaxValueDepth) Fail("Слишком глубокая вложенность значений");
+            if (depth >= MaxValueDepth) CcnStreamFail("Слишком глубокая вложенность значений");
             Out += '(';
             while (!R.EndOfList()) {
                 Out += kNewLine;
@@ -403,7 +403,7 @@ private:
             break;
         }
         case vaCollection:
-            if (depth >= MaxValueDepth) Fail("Слишком глубокая вложенность значений");
+            if (depth >= MaxValueDepth) CcnStreamFail("Слишком глубокая вложенность значений");
             Out += '<';
             for (size_t items = 0; R.NextCollectionItem(items);) {
                 Out += kNewLine;
@@ -417,7 +417,7 @@ private:
             Out += '>';
             break;
         default:
-            Fail("Неизвестный тип значения " + std::to_string(tag));
+            CcnStreamFail("Неизвестный тип значения " + std::to_string(tag));
         }
     }
 
@@ -428,7 +428,7 @@ private:
 } // namespace
 
 std::string ObjectBinaryToText(const std::string& binary, size_t& pos) {
-    if (pos > binary.size()) Fail("Неожиданный конец потока");
+    if (pos > binary.size()) CcnStreamFail("Неожиданный конец потока");
     TccnBinaryReader r(binary.data() + pos, binary.size() - pos);
     std::string out;
     TBinaryToText(r, out).Object();
@@ -479,7 +479,7 @@ private:
     }
 
     [[noreturn]] void Error(const std::string& what) {
-        Fail("Ошибка в строке " + std::to_string(Line) + ": " + what);
+        CcnStreamFail("Ошибка в строке " + std::to_string(Line) + ": " + what);
     }
 
     std::string ExpectSymbol() {

@@ -18,6 +18,9 @@ public:
     using EccnError::EccnError;
 };
 
+// Throws EccnStreamError with the text: a stream that cannot be read or written.
+[[noreturn]] void CcnStreamFail(const std::string& text);
+
 // Value tags of the binary form.
 enum TccnValueTag : uint8_t {
     vaNull = 0, // end of a list

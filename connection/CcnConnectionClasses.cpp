@@ -287,14 +287,6 @@ const TccnPropInfo TccnCustomConMode::OwnProps[] = {
     ObjectProp<&Self::FInterface>("CustomCommInterface"),
     ObjectProp<&Self::FHardware>("CustomCommHardware")};
 
-namespace {
-
-template <class T> TccnPersistent* New() {
-    return new T();
-}
-
-} // namespace
-
 // The own table of the class whose Class is being defined (found in that class's scope).
 #define QZ_OWN_PROPS OwnProps, sizeof(OwnProps) / sizeof(OwnProps[0])
 
@@ -305,7 +297,7 @@ const TccnClass TccnQZ2FamilyDev::Class = {"TccnQZ2FamilyDev", &TccnKavrenDevice
                                            nullptr};
 
 #define QZ_DEVICE_IMPL(Name, Base, Type, Protocols)                                                \
-    const TccnClass Name::Class = {#Name, &Base::Class, nullptr, 0, &New<Name>};                   \
+    const TccnClass Name::Class = {#Name, &Base::Class, nullptr, 0, &CcnNew<Name>};                \
     Name::Name() : Base(Type, Protocols) {}
 
 constexpr uint8_t kK = SetBit(dptKavren);
@@ -332,21 +324,21 @@ QZ_DEVICE_IMPL(TccnGLDev, TccnKavrenDevice, dtGL, kModbus)
 #undef QZ_DEVICE_IMPL
 
 const TccnClass TccnW8Dev::Class = {"TccnW8Dev", &TccnKavrenDevice::Class, QZ_OWN_PROPS,
-                                    &New<TccnW8Dev>};
+                                    &CcnNew<TccnW8Dev>};
 TccnW8Dev::TccnW8Dev() : TccnKavrenDevice(dtW8, kK101104) {}
 
 const TccnClass TccnCustomDeviceProtocol::Class = {"TccnCustomDeviceProtocol", nullptr, nullptr, 0,
                                                    nullptr};
 const TccnClass TccnKavrenProtocol::Class = {"TccnKavrenProtocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_OWN_PROPS, &New<TccnKavrenProtocol>};
+                                             QZ_OWN_PROPS, &CcnNew<TccnKavrenProtocol>};
 const TccnClass TccnIEC101Protocol::Class = {"TccnIEC101Protocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_OWN_PROPS, &New<TccnIEC101Protocol>};
+                                             QZ_OWN_PROPS, &CcnNew<TccnIEC101Protocol>};
 const TccnClass TccnIEC104Protocol::Class = {"TccnIEC104Protocol", &TccnCustomDeviceProtocol::Class,
-                                             QZ_OWN_PROPS, &New<TccnIEC104Protocol>};
+                                             QZ_OWN_PROPS, &CcnNew<TccnIEC104Protocol>};
 const TccnClass TccnModbusProtocol::Class = {"TccnModbusProtocol", &TccnCustomDeviceProtocol::Class,
                                              QZ_OWN_PROPS, nullptr};
 const TccnClass TccnModbusRTUProtocol::Class = {"TccnModbusRTUProtocol", &TccnModbusProtocol::Class,
-                                                nullptr, 0, &New<TccnModbusRTUProtocol>};
+                                                nullptr, 0, &CcnNew<TccnModbusRTUProtocol>};
 
 // Interface and hardware objects are created only by their connection mode, but a class
 // reference can still make one (the dialogs and the stream reader work through them).
@@ -354,34 +346,35 @@ const TccnClass TccnCustomCommInterface::Class = {"TccnCustomCommInterface", nul
                                                   nullptr};
 const TccnClass TccnComPortInterface::Class = {"TccnComPortInterface",
                                                &TccnCustomCommInterface::Class, QZ_OWN_PROPS,
-                                               &New<TccnComPortInterface>};
+                                               &CcnNew<TccnComPortInterface>};
 const TccnClass TccnTCPIPInterface::Class = {"TccnTCPIPInterface", &TccnCustomCommInterface::Class,
-                                             QZ_OWN_PROPS, &New<TccnTCPIPInterface>};
+                                             QZ_OWN_PROPS, &CcnNew<TccnTCPIPInterface>};
 const TccnClass TccnCustomCommHardware::Class = {"TccnCustomCommHardware", nullptr, nullptr, 0,
                                                  nullptr};
 const TccnClass TccnCustomModem::Class = {"TccnCustomModem", &TccnCustomCommHardware::Class,
                                           QZ_OWN_PROPS, nullptr};
 const TccnClass TccnPhoneModem::Class = {"TccnPhoneModem", &TccnCustomModem::Class, QZ_OWN_PROPS,
-                                         &New<TccnPhoneModem>};
+                                         &CcnNew<TccnPhoneModem>};
 const TccnClass TccnRadioModem::Class = {"TccnRadioModem", &TccnCustomModem::Class, QZ_OWN_PROPS,
-                                         &New<TccnRadioModem>};
+                                         &CcnNew<TccnRadioModem>};
 const TccnClass TccnVQOptoAttach::Class = {"TccnVQOptoAttach", &TccnCustomCommHardware::Class,
-                                           nullptr, 0, &New<TccnVQOptoAttach>};
+                                           nullptr, 0, &CcnNew<TccnVQOptoAttach>};
 
 const TccnClass TccnCustomConMode::Class = {"TccnCustomConMode", nullptr, QZ_OWN_PROPS, nullptr};
 const TccnClass TccnDirect232ConMode::Class = {"TccnDirect232ConMode", &TccnCustomConMode::Class,
-                                               nullptr, 0, &New<TccnDirect232ConMode>};
+                                               nullptr, 0, &CcnNew<TccnDirect232ConMode>};
 const TccnClass TccnPhoneModem232ConMode::Class = {"TccnPhoneModem232ConMode",
                                                    &TccnCustomConMode::Class, nullptr, 0,
-                                                   &New<TccnPhoneModem232ConMode>};
+                                                   &CcnNew<TccnPhoneModem232ConMode>};
 const TccnClass TccnRadioModem232ConMode::Class = {"TccnRadioModem232ConMode",
                                                    &TccnCustomConMode::Class, nullptr, 0,
-                                                   &New<TccnRadioModem232ConMode>};
-const TccnClass TccnDirectTCPIPConMode::Class = {
-    "TccnDirectTCPIPConMode", &TccnCustomConMode::Class, nullptr, 0, &New<TccnDirectTCPIPConMode>};
+                                                   &CcnNew<TccnRadioModem232ConMode>};
+const TccnClass TccnDirectTCPIPConMode::Class = {"TccnDirectTCPIPConMode",
+                                                 &TccnCustomConMode::Class, nullptr, 0,
+                                                 &CcnNew<TccnDirectTCPIPConMode>};
 const TccnClass TccnVQOptoAttach232ConMode::Class = {"TccnVQOptoAttach232ConMode",
                                                      &TccnCustomConMode::Class, nullptr, 0,
-                                                     &New<TccnVQOptoAttach232ConMode>};
+                                                     &CcnNew<TccnVQOptoAttach232ConMode>};
 
 const TccnClass* const DeviceClasses[DeviceTypeCount] = {
     &TccnQZDev::Class,        &TccnQZ2Dev::Class,   &TccnQZ2MDev::Class,  &TccnQZ2CDev::Class,

@@ -159,6 +159,11 @@ private:                                                                        
     QZ_PROPS_##Cls(QZ_CCN_FIELD)
 // clang-format on
 
+// The virtual constructor of a class reference.
+template <class T> TccnPersistent* CcnNew() {
+    return new T();
+}
+
 // A class reference: its name, parent, own published properties and virtual constructor.
 struct TccnClass {
     const char* Name;

@@ -27,12 +27,8 @@ bool SameText(const std::string& a, const std::string& b) {
     return true;
 }
 
-[[noreturn]] void Fail(const std::string& text) {
-    throw EccnStreamError(text);
-}
-
 [[noreturn]] void NoProperty(const std::string& name) {
-    Fail("Свойство " + name + " не существует");
+    CcnStreamFail("Свойство " + name + " не существует");
 }
 
 // The wrapper class and its property for a part of a connection.
@@ -105,7 +101,7 @@ void ReadPropByPath(TccnBinaryReader& r, TccnPersistent& root, const std::string
         case TccnPropKind::Enumeration: {
             const std::string ident = r.ReadIdent(fullName);
             const int v = IdentIndex(p->EnumIdents, p->EnumCount, ident);
-            if (v < 0) Fail("Неверное значение свойства " + fullName + ": " + ident);
+            if (v < 0) CcnStreamFail("Неверное значение свойства " + fullName + ": " + ident);
             p->SetInt(*obj, v);
             return;
         }
@@ -124,7 +120,7 @@ std::unique_ptr<TccnPersistent> CreatePart(const std::string& className, const T
     const TccnClass* cls = FindRegisteredClass(className);
     if (cls == nullptr) return nullptr;
     if (!cls->InheritsFrom(family) || cls->IsAbstract())
-        Fail("Класс " + className + " не может быть частью подключения");
+        CcnStreamFail("Класс " + className + " не может быть частью подключения");
     return cls->Create();
 }
 
@@ -157,7 +153,7 @@ void ReadItem(TccnBinaryReader& r, TccnConnection& item) {
                                    : SameText(name, "CustomDeviceProtocol")
                                        ? static_cast<TccnPersistent*>(item.CustomDeviceProtocol())
                                        : item.CustomConMode();
-            if (part == nullptr) Fail("Не задан класс объекта свойства " + name);
+            if (part == nullptr) CcnStreamFail("Не задан класс объекта свойства " + name);
             LoadPartFromBinary(bin, *part);
         } else {
             NoProperty(name);
@@ -170,25 +166,20 @@ void ReadItem(TccnBinaryReader& r, TccnConnection& item) {
 // ---------------------------------------------------------------------------------------
 // Class references of this unit.
 
-namespace {
-template <class T> TccnPersistent* New() {
-    return new T();
-}
-} // namespace
-
-const TccnClass TVersionInfo::Class = {"TVersionInfo", nullptr, nullptr, 0, &New<TVersionInfo>};
+const TccnClass TVersionInfo::Class = {"TVersionInfo", nullptr, nullptr, 0, &CcnNew<TVersionInfo>};
 const TccnClass TccnConnection::Class = {"TccnConnection", nullptr, nullptr, 0,
-                                         &New<TccnConnection>};
+                                         &CcnNew<TccnConnection>};
 const TccnClass TccnConnectionList::Class = {"TccnConnectionList", nullptr, nullptr, 0,
-                                             &New<TccnConnectionList>};
+                                             &CcnNew<TccnConnectionList>};
 const TccnClass TccnConnectionListWrapper::Class = {"TccnConnectionListWrapper", nullptr, nullptr,
-                                                    0, &New<TccnConnectionListWrapper>};
+                                                    0, &CcnNew<TccnConnectionListWrapper>};
 const TccnClass TccnCustomDeviceWrapper::Class = {"TccnCustomDeviceWrapper", nullptr, nullptr, 0,
-                                                  &New<TccnCustomDeviceWrapper>};
-const TccnClass TccnCustomDeviceProtocolWrapper::Class = {
-    "TccnCustomDeviceProtocolWrapper", nullptr, nullptr, 0, &New<TccnCustomDeviceProtocolWrapper>};
+                                                  &CcnNew<TccnCustomDeviceWrapper>};
+const TccnClass TccnCustomDeviceProtocolWrapper::Class = {"TccnCustomDeviceProtocolWrapper",
+                                                          nullptr, nullptr, 0,
+                                                          &CcnNew<TccnCustomDeviceProtocolWrapper>};
 const TccnClass TccnCustomConModeWrapper::Class = {"TccnCustomConModeWrapper", nullptr, nullptr, 0,
-                                                   &New<TccnCustomConModeWrapper>};
+                                                   &CcnNew<TccnCustomConModeWrapper>};
 
 // ---------------------------------------------------------------------------------------
 // Parts.
@@ -207,7 +198,7 @@ void LoadPartFromBinary(const std::string& binary, TccnPersistent& part) {
     const TPartWrapper wr = WrapperOf(part);
     TccnBinaryReader r(binary);
     const std::string cls = r.ReadObjectBegin();
-    if (!SameText(cls, wr.ClassName)) Fail("Неверный класс объекта в потоке: " + cls);
+    if (!SameText(cls, wr.ClassName)) CcnStreamFail("Неверный класс объекта в потоке: " + cls);
     const std::string prefix = std::string(wr.Prop) + ".";
     while (!r.EndOfList()) {
         const std::string name = r.ReadShortString();
@@ -377,7 +368,8 @@ void TccnConnectionList::CheckVersion() {
     // Version holds the current version again whatever happens next.
     FVersion.SetCurrent();
     if (TVersionInfo::CompareVersions(current, FLoadedVersion) == -1)
-        Fail("Текущая версия списка подключений меньше загружаемой версии. Загрузка невозможна");
+        CcnStreamFail(
+            "Текущая версия списка подключений меньше загружаемой версии. Загрузка невозможна");
 }
 
 void TccnConnectionList::SaveToStream(TccnMemoryStream& stream, TStreamFormat format) const {
@@ -455,7 +447,7 @@ void TccnConnectionList::LoadBinary(TccnMemoryStream& stream) {
     bool versionRead = false;
 
     const std::string cls = r.ReadObjectBegin();
-    if (!SameText(cls, kListWrapper)) Fail("Неверный класс объекта в потоке: " + cls);
+    if (!SameText(cls, kListWrapper)) CcnStreamFail("Неверный класс объекта в потоке: " + cls);
     while (!r.EndOfList()) {
         const std::string name = r.ReadShortString();
         if (SameText(name, kVersionProp)) {
@@ -464,7 +456,7 @@ void TccnConnectionList::LoadBinary(TccnMemoryStream& stream) {
             const int32_t minor = r.ReadInteger(name);
             const int32_t release = r.ReadInteger(name);
             const int32_t build = r.ReadInteger(name);
-            if (!r.EndOfList()) Fail("Неверный номер версии");
+            if (!r.EndOfList()) CcnStreamFail("Неверный номер версии");
             FVersion.SetVersion(uint8_t(major), uint8_t(minor), uint8_t(release), uint32_t(build));
             versionRead = true;
             if (FVersion.OnAfterRead) FVersion.OnAfterRead();

@@ -8,7 +8,6 @@
 namespace qz {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int64_t kRecordMs = 3000;
 
 int64_t FloorDiv(int64_t a, int64_t b) {
@@ -33,8 +32,8 @@ bool RangeSet(const TrpRange& r) {
 TrpStats StatsOf(int q, std::vector<double>& values, const std::vector<int32_t>& settingsOf,
                  const std::vector<TmonSettings>& settings) {
     TrpStats st;
-    st.Min = st.Max = st.Upper95 = st.Lower95 = st.T1 = st.T2 = kNaN;
-    st.Limits = TrpLimits{{kNaN, kNaN}, {kNaN, kNaN}};
+    st.Min = st.Max = st.Upper95 = st.Lower95 = st.T1 = st.T2 = krpNaN;
+    st.Limits = TrpLimits{{krpNaN, krpNaN}, {krpNaN, krpNaN}};
     st.N = int64_t(values.size());
     if (values.empty()) {
         if (!settings.empty()) st.Limits = RpLimitsOf(q, settings.back());
@@ -44,7 +43,7 @@ TrpStats StatsOf(int q, std::vector<double>& values, const std::vector<int32_t>&
     std::vector<TrpLimits> limits(settings.size());
     for (size_t i = 0; i < settings.size(); ++i)
         limits[i] = RpLimitsOf(q, settings[i]);
-    const TrpLimits none{{kNaN, kNaN}, {kNaN, kNaN}};
+    const TrpLimits none{{krpNaN, krpNaN}, {krpNaN, krpNaN}};
     int64_t normalN = 0, maxN = 0, outNormal = 0, outMax = 0;
     int32_t previous = -2;
     for (size_t i = 0; i < values.size(); ++i) {
@@ -89,7 +88,7 @@ int RpValidThreshold(int intervalSeconds) {
 }
 
 double RpNearestRank(const std::vector<double>& sorted, int percent) {
-    if (sorted.empty()) return kNaN;
+    if (sorted.empty()) return krpNaN;
     const int64_t n = int64_t(sorted.size());
     int64_t rank = (n * percent + 99) / 100; // ceil(p / 100 * N) in integers
     rank = std::clamp<int64_t>(rank, 1, n);
@@ -174,12 +173,12 @@ void TrpAggregator::CloseInterval() {
     TrpInterval& c = FCurrent;
     c.Valid = c.Records >= RpValidThreshold(FOut.IntervalSeconds);
     const TmonSettings& s = FOut.Settings[size_t(c.Settings)];
-    c.Values.assign(krpAssessedCount, kNaN);
+    c.Values.assign(krpAssessedCount, krpNaN);
     for (int q = 0; q < krpAssessedCount; ++q)
         if (FCount[size_t(q)] > 0)
             c.Values[size_t(q)] =
                 RpValueOfMean(q, std::sqrt(FSum[size_t(q)] / FCount[size_t(q)]), s);
-    c.Shown.assign(krpShownCount, kNaN);
+    c.Shown.assign(krpShownCount, krpNaN);
     for (int k = 0; k < krpShownCount; ++k) {
         const double n = FShownCount[size_t(k)];
         if (n > 0)
@@ -215,7 +214,7 @@ TrpAssessment TrpAggregator::Finish() {
     a.Shown.resize(krpShownCount);
     for (int k = 0; k < krpShownCount; ++k) {
         TrpShownStats& st = a.Shown[size_t(k)];
-        st.Min = st.Mean = st.Max = kNaN;
+        st.Min = st.Mean = st.Max = krpNaN;
         double sum = 0;
         for (const TrpInterval& i : a.IntervalList) {
             const double v = i.Shown[size_t(k)];

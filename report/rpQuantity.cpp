@@ -7,7 +7,6 @@
 namespace qz {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const char* const kPhase[] = {"A", "B", "C"};
 const char* const kLine[] = {"AB", "BC", "CA"};
 
@@ -56,7 +55,7 @@ std::vector<TrpQuantityInfo> MakeShown() {
 
 // A limit as the meter keeps it (hundredths in a single), 0 being "not set".
 double Limit(float raw) {
-    if (!std::isfinite(raw) || raw == 0.0f) return kNaN;
+    if (!std::isfinite(raw) || raw == 0.0f) return krpNaN;
     return std::round(double(raw) * 100.0) / 100.0;
 }
 
@@ -101,14 +100,14 @@ double RpValueOfMean(int q, double mean, const TmonSettings& settings) {
     if (q < rqK2U) {
         const double nominal =
             q < rqDULine ? settings.NominalPhaseVoltage : settings.NominalLineVoltage;
-        if (!std::isfinite(nominal) || std::fabs(nominal) < 1e-6) return kNaN;
+        if (!std::isfinite(nominal) || std::fabs(nominal) < 1e-6) return krpNaN;
         return (mean - nominal) / nominal * 100.0;
     }
     return mean;
 }
 
 TrpLimits RpLimitsOf(int q, const TmonSettings& s) {
-    TrpLimits l{{kNaN, kNaN}, {kNaN, kNaN}};
+    TrpLimits l{{krpNaN, krpNaN}, {krpNaN, krpNaN}};
     if (q == rqDF) {
         // Upper maximum, upper normal, lower normal, lower maximum.
         l.Max = {Limit(s.FrequencyLimits[3]), Limit(s.FrequencyLimits[0])};

@@ -5,6 +5,7 @@
 
 #include "exchange/monStorage.h"
 
+#include <limits>
 #include <string>
 
 namespace qz {
@@ -79,5 +80,7 @@ TrpLimits RpLimitsOf(int q, const TmonSettings& settings);
 
 // The nominal frequency the deviation is taken against.
 constexpr double krpNominalFrequency = 50.0;
+// A value not measured or not assessed.
+constexpr double krpNaN = std::numeric_limits<double>::quiet_NaN();
 
 } // namespace qz

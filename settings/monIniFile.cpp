@@ -16,11 +16,8 @@
 namespace qz {
 namespace {
 
-std::string ErrnoText(int err) {
-    return SystemErrorText(err);
-}
-
-std::string FolderOf(const std::string& path) {
+// The folder of a path with its closing slash, or empty for a bare name.
+std::string FolderWithSlash(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
@@ -28,7 +25,7 @@ std::string FolderOf(const std::string& path) {
 // Computes the file name and creates its folder before the file is read.
 std::string PrepareFile(const std::string& product, const std::string& exeName) {
     const std::string path = SettingsFilePath(product, exeName);
-    if (!path.empty()) ForceDirectories(FolderOf(path));
+    if (!path.empty()) ForceDirectories(FolderWithSlash(path));
     return path;
 }
 
@@ -152,7 +149,7 @@ bool TmonIniFile::WriteConnectionBackup(const std::string& path, std::string* er
     // O_EXCL: a backup already there holds an earlier damaged list; it is never replaced.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        if (error) *error = "Не удалось создать файл \"" + path + "\": " + ErrnoText(errno);
+        if (error) *error = "Не удалось создать файл \"" + path + "\": " + SystemErrorText(errno);
         return false;
     }
     size_t done = 0;
@@ -167,7 +164,8 @@ bool TmonIniFile::WriteConnectionBackup(const std::string& path, std::string* er
     ::close(fd);
     if (!ok) {
         ::unlink(path.c_str());
-        if (error) *error = "Не удалось записать файл \"" + path + "\": " + ErrnoText(savedErrno);
+        if (error)
+            *error = "Не удалось записать файл \"" + path + "\": " + SystemErrorText(savedErrno);
         return false;
     }
     return true;
@@ -270,7 +268,7 @@ void TmonIniFile::WritePos(int index, int32_t value) {
 }
 
 bool TmonIniFile::UpdateFile(std::string* error) {
-    const std::string folder = FolderOf(FileName());
+    const std::string folder = FolderWithSlash(FileName());
     if (!folder.empty() && !ForceDirectories(folder, error)) return false;
     return TInMemoryIni::UpdateFile(error);
 }

@@ -1,6 +1,7 @@
 #include "connection/ui/CcnConnectionListUI.h"
 
 #include "common/Assert.h"
+#include "connection/ui/CcnText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,12 +27,7 @@ namespace qz {
 
 namespace {
 
-QString U(const char* s) {
-    return QString::fromUtf8(s);
-}
-QString U(const std::string& s) {
-    return QString::fromStdString(s);
-}
+using ccnui::U;
 
 constexpr int kKeyTypeRole = Qt::UserRole;
 constexpr int kKeyNumberRole = Qt::UserRole + 1;

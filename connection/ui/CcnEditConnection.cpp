@@ -1,6 +1,7 @@
 #include "connection/ui/CcnEditConnection.h"
 
 #include "common/Assert.h"
+#include "connection/ui/CcnText.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -12,9 +13,7 @@ namespace qz {
 
 namespace {
 
-QString U(const char* s) {
-    return QString::fromUtf8(s);
-}
+using ccnui::U;
 
 QVariant ClassData(const TccnClass* cls) {
     return QVariant::fromValue(reinterpret_cast<quintptr>(cls));

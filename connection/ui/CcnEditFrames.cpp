@@ -2,6 +2,7 @@
 
 #include "common/Assert.h"
 #include "connection/ui/CcnConnectionListLogic.h"
+#include "connection/ui/CcnText.h"
 
 #include <QAbstractSpinBox>
 #include <QButtonGroup>
@@ -21,12 +22,7 @@ namespace qz {
 
 namespace {
 
-QString U(const char* s) {
-    return QString::fromUtf8(s);
-}
-QString U(const std::string& s) {
-    return QString::fromStdString(s);
-}
+using ccnui::U;
 
 } // namespace
 

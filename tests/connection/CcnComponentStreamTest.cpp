@@ -9,7 +9,7 @@
 namespace qz {
 namespace {
 
-constexpr auto* B = &test::ByteString;
+using test::B;
 
 TEST(CcnBinaryWriter, SmallestIntegerThatHoldsTheValue) {
     auto enc = [](int32_t v) {

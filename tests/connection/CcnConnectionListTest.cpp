@@ -8,7 +8,7 @@ namespace {
 
 // --- bytes written by hand from the format's rules ---------------------------------------
 
-constexpr auto* B = &test::ByteString;
+using test::B;
 std::string Short(const std::string& ascii) {
     return B({int(ascii.size())}) + ascii;
 }

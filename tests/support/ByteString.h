@@ -13,4 +13,9 @@ inline std::string ByteString(std::initializer_list<int> bytes) {
     return s;
 }
 
+// The short name the tables of bytes use.
+inline std::string B(std::initializer_list<int> bytes) {
+    return ByteString(bytes);
+}
+
 } // namespace qz::test

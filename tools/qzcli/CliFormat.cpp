@@ -109,6 +109,11 @@ std::string CliTimeText(TDateTime time) {
     return buf;
 }
 
+int CliUsageError(std::ostream& err, const std::string& text) {
+    err << text << "\nСм. qzcli --help\n";
+    return 2;
+}
+
 std::string RecordTableRow(const TmonData3sec& d, bool neutral) {
     std::string r = CliTimeText(d.Time);
     r += Fixed(d.F, 9, 3);

@@ -6,6 +6,7 @@
 #include "exchange/monStorage.h"
 #include "journal/jnMeterOf.h" // ConModeSummary
 
+#include <ostream>
 #include <string>
 
 namespace qz {
@@ -15,6 +16,9 @@ class TccnConnectionList;
 
 // "ДД.ММ.ГГГГ ЧЧ:ММ:СС", as the tables and messages show times.
 std::string CliTimeText(TDateTime time);
+
+// Writes a command-line error with the pointer to the help and gives the status of a misuse (2).
+int CliUsageError(std::ostream& err, const std::string& text);
 
 // A readable table of the main values: the header line and one row per record. The phase
 // voltages and currents are the fundamentals (U1, I1); the powers and cosφ are the totals of

@@ -27,11 +27,6 @@ std::string TimeText(TDateTime t) {
     return CliTimeText(t);
 }
 
-int Usage(std::ostream& err, const std::string& text) {
-    err << text << "\nСм. qzcli --help\n";
-    return 2;
-}
-
 int OpenJournals(const std::vector<std::string>& files, TjnSeries& series, std::ostream& err) {
     std::string error;
     if (!series.Open(files, error)) {
@@ -327,7 +322,8 @@ std::string CliJournalHelpText() {
 
 int RunSalvage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() != 3 || args[1].rfind("--", 0) == 0 || args[2].rfind("--", 0) == 0)
-        return Usage(err, "Укажите повреждённый журнал и имя нового: qzcli salvage BROKEN NEW");
+        return CliUsageError(err,
+                             "Укажите повреждённый журнал и имя нового: qzcli salvage BROKEN NEW");
     TjnSalvageReport report;
     std::string error;
     if (!SalvageJournal(args[1], args[2], report, error)) {
@@ -340,7 +336,8 @@ int RunSalvage(const std::vector<std::string>& args, std::ostream& out, std::ost
 
 int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       const TmonCsvOptions& csv) {
-    if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Usage(err, "Не задан файл журнала");
+    if (args.size() < 2 || args[1].rfind("--", 0) == 0)
+        return CliUsageError(err, "Не задан файл журнала");
     if (args[0] == "salvage") return RunSalvage(args, out, err);
     // The journals, then the options.
     std::vector<std::string> files;
@@ -348,7 +345,7 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
     for (; i < args.size() && args[i].rfind("--", 0) != 0; ++i)
         files.push_back(args[i]);
     if (args[0] == "info") {
-        if (i < args.size()) return Usage(err, "Неизвестный параметр: " + args[i]);
+        if (i < args.size()) return CliUsageError(err, "Неизвестный параметр: " + args[i]);
         return RunInfo(files, out, err);
     }
     std::string csvOut, folder;
@@ -363,39 +360,42 @@ int RunJournalCommand(const std::vector<std::string>& args, std::ostream& out, s
             harmonics = true;
             continue;
         }
-        if (i + 1 >= args.size()) return Usage(err, "Не задано значение для " + a);
+        if (i + 1 >= args.size()) return CliUsageError(err, "Не задано значение для " + a);
         const std::string& v = args[++i];
         if (a == "--csv") {
             csvOut = v;
         } else if (a == "--decimal") {
             if (v != "," && v != ".")
-                return Usage(err, "Неверный десятичный разделитель (ожидается , или .): " + v);
+                return CliUsageError(err,
+                                     "Неверный десятичный разделитель (ожидается , или .): " + v);
             decimal = v[0];
         } else if (a == "--interval") {
             if (v != "10min" && v != "1h")
-                return Usage(err, "Неверный интервал (ожидается 10min или 1h): " + v);
+                return CliUsageError(err, "Неверный интервал (ожидается 10min или 1h): " + v);
             intervalSeconds = v == "1h" ? 3600 : 600;
         } else if (a == "--comtrade") {
             folder = v;
         } else if (a == "--from" || a == "--to") {
             if (!ParseCliTime(v, a == "--from" ? from : to))
-                return Usage(err, "Неверное время: " + v);
+                return CliUsageError(err, "Неверное время: " + v);
         } else if (a == "--samples") {
             char* end = nullptr;
             const long n = std::strtol(v.c_str(), &end, 10);
             if (!end || *end || n < 1 || n > 100000)
-                return Usage(err, "Неверное число отсчётов на период: " + v);
+                return CliUsageError(err, "Неверное число отсчётов на период: " + v);
             comtrade.SamplesPerPeriod = int(n);
         } else {
-            return Usage(err, "Неизвестный параметр: " + a);
+            return CliUsageError(err, "Неизвестный параметр: " + a);
         }
     }
-    if (csvOut.empty() == folder.empty()) return Usage(err, "Укажите либо --csv, либо --comtrade");
-    if (intervalSeconds && csvOut.empty()) return Usage(err, "--interval действует только с --csv");
+    if (csvOut.empty() == folder.empty())
+        return CliUsageError(err, "Укажите либо --csv, либо --comtrade");
+    if (intervalSeconds && csvOut.empty())
+        return CliUsageError(err, "--interval действует только с --csv");
     if (intervalSeconds && harmonics)
-        return Usage(err, "--harmonics не сочетается с --interval: строки интервалов уже "
-                          "содержат гармоники KU(n)");
-    if (from > to) return Usage(err, "Время --from позже времени --to");
+        return CliUsageError(err, "--harmonics не сочетается с --interval: строки интервалов уже "
+                                  "содержат гармоники KU(n)");
+    if (from > to) return CliUsageError(err, "Время --from позже времени --to");
     WidenToWholeSeconds(from, to);
     TjnSeries j;
     if (OpenJournals(files, j, err)) return 1;

@@ -5,17 +5,13 @@
 #include "report/rpJournals.h"
 #include "report/rpLimitsFile.h"
 #include "report/rpOutput.h"
+#include "tools/qzcli/CliFormat.h"
 #include "tools/qzcli/CliJournal.h"
 
 #include <cstdio>
 
 namespace qz {
 namespace {
-
-int Usage(std::ostream& err, const std::string& text) {
-    err << text << "\nСм. qzcli --help\n";
-    return 2;
-}
 
 bool WriteFile(const std::string& target, const std::string& content, std::string& error) {
     TjnOutFile file;
@@ -90,11 +86,11 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
             json = true;
             continue;
         }
-        if (i + 1 >= args.size()) return Usage(err, "Не задано значение для " + a);
+        if (i + 1 >= args.size()) return CliUsageError(err, "Не задано значение для " + a);
         const std::string& v = args[++i];
         if (a == "--from" || a == "--to") {
             if (!ParseCliTime(v, a == "--from" ? options.From : options.To))
-                return Usage(err, "Неверное время: " + v);
+                return CliUsageError(err, "Неверное время: " + v);
         } else if (a == "--limits") {
             limitsFile = v;
         } else if (a == "--pdf") {
@@ -102,11 +98,11 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
         } else if (a == "--csv") {
             csvOut = v;
         } else {
-            return Usage(err, "Неизвестный параметр: " + a);
+            return CliUsageError(err, "Неизвестный параметр: " + a);
         }
     }
-    if (files.empty()) return Usage(err, "Не задан файл журнала");
-    if (options.From > options.To) return Usage(err, "Время --from позже времени --to");
+    if (files.empty()) return CliUsageError(err, "Не задан файл журнала");
+    if (options.From > options.To) return CliUsageError(err, "Время --from позже времени --to");
     if (!pdfOut.empty() && !pdf) {
         err << "Эта сборка qzcli не умеет писать PDF\n";
         return 1;

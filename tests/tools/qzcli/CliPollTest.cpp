@@ -12,6 +12,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TempDir.h"
+#include "tests/tools/qzcli/CliTestSupport.h"
 #include "tools/qzcli/CliRun.h"
 
 #include <algorithm>
@@ -54,14 +55,7 @@ double JsonValue(const std::string& json, const std::string& key) {
     return std::strtod(json.c_str() + k + key.size() + 3, nullptr);
 }
 
-std::vector<std::string> Lines(const std::string& s) {
-    std::vector<std::string> out;
-    std::istringstream in(s);
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty()) out.push_back(line);
-    return out;
-}
+using clitest::Lines;
 
 using test::CsvCells;
 
