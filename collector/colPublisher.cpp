@@ -35,6 +35,9 @@ constexpr double kSettleTime = 2.0 / 86400;
 constexpr double kSweepEvery = 5.0 / 86400;
 // Journals that cannot be opened for this long (days) are reported.
 constexpr double kFailureSaidAfter = 10.0 / 86400;
+// No connection to the broker for this long (days), from the start or the loss, is reported,
+// once for each time it is away.
+constexpr double kBrokerAwaySaidAfter = 10.0 / 86400;
 
 std::string MosqText(int rc) {
     return rc == MOSQ_ERR_ERRNO ? std::string(strerror(errno)) : mosquitto_strerror(rc);
@@ -136,6 +139,7 @@ bool TcolPublisher::Start(std::string& error) {
     mosquitto_connect_callback_set(FClient, &OnConnect);
     mosquitto_disconnect_callback_set(FClient, &OnDisconnect);
     mosquitto_publish_callback_set(FClient, &OnPublish);
+    mosquitto_log_callback_set(FClient, &OnLog);
     // A broker back after a long absence is found within 5 s.
     mosquitto_reconnect_delay_set(FClient, 1, 5, true);
     const std::string status = StatusTopic(FOptions.Prefix, FOptions.Name);
@@ -191,7 +195,7 @@ void TcolPublisher::Stop() {
         // collector says it is offline; its acknowledgement, after theirs, ends the wait.
         TakeAcks();
         for (auto& [key, m] : FMeters)
-            Pump(*m);
+            Pump(*m, true);
         const std::string status = StatusTopic(FOptions.Prefix, FOptions.Name);
         int mid = 0;
         if (mosquitto_publish(FClient, &mid, status.c_str(), 7, "offline", 1, true) ==
@@ -263,13 +267,22 @@ void TcolPublisher::Wake(const std::string& key) {
 void TcolPublisher::OnConnect(mosquitto*, void* self, int rc) {
     auto* p = static_cast<TcolPublisher*>(self);
     if (rc != 0) {
-        p->FLog.Write("", std::string("Брокер MQTT отказал в подключении: ") +
-                              mosquitto_connack_string(rc));
+        // The client asks again every few seconds: the same refusal is said once.
+        const std::string text =
+            std::string("Брокер MQTT отказал в подключении: ") + mosquitto_connack_string(rc);
+        bool said;
+        {
+            std::lock_guard<std::mutex> lock(p->FMutex);
+            said = p->FBrokerError == text;
+            p->FBrokerError = text;
+        }
+        if (!said) p->FLog.Write("", text);
         return;
     }
     {
         std::lock_guard<std::mutex> lock(p->FMutex);
         p->FConnected = p->FJustConnected = p->FDirty = true;
+        p->FBrokerError.clear();
     }
     p->FWake.notify_all();
 }
@@ -281,9 +294,21 @@ void TcolPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
         std::lock_guard<std::mutex> lock(p->FMutex);
         was = p->FConnected;
         p->FConnected = false;
+        // A connection that never came up (a TLS port spoken to in the clear, say): kept as
+        // the reason, unless the client's log gave a better one.
+        if (!was && rc != 0 && p->FBrokerError.empty()) p->FBrokerError = MosqText(rc);
     }
     if (was && rc != 0) p->FLog.Write("", "Связь с брокером MQTT потеряна: " + MosqText(rc));
     p->FWake.notify_all();
+}
+
+void TcolPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
+    // The client's own errors (a certificate not trusted, a handshake that failed) are the
+    // reason the broker cannot be reached.
+    if (!(level & MOSQ_LOG_ERR) || !text) return;
+    auto* p = static_cast<TcolPublisher*>(self);
+    std::lock_guard<std::mutex> lock(p->FMutex);
+    p->FBrokerError = text;
 }
 
 void TcolPublisher::OnPublish(mosquitto*, void* self, int mid) {
@@ -318,6 +343,8 @@ void TcolPublisher::Run() {
         TakeAcks();
         for (const auto& c : changes)
             Apply(c);
+        const TDateTime now = NowDateTime();
+        SayIfBrokerAway(connected, now);
         if (justConnected) {
             FLog.Write("", "Подключено к брокеру MQTT " + FOptions.Host + ":" +
                                std::to_string(FOptions.Port));
@@ -330,7 +357,6 @@ void TcolPublisher::Run() {
         }
         // While the broker is away nothing new is handed to the client; what it holds in
         // flight it sends again after the reconnect.
-        const TDateTime now = NowDateTime();
         // Every meter now and then, whatever woke the thread: a journal that could not be
         // read a moment ago is tried again.
         const bool sweep = now - FSweptAt > kSweepEvery;
@@ -355,6 +381,30 @@ void TcolPublisher::Run() {
             }
         SaveMarks(false);
     }
+}
+
+void TcolPublisher::SayIfBrokerAway(bool connected, TDateTime now) {
+    if (connected) {
+        FAwaySince = 0;
+        FAwaySaid = false;
+        return;
+    }
+    if (FAwaySince == 0) FAwaySince = now;
+    if (FAwaySaid || now - FAwaySince < kBrokerAwaySaidAfter) return;
+    FAwaySaid = true;
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        reason = FBrokerError;
+    }
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n'))
+        reason.pop_back();
+    FLog.Write("", "Нет связи с брокером MQTT " + FOptions.Host + ":" +
+                       std::to_string(FOptions.Port) + " уже " +
+                       std::to_string(int((now - FAwaySince) * 86400 + 0.5)) + " с" +
+                       (reason.empty() ? "" : ": " + reason) +
+                       ". Проверьте адрес, mqtt:// или mqtts:// и сертификаты; записи "
+                       "остаются в журналах и уйдут после подключения");
 }
 
 void TcolPublisher::TakeAcks() {
@@ -409,18 +459,20 @@ bool TcolPublisher::Publish(TMeter& m, const std::string& topic, const std::stri
     return true;
 }
 
-void TcolPublisher::Pump(TMeter& m) {
+void TcolPublisher::Pump(TMeter& m, bool recordersStopped) {
     // Due again unless everything recorded has been handed over below.
     m.Due = true;
     if (m.Flight.Size() >= kWindow) return;
     // A journal is read only once it has been there a moment: a reader that comes while the
-    // recorder is making it would hold the file the recorder needs to itself then.
+    // recorder is making it would hold the file the recorder needs to itself then. Once the
+    // recorders have stopped, none is being made.
     const TDateTime now = NowDateTime();
     std::vector<std::string> files;
     for (const auto& f : JournalFiles(m.Folder)) {
         if (std::find(m.Done.begin(), m.Done.end(), f) != m.Done.end()) continue;
         const TDateTime seen = m.FirstSeen.emplace(f, now).first->second;
-        if (now - seen < kSettleTime) break; // the newest: what comes after it waits too
+        if (!recordersStopped && now - seen < kSettleTime)
+            break; // the newest: what comes after it waits too
         files.push_back(f);
     }
     if (files.empty()) return;

@@ -88,7 +88,7 @@ private:
         std::string Folder;
     };
     void Run();
-    void Pump(TMeter& m);
+    void Pump(TMeter& m, bool recordersStopped = false);
     void TakeAcks();
     void SaveMarks(bool all);
     void PublishState(TMeter& m, bool force);
@@ -96,10 +96,13 @@ private:
                  const TcolMark& after);
     void Report(TMeter& m, const std::string& error);
     void Apply(const TChange& change);
+    // Says once that the broker has been away too long, with the last reason known.
+    void SayIfBrokerAway(bool connected, TDateTime now);
 
     static void OnConnect(mosquitto*, void* self, int rc);
     static void OnDisconnect(mosquitto*, void* self, int rc);
     static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
 
     TcolMqttOptions FOptions;
     TcolLog& FLog;
@@ -114,12 +117,15 @@ private:
     std::vector<int> FAcks;
     std::vector<TChange> FChanges;
     std::vector<std::string> FWoken;
+    std::string FBrokerError; // why the broker cannot be reached, as last told
 
     // The publishing thread's own.
     std::map<std::string, std::unique_ptr<TMeter>> FMeters;
     std::map<int, TMeter*> FByMid;
     int FStatusMid = -1;
     TDateTime FSweptAt = 0;
+    TDateTime FAwaySince = 0; // not connected since then (0: connected)
+    bool FAwaySaid = false;
 };
 
 } // namespace qz

@@ -7,6 +7,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/Files.h"
 #include "tests/support/MqttBroker.h"
 #include "tests/support/PtyBus.h"
 #include "tests/support/TcpListener.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
@@ -45,9 +47,14 @@ public:
         std::string Topic, Payload;
         bool Retained;
     };
-    explicit TSubscriber(uint16_t port) {
+    // With `caFile`, over TLS; with `user`, with that user's password.
+    explicit TSubscriber(uint16_t port, const std::string& caFile = {},
+                         const std::string& user = {}, const std::string& password = {}) {
         mosquitto_lib_init();
         FClient = mosquitto_new("qz-test-subscriber", false, this);
+        if (!caFile.empty())
+            mosquitto_tls_set(FClient, caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        if (!user.empty()) mosquitto_username_pw_set(FClient, user.c_str(), password.c_str());
         mosquitto_connect_callback_set(FClient, [](mosquitto* m, void*, int rc) {
             if (rc == 0) mosquitto_subscribe(m, nullptr, (kPrefix + "/#").c_str(), 1);
         });
@@ -208,12 +215,15 @@ TMeters StartMeters(int count, const TempDir& dir, int ptyFrom = 1 << 30) {
     return m;
 }
 
-std::string WriteConfig(const TempDir& dir, const TMeters& m, uint16_t brokerPort) {
+// `mqttLines`: the broker's settings beyond its address (TLS, a user), with `scheme` mqtts.
+std::string WriteConfig(const TempDir& dir, const TMeters& m, uint16_t brokerPort,
+                        const std::string& scheme = "mqtt", const std::string& mqttLines = {}) {
     const std::string file = dir / "collect.conf";
     std::ofstream f(file);
     f << "# test collector\nname = t\nrecordings = " << dir.Path() << "/rec\n"
-      << "reconnect-max = 3\nmqtt = mqtt://127.0.0.1:" << brokerPort
-      << "\nmqtt-prefix = " << kPrefix << "\n";
+      << "reconnect-max = 3\nmqtt = " << scheme << "://127.0.0.1:" << brokerPort
+      << "\nmqtt-prefix = " << kPrefix << "\n"
+      << mqttLines;
     for (const auto& line : m.Lines)
         f << "meter = " << line << "\n";
     return file;
@@ -477,6 +487,78 @@ TEST(CollectorBroker, TwoMetersShareOneSerialLine) {
         EXPECT_EQ(LongGaps(journal), 0) << names[i];
         ExpectDelivered(journal, sub.RecordTimes(names[i]), names[i]);
     }
+}
+
+// A certificate authority of the test's own, the broker's certificate for 127.0.0.1 and a
+// password file of two users, as a broker in service has them; the listener's lines.
+std::string TlsListener(const TempDir& dir) {
+    const std::string d = dir.Path();
+    const std::string script =
+        "cd '" + d +
+        "' && { printf 'subjectAltName=IP:127.0.0.1\\n' >san.ext &&"
+        " openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2"
+        " -subj /CN=qz-test-ca &&"
+        " openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr"
+        " -subj /CN=127.0.0.1 &&"
+        " openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial"
+        " -out server.crt -days 2 -extfile san.ext &&"
+        " mosquitto_passwd -b -c passwd collector 's7 secret' &&"
+        " mosquitto_passwd -b passwd reader reader; } >tls.log 2>&1";
+    if (std::system(script.c_str()) != 0) return {};
+    return "cafile " + d + "/ca.crt\ncertfile " + d + "/server.crt\nkeyfile " + d +
+           "/server.key\nallow_anonymous false\npassword_file " + d + "/passwd\n";
+}
+
+// Over TLS to a broker that wants a user and a password, read from a file. A certificate not
+// trusted and a wrong password are each said and cost no record: what the meter gave
+// meanwhile goes out once the settings are right.
+TEST(CollectorBroker, TlsWithAPasswordFromAFile) {
+    TempDir dir("qz-collect");
+    const std::string listener = TlsListener(dir);
+    ASSERT_FALSE(listener.empty()) << test::ReadFileBytes(dir / "tls.log");
+    TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort(), listener);
+    ASSERT_TRUE(broker.Start()) << broker.Said();
+    TSubscriber sub(broker.Port(), dir / "ca.crt", "reader", "reader");
+    TMeters meters = StartMeters(1, dir);
+    const std::string passwordFile = dir / "mqtt-password";
+    std::ofstream(passwordFile) << "wrong\n";
+    const std::string user = "mqtt-user = collector\nmqtt-password-file = " + passwordFile + "\n";
+
+    // Without its authority the broker's certificate is not trusted.
+    auto collector = StartCollector(WriteConfig(dir, meters, broker.Port(), "mqtts", user),
+                                    dir / "collect0.log");
+    ASSERT_TRUE(Eventually(
+        [&] {
+            const std::string said = collector->Errors();
+            return said.find("Нет связи с брокером MQTT") != std::string::npos &&
+                   said.find("certificate verify failed") != std::string::npos;
+        },
+        20000))
+        << collector->Errors();
+    EXPECT_EQ(Terminate(*collector), 0);
+
+    const std::string config =
+        WriteConfig(dir, meters, broker.Port(), "mqtts", "mqtt-ca = " + dir / "ca.crt\n" + user);
+    collector = StartCollector(config, dir / "collect.log");
+    ASSERT_TRUE(Eventually(
+        [&] {
+            return collector->Errors().find("Брокер MQTT отказал в подключении") !=
+                       std::string::npos &&
+                   JournalTimes(meters.Folders[0]).size() >= 2;
+        },
+        20000))
+        << collector->Errors();
+    EXPECT_EQ(Terminate(*collector), 0);
+    EXPECT_TRUE(sub.RecordTimes(meters.Names[0]).empty());
+
+    std::ofstream(passwordFile) << "s7 secret\n";
+    collector = StartCollector(config, dir / "collect2.log");
+    ASSERT_TRUE(Eventually([&] { return AllHave(sub, meters, 4); }, 30000))
+        << collector->Errors() << broker.Said();
+    EXPECT_EQ(Terminate(*collector), 0);
+    EXPECT_TRUE(Eventually([&] { return AllArrived(sub, meters.Names, meters.Folders); }, 5000));
+    ExpectDelivered(JournalTimes(meters.Folders[0]), sub.RecordTimes(meters.Names[0]),
+                    meters.Names[0]);
 }
 
 // A configuration with a fault starts nothing and names the line.

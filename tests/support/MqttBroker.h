@@ -22,7 +22,10 @@ namespace qz::test {
 
 class TMqttBroker {
 public:
-    TMqttBroker(std::string program, std::string folder, uint16_t port)
+    // `listenerOptions`: more lines for the listener (TLS files, a password file, no
+    // anonymous clients); by default anyone may connect in the clear.
+    TMqttBroker(std::string program, std::string folder, uint16_t port,
+                const std::string& listenerOptions = "allow_anonymous true\n")
         : FProgram(std::move(program)), FFolder(std::move(folder)), FPort(port) {
         // Started by root, the broker would change to its own system user, which cannot
         // write into a private test folder: it would then keep no session across a restart
@@ -30,8 +33,8 @@ public:
         // subscriber had subscribed again would be dropped. It stays the user that runs it.
         const passwd* pw = getpwuid(geteuid());
         std::ofstream(FFolder + "/mosquitto.conf")
-            << "listener " << port << " 127.0.0.1\nallow_anonymous true\n"
-            << "user " << (pw ? pw->pw_name : "root")
+            << "listener " << port << " 127.0.0.1\n"
+            << listenerOptions << "user " << (pw ? pw->pw_name : "root")
             << "\n"
             // Any number of messages waits for a subscriber away (the default of 1000 would
             // drop part of a backlog).
