@@ -47,13 +47,16 @@ public:
         std::string Topic, Payload;
         bool Retained;
     };
-    // With `caFile`, over TLS; with `user`, with that user's password.
-    explicit TSubscriber(uint16_t port, const std::string& caFile = {},
-                         const std::string& user = {}, const std::string& password = {}) {
+    // With `tls`, over TLS with the authority and client certificate of that folder (ca.crt,
+    // client.crt, client.key); with `user`, with that user's password.
+    explicit TSubscriber(uint16_t port, const std::string& tls = {}, const std::string& user = {},
+                         const std::string& password = {}) {
         mosquitto_lib_init();
         FClient = mosquitto_new("qz-test-subscriber", false, this);
-        if (!caFile.empty())
-            mosquitto_tls_set(FClient, caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        if (!tls.empty())
+            mosquitto_tls_set(FClient, (tls + "/ca.crt").c_str(), nullptr,
+                              (tls + "/client.crt").c_str(), (tls + "/client.key").c_str(),
+                              nullptr);
         if (!user.empty()) mosquitto_username_pw_set(FClient, user.c_str(), password.c_str());
         mosquitto_connect_callback_set(FClient, [](mosquitto* m, void*, int rc) {
             if (rc == 0) mosquitto_subscribe(m, nullptr, (kPrefix + "/#").c_str(), 1);
@@ -489,8 +492,9 @@ TEST(CollectorBroker, TwoMetersShareOneSerialLine) {
     }
 }
 
-// A certificate authority of the test's own, the broker's certificate for 127.0.0.1 and a
-// password file of two users, as a broker in service has them; the listener's lines.
+// A certificate authority of the test's own, the broker's certificate for 127.0.0.1, a client
+// certificate and a password file of two users, as a broker in service has them; the
+// listener's lines: it wants a client certificate and a user.
 std::string TlsListener(const TempDir& dir) {
     const std::string d = dir.Path();
     const std::string script =
@@ -502,14 +506,20 @@ std::string TlsListener(const TempDir& dir) {
         " -subj /CN=127.0.0.1 &&"
         " openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial"
         " -out server.crt -days 2 -extfile san.ext &&"
+        " openssl req -newkey rsa:2048 -nodes -keyout client.key -out client.csr"
+        " -subj /CN=qz-collector &&"
+        " openssl x509 -req -in client.csr -CA ca.crt -CAkey ca.key -CAcreateserial"
+        " -out client.crt -days 2 &&"
         " mosquitto_passwd -b -c passwd collector 's7 secret' &&"
         " mosquitto_passwd -b passwd reader reader; } >tls.log 2>&1";
     if (std::system(script.c_str()) != 0) return {};
     return "cafile " + d + "/ca.crt\ncertfile " + d + "/server.crt\nkeyfile " + d +
-           "/server.key\nallow_anonymous false\npassword_file " + d + "/passwd\n";
+           "/server.key\nrequire_certificate true\nallow_anonymous false\npassword_file " + d +
+           "/passwd\n";
 }
 
-// Over TLS to a broker that wants a user and a password, read from a file. A certificate not
+// Over TLS to a broker that wants a client certificate, a user and a password, read from a
+// file. A certificate not
 // trusted and a wrong password are each said and cost no record: what the meter gave
 // meanwhile goes out once the settings are right.
 TEST(CollectorBroker, TlsWithAPasswordFromAFile) {
@@ -518,11 +528,13 @@ TEST(CollectorBroker, TlsWithAPasswordFromAFile) {
     ASSERT_FALSE(listener.empty()) << test::ReadFileBytes(dir / "tls.log");
     TMqttBroker broker(QZ_MOSQUITTO_PATH, dir.Path(), test::UnusedLoopbackPort(), listener);
     ASSERT_TRUE(broker.Start()) << broker.Said();
-    TSubscriber sub(broker.Port(), dir / "ca.crt", "reader", "reader");
+    TSubscriber sub(broker.Port(), dir.Path(), "reader", "reader");
     TMeters meters = StartMeters(1, dir);
     const std::string passwordFile = dir / "mqtt-password";
     std::ofstream(passwordFile) << "wrong\n";
-    const std::string user = "mqtt-user = collector\nmqtt-password-file = " + passwordFile + "\n";
+    const std::string user = "mqtt-cert = " + dir / "client.crt" +
+                             "\nmqtt-key = " + dir / "client.key" +
+                             "\nmqtt-user = collector\nmqtt-password-file = " + passwordFile + "\n";
 
     // Without its authority the broker's certificate is not trusted.
     auto collector = StartCollector(WriteConfig(dir, meters, broker.Port(), "mqtts", user),
