@@ -57,12 +57,114 @@ bool WriteScreenshots(qz::TForm1& w, const QString& folder) {
     return ok;
 }
 
+// Opens the trace the command line asks for, before the window and the module: a file that
+// cannot be written is refused at once, on a terminal. False (and the text said) on an error.
+bool OpenTrace(const std::vector<std::string>& raw, std::unique_ptr<qz::TLCATrace>& trace) {
+    std::vector<std::string> args = raw;
+    std::optional<qz::TmonTraceArguments> traceArgs;
+    std::string error;
+    if (!qz::TakeTraceArguments(args, traceArgs, error)) {
+        std::fprintf(stderr, "qzmonitor: %s\n", error.c_str());
+        return false;
+    }
+    if (!traceArgs) return true;
+    qz::TLCATraceOptions options;
+    options.MaxFileBytes = uint64_t(traceArgs->SizeMb) * 1024 * 1024;
+    trace = qz::TLCATrace::Open(traceArgs->File, traceArgs->Mask, error, options);
+    qz::LCASetDumpLimit(traceArgs->Bytes);
+    if (!trace) {
+        std::fprintf(stderr, "qzmonitor: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The window's own options of the command line, with the trace's already taken.
+struct TWindowArguments {
+    std::vector<std::string> Rest; // for a poll given on the command line
+    bool Demo = false;
+    QString Screenshots;
+};
+
+TWindowArguments WindowArguments() {
+    TWindowArguments w;
+    for (const QString& a : QApplication::arguments().mid(1))
+        w.Rest.push_back(a.toStdString());
+    std::optional<qz::TmonTraceArguments> taken; // checked before; only taken out here
+    std::string ignored;
+    qz::TakeTraceArguments(w.Rest, taken, ignored);
+    for (size_t i = 0; i < w.Rest.size(); ++i) {
+        if (w.Rest[i] == "--demo")
+            w.Demo = true;
+        else if (w.Rest[i] == "--screenshots" && i + 1 < w.Rest.size())
+            w.Screenshots = QString::fromStdString(w.Rest[++i]);
+    }
+    return w;
+}
+
+// The demo's simulated meter on a loopback port of its own; null (and the reason said) when it
+// did not start.
+std::unique_ptr<qz::TMeterSimulator> StartDemoMeter() {
+    qz::TSimOptions o;
+    o.ModelIndex = kDemoModel;
+    o.Address = uint16_t(kDemoFactoryNumber);
+    o.ListenHost = "127.0.0.1";
+    o.ListenPort = 0;
+    auto sim = std::make_unique<qz::TMeterSimulator>(o);
+    std::string error;
+    if (!sim->Start(&error)) {
+        std::fprintf(stderr, "qzmonitor: the simulator did not start: %s\n", error.c_str());
+        return nullptr;
+    }
+    std::printf("qzmonitor: simulated meter listening on 127.0.0.1:%u\n", unsigned(sim->port()));
+    std::fflush(stdout);
+    return sim;
+}
+
+// The window until it is closed; the program's status.
+int RunWindow(QApplication& app, const TWindowArguments& args, qz::TMeterSimulator* demo) {
+    int rc = 0;
+    qz::TmonFormOptions opt;
+    opt.Exchange = qz::MakeRealExchangeFactory();
+    opt.ConnectionDialog = qz::MakeConnectionListDialog();
+#ifdef QZ_WITH_WAVEFORM
+    opt.WaveformFactory = qz::MakeWaveformView; // "Сигнал": the waveform window
+#endif
+    opt.TrendOpener = &qz::OpenJournalTrend; // "Открыть запись…" of the trends window
+    opt.TrendProtocolWriter = &qz::WriteJournalProtocol; // its "Протокол…"
+    qz::TForm1 w(std::move(opt));
+    w.show();
+    if (demo) {
+        w.UseOwnedConnection(
+            qz::MakeTcpConnection(kDemoModel, kDemoFactoryNumber, "127.0.0.1", demo->port()), true);
+    } else if (auto poll = qz::ParsePollArguments(args.Rest)) {
+        w.ConnectFromCommandLine(poll->ModelIndex, poll->FactoryNumber, poll->ComPort, poll->Start);
+    }
+    if (!args.Screenshots.isEmpty()) {
+        const QString folder = args.Screenshots;
+        w.OnRecordShown = [&w, folder, &rc](int count) {
+            if (count != 2) return;
+            if (!WriteScreenshots(w, folder)) rc = 2;
+            QTimer::singleShot(0, &w, [&w] { w.close(); });
+        };
+        // A demo that shows nothing in a minute has failed.
+        QTimer::singleShot(60000, &w, [&w, &rc] {
+            std::fprintf(stderr, "qzmonitor: no two records within a minute\n");
+            rc = 3;
+            w.close();
+        });
+    }
+    const int loop = app.exec();
+    return rc != 0 ? rc : loop;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string> raw(argv + (argc > 0), argv + argc);
     // QApplication opens the display at once and ends the program without one, so the
     // requests that need no window are answered first.
-    switch (qz::FindInfoRequest(std::vector<std::string>(argv + (argc > 0), argv + argc))) {
+    switch (qz::FindInfoRequest(raw)) {
     case qz::TmonInfoRequest::Help:
         std::fputs(qz::MonitorHelpText().c_str(), stdout);
         return 0;
@@ -72,29 +174,9 @@ int main(int argc, char** argv) {
     case qz::TmonInfoRequest::None:
         break;
     }
-
-    // The trace is opened before the window and the module: a file that cannot be written
-    // is refused at once, on a terminal, and the module takes its log callback when it starts.
+    // The module takes the trace's log callback when it starts.
     std::unique_ptr<qz::TLCATrace> trace;
-    {
-        std::vector<std::string> raw(argv + (argc > 0), argv + argc);
-        std::optional<qz::TmonTraceArguments> traceArgs;
-        std::string error;
-        if (!qz::TakeTraceArguments(raw, traceArgs, error)) {
-            std::fprintf(stderr, "qzmonitor: %s\n", error.c_str());
-            return 2;
-        }
-        if (traceArgs) {
-            qz::TLCATraceOptions options;
-            options.MaxFileBytes = uint64_t(traceArgs->SizeMb) * 1024 * 1024;
-            trace = qz::TLCATrace::Open(traceArgs->File, traceArgs->Mask, error, options);
-            qz::LCASetDumpLimit(traceArgs->Bytes);
-            if (!trace) {
-                std::fprintf(stderr, "qzmonitor: %s\n", error.c_str());
-                return 2;
-            }
-        }
-    }
+    if (!OpenTrace(raw, trace)) return 2;
 
     // Without any display the toolkit would end the program with an abort of its own; the
     // engineer on a terminal over ssh is told what to use instead.
@@ -111,23 +193,7 @@ int main(int argc, char** argv) {
     qz::InstallQtTranslations(app); // the toolkit's own texts in the user's language
     // Lets the desktop match the window to its installed entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.qzmonitor.qzmonitor"));
-
-    std::vector<std::string> args;
-    for (const QString& a : QApplication::arguments().mid(1))
-        args.push_back(a.toStdString());
-    {
-        std::optional<qz::TmonTraceArguments> taken; // checked above; only taken out here
-        std::string ignored;
-        qz::TakeTraceArguments(args, taken, ignored);
-    }
-    bool demo = false;
-    QString screenshots;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--demo")
-            demo = true;
-        else if (args[i] == "--screenshots" && i + 1 < args.size())
-            screenshots = QString::fromStdString(args[++i]);
-    }
+    const TWindowArguments args = WindowArguments();
 
     // The logical-channel worker runs for the whole program with the one callback of the line
     // log, which the window's progress label reads and whose trace the window can switch; the
@@ -138,59 +204,8 @@ int main(int argc, char** argv) {
     qz::monSetExchangeLogMask(lineLog.ChannelLogMask());
 
     std::unique_ptr<qz::TMeterSimulator> sim;
-    if (demo) {
-        qz::TSimOptions o;
-        o.ModelIndex = kDemoModel;
-        o.Address = uint16_t(kDemoFactoryNumber);
-        o.ListenHost = "127.0.0.1";
-        o.ListenPort = 0;
-        sim = std::make_unique<qz::TMeterSimulator>(o);
-        std::string error;
-        if (!sim->Start(&error)) {
-            std::fprintf(stderr, "qzmonitor: the simulator did not start: %s\n", error.c_str());
-            return 1;
-        }
-        std::printf("qzmonitor: simulated meter listening on 127.0.0.1:%u\n",
-                    unsigned(sim->port()));
-        std::fflush(stdout);
-    }
-
-    int rc = 0;
-    {
-        qz::TmonFormOptions opt;
-        opt.Exchange = qz::MakeRealExchangeFactory();
-        opt.ConnectionDialog = qz::MakeConnectionListDialog();
-#ifdef QZ_WITH_WAVEFORM
-        opt.WaveformFactory = qz::MakeWaveformView; // "Сигнал": the waveform window
-#endif
-        opt.TrendOpener = &qz::OpenJournalTrend; // "Открыть запись…" of the trends window
-        opt.TrendProtocolWriter = &qz::WriteJournalProtocol; // its "Протокол…"
-        qz::TForm1 w(std::move(opt));
-        w.show();
-        if (demo) {
-            w.UseOwnedConnection(
-                qz::MakeTcpConnection(kDemoModel, kDemoFactoryNumber, "127.0.0.1", sim->port()),
-                true);
-        } else if (auto poll = qz::ParsePollArguments(args)) {
-            w.ConnectFromCommandLine(poll->ModelIndex, poll->FactoryNumber, poll->ComPort,
-                                     poll->Start);
-        }
-        if (!screenshots.isEmpty()) {
-            w.OnRecordShown = [&w, screenshots, &rc](int count) {
-                if (count != 2) return;
-                if (!WriteScreenshots(w, screenshots)) rc = 2;
-                QTimer::singleShot(0, &w, [&w] { w.close(); });
-            };
-            // A demo that shows nothing in a minute has failed.
-            QTimer::singleShot(60000, &w, [&w, &rc] {
-                std::fprintf(stderr, "qzmonitor: no two records within a minute\n");
-                rc = 3;
-                w.close();
-            });
-        }
-        int loop = app.exec();
-        if (rc == 0) rc = loop;
-    }
+    if (args.Demo && !(sim = StartDemoMeter())) return 1;
+    int rc = RunWindow(app, args, sim.get());
     if (sim) sim->Stop();
     // The window and its exchange are gone: the module's last messages, then the trace's.
     qz::LCAFinalize();
