@@ -1,5 +1,7 @@
 #include "channel/LCATrace.h"
 
+#include "common/SystemErrorText.h"
+
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -127,7 +129,7 @@ private:
         if (std::rename(Path.c_str(), older.c_str()) != 0) {
             // The folder does not let the file be renamed: the trace stops growing here.
             Capped = true;
-            const std::string why = std::strerror(errno);
+            const std::string why = SystemErrorText(errno);
             return Put(Stamp() + "файл трассировки достиг " + limit + " и не переименован (" + why +
                        "): дальнейшие строки не записываются");
         }
@@ -182,7 +184,7 @@ std::unique_ptr<TLCATrace> TLCATrace::Open(const std::string& path, uint8_t mask
         if (!f) {
             const int err = path.empty() ? ENOENT : errno;
             error = "Не удалось открыть файл трассировки \"" + SanitizeTraceText(path) +
-                    "\": " + std::strerror(err);
+                    "\": " + SystemErrorText(err);
             return nullptr;
         }
         opened = f;
@@ -229,7 +231,7 @@ void TLCATrace::Run() {
             const int err = errno;
             std::lock_guard<std::mutex> lock(s.Mutex);
             if (s.Error.empty())
-                s.Error = "Ошибка записи в файл трассировки: " + std::string(std::strerror(err));
+                s.Error = "Ошибка записи в файл трассировки: " + SystemErrorText(err);
         }
         lines.clear();
     };

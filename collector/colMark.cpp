@@ -1,5 +1,7 @@
 #include "collector/colMark.h"
 
+#include "common/SystemErrorText.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -55,8 +57,8 @@ bool LoadMark(const std::string& fileName, TcolMark& mark, std::string& error) {
     std::ifstream f(fileName, std::ios::binary);
     if (!f) {
         if (errno == ENOENT) return true;
-        error =
-            "Не удалось прочитать отметку отправленного " + fileName + ": " + std::strerror(errno);
+        error = "Не удалось прочитать отметку отправленного " + fileName + ": " +
+                SystemErrorText(errno);
         return false;
     }
     std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
@@ -79,7 +81,7 @@ bool SaveMark(const std::string& fileName, const TcolMark& mark, std::string& er
     if (ok && rename(temp.c_str(), fileName.c_str()) != 0) ok = false;
     if (!ok) {
         error = "Не удалось записать отметку отправленного " + fileName + ": " +
-                std::strerror(saved ? saved : errno);
+                SystemErrorText(saved ? saved : errno);
         unlink(temp.c_str());
     }
     return ok;

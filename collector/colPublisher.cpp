@@ -1,5 +1,6 @@
 #include "collector/colPublisher.h"
 
+#include "common/SystemErrorText.h"
 #include "exchange/monRecordJson.h"
 #include "journal/jnSeries.h"
 #include "journal/jnSqlite.h"
@@ -40,7 +41,7 @@ constexpr double kFailureSaidAfter = 10.0 / 86400;
 constexpr double kBrokerAwaySaidAfter = 10.0 / 86400;
 
 std::string MosqText(int rc) {
-    return rc == MOSQ_ERR_ERRNO ? std::string(strerror(errno)) : mosquitto_strerror(rc);
+    return rc == MOSQ_ERR_ERRNO ? SystemErrorText(errno) : mosquitto_strerror(rc);
 }
 
 // The journals of a folder ("*.db"), by name.

@@ -1,5 +1,6 @@
 #include "journal/jnComtrade.h"
 
+#include "common/SystemErrorText.h"
 #include "exchange/monSignalBlock.h"
 #include "journal/jnOutFile.h"
 #include "protocol/QZ2Models.h"
@@ -124,7 +125,7 @@ bool ExportComtrade(TjnSeries& journals, const std::string& folder, TDateTime fr
                     const TjnComtradeOptions& options, int64_t& written, std::string& error) {
     written = 0;
     if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-        error = "Не удалось создать папку " + folder + ": " + std::strerror(errno);
+        error = "Не удалось создать папку " + folder + ": " + SystemErrorText(errno);
         return false;
     }
     bool ok = true;

@@ -1,5 +1,6 @@
 #include "journal/jnJournal.h"
 
+#include "common/SystemErrorText.h"
 #include "journal/jnAlignedVfs.h"
 
 #include "protocol/QZ2Models.h"
@@ -174,7 +175,7 @@ bool TjnWriter::Create(const std::string& fileName, const TjnMeter& meter, std::
     if (fd < 0) {
         error = errno == EEXIST
                     ? "Файл уже существует, журнал не перезаписывается: " + fileName
-                    : "Не удалось создать файл журнала " + fileName + ": " + std::strerror(errno);
+                    : "Не удалось создать файл журнала " + fileName + ": " + SystemErrorText(errno);
         return false;
     }
     close(fd);
@@ -519,10 +520,10 @@ TjnOpenResult TjnReader::Open(const std::string& fileName, std::string& error) {
     struct stat st {};
     if (stat(fileName.c_str(), &st) != 0)
         return errno == ENOENT ? fail(TjnOpenResult::NotFound)
-                               : fail(TjnOpenResult::CannotOpen, std::strerror(errno));
+                               : fail(TjnOpenResult::CannotOpen, SystemErrorText(errno));
     if (!S_ISREG(st.st_mode)) return fail(TjnOpenResult::NotJournal);
     if (access(fileName.c_str(), R_OK) != 0)
-        return fail(TjnOpenResult::CannotOpen, std::strerror(errno));
+        return fail(TjnOpenResult::CannotOpen, SystemErrorText(errno));
     // An empty file would open as an empty database: it is none of ours.
     if (st.st_size < 512) return fail(TjnOpenResult::NotJournal);
 

@@ -1,5 +1,7 @@
 #include "journal/jnOutFile.h"
 
+#include "common/SystemErrorText.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -41,7 +43,7 @@ bool TjnOutFile::Open(const std::string& target, std::string& error) {
         }
         return true;
     }
-    error = "Не удалось создать файл " + target + ": " + std::strerror(errno);
+    error = "Не удалось создать файл " + target + ": " + SystemErrorText(errno);
     return false;
 }
 
@@ -60,7 +62,7 @@ bool TjnOutFile::Commit(std::string& error) {
     ok = std::fclose(FFile) == 0 && ok;
     FFile = nullptr;
     if (ok && std::rename(FTemp.c_str(), FTarget.c_str()) == 0) return true;
-    error = "Не удалось записать файл " + FTarget + ": " + std::strerror(ok ? errno : saved);
+    error = "Не удалось записать файл " + FTarget + ": " + SystemErrorText(ok ? errno : saved);
     unlink(FTemp.c_str());
     return false;
 }

@@ -1,5 +1,6 @@
 #include "journal/jnSalvage.h"
 
+#include "common/SystemErrorText.h"
 #include "journal/jnJournal.h"
 
 #include <algorithm>
@@ -50,7 +51,7 @@ public:
         FDb = open(file.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat st {};
         if (FDb < 0 || fstat(FDb, &st) != 0) {
-            error = "Не удалось открыть файл " + file + ": " + std::strerror(errno);
+            error = "Не удалось открыть файл " + file + ": " + SystemErrorText(errno);
             return false;
         }
         FFileSize = st.st_size;

@@ -1,5 +1,7 @@
 #include "report/rpLimitsFile.h"
 
+#include "common/SystemErrorText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -130,7 +132,7 @@ bool LoadLimitsFile(const std::string& fileName, TmonSettings& limits, std::stri
     }
     std::ifstream f(fileName, std::ios::binary);
     if (!f) {
-        error = "Не удалось открыть файл норм " + fileName + ": " + std::strerror(errno);
+        error = "Не удалось открыть файл норм " + fileName + ": " + SystemErrorText(errno);
         return false;
     }
     std::ostringstream text;

@@ -2,6 +2,7 @@
 
 #include "channel/LCAObject.h"
 #include "collector/colCollector.h"
+#include "common/SystemErrorText.h"
 #include "connection/CcnConnectionList.h"
 #include "protocol/QZ2Models.h"
 #include "tools/qzcli/CliRun.h"
@@ -144,7 +145,7 @@ bool ParseLine(const std::string& key, const std::string& value, TCollectConfig&
 std::string ReadFile(const std::string& name, std::string& error) {
     std::ifstream f(name, std::ios::binary);
     if (!f) {
-        error = "Не удалось прочитать конфигурацию " + name + ": " + std::strerror(errno);
+        error = "Не удалось прочитать конфигурацию " + name + ": " + SystemErrorText(errno);
         return std::string();
     }
     std::ostringstream s;
