@@ -3,6 +3,7 @@
 #include "connection/CcnConnectionList.h"
 #include "journal/jnMeterOf.h"
 #include "protocol/QZ2Models.h"
+#include "settings/cmnPortAccess.h"
 
 #include <stdexcept>
 
@@ -41,7 +42,11 @@ public:
     void OnOutage(int32_t code, int32_t status, uint32_t retryMs) override {
         const std::string text = M.FThread->EndText(code, status);
         M.FRecorder->BeginOutage(code, status, text);
-        M.FLog.Write(M.Name(), "Ошибка обмена с измерителем: " + text + " Повтор через " +
+        // A serial port the service's account may not open: the device and the cure.
+        const std::string detail =
+            status == 0 ? PortAccessDetail(code, M.FSpec.Connection.get()) : std::string();
+        M.FLog.Write(M.Name(), "Ошибка обмена с измерителем: " + text +
+                                   (detail.empty() ? "" : " " + detail) + " Повтор через " +
                                    std::to_string((retryMs + 999) / 1000) + " с.");
         M.FTail->Grown();
     }

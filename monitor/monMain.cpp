@@ -483,6 +483,8 @@ void TForm1::HandleOutage(int32_t errorCode, int32_t deviceStatus, uint32_t retr
     if (text.empty()) text = "код " + std::to_string(errorCode);
     FRecording->BeginOutage(errorCode, deviceStatus, text); // the journal goes on, with a gap
     FOutageText = Q(text);
+    // A serial port the account may not open: the device and the cure, in the label's tip.
+    FOutageDetail = deviceStatus == 0 ? Q(PortAccessDetail(errorCode, FConnection)) : QString();
     FRetryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs);
     FRetryTimer->start();
     ShowLinkStatistics();

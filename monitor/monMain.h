@@ -266,7 +266,8 @@ private:
     QString FNote, FNoteTip;
     QTimer* FNoteTimer = nullptr;
     QString FLinkTip;
-    QString FOutageText; // the error of the outage the poll waits out ("" when none)
+    QString FOutageText;   // the error of the outage the poll waits out ("" when none)
+    QString FOutageDetail; // why its serial port cannot be opened, for the tip ("" when known not)
     std::chrono::steady_clock::time_point FRetryAt;
     QTimer* FRetryTimer = nullptr; // counts the seconds down in the label
     bool FPollResumes = false;     // the running poll was started to wait out its errors

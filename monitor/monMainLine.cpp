@@ -77,6 +77,7 @@ void TForm1::RefreshStatus() {
                               .count();
         main = FOutageText;
         tip = Q(ExchangeErrorLine(FOutageText.toStdString()));
+        if (!FOutageDetail.isEmpty()) tip += "\n" + FOutageDetail;
         if (left > 0) {
             main = OutageCountdownText(FOutageText, int((left + 999) / 1000));
         } else if (FProgressConnecting) {

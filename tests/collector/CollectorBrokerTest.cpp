@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <unistd.h>
 
 namespace qz {
 namespace {
@@ -571,6 +572,30 @@ TEST(CollectorBroker, TlsWithAPasswordFromAFile) {
     EXPECT_TRUE(Eventually([&] { return AllArrived(sub, meters.Names, meters.Folders); }, 5000));
     ExpectDelivered(JournalTimes(meters.Folders[0]), sub.RecordTimes(meters.Names[0]),
                     meters.Names[0]);
+}
+
+// A meter on a COM port whose device is not there (its USB adapter unplugged): its outage
+// names the device, and the collector records without a broker.
+TEST(CollectorBroker, MissingSerialDeviceIsNamed) {
+    TempDir dir("qz-collect");
+    std::filesystem::create_directories(dir / "xdg/VQ/ports");
+    const std::string port = dir / "xdg/VQ/ports/com9";
+    ASSERT_EQ(symlink((dir / "unplugged").c_str(), port.c_str()), 0);
+    const std::string config = dir / "com.conf";
+    std::ofstream(config) << "recordings = " << dir.Path() << "/rec\n"
+                          << "meter = --model qz2m --factory 5 --com COM9\n";
+    test::EnvGuard xdg("XDG_DATA_HOME", dir / "xdg");
+    TChildProcess collector(QZ_QZCLI_PATH, {"collect", "--config", config}, dir / "err.log");
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return collector.Errors().find("Ошибка обмена с измерителем: ") != std::string::npos &&
+                   collector.Errors().find("Повтор через") != std::string::npos;
+        },
+        10000));
+    EXPECT_EQ(Terminate(collector), 0);
+    EXPECT_NE(collector.Errors().find("Устройство " + port + " не найдено. Повтор через 3 с."),
+              std::string::npos)
+        << collector.Errors();
 }
 
 // A configuration with a fault starts nothing and names the line.
