@@ -59,8 +59,7 @@ bool WriteScreenshots(qz::TForm1& w, const QString& folder) {
 
 // Opens the trace the command line asks for, before the window and the module: a file that
 // cannot be written is refused at once, on a terminal. False (and the text said) on an error.
-bool OpenTrace(const std::vector<std::string>& raw, std::unique_ptr<qz::TLCATrace>& trace) {
-    std::vector<std::string> args = raw;
+bool OpenTrace(std::vector<std::string> args, std::unique_ptr<qz::TLCATrace>& trace) {
     std::optional<qz::TmonTraceArguments> traceArgs;
     std::string error;
     if (!qz::TakeTraceArguments(args, traceArgs, error)) {
